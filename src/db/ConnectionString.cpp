@@ -1,0 +1,185 @@
+#include "db/ConnectionString.h"
+
+#include "db/DbError.h"
+
+#include <QDir>
+
+namespace db {
+
+ConnectionString ConnectionString::parse(const QString& text)
+{
+    ConnectionString cs;
+    int i = 0;
+    const int n = text.size();
+    while (i < n) {
+        while (i < n && (text[i].isSpace() || text[i] == QLatin1Char(';')))
+            ++i;
+        if (i >= n)
+            break;
+        const int keyStart = i;
+        while (i < n && text[i] != QLatin1Char('=') && text[i] != QLatin1Char(';'))
+            ++i;
+        if (i >= n || text[i] != QLatin1Char('=')) {
+            throw DbError(QStringLiteral("Malformed connection string: field \"%1\" has no value")
+                              .arg(text.mid(keyStart, i - keyStart).trimmed()));
+        }
+        const QString key = text.mid(keyStart, i - keyStart).trimmed();
+        if (key.isEmpty())
+            throw DbError(QStringLiteral("Malformed connection string: a field has no name at position %1").arg(i));
+        ++i; // '='
+        while (i < n && text[i] == QLatin1Char(' '))
+            ++i;
+        QString value;
+        if (i < n && (text[i] == QLatin1Char('"') || text[i] == QLatin1Char('\''))) {
+            const QChar quote = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                throw DbError(QStringLiteral("Malformed connection string: the value of \"%1\" has no closing quote")
+                                  .arg(key));
+            while (i < n && text[i] == QLatin1Char(' '))
+                ++i;
+            if (i < n && text[i] != QLatin1Char(';'))
+                throw DbError(QStringLiteral("Malformed connection string: text after the quoted value of \"%1\"")
+                                  .arg(key));
+        } else {
+            const int valueStart = i;
+            while (i < n && text[i] != QLatin1Char(';'))
+                ++i;
+            value = text.mid(valueStart, i - valueStart).trimmed();
+        }
+        cs.m_fields.append({key, value});
+    }
+    return cs;
+}
+
+QString ConnectionString::quoteValue(const QString& value)
+{
+    const bool needsQuotes = value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('"'))
+        || value.contains(QLatin1Char('\'')) || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    if (!needsQuotes)
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+bool ConnectionString::contains(const QString& key) const
+{
+    for (const auto& f : m_fields) {
+        if (f.first.compare(key, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString ConnectionString::value(const QString& key) const
+{
+    for (const auto& f : m_fields) {
+        if (f.first.compare(key, Qt::CaseInsensitive) == 0)
+            return f.second;
+    }
+    return {};
+}
+
+void ConnectionString::setValue(const QString& key, const QString& value)
+{
+    for (auto& f : m_fields) {
+        if (f.first.compare(key, Qt::CaseInsensitive) == 0) {
+            f.second = value;
+            return;
+        }
+    }
+    m_fields.append({key, value});
+}
+
+QString ConnectionString::toString() const
+{
+    QStringList parts;
+    for (const auto& f : m_fields)
+        parts << f.first + QLatin1Char('=') + quoteValue(f.second);
+    return parts.join(QLatin1Char(';'));
+}
+
+QString ConnectionTarget::quoteOdbcValue(const QString& value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) && !value.contains(QLatin1Char('}'))
+        && !value.contains(QLatin1Char('=')) && value.trimmed() == value)
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
+    return QLatin1Char('{') + quoted + QLatin1Char('}');
+}
+
+ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, const QString& odbcDriver)
+{
+    const ConnectionString cs = ConnectionString::parse(text);
+    ConnectionTarget target;
+    target.databaseName = cs.value(QStringLiteral("Initial Catalog"));
+    target.applicationName = cs.value(QStringLiteral("Application Name"));
+    target.workstation = cs.value(QStringLiteral("Workstation ID"));
+    const QString dataSource = cs.value(QStringLiteral("Data Source"));
+    if (dataSource.isEmpty())
+        throw DbError(QStringLiteral("Malformed connection string: it names no Data Source"));
+
+    if (dataSource.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
+        QString folder = dataSource.mid(7);
+        // A remote data source is written "address,port"; the port means nothing to a file.
+        const int comma = folder.lastIndexOf(QLatin1Char(','));
+        if (comma >= 0)
+            folder.truncate(comma);
+        if (folder.isEmpty())
+            throw DbError(QStringLiteral("Malformed connection string: \"sqlite:\" names no folder"));
+        if (target.databaseName.isEmpty())
+            throw DbError(QStringLiteral("Malformed connection string: it names no Initial Catalog"));
+        target.engine = Engine::Sqlite;
+        target.sqliteFile = QDir(folder).filePath(target.databaseName + QStringLiteral(".db"));
+        return target;
+    }
+
+    target.engine = Engine::Odbc;
+    QString server = dataSource;
+    QString port;
+    const int comma = server.lastIndexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        port = server.mid(comma + 1).trimmed();
+        server = server.left(comma).trimmed();
+    }
+    QStringList attrs;
+    auto add = [&attrs](const QString& key, const QString& value) {
+        attrs << key + QLatin1Char('=') + quoteOdbcValue(value);
+    };
+    add(QStringLiteral("DRIVER"), odbcDriver);
+    add(QStringLiteral("SERVER"), server);
+    if (!port.isEmpty())
+        add(QStringLiteral("PORT"), port);
+    if (!target.databaseName.isEmpty())
+        add(QStringLiteral("DATABASE"), target.databaseName);
+    const QString integrated = cs.value(QStringLiteral("Integrated Security"));
+    if (!integrated.isEmpty() && integrated.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0) {
+        add(QStringLiteral("Trusted_Connection"), QStringLiteral("Yes"));
+    } else {
+        add(QStringLiteral("UID"), cs.value(QStringLiteral("User ID")));
+        add(QStringLiteral("PWD"), cs.value(QStringLiteral("Password")));
+    }
+    if (!target.workstation.isEmpty())
+        add(QStringLiteral("WSID"), target.workstation);
+    if (!target.applicationName.isEmpty())
+        add(QStringLiteral("APP"), target.applicationName);
+    target.odbcString = attrs.join(QLatin1Char(';'));
+    return target;
+}
+
+} // namespace db

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+namespace db {
+
+/// A connection string of "Key=Value;" fields, as the agent composes them for both databases.
+///
+/// Values that contain a semicolon, a quote or surrounding blanks are written in double quotes with
+/// inner double quotes doubled, so a password can neither end its field early nor add a field.
+class ConnectionString
+{
+public:
+    ConnectionString() = default;
+
+    /// Parses a connection string; throws DbError naming the fault when it is malformed.
+    static ConnectionString parse(const QString& text);
+
+    /// The value as it must stand after "Key=" so that parse() gives back exactly `value`.
+    static QString quoteValue(const QString& value);
+
+    bool contains(const QString& key) const;
+    /// The value of the first field named `key` (case-insensitive), or an empty string.
+    QString value(const QString& key) const;
+    void setValue(const QString& key, const QString& value);
+    QList<QPair<QString, QString>> fields() const { return m_fields; }
+    QString toString() const;
+
+private:
+    QList<QPair<QString, QString>> m_fields;
+};
+
+/// Where a connection string leads: the embedded engine's file, or an ODBC data source.
+struct ConnectionTarget
+{
+    enum class Engine { Sqlite, Odbc };
+    Engine engine = Engine::Odbc;
+    QString sqliteFile;      // Engine::Sqlite
+    QString odbcString;      // Engine::Odbc, ready for SQLDriverConnect
+    QString databaseName;    // Initial Catalog
+    QString applicationName; // Application Name
+    QString workstation;     // Workstation ID
+
+    /// Maps the fields of `cs`: "Data Source=sqlite:<folder>" selects <folder>/<Initial Catalog>.db
+    /// (a ",port" suffix is ignored); any other data source goes through ODBC with `odbcDriver`.
+    static ConnectionTarget fromConnectionString(const QString& cs, const QString& odbcDriver);
+
+    /// Quotes an ODBC attribute value in braces when it holds ';', '{', '}' or '='.
+    static QString quoteOdbcValue(const QString& value);
+};
+
+} // namespace db

@@ -1,0 +1,128 @@
+#include "db/SqlTokenizer.h"
+
+namespace db {
+
+namespace {
+
+bool isWordStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char('#');
+}
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('#') || c == QLatin1Char('$');
+}
+
+} // namespace
+
+QString SqlToken::identifier() const
+{
+    if ((type == Type::Bracketed || type == Type::Quoted) && text.size() >= 2) {
+        QString inner = text.mid(1, text.size() - 2);
+        if (type == Type::Bracketed)
+            inner.replace(QLatin1String("]]"), QLatin1String("]"));
+        else
+            inner.replace(QLatin1String("\"\""), QLatin1String("\""));
+        return inner;
+    }
+    return text;
+}
+
+QString SqlToken::stringValue() const
+{
+    if (type != Type::String || text.size() < 2)
+        return text;
+    QString inner = text.mid(1, text.size() - 2);
+    inner.replace(QLatin1String("''"), QLatin1String("'"));
+    return inner;
+}
+
+QList<SqlToken> tokenizeSql(const QString& text)
+{
+    QList<SqlToken> tokens;
+    const int n = text.size();
+    int i = 0;
+    auto push = [&](SqlToken::Type type, int start, int end) { tokens.append({type, text.mid(start, end - start)}); };
+    while (i < n) {
+        const int start = i;
+        const QChar c = text[i];
+        if (c.isSpace()) {
+            while (i < n && text[i].isSpace())
+                ++i;
+            push(SqlToken::Type::Space, start, i);
+        } else if (c == QLatin1Char('-') && i + 1 < n && text[i + 1] == QLatin1Char('-')) {
+            while (i < n && text[i] != QLatin1Char('\n'))
+                ++i;
+            push(SqlToken::Type::Space, start, i);
+        } else if (c == QLatin1Char('/') && i + 1 < n && text[i + 1] == QLatin1Char('*')) {
+            const int close = text.indexOf(QLatin1String("*/"), i + 2);
+            i = close < 0 ? n : close + 2;
+            push(SqlToken::Type::Space, start, i);
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
+            const QChar closing = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            ++i;
+            while (i < n) {
+                if (text[i] == closing) {
+                    if (i + 1 < n && text[i + 1] == closing) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            const auto type = c == QLatin1Char('\'') ? SqlToken::Type::String
+                : c == QLatin1Char('"')              ? SqlToken::Type::Quoted
+                                                     : SqlToken::Type::Bracketed;
+            push(type, start, i);
+        } else if (c == QLatin1Char(':') && i + 1 < n && isWordStart(text[i + 1])) {
+            ++i;
+            while (i < n && isWordChar(text[i]))
+                ++i;
+            push(SqlToken::Type::Placeholder, start, i);
+        } else if (c == QLatin1Char('@')) {
+            ++i;
+            while (i < n && (isWordChar(text[i]) || text[i] == QLatin1Char('@')))
+                ++i;
+            push(SqlToken::Type::Variable, start, i);
+        } else if (isWordStart(c)) {
+            while (i < n && isWordChar(text[i]))
+                ++i;
+            push(SqlToken::Type::Word, start, i);
+        } else if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < n && text[i + 1].isDigit())) {
+            while (i < n && (text[i].isDigit() || text[i] == QLatin1Char('.')))
+                ++i;
+            push(SqlToken::Type::Number, start, i);
+        } else {
+            ++i;
+            push(SqlToken::Type::Punct, start, i);
+        }
+    }
+    return tokens;
+}
+
+QString positionalPlaceholders(const QString& text, QStringList* names)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const SqlToken& t : tokenizeSql(text)) {
+        if (t.type == SqlToken::Type::Placeholder) {
+            names->append(t.text.mid(1));
+            out += QLatin1Char('?');
+        } else {
+            out += t.text;
+        }
+    }
+    return out;
+}
+
+QString quotedLiteral(const QString& value)
+{
+    QString inner = value;
+    inner.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + inner + QLatin1Char('\'');
+}
+
+} // namespace db

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace db {
+
+/// One lexical piece of a T-SQL text. Joining the `text` of every token gives the input back.
+struct SqlToken
+{
+    enum class Type {
+        Word,        // identifier or keyword
+        Bracketed,   // [name]
+        Quoted,      // "name"
+        String,      // 'text' (an N prefix is a separate Word token)
+        Number,
+        Placeholder, // :name
+        Variable,    // @name or @@name
+        Punct,
+        Space,       // blanks, tabs, line breaks and comments
+    };
+    Type type;
+    QString text;
+
+    bool isWord(const char* word) const { return type == Type::Word && text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; }
+    bool isPunct(char c) const { return type == Type::Punct && text.size() == 1 && text[0] == QLatin1Char(c); }
+    /// The name a Word, Bracketed or Quoted token stands for, without its brackets or quotes.
+    QString identifier() const;
+    /// The contents of a String token with its doubled quotes undone.
+    QString stringValue() const;
+};
+
+QList<SqlToken> tokenizeSql(const QString& text);
+
+/// Converts ":name" placeholders outside literals and brackets to "?" and lists the names in order,
+/// so that both engines bind by position and a name used twice is bound twice.
+QString positionalPlaceholders(const QString& text, QStringList* names);
+
+/// A value quoted as an SQL text literal: single quotes, inner quotes doubled.
+QString quotedLiteral(const QString& value);
+
+} // namespace db
