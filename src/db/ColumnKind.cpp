@@ -2,7 +2,6 @@
 
 #include <QStringList>
 
-
 namespace db {
 
 ColumnKind columnKindFromTypeName(const QString& typeName)
@@ -15,13 +14,13 @@ ColumnKind columnKindFromTypeName(const QString& typeName)
     t = t.section(QLatin1Char(' '), 0, 0);
     t.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
 
-    static const QStringList integers = {"int", "integer", "smallint", "tinyint", "bigint", "mediumint", "int2", "int4",
-                                         "int8"};
+    static const QStringList integers
+        = {"int", "integer", "smallint", "tinyint", "bigint", "mediumint", "int2", "int4", "int8"};
     static const QStringList floats = {"float", "real", "double", "money", "smallmoney", "currency"};
-    static const QStringList texts = {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "clob",
-                                      "character", "sysname", "string", "uniqueidentifier"};
-    static const QStringList dates = {"datetime", "smalldatetime", "datetime2", "date", "time", "timestamp",
-                                      "datetimeoffset"};
+    static const QStringList texts = {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "clob", "character",
+        "sysname", "string", "uniqueidentifier"};
+    static const QStringList dates
+        = {"datetime", "smalldatetime", "datetime2", "date", "time", "timestamp", "datetimeoffset"};
     static const QStringList booleans = {"bit", "bool", "boolean"};
     static const QStringList binaries = {"binary", "varbinary", "image", "blob", "bytea"};
     static const QStringList decimals = {"decimal", "numeric", "number"};

@@ -47,13 +47,13 @@ ConnectionString ConnectionString::parse(const QString& text)
                 value += text[i++];
             }
             if (!closed)
-                throw DbError(QStringLiteral("Malformed connection string: the value of \"%1\" has no closing quote")
-                                  .arg(key));
+                throw DbError(
+                    QStringLiteral("Malformed connection string: the value of \"%1\" has no closing quote").arg(key));
             while (i < n && text[i] == QLatin1Char(' '))
                 ++i;
             if (i < n && text[i] != QLatin1Char(';'))
-                throw DbError(QStringLiteral("Malformed connection string: text after the quoted value of \"%1\"")
-                                  .arg(key));
+                throw DbError(
+                    QStringLiteral("Malformed connection string: text after the quoted value of \"%1\"").arg(key));
         } else {
             const int valueStart = i;
             while (i < n && text[i] != QLatin1Char(';'))
@@ -68,7 +68,8 @@ ConnectionString ConnectionString::parse(const QString& text)
 QString ConnectionString::quoteValue(const QString& value)
 {
     const bool needsQuotes = value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('"'))
-        || value.contains(QLatin1Char('\'')) || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+        || value.contains(QLatin1Char('\''))
+        || (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
     if (!needsQuotes)
         return value;
     QString quoted = value;

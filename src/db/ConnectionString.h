@@ -37,11 +37,11 @@ struct ConnectionTarget
 {
     enum class Engine { Sqlite, Odbc };
     Engine engine = Engine::Odbc;
-    QString sqliteFile;      // Engine::Sqlite
-    QString odbcString;      // Engine::Odbc, ready for SQLDriverConnect
-    QString databaseName;    // Initial Catalog
+    QString sqliteFile; // Engine::Sqlite
+    QString odbcString; // Engine::Odbc, ready for SQLDriverConnect
+    QString databaseName; // Initial Catalog
     QString applicationName; // Application Name
-    QString workstation;     // Workstation ID
+    QString workstation; // Workstation ID
 
     /// Maps the fields of `cs`: "Data Source=sqlite:<folder>" selects <folder>/<Initial Catalog>.db
     /// (a ",port" suffix is ignored); any other data source goes through ODBC with `odbcDriver`.

@@ -126,3 +126,65 @@ QString quotedLiteral(const QString& value)
 }
 
 } // namespace db
+
+namespace db {
+
+QString baseTableOf(const QString& sql)
+{
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    int depth = 0;
+    for (int i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.isPunct('('))
+            ++depth;
+        else if (t.isPunct(')'))
+            --depth;
+        if (depth != 0 || !t.isWord("from"))
+            continue;
+        QString name;
+        int j = i + 1;
+        // Gather a possibly qualified name: [dbo].[Bin], dbo.Bin, Bin.
+        while (j < tokens.size()) {
+            while (j < tokens.size() && tokens[j].type == SqlToken::Type::Space)
+                ++j;
+            if (j >= tokens.size())
+                break;
+            const SqlToken& part = tokens[j];
+            if (part.type != SqlToken::Type::Word && part.type != SqlToken::Type::Bracketed
+                && part.type != SqlToken::Type::Quoted)
+                break;
+            name = part.identifier();
+            ++j;
+            if (j < tokens.size() && tokens[j].isPunct('.')) {
+                ++j;
+                continue;
+            }
+            break;
+        }
+        if (name.isEmpty())
+            return {};
+        // A comma or JOIN after the table and its alias means more than one table.
+        for (int k = j; k < tokens.size(); ++k) {
+            const SqlToken& rest = tokens[k];
+            if (rest.isPunct('('))
+                ++depth;
+            else if (rest.isPunct(')'))
+                --depth;
+            if (depth == 0 && (rest.isPunct(',') || rest.isWord("join")))
+                return {};
+            if (depth == 0 && (rest.isWord("where") || rest.isWord("order") || rest.isWord("group")))
+                break;
+        }
+        return name;
+    }
+    return {};
+}
+
+QString bracketed(const QString& name)
+{
+    QString inner = name;
+    inner.replace(QLatin1String("]"), QLatin1String("]]"));
+    return QLatin1Char('[') + inner + QLatin1Char(']');
+}
+
+} // namespace db

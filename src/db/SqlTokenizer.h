@@ -9,20 +9,23 @@ namespace db {
 struct SqlToken
 {
     enum class Type {
-        Word,        // identifier or keyword
-        Bracketed,   // [name]
-        Quoted,      // "name"
-        String,      // 'text' (an N prefix is a separate Word token)
+        Word, // identifier or keyword
+        Bracketed, // [name]
+        Quoted, // "name"
+        String, // 'text' (an N prefix is a separate Word token)
         Number,
         Placeholder, // :name
-        Variable,    // @name or @@name
+        Variable, // @name or @@name
         Punct,
-        Space,       // blanks, tabs, line breaks and comments
+        Space, // blanks, tabs, line breaks and comments
     };
     Type type;
     QString text;
 
-    bool isWord(const char* word) const { return type == Type::Word && text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; }
+    bool isWord(const char* word) const
+    {
+        return type == Type::Word && text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    }
     bool isPunct(char c) const { return type == Type::Punct && text.size() == 1 && text[0] == QLatin1Char(c); }
     /// The name a Word, Bracketed or Quoted token stands for, without its brackets or quotes.
     QString identifier() const;
@@ -38,5 +41,16 @@ QString positionalPlaceholders(const QString& text, QStringList* names);
 
 /// A value quoted as an SQL text literal: single quotes, inner quotes doubled.
 QString quotedLiteral(const QString& value);
+
+} // namespace db
+
+namespace db {
+
+/// The table a single-table SELECT reads from ("Select * from [dbo].[Bin] as T where ..." gives
+/// "Bin"); empty when the statement joins tables or reads from no table.
+QString baseTableOf(const QString& sql);
+
+/// A table or column name in square brackets, inner closing brackets doubled.
+QString bracketed(const QString& name);
 
 } // namespace db

@@ -1,0 +1,70 @@
+#include "db/ConnectionPool.h"
+
+#include "db/DbError.h"
+
+namespace db {
+
+ConnectionPool& ConnectionPool::instance()
+{
+    static ConnectionPool pool;
+    return pool;
+}
+
+std::unique_ptr<Connection> ConnectionPool::take(const QString& connectionString, const QString& traceTarget)
+{
+    if (connectionString.isEmpty())
+        throw DbError(QStringLiteral("The %1 statement has no connection string").arg(traceTarget));
+    auto it = m_idle.find(connectionString);
+    if (it != m_idle.end() && !it->second.empty()) {
+        std::unique_ptr<Connection> connection = std::move(it->second.back());
+        it->second.pop_back();
+        return connection;
+    }
+    auto connection = std::make_unique<Connection>(traceTarget);
+    connection->setConnectionString(connectionString);
+    connection->open();
+    return connection;
+}
+
+void ConnectionPool::give(std::unique_ptr<Connection> connection)
+{
+    if (!connection || !connection->isOpen())
+        return;
+    m_idle[connection->connectionString()].push_back(std::move(connection));
+}
+
+void ConnectionPool::clear()
+{
+    m_idle.clear();
+}
+
+int ConnectionPool::idleCount() const
+{
+    int n = 0;
+    for (const auto& entry : m_idle)
+        n += int(entry.second.size());
+    return n;
+}
+
+Database Database::fixed(Connection* connection)
+{
+    Database d;
+    d.m_connection = connection;
+    d.m_traceTarget = connection ? connection->traceTarget() : QString();
+    return d;
+}
+
+Database Database::pooled(const QString& connectionString, const QString& traceTarget)
+{
+    Database d;
+    d.m_connectionString = connectionString;
+    d.m_traceTarget = traceTarget;
+    return d;
+}
+
+QString Database::connectionString() const
+{
+    return m_connection ? m_connection->connectionString() : m_connectionString;
+}
+
+} // namespace db

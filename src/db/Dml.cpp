@@ -1,0 +1,92 @@
+#include "db/Dml.h"
+
+#include "db/SqlTokenizer.h"
+
+namespace db {
+
+namespace {
+
+class Builder
+{
+public:
+    QString bind(const QVariant& value)
+    {
+        const QString name = QStringLiteral("p%1").arg(m_count++);
+        m_statement.values.set(name, value);
+        return QLatin1Char(':') + name;
+    }
+
+    QString condition(const RowKey& key)
+    {
+        QStringList parts;
+        for (const auto& column : key.columns) {
+            if (column.second.isNull())
+                parts << bracketed(column.first) + QStringLiteral(" IS NULL");
+            else
+                parts << bracketed(column.first) + QStringLiteral(" = ") + bind(column.second);
+        }
+        return parts.join(QStringLiteral(" AND "));
+    }
+
+    GeneratedStatement finish(const QString& sql)
+    {
+        m_statement.sql = sql;
+        return m_statement;
+    }
+
+private:
+    GeneratedStatement m_statement;
+    int m_count = 0;
+};
+
+} // namespace
+
+GeneratedStatement Dml::insert(SqlDialect, const QString& table, const QList<QPair<QString, QVariant>>& values)
+{
+    Builder b;
+    if (values.isEmpty())
+        return b.finish(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(bracketed(table)));
+    QStringList columns;
+    QStringList placeholders;
+    for (const auto& v : values) {
+        columns << bracketed(v.first);
+        placeholders << b.bind(v.second);
+    }
+    return b.finish(
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(bracketed(table), columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", "))));
+}
+
+GeneratedStatement Dml::update(
+    SqlDialect dialect, const QString& table, const RowKey& key, const QList<QPair<QString, QVariant>>& values)
+{
+    Builder b;
+    QStringList assignments;
+    for (const auto& v : values)
+        assignments << bracketed(v.first) + QStringLiteral(" = ") + b.bind(v.second);
+    const QString where = b.condition(key);
+    const QString t = bracketed(table);
+    const QString set = assignments.join(QStringLiteral(", "));
+    if (key.unique)
+        return b.finish(QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(t, set, where));
+    if (dialect == SqlDialect::Sqlite) {
+        return b.finish(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = (SELECT rowid FROM %1 WHERE %3 LIMIT 1)")
+                            .arg(t, set, where));
+    }
+    return b.finish(QStringLiteral("UPDATE TOP (1) %1 SET %2 WHERE %3").arg(t, set, where));
+}
+
+GeneratedStatement Dml::remove(SqlDialect dialect, const QString& table, const RowKey& key)
+{
+    Builder b;
+    const QString where = b.condition(key);
+    const QString t = bracketed(table);
+    if (key.unique)
+        return b.finish(QStringLiteral("DELETE FROM %1 WHERE %2").arg(t, where));
+    if (dialect == SqlDialect::Sqlite)
+        return b.finish(
+            QStringLiteral("DELETE FROM %1 WHERE rowid = (SELECT rowid FROM %1 WHERE %2 LIMIT 1)").arg(t, where));
+    return b.finish(QStringLiteral("DELETE TOP (1) FROM %1 WHERE %2").arg(t, where));
+}
+
+} // namespace db

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "db/Types.h"
+
+#include <QStringList>
+
+namespace db {
+
+enum class SqlDialect { TSql, Sqlite };
+
+/// Identifies one row of a table for an update or delete: the key columns with their values as
+/// the row was read. When `unique` is false the columns are all comparable columns of a table
+/// without a key, and the engine must touch at most one matching row.
+struct RowKey
+{
+    QList<QPair<QString, QVariant>> columns;
+    bool unique = true;
+};
+
+/// One database engine behind the client layer. All texts handed to an engine are T-SQL as the
+/// agent writes them, with ":name" placeholders; an engine adapts them as it needs to.
+class Engine
+{
+public:
+    virtual ~Engine() = default;
+
+    virtual ResultSet query(const QString& sql, const NamedValues& values) = 0;
+    /// Runs a statement that returns no rows; returns the number of rows it changed (or -1).
+    virtual qint64 execute(const QString& sql, const NamedValues& values) = 0;
+
+    /// Tables and views, without system tables, in the order the database lists them.
+    virtual QStringList tables() = 0;
+    /// Procedure names, each with its ";1" group suffix.
+    virtual QStringList procedures() = 0;
+    /// The columns of a table in order; throws when the table does not exist.
+    virtual QList<ColumnInfo> columns(const QString& table) = 0;
+    /// "@RETURN_VALUE" first, then the declared parameters in order; throws for an unknown procedure.
+    virtual QList<ProcParameter> procedureParameters(const QString& procedure) = 0;
+    /// Runs a procedure with the given parameter values (names with '@'); returns "@RETURN_VALUE".
+    virtual QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) = 0;
+
+    /// Which form of generated statements this engine takes.
+    virtual SqlDialect dialect() const = 0;
+
+    /// Forgets cached table layouts, after a schema change made outside this engine.
+    virtual void forgetLayouts() = 0;
+};
+
+} // namespace db

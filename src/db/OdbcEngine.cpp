@@ -1,0 +1,442 @@
+#include "db/OdbcEngine.h"
+
+#include "db/DbError.h"
+#include "db/SqlTokenizer.h"
+
+#include <QAtomicInt>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlResult>
+#include <sql.h>
+#include <sqlext.h>
+
+namespace db {
+
+namespace {
+
+QString nextConnectionName()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("cribsync-odbc-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+QString errorText(const QSqlError& error)
+{
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.trimmed();
+}
+
+SQLHANDLE handleOf(const QVariant& v)
+{
+    if (!v.isValid() || v.metaType().sizeOf() != sizeof(SQLHANDLE))
+        return nullptr;
+    return *static_cast<const SQLHANDLE*>(v.constData());
+}
+
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    QStringList messages;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6];
+        SQLWCHAR text[1024];
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN r = SQLGetDiagRecW(type, handle, i, state, &native, text, 1024, &length);
+        if (!SQL_SUCCEEDED(r))
+            break;
+        messages << QString::fromUtf16(reinterpret_cast<const char16_t*>(text), qMin<int>(length, 1023));
+    }
+    return messages.join(QLatin1Char(' '));
+}
+
+/// A catalogue call's statement handle, freed on every way out.
+class CatalogStatement
+{
+public:
+    explicit CatalogStatement(SQLHANDLE connection)
+    {
+        if (!connection || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &m_handle)))
+            throw DbError(QStringLiteral("Cannot read the catalogue: the ODBC connection is not open"));
+    }
+    ~CatalogStatement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
+    CatalogStatement(const CatalogStatement&) = delete;
+    CatalogStatement& operator=(const CatalogStatement&) = delete;
+
+    SQLHANDLE handle() const { return m_handle; }
+
+    void check(SQLRETURN r, const QString& what) const
+    {
+        if (!SQL_SUCCEEDED(r))
+            throw DbError(QStringLiteral("%1: %2").arg(what, diagnostics(SQL_HANDLE_STMT, m_handle)));
+    }
+
+    bool next() const { return SQL_SUCCEEDED(SQLFetch(m_handle)); }
+
+    QString text(int column) const
+    {
+        QString result;
+        SQLWCHAR buffer[512];
+        SQLLEN indicator = 0;
+        for (;;) {
+            const SQLRETURN r = SQLGetData(m_handle, column, SQL_C_WCHAR, buffer, sizeof(buffer), &indicator);
+            if (!SQL_SUCCEEDED(r) || indicator == SQL_NULL_DATA)
+                break;
+            const qsizetype available = indicator == SQL_NO_TOTAL || indicator >= SQLLEN(sizeof(buffer))
+                ? qsizetype(sizeof(buffer) / sizeof(SQLWCHAR) - 1)
+                : qsizetype(indicator / sizeof(SQLWCHAR));
+            result += QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), available);
+            if (r != SQL_SUCCESS_WITH_INFO)
+                break;
+        }
+        return result;
+    }
+
+    int integer(int column) const
+    {
+        SQLINTEGER value = 0;
+        SQLLEN indicator = 0;
+        SQLGetData(m_handle, column, SQL_C_SLONG, &value, 0, &indicator);
+        return indicator == SQL_NULL_DATA ? 0 : value;
+    }
+
+private:
+    SQLHANDLE m_handle = nullptr;
+};
+
+std::u16string wide(const QString& s)
+{
+    return s.toStdU16String();
+}
+
+SQLWCHAR* w(std::u16string& s)
+{
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+bool isSystemSchema(const QString& schema)
+{
+    return schema.compare(QLatin1String("sys"), Qt::CaseInsensitive) == 0
+        || schema.compare(QLatin1String("INFORMATION_SCHEMA"), Qt::CaseInsensitive) == 0;
+}
+
+ParamDirection directionOf(int columnType)
+{
+    switch (columnType) {
+    case SQL_PARAM_INPUT_OUTPUT:
+        return ParamDirection::InputOutput;
+    case SQL_PARAM_OUTPUT:
+        return ParamDirection::Output;
+    case SQL_RETURN_VALUE:
+        return ParamDirection::ReturnValue;
+    default:
+        return ParamDirection::Input;
+    }
+}
+
+QString columnTypeName(SQLHANDLE statement, int column)
+{
+    if (!statement)
+        return {};
+    SQLWCHAR buffer[128];
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLColAttributeW(
+            statement, SQLUSMALLINT(column + 1), SQL_DESC_TYPE_NAME, buffer, sizeof(buffer), &length, nullptr)))
+        return {};
+    return QString::fromUtf16(
+        reinterpret_cast<const char16_t*>(buffer), qMin<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), 127));
+}
+
+bool columnIsAutoIncrement(SQLHANDLE statement, int column)
+{
+    if (!statement)
+        return false;
+    SQLLEN value = 0;
+    if (!SQL_SUCCEEDED(SQLColAttributeW(
+            statement, SQLUSMALLINT(column + 1), SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &value)))
+        return false;
+    return value == SQL_TRUE;
+}
+
+QVariant typedNull(const QVariant& value)
+{
+    // A NULL without a type makes some drivers refuse the binding; text is accepted everywhere.
+    if (value.isNull() && !value.metaType().isValid())
+        return QVariant(QMetaType::fromType<QString>());
+    return value;
+}
+
+} // namespace
+
+OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds)
+    : m_connectionName(nextConnectionName())
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_connectionName);
+    db.setDatabaseName(odbcConnectionString);
+    db.setConnectOptions(
+        QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1").arg(loginTimeoutSeconds));
+    if (!db.open()) {
+        const QString message = errorText(db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw DbError(message);
+    }
+}
+
+OdbcEngine::~OdbcEngine()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlDatabase OdbcEngine::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void* OdbcEngine::connectionHandle() const
+{
+    return handleOf(database().driver()->handle());
+}
+
+ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
+{
+    QStringList names;
+    const QString text = positionalPlaceholders(sql, &names);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.prepare(text))
+        throw DbError(errorText(q.lastError()));
+    for (const QString& name : names) {
+        if (!values.contains(name))
+            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
+        q.addBindValue(typedNull(values.value(name)));
+    }
+    if (!q.exec())
+        throw DbError(errorText(q.lastError()));
+
+    ResultSet result;
+    result.baseTable = baseTableOf(sql);
+    // Statements that run a batch may give row counts before their rows: move to the first rows.
+    while (!q.isSelect() && q.nextResult()) { }
+    if (!q.isSelect())
+        return result;
+    result.hasResult = true;
+    const QSqlRecord record = q.record();
+    const SQLHANDLE statement = handleOf(q.result()->handle());
+    for (int i = 0; i < record.count(); ++i) {
+        ColumnInfo info;
+        info.name = record.fieldName(i);
+        info.typeName = columnTypeName(statement, i);
+        info.kind = info.typeName.isEmpty() ? columnKindFromMetaType(record.field(i).metaType())
+                                            : columnKindFromTypeName(info.typeName);
+        if (info.kind == ColumnKind::Other)
+            info.kind = columnKindFromMetaType(record.field(i).metaType());
+        if (columnIsAutoIncrement(statement, i) || record.field(i).isAutoValue())
+            info.kind = ColumnKind::AutoIncrement;
+        result.columns << info;
+    }
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(record.count());
+        for (int i = 0; i < record.count(); ++i) {
+            QVariant v = q.value(i);
+            if (result.columns[i].kind == ColumnKind::Boolean && !v.isNull())
+                v = v.toInt() != 0;
+            row << v;
+        }
+        result.rows << row;
+    }
+    if (q.lastError().isValid())
+        throw DbError(errorText(q.lastError()));
+    return result;
+}
+
+qint64 OdbcEngine::execute(const QString& sql, const NamedValues& values)
+{
+    QStringList names;
+    const QString text = positionalPlaceholders(sql, &names);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.prepare(text))
+        throw DbError(errorText(q.lastError()));
+    for (const QString& name : names) {
+        if (!values.contains(name))
+            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
+        q.addBindValue(typedNull(values.value(name)));
+    }
+    if (!q.exec())
+        throw DbError(errorText(q.lastError()));
+    const QString keyword = sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
+    if (keyword == QLatin1String("alter") || keyword == QLatin1String("create") || keyword == QLatin1String("drop")
+        || keyword == QLatin1String("if"))
+        m_layouts.clear();
+    return q.numRowsAffected();
+}
+
+QStringList OdbcEngine::tables()
+{
+    CatalogStatement st(connectionHandle());
+    std::u16string types = wide(QStringLiteral("TABLE,VIEW"));
+    st.check(
+        SQLTablesW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0, w(types), SQL_NTS), QStringLiteral("SQLTables"));
+    QStringList names;
+    while (st.next()) {
+        if (!isSystemSchema(st.text(2)))
+            names << st.text(3);
+    }
+    return names;
+}
+
+QStringList OdbcEngine::procedures()
+{
+    CatalogStatement st(connectionHandle());
+    st.check(SQLProceduresW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0), QStringLiteral("SQLProcedures"));
+    QStringList names;
+    while (st.next()) {
+        if (isSystemSchema(st.text(2)))
+            continue;
+        QString name = st.text(3);
+        // SQL Server reports "name;1"; other sources report the bare name.
+        if (!name.contains(QLatin1Char(';')))
+            name += QStringLiteral(";1");
+        names << name;
+    }
+    return names;
+}
+
+QList<ColumnInfo> OdbcEngine::layout(const QString& table)
+{
+    const QString key = table.toLower();
+    if (const auto it = m_layouts.constFind(key); it != m_layouts.constEnd())
+        return *it;
+    QList<ColumnInfo> columns;
+    {
+        CatalogStatement st(connectionHandle());
+        std::u16string name = wide(table);
+        st.check(SQLColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS, nullptr, 0),
+            QStringLiteral("SQLColumns"));
+        while (st.next()) {
+            ColumnInfo c;
+            c.name = st.text(4);
+            c.typeName = st.text(6);
+            c.kind = columnKindFromTypeName(c.typeName);
+            columns << c;
+        }
+    }
+    if (!columns.isEmpty()) {
+        CatalogStatement st(connectionHandle());
+        std::u16string name = wide(table);
+        if (SQL_SUCCEEDED(SQLPrimaryKeysW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS))) {
+            while (st.next()) {
+                const QString keyColumn = st.text(4);
+                for (ColumnInfo& c : columns) {
+                    if (c.name.compare(keyColumn, Qt::CaseInsensitive) == 0)
+                        c.primaryKey = true;
+                }
+            }
+        }
+        m_layouts.insert(key, columns);
+    }
+    return columns;
+}
+
+QList<ColumnInfo> OdbcEngine::columns(const QString& table)
+{
+    const QList<ColumnInfo> result = layout(table);
+    if (result.isEmpty())
+        throw DbError(QStringLiteral("Invalid object name '%1': no such table").arg(table));
+    return result;
+}
+
+QList<ProcParameter> OdbcEngine::procedureParameters(const QString& procedure)
+{
+    const QString name = procedure.section(QLatin1Char(';'), 0, 0);
+    CatalogStatement st(connectionHandle());
+    std::u16string n = wide(name);
+    st.check(SQLProcedureColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(n), SQL_NTS, nullptr, 0),
+        QStringLiteral("SQLProcedureColumns"));
+    QList<ProcParameter> parameters;
+    while (st.next()) {
+        const int columnType = st.integer(5);
+        if (columnType == SQL_RESULT_COL)
+            continue;
+        ProcParameter p;
+        p.name = st.text(4);
+        p.direction = directionOf(columnType);
+        p.typeName = st.text(7);
+        p.size = st.integer(8);
+        const ColumnKind kind = columnKindFromTypeName(p.typeName);
+        switch (kind) {
+        case ColumnKind::Integer:
+            p.type = ParamType::Integer;
+            break;
+        case ColumnKind::Floating:
+        case ColumnKind::Decimal:
+            p.type = ParamType::Money;
+            break;
+        case ColumnKind::DateTime:
+            p.type = ParamType::DateTime;
+            break;
+        case ColumnKind::Boolean:
+            p.type = ParamType::Boolean;
+            break;
+        case ColumnKind::Text:
+            p.type = ParamType::String;
+            break;
+        default:
+            p.type = ParamType::Variant;
+        }
+        parameters << p;
+    }
+    if (parameters.isEmpty())
+        throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(name));
+    if (parameters.first().direction != ParamDirection::ReturnValue) {
+        ProcParameter returnValue;
+        returnValue.name = QStringLiteral("@RETURN_VALUE");
+        returnValue.type = ParamType::Integer;
+        returnValue.direction = ParamDirection::ReturnValue;
+        parameters.prepend(returnValue);
+    }
+    return parameters;
+}
+
+QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values)
+{
+    const QString name = procedure.section(QLatin1Char(';'), 0, 0);
+    QStringList arguments;
+    QVariantList bound;
+    for (const auto& value : values) {
+        if (value.first.compare(QLatin1String("@RETURN_VALUE"), Qt::CaseInsensitive) == 0)
+            continue;
+        arguments << value.first + QStringLiteral(" = ?");
+        bound << typedNull(value.second);
+    }
+    const QString sql = QStringLiteral("SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = %1 %2; "
+                                       "SELECT @cribsync_rv AS RETURN_VALUE")
+                            .arg(name, arguments.join(QStringLiteral(", ")));
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw DbError(errorText(q.lastError()));
+    for (const QVariant& v : bound)
+        q.addBindValue(v);
+    if (!q.exec())
+        throw DbError(errorText(q.lastError()));
+    // The procedure's own result sets come first; the return value is the last one.
+    QVariant returnValue;
+    do {
+        if (q.isSelect() && q.record().indexOf(QStringLiteral("RETURN_VALUE")) >= 0 && q.next())
+            returnValue = q.value(0);
+    } while (q.nextResult());
+    if (q.lastError().isValid())
+        throw DbError(errorText(q.lastError()));
+    return returnValue;
+}
+
+} // namespace db

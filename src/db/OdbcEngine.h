@@ -1,0 +1,38 @@
+#pragma once
+
+#include "db/Engine.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+
+namespace db {
+
+/// SQL Server (or any ODBC data source) through Qt's QODBC driver. Texts are sent as written;
+/// the catalogue comes from the driver's own catalogue functions.
+class OdbcEngine : public Engine
+{
+public:
+    /// Connects with an ODBC connection string; throws DbError with the driver's text on failure.
+    OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds = 5);
+    ~OdbcEngine() override;
+
+    ResultSet query(const QString& sql, const NamedValues& values) override;
+    qint64 execute(const QString& sql, const NamedValues& values) override;
+    QStringList tables() override;
+    QStringList procedures() override;
+    QList<ColumnInfo> columns(const QString& table) override;
+    QList<ProcParameter> procedureParameters(const QString& procedure) override;
+    QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
+    SqlDialect dialect() const override { return SqlDialect::TSql; }
+    void forgetLayouts() override { m_layouts.clear(); }
+
+private:
+    QSqlDatabase database() const;
+    void* connectionHandle() const;
+    QList<ColumnInfo> layout(const QString& table);
+
+    QString m_connectionName;
+    QHash<QString, QList<ColumnInfo>> m_layouts;
+};
+
+} // namespace db

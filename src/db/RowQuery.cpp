@@ -1,0 +1,323 @@
+#include "db/RowQuery.h"
+
+#include "db/DbError.h"
+
+#include <QDateTime>
+
+namespace db {
+
+QString valueText(const QVariant& value)
+{
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::QDateTime: {
+        const QDateTime dt = value.toDateTime();
+        return dt.toString(
+            dt.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz") : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    }
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QString::number(value.toDouble(), 'g', 15);
+    default:
+        return value.toString();
+    }
+}
+
+void RowQuery::open()
+{
+    close();
+    const NamedValues values = boundValues();
+    const QString text = sql();
+    m_result = database().run([&](Connection& c) { return c.query(text, values); });
+    m_open = true;
+    m_position = 0;
+}
+
+void RowQuery::close()
+{
+    m_open = false;
+    m_result = ResultSet();
+    m_position = 0;
+    m_state = State::Browse;
+    m_buffer.clear();
+    m_changed.clear();
+}
+
+void RowQuery::requireOpen() const
+{
+    if (!m_open)
+        throw DbError(QStringLiteral("%1: operation is not allowed when the query is closed").arg(name()));
+}
+
+void RowQuery::requireRow() const
+{
+    requireOpen();
+    if (m_position < 0 || m_position >= m_result.rows.size())
+        throw DbError(QStringLiteral("%1: there is no current row").arg(name()));
+}
+
+int RowQuery::requireColumn(const QString& column) const
+{
+    const int index = columnIndex(column);
+    if (index < 0)
+        throw DbError(QStringLiteral("%1: field '%2' not found").arg(name(), column));
+    return index;
+}
+
+int RowQuery::recordCount() const
+{
+    requireOpen();
+    return int(m_result.rows.size());
+}
+
+void RowQuery::first()
+{
+    requireOpen();
+    m_position = 0;
+}
+
+void RowQuery::next()
+{
+    requireOpen();
+    if (m_position < m_result.rows.size())
+        ++m_position;
+}
+
+bool RowQuery::eof() const
+{
+    requireOpen();
+    return m_position >= m_result.rows.size();
+}
+
+int RowQuery::columnCount() const
+{
+    requireOpen();
+    return int(m_result.columns.size());
+}
+
+QString RowQuery::columnName(int index) const
+{
+    requireOpen();
+    if (index < 0 || index >= m_result.columns.size())
+        throw DbError(QStringLiteral("%1: there is no column at position %2").arg(name()).arg(index));
+    return m_result.columns[index].name;
+}
+
+ColumnKind RowQuery::columnKind(int index) const
+{
+    columnName(index);
+    return m_result.columns[index].kind;
+}
+
+int RowQuery::columnIndex(const QString& column) const
+{
+    requireOpen();
+    for (int i = 0; i < m_result.columns.size(); ++i) {
+        if (m_result.columns[i].name.compare(column, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QStringList RowQuery::columnNames() const
+{
+    requireOpen();
+    QStringList names;
+    for (const ColumnInfo& c : m_result.columns)
+        names << c.name;
+    return names;
+}
+
+QVariant RowQuery::value(int index) const
+{
+    columnName(index);
+    if (m_state != State::Browse)
+        return m_buffer[index];
+    requireRow();
+    return m_result.rows[m_position][index];
+}
+
+QVariant RowQuery::value(const QString& column) const
+{
+    return value(requireColumn(column));
+}
+
+QString RowQuery::asString(const QString& column) const
+{
+    return valueText(value(column));
+}
+
+int RowQuery::asInt(const QString& column) const
+{
+    const QVariant v = value(column);
+    if (v.isNull())
+        return 0;
+    bool ok = false;
+    const int result = v.typeId() == QMetaType::Double ? qRound(v.toDouble()) : v.toString().trimmed().toInt(&ok);
+    if (v.typeId() != QMetaType::Double && !ok)
+        throw DbError(
+            QStringLiteral("%1: '%2' is not a valid integer value of field %3").arg(name(), v.toString(), column));
+    return result;
+}
+
+bool RowQuery::asBool(const QString& column) const
+{
+    const QVariant v = value(column);
+    if (v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed();
+        return s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || (s.toLongLong() != 0);
+    }
+    return v.toBool();
+}
+
+void RowQuery::edit()
+{
+    requireRow();
+    if (m_state != State::Browse)
+        return;
+    m_buffer = m_result.rows[m_position];
+    m_changed = QList<bool>(m_buffer.size(), false);
+    m_state = State::Edit;
+}
+
+void RowQuery::append()
+{
+    requireOpen();
+    if (m_result.baseTable.isEmpty())
+        throw DbError(QStringLiteral("%1: rows cannot be added: the query does not read from one table").arg(name()));
+    m_buffer = QVariantList(m_result.columns.size());
+    m_changed = QList<bool>(m_buffer.size(), false);
+    m_state = State::Insert;
+}
+
+void RowQuery::setValue(int index, const QVariant& v)
+{
+    columnName(index);
+    if (m_state == State::Browse)
+        throw DbError(QStringLiteral("%1: the query is not in edit or insert mode").arg(name()));
+    m_buffer[index] = v;
+    m_changed[index] = true;
+}
+
+void RowQuery::setValue(const QString& column, const QVariant& v)
+{
+    setValue(requireColumn(column), v);
+}
+
+void RowQuery::cancel()
+{
+    m_state = State::Browse;
+    m_buffer.clear();
+    m_changed.clear();
+}
+
+RowKey RowQuery::keyOf(Connection& connection, const QVariantList& row) const
+{
+    const QString table = m_result.baseTable;
+    if (table.isEmpty())
+        throw DbError(
+            QStringLiteral("%1: the rows cannot be changed: the query does not read from one table").arg(name()));
+    const QList<ColumnInfo> layout = connection.columns(table);
+    QStringList keyColumns;
+    for (const ColumnInfo& c : layout) {
+        if (c.primaryKey)
+            keyColumns << c.name;
+    }
+    if (keyColumns.isEmpty()) {
+        for (const ColumnInfo& c : layout) {
+            if (c.kind == ColumnKind::AutoIncrement)
+                keyColumns << c.name;
+        }
+    }
+    RowKey key;
+    if (!keyColumns.isEmpty()) {
+        for (const QString& k : keyColumns) {
+            const int index = columnIndex(k);
+            if (index < 0)
+                throw DbError(QStringLiteral("%1: the rows cannot be changed: the key column %2 of %3 is not read")
+                                  .arg(name(), k, table));
+            key.columns.append({m_result.columns[index].name, row[index]});
+        }
+        return key;
+    }
+    // No key: identify the row by every value that can be compared exactly.
+    key.unique = false;
+    for (int i = 0; i < m_result.columns.size(); ++i) {
+        const ColumnInfo& c = m_result.columns[i];
+        const QString type = c.typeName.toLower();
+        if (c.kind == ColumnKind::Binary || c.kind == ColumnKind::Floating || c.kind == ColumnKind::Other
+            || type == QLatin1String("text") || type == QLatin1String("ntext"))
+            continue;
+        key.columns.append({c.name, row[i]});
+    }
+    if (key.columns.isEmpty())
+        throw DbError(QStringLiteral("%1: the rows of %2 cannot be told apart").arg(name(), table));
+    return key;
+}
+
+void RowQuery::post()
+{
+    if (m_state == State::Browse)
+        return;
+    QList<QPair<QString, QVariant>> values;
+    for (int i = 0; i < m_buffer.size(); ++i) {
+        if (m_changed[i] && m_result.columns[i].kind != ColumnKind::AutoIncrement)
+            values.append({m_result.columns[i].name, m_buffer[i]});
+    }
+    const QString table = m_result.baseTable;
+    if (m_state == State::Edit) {
+        if (!values.isEmpty()) {
+            const QVariantList original = m_result.rows[m_position];
+            database().run([&](Connection& c) {
+                const RowKey key = keyOf(c, original);
+                if (c.updateRow(table, key, values) == 0)
+                    throw DbError(QStringLiteral("%1: row cannot be located for updating; it may have been changed "
+                                                 "or deleted since it was read")
+                                      .arg(name()));
+            });
+            m_result.rows[m_position] = m_buffer;
+        }
+    } else {
+        database().run([&](Connection& c) { c.insertRow(table, values); });
+        m_result.rows.append(m_buffer);
+        m_position = int(m_result.rows.size()) - 1;
+    }
+    cancel();
+}
+
+void RowQuery::deleteRow()
+{
+    requireRow();
+    cancel();
+    const QVariantList original = m_result.rows[m_position];
+    const QString table = m_result.baseTable;
+    database().run([&](Connection& c) {
+        if (c.deleteRow(table, keyOf(c, original)) == 0)
+            throw DbError(QStringLiteral("%1: row cannot be located for deleting; it may have been changed or "
+                                         "deleted since it was read")
+                              .arg(name()));
+    });
+    m_result.rows.removeAt(m_position);
+}
+
+bool RowQuery::locate(const QString& column, const QVariant& v)
+{
+    const int index = requireColumn(column);
+    for (int i = 0; i < m_result.rows.size(); ++i) {
+        const QVariant& cell = m_result.rows[i][index];
+        if (cell.isNull() != v.isNull())
+            continue;
+        if (cell == v || (!cell.isNull() && valueText(cell) == valueText(v))) {
+            m_position = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace db

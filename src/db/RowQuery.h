@@ -1,0 +1,77 @@
+#pragma once
+
+#include "db/Statement.h"
+
+namespace db {
+
+/// A row query: opened, walked and edited like a static updatable cursor. The rows are read
+/// when it opens; a post, an append or a delete is written at once with a generated statement
+/// keyed by the table's primary key or identity column (or, for a table with neither, by all
+/// of the row's comparable values, touching at most one row).
+class RowQuery : public Statement
+{
+public:
+    using Statement::Statement;
+
+    void open();
+    void close();
+    bool isOpen() const { return m_open; }
+
+    int recordCount() const;
+    bool isEmpty() const { return recordCount() == 0; }
+    void first();
+    void next();
+    bool eof() const;
+    /// Zero-based index of the current row.
+    int position() const { return m_position; }
+
+    int columnCount() const;
+    QString columnName(int index) const;
+    ColumnKind columnKind(int index) const;
+    int columnIndex(const QString& name) const;
+    bool hasColumn(const QString& name) const { return columnIndex(name) >= 0; }
+    QStringList columnNames() const;
+
+    /// The current row's value; NULL stays NULL. Throws when there is no such column or row.
+    QVariant value(const QString& name) const;
+    QVariant value(int index) const;
+    /// Text of the value; NULL gives "", a date-time "yyyy-mm-ddThh:mm:ss", a boolean "1" or "0".
+    QString asString(const QString& name) const;
+    int asInt(const QString& name) const;
+    bool asBool(const QString& name) const;
+
+    void edit();
+    void append();
+    void setValue(const QString& name, const QVariant& value);
+    void setValue(int index, const QVariant& value);
+    void post();
+    void cancel();
+    void deleteRow();
+    bool isEditing() const { return m_state != State::Browse; }
+
+    /// Moves to the first row whose column equals `value` exactly; returns whether one was found.
+    bool locate(const QString& column, const QVariant& value);
+
+    /// The table the rows come from, as far as the statement tells.
+    QString baseTable() const { return m_result.baseTable; }
+
+private:
+    enum class State { Browse, Edit, Insert };
+
+    void requireOpen() const;
+    void requireRow() const;
+    int requireColumn(const QString& name) const;
+    RowKey keyOf(Connection& connection, const QVariantList& row) const;
+
+    ResultSet m_result;
+    bool m_open = false;
+    int m_position = 0;
+    State m_state = State::Browse;
+    QVariantList m_buffer;
+    QList<bool> m_changed;
+};
+
+/// Text of a value as the agent writes it into SQL text and compares it.
+QString valueText(const QVariant& value);
+
+} // namespace db

@@ -1,0 +1,337 @@
+#include "db/SqliteAdapter.h"
+
+#include "db/DbError.h"
+#include "db/SqlTokenizer.h"
+
+#include <QMap>
+#include <QRegularExpression>
+
+namespace db {
+
+namespace {
+
+const QString kNow = QStringLiteral("strftime('%Y-%m-%dT%H:%M:%f','now','localtime')");
+
+QString collapse(const QString& text)
+{
+    return text.simplified();
+}
+
+/// "[dbo].[DelRoboMinMax]", "dbo.X", "N'[dbo].[X]'" contents and the like, to a bare name.
+QString bareName(QString name)
+{
+    name = name.trimmed();
+    const QList<SqlToken> tokens = tokenizeSql(name);
+    QString last;
+    for (const SqlToken& t : tokens) {
+        if (t.type == SqlToken::Type::Word || t.type == SqlToken::Type::Bracketed || t.type == SqlToken::Type::Quoted)
+            last = t.identifier();
+    }
+    return last;
+}
+
+QString firstLine(const QString& text)
+{
+    const QString line = text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    return line.size() > 100 ? line.left(100) + QLatin1String("...") : line;
+}
+
+[[noreturn]] void refuse(const QString& tsql)
+{
+    throw DbError(QStringLiteral("The embedded engine cannot adapt this statement: %1").arg(firstLine(tsql)));
+}
+
+QString sqlKeyword(const QString& tsql)
+{
+    for (const SqlToken& t : tokenizeSql(tsql)) {
+        if (t.type == SqlToken::Type::Space)
+            continue;
+        return t.type == SqlToken::Type::Word ? t.text.toLower() : QString();
+    }
+    return {};
+}
+
+/// "ALTER TABLE [dbo].[T] ADD [Key3]  [varchar] (50)  NULL" to SQLite's form, text columns
+/// compared without regard to case as under the server's default collation.
+QString adaptAlterTable(const QString& tsql)
+{
+    static const QRegularExpression re(
+        QStringLiteral(R"(^\s*alter\s+table\s+(.+?)\s+add\s+(?:column\s+)?(\[[^\]]+\]|\w+)\s+(.*?)\s*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    const auto m = re.match(tsql);
+    if (!m.hasMatch())
+        refuse(tsql);
+    QString type = m.captured(3);
+    type.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    type = type.simplified();
+    type.replace(QRegularExpression(QStringLiteral(R"(\s*\(\s*)")), QStringLiteral("("));
+    type.replace(QRegularExpression(QStringLiteral(R"(\s*\)\s*)")), QStringLiteral(") "));
+    type = type.trimmed();
+    const bool isText
+        = QRegularExpression(QStringLiteral(R"(^n?(var)?char|^n?text)"), QRegularExpression::CaseInsensitiveOption)
+              .match(type)
+              .hasMatch();
+    if (isText && !type.contains(QLatin1String("collate"), Qt::CaseInsensitive)) {
+        const int paren = type.indexOf(QLatin1Char(')'));
+        const int at = paren >= 0                ? paren + 1
+            : type.indexOf(QLatin1Char(' ')) < 0 ? type.size()
+                                                 : type.indexOf(QLatin1Char(' '));
+        type.insert(at, QStringLiteral(" COLLATE NOCASE"));
+    }
+    return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+        .arg(bracketed(bareName(m.captured(1))), bracketed(bareName(m.captured(2))), type.simplified());
+}
+
+QList<AdaptedStep> adaptIfScript(const QString& tsql)
+{
+    const QString text = collapse(tsql);
+    static const QString objectId = QStringLiteral(R"(object_id\s*\(\s*N?'([^']+)'\s*\))");
+
+    // The version probe: the parameters of a procedure or the columns of a table.
+    static const QRegularExpression probe(
+        QStringLiteral(
+            R"(^if exists \(\s*select \* from (?:dbo\.)?syscolumns where id = %1\s*\)\s*begin\s+select\s+name\s+from (?:dbo\.)?syscolumns where id = %1\s*end$)")
+            .arg(objectId),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = probe.match(text); m.hasMatch()) {
+        if (bareName(m.captured(1)).compare(bareName(m.captured(2)), Qt::CaseInsensitive) != 0)
+            refuse(tsql);
+        AdaptedStep step;
+        step.kind = AdaptedStep::Kind::NameProbe;
+        step.name = bareName(m.captured(1));
+        return {step};
+    }
+
+    static const QRegularExpression columnGuard(
+        QStringLiteral(
+            R"(^if not exists \(\s*select \* from (?:dbo\.)?syscolumns where id = %1 and name = '([^']+)'\s*\)\s*(alter table .*)$)")
+            .arg(objectId),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = columnGuard.match(text); m.hasMatch()) {
+        AdaptedStep step;
+        step.kind = AdaptedStep::Kind::Sql;
+        step.sql = adaptAlterTable(m.captured(3));
+        step.guard = AdaptedStep::Guard::ColumnMissing;
+        step.guardObject = bareName(m.captured(1));
+        step.guardColumn = m.captured(2);
+        return {step};
+    }
+
+    // A sequence of "if exists (<object of a kind>) drop <kind> <name>".
+    static const QRegularExpression dropGuard(
+        QStringLiteral(
+            R"(if exists \(\s*select \* from (?:dbo\.)?sysobjects where id = %1 and OBJECTPROPERTY\s*\(\s*id\s*,\s*N?'Is(\w+)'\s*\)\s*=\s*1\s*\)\s*drop (trigger|procedure|proc|view|table) ((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?)\s*)")
+            .arg(objectId),
+        QRegularExpression::CaseInsensitiveOption);
+    QList<AdaptedStep> steps;
+    int at = 0;
+    while (at < text.size()) {
+        const auto m
+            = dropGuard.match(text, at, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!m.hasMatch())
+            refuse(tsql);
+        AdaptedStep step;
+        step.kind = AdaptedStep::Kind::Drop;
+        step.objectType
+            = m.captured(3).toLower() == QLatin1String("proc") ? QStringLiteral("procedure") : m.captured(3).toLower();
+        step.name = bareName(m.captured(4));
+        step.guard = AdaptedStep::Guard::ObjectExists;
+        step.guardObject = bareName(m.captured(1));
+        step.guardType = m.captured(2).toLower();
+        steps.append(step);
+        at = m.capturedEnd(0);
+    }
+    if (steps.isEmpty())
+        refuse(tsql);
+    return steps;
+}
+
+AdaptedStep adaptExec(const QString& tsql)
+{
+    const QList<SqlToken> tokens = tokenizeSql(tsql);
+    int i = 0;
+    auto skipSpace = [&] {
+        while (i < tokens.size() && tokens[i].type == SqlToken::Type::Space)
+            ++i;
+    };
+    skipSpace();
+    ++i; // EXEC / EXECUTE
+    skipSpace();
+    QString name;
+    while (i < tokens.size()) {
+        const SqlToken& t = tokens[i];
+        if (t.type != SqlToken::Type::Word && t.type != SqlToken::Type::Bracketed)
+            break;
+        name = t.identifier();
+        ++i;
+        if (i < tokens.size() && tokens[i].isPunct('.')) {
+            ++i;
+            continue;
+        }
+        break;
+    }
+    if (name.isEmpty())
+        refuse(tsql);
+    if (i < tokens.size() && tokens[i].isPunct(';')) {
+        i += 2; // ";1" group number
+    }
+    AdaptedStep step;
+    step.kind = AdaptedStep::Kind::Exec;
+    step.name = name;
+    QString current;
+    int depth = 0;
+    for (; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.isPunct('('))
+            ++depth;
+        else if (t.isPunct(')'))
+            --depth;
+        if (depth == 0 && t.isPunct(',')) {
+            step.args << current.trimmed();
+            current.clear();
+            continue;
+        }
+        if (t.type == SqlToken::Type::Variable && t.text.startsWith(QLatin1String("@")) && depth == 0) {
+            // Named arguments ("@p = value") are not part of the agent's texts.
+            refuse(tsql);
+        }
+        current += t.text;
+    }
+    if (!current.trimmed().isEmpty())
+        step.args << current.trimmed();
+    else if (!step.args.isEmpty())
+        refuse(tsql);
+    for (QString& arg : step.args)
+        arg = SqliteAdapter::translate(arg);
+    return step;
+}
+
+} // namespace
+
+QString SqliteAdapter::translate(const QString& tsql)
+{
+    const QList<SqlToken> tokens = tokenizeSql(tsql);
+    QString out;
+    QMap<int, QString> pendingLimit; // by parenthesis depth
+    int depth = 0;
+    for (int i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        auto nextIndex = [&](int from) {
+            int j = from;
+            while (j < tokens.size() && tokens[j].type == SqlToken::Type::Space)
+                ++j;
+            return j;
+        };
+        if (t.isPunct('(')) {
+            ++depth;
+        } else if (t.isPunct(')')) {
+            if (pendingLimit.contains(depth))
+                out += QStringLiteral(" LIMIT ") + pendingLimit.take(depth) + QLatin1Char(' ');
+            --depth;
+        }
+        if ((t.isWord("dbo")
+                || (t.type == SqlToken::Type::Bracketed
+                    && t.identifier().compare(QLatin1String("dbo"), Qt::CaseInsensitive) == 0))
+            && i + 1 < tokens.size() && tokens[i + 1].isPunct('.')) {
+            ++i;
+            continue;
+        }
+        if (t.isWord("N") && i + 1 < tokens.size() && tokens[i + 1].type == SqlToken::Type::String)
+            continue;
+        if (t.isWord("getdate")) {
+            const int open = nextIndex(i + 1);
+            const int close = nextIndex(open + 1);
+            if (open < tokens.size() && tokens[open].isPunct('(') && close < tokens.size()
+                && tokens[close].isPunct(')')) {
+                out += kNow;
+                i = close;
+                continue;
+            }
+        }
+        if (t.isWord("top")) {
+            int j = nextIndex(i + 1);
+            QString count;
+            int last = -1;
+            if (j < tokens.size() && tokens[j].type == SqlToken::Type::Number) {
+                count = tokens[j].text;
+                last = j;
+            } else if (j < tokens.size() && tokens[j].isPunct('(')) {
+                const int num = nextIndex(j + 1);
+                const int close = nextIndex(num + 1);
+                if (num < tokens.size() && tokens[num].type == SqlToken::Type::Number && close < tokens.size()
+                    && tokens[close].isPunct(')')) {
+                    count = tokens[num].text;
+                    last = close;
+                }
+            }
+            if (last < 0)
+                throw DbError(
+                    QStringLiteral("The embedded engine cannot adapt this TOP clause: %1").arg(firstLine(tsql)));
+            pendingLimit.insert(depth, count);
+            i = last;
+            continue;
+        }
+        out += t.text;
+    }
+    if (pendingLimit.contains(0)) {
+        // Keep trailing blanks and a final semicolon after the LIMIT clause.
+        int end = out.size();
+        while (end > 0 && (out[end - 1].isSpace() || out[end - 1] == QLatin1Char(';')))
+            --end;
+        out.insert(end, QStringLiteral(" LIMIT ") + pendingLimit.value(0));
+    }
+    return out;
+}
+
+QList<AdaptedStep> SqliteAdapter::adapt(const QString& tsql)
+{
+    const QString keyword = sqlKeyword(tsql);
+    if (keyword == QLatin1String("if"))
+        return adaptIfScript(tsql);
+    if (keyword == QLatin1String("exec") || keyword == QLatin1String("execute"))
+        return {adaptExec(tsql)};
+
+    static const QRegularExpression create(
+        QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (keyword == QLatin1String("create")) {
+        if (const auto m = create.match(tsql); m.hasMatch()) {
+            AdaptedStep step;
+            step.kind = AdaptedStep::Kind::Install;
+            step.name = bareName(m.captured(2));
+            return {step};
+        }
+    }
+    static const QRegularExpression drop(
+        QStringLiteral(
+            R"(^\s*drop\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?)\s*;?\s*$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (keyword == QLatin1String("drop")) {
+        if (const auto m = drop.match(tsql); m.hasMatch()) {
+            AdaptedStep step;
+            step.kind = AdaptedStep::Kind::Drop;
+            step.objectType = m.captured(1).toLower() == QLatin1String("trigger") ? QStringLiteral("trigger")
+                                                                                  : QStringLiteral("procedure");
+            step.name = bareName(m.captured(2));
+            return {step};
+        }
+    }
+    if (keyword == QLatin1String("alter")) {
+        if (tsql.contains(QRegularExpression(QStringLiteral(R"(^\s*alter\s+table\s+.+\s+add\s)"),
+                QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption))) {
+            AdaptedStep step;
+            step.sql = adaptAlterTable(collapse(tsql));
+            return {step};
+        }
+        refuse(tsql);
+    }
+    static const QStringList tsqlOnly = {"begin", "declare", "set", "while", "print", "raiserror", "use", "go"};
+    if (tsqlOnly.contains(keyword))
+        refuse(tsql);
+
+    AdaptedStep step;
+    step.sql = translate(tsql);
+    return {step};
+}
+
+} // namespace db

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "db/EmbeddedProcedure.h"
+#include "db/Engine.h"
+#include "db/SqliteAdapter.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+
+namespace db {
+
+/// The embedded engine: a SQLite file reached through Qt's QSQLITE driver. T-SQL texts pass
+/// through SqliteAdapter; stored procedures are EmbeddedProcedure definitions kept in the file.
+class SqliteEngine : public Engine
+{
+public:
+    enum class OpenMode { ExistingFile, CreateIfMissing };
+
+    /// Opens `file`; throws DbError naming the file when it is missing (ExistingFile) or unreadable.
+    SqliteEngine(const QString& file, OpenMode mode = OpenMode::ExistingFile);
+    ~SqliteEngine() override;
+
+    ResultSet query(const QString& sql, const NamedValues& values) override;
+    qint64 execute(const QString& sql, const NamedValues& values) override;
+    QStringList tables() override;
+    QStringList procedures() override;
+    QList<ColumnInfo> columns(const QString& table) override;
+    QList<ProcParameter> procedureParameters(const QString& procedure) override;
+    QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
+    SqlDialect dialect() const override { return SqlDialect::Sqlite; }
+    void forgetLayouts() override { m_layouts.clear(); }
+
+    /// Stores a procedure definition in the database, replacing one of the same name.
+    void installProcedure(const EmbeddedProcedure& procedure);
+    std::optional<EmbeddedProcedure> findProcedure(const QString& name);
+
+private:
+    struct StepResult
+    {
+        ResultSet rows;
+        qint64 affected = -1;
+    };
+
+    QSqlDatabase database() const;
+    StepResult run(const QString& tsql, const NamedValues& values, bool wantRows);
+    StepResult runStep(const AdaptedStep& step, const NamedValues& values, bool wantRows);
+    StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
+    bool guardHolds(const AdaptedStep& step);
+    bool objectExists(const QString& name, const QString& type);
+    void install(const QString& name);
+    void drop(const QString& name, const QString& type);
+    QVariant runProcedure(const EmbeddedProcedure& procedure, const QList<QPair<QString, QVariant>>& values);
+    QVariantList evaluate(
+        const QStringList& expressions, const QHash<QString, QVariant>& variables, const NamedValues& placeholders);
+    std::optional<QVariant> runBodyStatement(
+        const EmbeddedProcedure& procedure, const QString& statement, QHash<QString, QVariant>& variables);
+    QList<ColumnInfo> layout(const QString& table);
+
+    QString m_connectionName;
+    QString m_file;
+    QHash<QString, QList<ColumnInfo>> m_layouts;
+};
+
+} // namespace db

@@ -1,0 +1,80 @@
+#include "db/StoredProc.h"
+
+#include "db/DbError.h"
+#include "db/Statement.h"
+
+namespace db {
+
+StoredProc::StoredProc(const QString& name)
+    : m_name(name)
+{ }
+
+void StoredProc::setProcedureName(const QString& procedure)
+{
+    m_procedure = procedure;
+    setParameterList({});
+}
+
+void StoredProc::refreshParameters()
+{
+    const QString procedure = m_procedure;
+    setParameterList(m_database.run([&](Connection& c) { return c.procedureParameters(procedure); }));
+}
+
+void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
+{
+    m_parameters = parameters;
+    m_values = QVariantList(parameters.size());
+    m_set = QList<bool>(parameters.size(), false);
+    m_returnValue = QVariant();
+}
+
+int StoredProc::indexOf(const QString& parameter) const
+{
+    for (int i = 0; i < m_parameters.size(); ++i) {
+        if (m_parameters[i].name.compare(parameter, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void StoredProc::setValue(const QString& parameter, const QVariant& value)
+{
+    const int index = indexOf(parameter);
+    if (index < 0)
+        throw DbError(QStringLiteral("%1: procedure %2 has no parameter named %3").arg(m_name, m_procedure, parameter));
+    m_values[index] = convertToParamType(value, m_parameters[index].type);
+    m_set[index] = true;
+}
+
+QVariant StoredProc::value(const QString& parameter) const
+{
+    const int index = indexOf(parameter);
+    return index < 0 ? QVariant() : m_values[index];
+}
+
+void StoredProc::clearValues()
+{
+    for (int i = 0; i < m_values.size(); ++i) {
+        m_values[i] = QVariant();
+        m_set[i] = false;
+    }
+}
+
+void StoredProc::execute()
+{
+    QList<QPair<QString, QVariant>> values;
+    for (int i = 0; i < m_parameters.size(); ++i) {
+        const ProcParameter& p = m_parameters[i];
+        if (p.direction == ParamDirection::ReturnValue || !m_set[i])
+            continue;
+        values.append({p.name, m_values[i]});
+    }
+    const QString procedure = m_procedure;
+    m_returnValue = m_database.run([&](Connection& c) { return c.callProcedure(procedure, values); });
+    const int rv = indexOf(QStringLiteral("@RETURN_VALUE"));
+    if (rv >= 0)
+        m_values[rv] = m_returnValue;
+}
+
+} // namespace db

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "db/ColumnKind.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+namespace db {
+
+/// A column of a result or of a table.
+struct ColumnInfo
+{
+    QString name;
+    ColumnKind kind = ColumnKind::Other;
+    bool primaryKey = false;
+    QString typeName; // as declared or as the driver names it
+};
+
+/// Rows a statement returned, held by value. `hasResult` is false when the statement produced no
+/// result set at all (as opposed to an empty one).
+struct ResultSet
+{
+    bool hasResult = false;
+    QList<ColumnInfo> columns;
+    QList<QVariantList> rows;
+    QString baseTable; // the single table the rows come from, when the engine can tell
+};
+
+/// Parameter types of the statement catalogue.
+enum class ParamType { String, Integer, Money, DateTime, Boolean, LongText, Variant };
+
+enum class ParamDirection { Input, Output, InputOutput, ReturnValue };
+
+/// A parameter as a stored procedure declares it.
+struct ProcParameter
+{
+    QString name; // with its '@'
+    ParamType type = ParamType::Variant;
+    ParamDirection direction = ParamDirection::Input;
+    int size = 0;
+    QString typeName;
+    bool hasDefault = false;
+};
+
+/// Named values for ":name" placeholders (names without the colon, matched case-insensitively).
+class NamedValues
+{
+public:
+    void set(const QString& name, const QVariant& value);
+    bool contains(const QString& name) const;
+    QVariant value(const QString& name) const;
+    QList<QPair<QString, QVariant>> items() const { return m_items; }
+
+private:
+    QList<QPair<QString, QVariant>> m_items;
+};
+
+} // namespace db
