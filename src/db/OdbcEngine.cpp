@@ -116,6 +116,14 @@ SQLWCHAR* w(std::u16string& s)
     return reinterpret_cast<SQLWCHAR*>(s.data());
 }
 
+bool isSystemTable(const QString& schema, const QString& name)
+{
+    // SQLite's ODBC driver reports its internal tables as ordinary ones.
+    return name.startsWith(QLatin1String("sqlite_"), Qt::CaseInsensitive)
+        || schema.compare(QLatin1String("sys"), Qt::CaseInsensitive) == 0
+        || schema.compare(QLatin1String("INFORMATION_SCHEMA"), Qt::CaseInsensitive) == 0;
+}
+
 bool isSystemSchema(const QString& schema)
 {
     return schema.compare(QLatin1String("sys"), Qt::CaseInsensitive) == 0
@@ -287,8 +295,9 @@ QStringList OdbcEngine::tables()
         SQLTablesW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0, w(types), SQL_NTS), QStringLiteral("SQLTables"));
     QStringList names;
     while (st.next()) {
-        if (!isSystemSchema(st.text(2)))
-            names << st.text(3);
+        const QString name = st.text(3);
+        if (!isSystemTable(st.text(2), name))
+            names << name;
     }
     return names;
 }

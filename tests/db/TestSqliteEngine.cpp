@@ -1,0 +1,302 @@
+#include "db/Connection.h"
+#include "db/DbError.h"
+#include "db/EmbeddedProcedure.h"
+#include "db/RowQuery.h"
+#include "db/SqlTrace.h"
+#include "db/Statement.h"
+#include "db/StoredProc.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace db;
+
+/// What only the embedded engine does: adapting T-SQL, running stored procedure definitions,
+/// and refusing bad input without writing anything.
+class TestSqliteEngine : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir* m_dir = nullptr;
+    QString m_cs;
+    Connection* m_c = nullptr;
+
+    int count(const QString& sql)
+    {
+        const ResultSet r = m_c->query(sql);
+        return r.rows.isEmpty() ? -1 : r.rows.first().first().toInt();
+    }
+
+    static const QString kBinChangeBody;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        m_cs = QStringLiteral("Initial Catalog=crib;Data Source=sqlite:%1").arg(m_dir->path());
+        m_c = new Connection(QStringLiteral("remote"));
+        m_c->setConnectionString(m_cs);
+        m_c->open(Connection::OpenMode::CreateEmbeddedIfMissing);
+        m_c->execute(QStringLiteral("CREATE TABLE Bin (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                    "Station varchar(12) COLLATE NOCASE, MyNo varchar(12) COLLATE NOCASE, "
+                                    "OnHand int, LastUpdate datetime)"));
+        m_c->execute(QStringLiteral("CREATE TABLE DeleteHst (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                    "TableName varchar(50), Key1 varchar(50), Key2 varchar(50))"));
+        m_c->execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, OnHand) VALUES ('01', 'A1', 5), ('01', 'A2', 7), "
+                                    "('02', 'A1', 1)"));
+        m_c->installEmbeddedProcedure({QStringLiteral("sproc_BinChange"),
+            QStringLiteral("@Station varchar(50), @MyNo varchar(50), @NewBin varchar(50), "
+                           "@Contact varchar(100) = NULL"),
+            kBinChangeBody});
+    }
+
+    void cleanup()
+    {
+        delete m_c;
+        delete m_dir;
+        ConnectionPool::instance().clear();
+        qunsetenv("CRIBSYNC_SQL_TRACE");
+        SqlTrace::reload();
+    }
+
+    void adaptsTopGetdateAndQualifiedNames()
+    {
+        QCOMPARE(m_c->query(QStringLiteral("Select TOP 1 * from Bin order by OnHand desc")).rows.size(), 1);
+        QCOMPARE(m_c->query(QStringLiteral("Select   TOP 1 * from Bin")).rows.size(), 1);
+        QCOMPARE(m_c->query(QStringLiteral("Select top(2) * FROM Bin   ")).rows.size(), 2);
+        const ResultSet none = m_c->query(QStringLiteral("Select Top 0 * from Bin"));
+        QVERIFY(none.hasResult);
+        QCOMPARE(none.rows.size(), 0);
+        QCOMPARE(none.columns.size(), 5);
+        const ResultSet sub = m_c->query(
+            QStringLiteral("select MyNo from [dbo].[Bin] where OnHand = (select top 1 OnHand from dbo.Bin order by "
+                           "OnHand desc) and Station = N'01'"));
+        QCOMPARE(sub.rows.size(), 1);
+        QCOMPARE(sub.rows.first().first().toString(), QStringLiteral("A2"));
+
+        m_c->execute(QStringLiteral("Update Bin SET LastUpdate = getdate() where MyNo = 'A1'"));
+        const ResultSet stamped = m_c->query(QStringLiteral("Select LastUpdate from Bin where MyNo = 'A1'"));
+        const QDateTime when = stamped.rows.first().first().toDateTime();
+        QVERIFY2(when.isValid(), qPrintable(stamped.rows.first().first().toString()));
+        QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 3600);
+        // Text comparisons of declared text columns ignore case, as the server's collation does.
+        QCOMPARE(m_c->query(QStringLiteral("Select * from Bin where MyNo = 'a1'")).rows.size(), 2);
+    }
+
+    void answersTheCatalogueProbes()
+    {
+        const QString probe = QStringLiteral("if exists (select * from syscolumns where id = "
+                                             "object_id('%1'))begin\tselect\t\t  name\t\tfrom syscolumns where id = "
+                                             "object_id('%1')end");
+        const ResultSet missing = m_c->query(probe.arg(QStringLiteral("sp_CorvaneTran")));
+        QVERIFY(!missing.hasResult);
+        QCOMPARE(missing.rows.size(), 0);
+
+        QStringList parameters;
+        for (const QVariantList& row : m_c->query(probe.arg(QStringLiteral("sproc_BinChange"))).rows)
+            parameters << row.first().toString();
+        QCOMPARE(parameters, QStringList({"@Station", "@MyNo", "@NewBin", "@Contact"}));
+
+        QStringList columns;
+        for (const QVariantList& row : m_c->query(probe.arg(QStringLiteral("Bin"))).rows)
+            columns << row.first().toString();
+        QCOMPARE(columns, QStringList({"RecordID", "Station", "MyNo", "OnHand", "LastUpdate"}));
+    }
+
+    void addsColumnOnlyWhenMissing()
+    {
+        const QString text = QStringLiteral(
+            " if not exists (select * from dbo.syscolumns where id = object_id(N'[dbo].[DeleteHst]') and name = "
+            "'Key3') \r\n  ALTER TABLE [dbo].[DeleteHst] ADD [Key3]  [varchar] (50)  NULL\r\n");
+        m_c->execute(text);
+        m_c->execute(text); // a second run finds the column and does nothing
+        const QList<ColumnInfo> columns = m_c->columns(QStringLiteral("DeleteHst"));
+        QCOMPARE(columns.size(), 5);
+        QCOMPARE(columns.last().name, QStringLiteral("Key3"));
+        QCOMPARE(columns.last().kind, ColumnKind::Text);
+        m_c->execute(QStringLiteral("INSERT INTO DeleteHst (TableName, Key3) VALUES ('Bin', 'ABC')"));
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst where Key3 = 'abc'")), 1);
+    }
+
+    void dropsAndCreatesTheAgentsObjects()
+    {
+        EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Procedure, QStringLiteral("sp_TestProc"),
+            QStringLiteral("@A int"), QStringLiteral("RETURN @A + 1")});
+        EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Trigger, QStringLiteral("DelBinTest"), QString(),
+            QStringLiteral("CREATE TRIGGER DelBinTest AFTER DELETE ON Bin BEGIN "
+                           "INSERT INTO DeleteHst (TableName, Key1, Key2) VALUES ('Bin', "
+                           "old.Station, old.MyNo); END")});
+        const QString drops = QStringLiteral(
+            "if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[DelBinTest]') and "
+            "OBJECTPROPERTY(id, N'IsTrigger') = 1)\r\ndrop trigger [dbo].[DelBinTest]\r\n\r\n"
+            "if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[sp_TestProc]') and "
+            "OBJECTPROPERTY(id, N'IsProcedure') = 1)\r\ndrop procedure [dbo].[sp_TestProc]\r\n\r\n\r\n");
+        m_c->execute(drops); // nothing to drop yet
+        m_c->execute(QStringLiteral("CREATE PROCEDURE [dbo].[sp_TestProc]\r\n@A int\r\nAS\r\nRETURN @A + 1"));
+        m_c->execute(QStringLiteral("CREATE TRIGGER [DelBinTest] ON dbo.Bin\r\nFOR DELETE\r\nAS\r\n..."));
+        QVERIFY(m_c->procedures().contains(QStringLiteral("sp_TestProc;1")));
+        QVERIFY_THROWS_EXCEPTION(DbError, m_c->execute(QStringLiteral("CREATE PROCEDURE [dbo].[sp_TestProc] AS")));
+
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE MyNo = 'A2'"));
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst where Key2 = 'A2'")), 1);
+
+        m_c->execute(drops);
+        QVERIFY(!m_c->procedures().contains(QStringLiteral("sp_TestProc;1")));
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE MyNo = 'A1' AND Station = '02'"));
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst")), 1);
+
+        try {
+            m_c->execute(QStringLiteral("CREATE PROCEDURE [dbo].[sp_Unknown] AS select 1"));
+            QFAIL("an object without an embedded definition must be refused");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(QLatin1String("sp_Unknown")), qPrintable(e.message()));
+        }
+        QVERIFY(!m_c->procedures().contains(QStringLiteral("sp_Unknown;1")));
+    }
+
+    void runsExecWithPositionalArguments()
+    {
+        Command cmd(QStringLiteral("updBinChange"));
+        cmd.setDatabase(Database::pooled(m_cs));
+        cmd.setSql(QStringLiteral("EXEC [dbo].[sproc_BinChange]\r\n:Station, :MyNo, :NewBin, :Contact\r\n"));
+        cmd.setParameter(QStringLiteral("Station"), QStringLiteral("01"));
+        cmd.setParameter(QStringLiteral("MyNo"), QStringLiteral("A1"));
+        cmd.setParameter(QStringLiteral("NewBin"), QStringLiteral("Z9"));
+        cmd.setParameter(QStringLiteral("Contact"), QStringLiteral("LocalBinChange"));
+        cmd.execute();
+        QCOMPARE(count(QStringLiteral("select count(*) from Bin where MyNo = 'Z9' and Station = '01'")), 1);
+        QCOMPARE(count(QStringLiteral("select count(*) from Bin where MyNo = 'A1'")), 1);
+
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst")), 1);
+
+        // The procedure refuses a bin that does not exist: the failure reaches the caller and the
+        // statements it ran before refusing are undone.
+        cmd.setParameter(QStringLiteral("MyNo"), QStringLiteral("NONE"));
+        try {
+            cmd.execute();
+            QFAIL("a refused rename must fail");
+        } catch (const DbError& e) {
+            QCOMPARE(e.message(), QStringLiteral("bin NONE does not exist at station 01"));
+        }
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst")), 1);
+    }
+
+    void callsProceduresByNameWithReturnValue()
+    {
+        m_c->installEmbeddedProcedure(
+            {QStringLiteral("sp_Adjust"), QStringLiteral("@Bin varchar(12), @Qty int, @Emp varchar(100) = 'x'"),
+                QStringLiteral("SET @Found = (SELECT count(*) FROM Bin WHERE MyNo = @Bin);\n"
+                               "IF @Found = 0 THEN RETURN 1;\n"
+                               "IF upper(@Emp) <> 'JAM' THEN UPDATE Bin SET OnHand = OnHand "
+                               "+ @Qty WHERE MyNo = @Bin;\n"
+                               "RETURN 0")});
+        StoredProc proc(QStringLiteral("updASPTran"));
+        proc.setDatabase(Database::pooled(m_cs));
+        proc.setProcedureName(QStringLiteral("sp_Adjust;1"));
+        proc.refreshParameters();
+        QCOMPARE(proc.parameters().size(), 4);
+        QCOMPARE(proc.parameters().first().name, QStringLiteral("@RETURN_VALUE"));
+        QCOMPARE(proc.parameters().first().direction, ParamDirection::ReturnValue);
+        QCOMPARE(proc.parameters()[2].type, ParamType::Integer);
+        QVERIFY_THROWS_EXCEPTION(DbError, proc.setValue(QStringLiteral("@ExternalPO"), 1));
+
+        proc.setValue(QStringLiteral("@Bin"), QStringLiteral("A2"));
+        proc.setValue(QStringLiteral("@qty"), QStringLiteral("-3"));
+        proc.execute();
+        QCOMPARE(proc.returnValue().toInt(), 0);
+        QCOMPARE(proc.value(QStringLiteral("@RETURN_VALUE")).toInt(), 0);
+        QCOMPARE(count(QStringLiteral("select OnHand from Bin where MyNo = 'A2'")), 4);
+
+        proc.setValue(QStringLiteral("@Emp"), QStringLiteral("jam"));
+        proc.execute();
+        QCOMPARE(count(QStringLiteral("select OnHand from Bin where MyNo = 'A2'")), 4);
+
+        proc.setValue(QStringLiteral("@Bin"), QStringLiteral("none"));
+        proc.execute();
+        QCOMPARE(proc.returnValue().toInt(), 1);
+
+        StoredProc missingArgument;
+        missingArgument.setDatabase(Database::fixed(m_c));
+        missingArgument.setProcedureName(QStringLiteral("sp_Adjust"));
+        missingArgument.refreshParameters();
+        missingArgument.setValue(QStringLiteral("@Bin"), QStringLiteral("A2"));
+        QVERIFY_THROWS_EXCEPTION(DbError, missingArgument.execute());
+
+        StoredProc unknown;
+        unknown.setDatabase(Database::fixed(m_c));
+        unknown.setProcedureName(QStringLiteral("sp_Nothing;1"));
+        QVERIFY_THROWS_EXCEPTION(DbError, unknown.refreshParameters());
+    }
+
+    void refusesBadInputWithoutWriting()
+    {
+        Connection missing;
+        missing.setConnectionString(QStringLiteral("Initial Catalog=nothere;Data Source=sqlite:%1").arg(m_dir->path()));
+        try {
+            missing.open();
+            QFAIL("a missing database file must be refused");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(QLatin1String("nothere.db")), qPrintable(e.message()));
+        }
+        QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("nothere.db"))));
+
+        Connection malformed;
+        malformed.setConnectionString(QStringLiteral("Initial Catalog=crib;Password=\"open"));
+        QVERIFY_THROWS_EXCEPTION(DbError, malformed.open());
+
+        const QStringList unadaptable = {
+            QStringLiteral("if exists (select * from Bin) delete from Bin"),
+            QStringLiteral("DECLARE @x int"),
+            QStringLiteral("begin tran delete from Bin"),
+            QStringLiteral("exec sp_who @loginame = 'sa'"),
+        };
+        for (const QString& text : unadaptable) {
+            try {
+                m_c->execute(text);
+                QFAIL(qPrintable(QStringLiteral("must be refused: ") + text));
+            } catch (const DbError& e) {
+                QVERIFY2(e.message().contains(text.left(10), Qt::CaseInsensitive), qPrintable(e.message()));
+            }
+        }
+        QCOMPARE(count(QStringLiteral("select count(*) from Bin")), 3);
+
+        QVERIFY_THROWS_EXCEPTION(DbError, m_c->columns(QStringLiteral("NoTable")));
+        RowQuery q;
+        q.setDatabase(Database::fixed(m_c));
+        q.setSql(QStringLiteral("Select * from NoTable"));
+        QVERIFY_THROWS_EXCEPTION(DbError, q.open());
+    }
+
+    void tracesStatementsBeforeAdaptation()
+    {
+        const QString trace = m_dir->filePath(QStringLiteral("trace.log"));
+        qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
+        SqlTrace::reload();
+        RowQuery remote(QStringLiteral("ASPQuery"));
+        remote.setDatabase(Database::pooled(m_cs));
+        remote.setSql(QStringLiteral("Select TOP 1 * from Bin"));
+        remote.open();
+        remote.edit();
+        remote.setValue(QStringLiteral("OnHand"), 9);
+        remote.post();
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(QLatin1String(" remote: Select TOP 1 * from Bin\n")), qPrintable(text));
+        QVERIFY2(text.contains(QLatin1String(" remote: UPDATE [Bin] SET [OnHand] = :p0 WHERE [RecordID] = :p1")),
+            qPrintable(text));
+        QVERIFY(!text.contains(QLatin1String("LIMIT")));
+    }
+};
+
+const QString TestSqliteEngine::kBinChangeBody
+    = QStringLiteral("INSERT INTO DeleteHst (TableName, Key1, Key2) VALUES ('BinC', @Station, @MyNo);\n"
+                     "IF NOT EXISTS (SELECT 1 FROM Bin WHERE Station = @Station AND MyNo = @MyNo) THEN "
+                     "RAISERROR 'bin ' || @MyNo || ' does not exist at station ' || @Station;\n"
+                     "UPDATE Bin SET MyNo = @NewBin WHERE Station = @Station AND MyNo = @MyNo");
+
+QTEST_GUILESS_MAIN(TestSqliteEngine)
+#include "TestSqliteEngine.moc"
