@@ -114,10 +114,20 @@ QString ConnectionString::toString() const
     return parts.join(QLatin1Char(';'));
 }
 
-QString ConnectionTarget::quoteOdbcValue(const QString& value)
+QString ConnectionTarget::quoteOdbcValue(const QString& value, const QString& driver, const QString& field)
 {
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) && !value.contains(QLatin1Char('}'))
-        && !value.contains(QLatin1Char('=')) && value.trimmed() == value)
+    const bool hasSemicolon = value.contains(QLatin1Char(';'));
+    const bool hasBrace = value.contains(QLatin1Char('{')) || value.contains(QLatin1Char('}'));
+    if (driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
+        // FreeTDS reads an unbraced value up to the next ';', blanks and braces included.
+        if (!hasSemicolon && !value.startsWith(QLatin1Char('{')))
+            return value;
+        if (value.contains(QLatin1Char('}')))
+            throw DbError(
+                QStringLiteral("The FreeTDS ODBC driver cannot take a %1 that contains both ';' and '}'").arg(field));
+        return QLatin1Char('{') + value + QLatin1Char('}');
+    }
+    if (!hasSemicolon && !hasBrace && !value.contains(QLatin1Char('=')) && value.trimmed() == value)
         return value;
     QString quoted = value;
     quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
@@ -159,8 +169,19 @@ ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, con
         server = server.left(comma).trimmed();
     }
     QStringList attrs;
-    auto add = [&attrs](const QString& key, const QString& value) {
-        attrs << key + QLatin1Char('=') + quoteOdbcValue(value);
+    const QString fieldNames[][2] = {{QStringLiteral("SERVER"), QStringLiteral("Data Source")},
+        {QStringLiteral("PORT"), QStringLiteral("Data Source")},
+        {QStringLiteral("DATABASE"), QStringLiteral("Initial Catalog")},
+        {QStringLiteral("UID"), QStringLiteral("User ID")}, {QStringLiteral("PWD"), QStringLiteral("Password")},
+        {QStringLiteral("WSID"), QStringLiteral("Workstation ID")},
+        {QStringLiteral("APP"), QStringLiteral("Application Name")}};
+    auto add = [&](const QString& key, const QString& value) {
+        QString field = key;
+        for (const auto& names : fieldNames) {
+            if (names[0] == key)
+                field = names[1];
+        }
+        attrs << key + QLatin1Char('=') + quoteOdbcValue(value, odbcDriver, field);
     };
     add(QStringLiteral("DRIVER"), odbcDriver);
     add(QStringLiteral("SERVER"), server);

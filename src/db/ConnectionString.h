@@ -47,8 +47,11 @@ struct ConnectionTarget
     /// (a ",port" suffix is ignored); any other data source goes through ODBC with `odbcDriver`.
     static ConnectionTarget fromConnectionString(const QString& cs, const QString& odbcDriver);
 
-    /// Quotes an ODBC attribute value in braces when it holds ';', '{', '}' or '='.
-    static QString quoteOdbcValue(const QString& value);
+    /// Writes an ODBC attribute value so that the driver reads back exactly `value`: in braces,
+    /// with '}' doubled, when it holds ';', '{', '}', '=' or surrounding blanks. FreeTDS reads
+    /// "}}" inside braces as two characters, so for it a value is braced only when it must be,
+    /// and a value holding both ';' and '}' is refused (DbError naming `field`).
+    static QString quoteOdbcValue(const QString& value, const QString& driver, const QString& field);
 };
 
 } // namespace db

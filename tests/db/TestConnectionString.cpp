@@ -95,11 +95,27 @@ private Q_SLOTS:
             + QStringLiteral(";Persist Security Info=True;User ID=crib;Initial Catalog=Hosted;"
                              "Data Source=192.0.2.10,1433;Use Procedure for Prepare=1;Packet Size=4096;"
                              "Workstation ID=PC-7;Use Encryption for Data=false");
-        const ConnectionTarget t = ConnectionTarget::fromConnectionString(text, QStringLiteral("FreeTDS"));
+        const ConnectionTarget t
+            = ConnectionTarget::fromConnectionString(text, QStringLiteral("ODBC Driver 18 for SQL Server"));
         QCOMPARE(t.engine, ConnectionTarget::Engine::Odbc);
         QCOMPARE(t.odbcString,
-            QStringLiteral("DRIVER=FreeTDS;SERVER=192.0.2.10;PORT=1433;DATABASE=Hosted;UID=crib;"
-                           "PWD={p;w}}d{x=1};WSID=PC-7"));
+            QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=192.0.2.10;PORT=1433;"
+                           "DATABASE=Hosted;UID=crib;PWD={p;w}}d{x=1};WSID=PC-7"));
+
+        // FreeTDS keeps "}}" inside braces as it stands, so it gets braces only where a ';' needs
+        // them, and a value it cannot read back exactly is refused by name.
+        QCOMPARE(ConnectionTarget::quoteOdbcValue(QStringLiteral("a}b{=c "), QStringLiteral("FreeTDS"), "Password"),
+            QStringLiteral("a}b{=c "));
+        QCOMPARE(ConnectionTarget::quoteOdbcValue(QStringLiteral("a;b{"), QStringLiteral("FreeTDS"), "Password"),
+            QStringLiteral("{a;b{}"));
+        QCOMPARE(ConnectionTarget::quoteOdbcValue(QStringLiteral("{x"), QStringLiteral("FreeTDS"), "Password"),
+            QStringLiteral("{{x}"));
+        try {
+            ConnectionTarget::fromConnectionString(text, QStringLiteral("FreeTDS"));
+            QFAIL("FreeTDS cannot take ';' and '}' in one value");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(QLatin1String("Password")), qPrintable(e.message()));
+        }
 
         const ConnectionTarget integrated = ConnectionTarget::fromConnectionString(
             QStringLiteral("Integrated Security=SSPI;User ID=admin;Initial Catalog=Crib;Data Source=CRIBSRV;"
