@@ -1,0 +1,111 @@
+#include "model/TransactionProcedure.h"
+
+#include <QStringList>
+
+namespace {
+
+struct Parameter
+{
+    const char* name;
+    const char* type;
+};
+
+// Parameters 1 to 38 in the order the push sets them.
+const Parameter kCommon[] = {
+    {"TranNo", "int"},
+    {"MyDate", "datetime"},
+    {"MyTime", "datetime"},
+    {"Station", "varchar(12)"},
+    {"Bin", "varchar(12)"},
+    {"Type", "varchar(2)"},
+    {"Item", "varchar(30)"},
+    {"ItemType", "int"},
+    {"Quantity", "int"},
+    {"PackQty", "int"},
+    {"IssueCost", "money"},
+    {"UnitPrice", "money"},
+    {"UnitCost", "money"},
+    {"Emp", "varchar(100)"},
+    {"Department", "varchar(12)"},
+    {"Job", "varchar(40)"},
+    {"Machine", "varchar(12)"},
+    {"Reason", "varchar(12)"},
+    {"Operation", "varchar(12)"},
+    {"Supplier", "varchar(12)"},
+    {"PoNo", "varchar(10)"},
+    {"TagNo", "varchar(10)"},
+    {"Comment", "varchar(255)"},
+    {"Red", "bit"},
+    {"Compleat", "bit"},
+    {"BurnQty", "int"},
+    {"Lot", "varchar(20)"},
+    {"SpotTranCode", "int"},
+    {"Serial", "varchar(20)"},
+    {"CurOnHand", "int"},
+    {"CurBurn", "int"},
+    {"PickTicketNo", "varchar(10)"},
+    {"PSlip", "varchar(50)"},
+    {"CurOnHand2", "int"},
+    {"CurBurn2", "int"},
+    {"MAvgPrice", "money"},
+    {"MAvgCost", "money"},
+    {"AdjQty", "int"},
+};
+
+// The columns the procedure stores, each from the parameter of the same name.
+const char* const kStored[] = {"TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "ItemType", "Quantity",
+    "PackQty", "IssueCost", "UnitPrice", "UnitCost", "Emp", "Department", "Job", "Machine", "Reason", "Operation",
+    "Supplier", "PoNo", "TagNo", "Comment", "Red", "Compleat", "BurnQty", "Lot", "SpotTranCode", "Serial", "CurOnHand",
+    "CurBurn", "CurOnHand2", "CurBurn2", "PickTicketNo", "PSlip", "MAvgPrice", "MAvgCost"};
+
+} // namespace
+
+QString TransactionProcedure::parameters(Version version)
+{
+    QStringList list;
+    for (const Parameter& p : kCommon)
+        list << QStringLiteral("@%1 %2").arg(QLatin1String(p.name), QLatin1String(p.type));
+    if (version == Version::Hosted) {
+        list << QStringLiteral("@DiscrepantQty int") << QStringLiteral("@OGTranNo int")
+             << QStringLiteral("@ComputerName varchar(100)") << QStringLiteral("@ExternalPO varchar(50)");
+    } else {
+        list << QStringLiteral("@ComputerName varchar(100)") << QStringLiteral("@ExternalPO varchar(50) = NULL");
+    }
+    return list.join(QStringLiteral(", "));
+}
+
+QString TransactionProcedure::body(Version version)
+{
+    QStringList columns;
+    QStringList values;
+    for (const char* c : kStored) {
+        columns << QLatin1String(c);
+        values << QLatin1Char('@') + QLatin1String(c);
+    }
+    columns << QStringLiteral("Processed") << QStringLiteral("ComputerName");
+    values << QStringLiteral("1") << QStringLiteral("@ComputerName");
+    if (version == Version::Hosted) {
+        columns << QStringLiteral("DiscrepantQty") << QStringLiteral("OGTranNo") << QStringLiteral("ExternalPO");
+        values << QStringLiteral("@DiscrepantQty") << QStringLiteral("@OGTranNo") << QStringLiteral("@ExternalPO");
+    }
+    const QString bin = QStringLiteral("FROM Bin WHERE MyNo = @Bin AND Station = @Station");
+    // Transactions of the employee code JAM leave the bins alone; a 'GI' moves stock by its
+    // absolute quantities; no bin is left with negative stock.
+    return QStringList{
+        QStringLiteral("SET @MovesStock = CASE WHEN upper(@Emp) <> 'JAM' AND EXISTS (SELECT 1 %1) AND @Type IN "
+                       "('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S') THEN 1 ELSE 0 END")
+            .arg(bin),
+        QStringLiteral("IF @MovesStock = 1 AND @Type = 'GI' THEN SET @Quantity = abs(@Quantity)"),
+        QStringLiteral("IF @MovesStock = 1 AND @Type = 'GI' THEN SET @BurnQty = abs(@BurnQty)"),
+        QStringLiteral("IF @MovesStock = 1 THEN UPDATE Bin SET OnHand = OnHand + @Quantity, BurnQty = BurnQty + "
+                       "@BurnQty WHERE MyNo = @Bin AND Station = @Station"),
+        QStringLiteral("IF @MovesStock = 1 THEN UPDATE Bin SET OnHand = 0 WHERE OnHand < 0"),
+        QStringLiteral("IF @MovesStock = 1 THEN UPDATE Bin SET BurnQty = 0 WHERE BurnQty < 0"),
+        QStringLiteral("IF EXISTS (SELECT 1 %1) THEN SET @CurOnHand2 = (SELECT OnHand %1 LIMIT 1)").arg(bin),
+        QStringLiteral("IF EXISTS (SELECT 1 %1) THEN SET @CurBurn2 = (SELECT BurnQty %1 LIMIT 1)").arg(bin),
+        QStringLiteral("INSERT INTO MyTran (%1) VALUES (%2)")
+            .arg(columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", "))),
+        QStringLiteral("RETURN 0"),
+    }
+        .join(QStringLiteral(";\n"));
+}
