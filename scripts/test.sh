@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds cribsync and runs every test suite: the unit and integration tests,
+# the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the slow suites
+# (end to end, many computers, benchmarks) in their reduced size.
+#   --fast       skip the sanitizer build
+#   --full       run the slow suites at full size
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sanitize=1
+full=0
+for arg in "$@"; do
+    case "$arg" in
+    --fast) sanitize=0 ;;
+    --full) full=1 ;;
+    *) echo "usage: $0 [--fast] [--full]" >&2; exit 2 ;;
+    esac
+done
+
+bash scripts/setup.sh
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2
+ctest --test-dir build -L unit --output-on-failure -j2
+
+if ((sanitize)); then
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCRIBSYNC_SANITIZE=ON >/dev/null
+    cmake --build build-asan -j2
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir build-asan -L unit --output-on-failure -j2
+fi
+
+if ctest --test-dir build -N -L slow | grep -q 'Total Tests: [1-9]'; then
+    if ((full)); then
+        CRIBSYNC_SIZE=full ctest --test-dir build -L slow --output-on-failure
+    else
+        CRIBSYNC_SIZE=reduced ctest --test-dir build -L slow --output-on-failure
+    fi
+fi
