@@ -157,6 +157,12 @@ qint64 Connection::deleteRow(const QString& table, const RowKey& key)
     return execute(st.sql, st.values);
 }
 
+void Connection::forgetLayouts()
+{
+    if (m_engine)
+        m_engine->forgetLayouts();
+}
+
 void Connection::installEmbeddedProcedure(const EmbeddedProcedure& procedure)
 {
     auto* sqlite = dynamic_cast<SqliteEngine*>(&engine());

@@ -43,6 +43,8 @@ public:
     qint64 updateRow(const QString& table, const RowKey& key, const QList<QPair<QString, QVariant>>& values);
     qint64 deleteRow(const QString& table, const RowKey& key);
 
+    void forgetLayouts();
+
     /// Stores a procedure definition in an embedded database; throws for any other engine.
     void installEmbeddedProcedure(const EmbeddedProcedure& procedure);
 

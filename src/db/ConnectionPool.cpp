@@ -38,6 +38,14 @@ void ConnectionPool::clear()
     m_idle.clear();
 }
 
+void ConnectionPool::forgetLayouts()
+{
+    for (auto& entry : m_idle) {
+        for (auto& connection : entry.second)
+            connection->forgetLayouts();
+    }
+}
+
 int ConnectionPool::idleCount() const
 {
     int n = 0;

@@ -21,6 +21,8 @@ public:
     void give(std::unique_ptr<Connection> connection);
     /// Closes every idle connection (for example when the remote side was unreachable).
     void clear();
+    /// Makes idle connections read table layouts afresh, for schema changes made elsewhere.
+    void forgetLayouts();
     int idleCount() const;
 
 private:

@@ -320,6 +320,15 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
 
 QList<ColumnInfo> SqliteEngine::layout(const QString& table)
 {
+    // Another connection may have changed the schema since the layouts were read.
+    QSqlQuery version(database());
+    if (version.exec(QStringLiteral("PRAGMA schema_version")) && version.next()) {
+        const qint64 current = version.value(0).toLongLong();
+        if (current != m_schemaVersion) {
+            m_layouts.clear();
+            m_schemaVersion = current;
+        }
+    }
     const QString key = table.toLower();
     if (const auto it = m_layouts.constFind(key); it != m_layouts.constEnd())
         return *it;

@@ -59,6 +59,7 @@ private:
     QString m_connectionName;
     QString m_file;
     QHash<QString, QList<ColumnInfo>> m_layouts;
+    qint64 m_schemaVersion = -1;
 };
 
 } // namespace db

@@ -1,5 +1,8 @@
 #include "model/TransactionProcedure.h"
 
+#include "db/EmbeddedProcedure.h"
+#include "model/Statements.h"
+
 #include <QStringList>
 
 namespace {
@@ -108,4 +111,51 @@ QString TransactionProcedure::body(Version version)
         QStringLiteral("RETURN 0"),
     }
         .join(QStringLiteral(";\n"));
+}
+
+QString TransactionProcedure::createText()
+{
+    QStringList lines{QStringLiteral("CREATE PROCEDURE [dbo].[sp_CorvaneTran]")};
+    for (const Parameter& p : kCommon)
+        lines << QStringLiteral("@%1 %2,").arg(QLatin1String(p.name), QLatin1String(p.type));
+    lines << QStringLiteral("@ComputerName varchar(100),");
+    // The push always sets @ExternalPO: accept it (not stored) so that this definition can take pushes.
+    lines << QStringLiteral("@ExternalPO varchar(50) = NULL");
+    QStringList columns;
+    QStringList values;
+    for (const char* c : kStored) {
+        columns << QLatin1String(c);
+        values << QLatin1Char('@') + QLatin1String(c);
+    }
+    columns << QStringLiteral("Processed") << QStringLiteral("ComputerName");
+    values << QStringLiteral("1") << QStringLiteral("@ComputerName");
+    lines << QStringLiteral("AS") << QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
+          << QStringLiteral("BEGIN") << QStringLiteral("BEGIN TRAN") << QStringLiteral("IF upper(@Emp) <> 'JAM'")
+          << QStringLiteral("BEGIN")
+          << QStringLiteral("\tIF EXISTS (SELECT * FROM Bin WHERE (MyNo = @Bin) AND (Station = @Station))")
+          << QStringLiteral("\tBEGIN")
+          << QStringLiteral("\t\tIF @Type IN ('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S')")
+          << QStringLiteral("\t\tBEGIN") << QStringLiteral("\t\t\tIF @Type = 'GI'") << QStringLiteral("\t\t\tBEGIN")
+          << QStringLiteral("\t\t\t\tSET @Quantity = ABS(@Quantity)")
+          << QStringLiteral("\t\t\t\tSET @BurnQty = ABS(@BurnQty)") << QStringLiteral("\t\t\tEND")
+          << QStringLiteral("\t\t\tUPDATE Bin SET OnHand = OnHand + @Quantity, BurnQty = BurnQty + @BurnQty")
+          << QStringLiteral("\t\t\tWHERE (MyNo = @Bin) AND (Station = @Station)")
+          << QStringLiteral("\t\t\tUPDATE Bin SET OnHand = 0 WHERE (OnHand < 0)")
+          << QStringLiteral("\t\t\tUPDATE Bin SET BurnQty = 0 WHERE (BurnQty < 0)") << QStringLiteral("\t\tEND")
+          << QStringLiteral("\tEND") << QStringLiteral("END")
+          << QStringLiteral("SELECT @CurOnHand2 = OnHand, @CurBurn2 = BurnQty FROM Bin (NOLOCK)")
+          << QStringLiteral("WHERE (MyNo = @Bin) AND (Station = @Station)")
+          << QStringLiteral("INSERT INTO MyTran (%1)").arg(columns.join(QStringLiteral(", ")))
+          << QStringLiteral("VALUES (%1)").arg(values.join(QStringLiteral(", ")))
+          << QStringLiteral("IF @@TRANCOUNT > 0 AND @@ERROR = 0") << QStringLiteral("BEGIN")
+          << QStringLiteral("\tCOMMIT TRAN") << QStringLiteral("\tRETURN 0") << QStringLiteral("END")
+          << QStringLiteral("ELSE") << QStringLiteral("BEGIN") << QStringLiteral("\tROLLBACK TRAN")
+          << QStringLiteral("\tReturn 1") << QStringLiteral("END") << QStringLiteral("END");
+    return joinLines(lines);
+}
+
+void TransactionProcedure::registerEmbeddedEquivalent()
+{
+    db::EmbeddedEquivalents::add(
+        {db::EmbeddedEquivalent::Kind::Procedure, name(), parameters(Version::AgentOwn), body(Version::AgentOwn)});
 }

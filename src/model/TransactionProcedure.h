@@ -17,6 +17,10 @@ public:
     };
 
     static QString name() { return QStringLiteral("sp_CorvaneTran"); }
+    /// The T-SQL definition the agent creates on a remote database that lacks the procedure.
+    static QString createText();
+    /// Registers the agent's own definition as the embedded engine's equivalent of createText().
+    static void registerEmbeddedEquivalent();
     static QString parameters(Version version);
     static QString body(Version version);
 };
