@@ -300,10 +300,12 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
             info.kind = it->kind;
             info.primaryKey = it->primaryKey;
             info.typeName = it->typeName;
+            kinds << info.kind;
         } else {
+            // An expression has no declared type: keep the value as SQLite stored it.
             info.kind = columnKindFromMetaType(field.metaType());
+            kinds << ColumnKind::Other;
         }
-        kinds << info.kind;
         result.rows.columns << info;
     }
     while (q.next()) {
