@@ -1,0 +1,45 @@
+#include "cycle/CycleStatements.h"
+
+#include "model/TDM.h"
+
+namespace {
+
+/// A copy of a template: text and connection string, and its parameter list when asked.
+template <typename S> void copyOf(S& copy, const S& templ, bool withParameters)
+{
+    const QString name = copy.name();
+    if (withParameters) {
+        copy = templ;
+    } else {
+        copy = S(name);
+        copy.setDatabase(templ.database());
+        copy.setSql(templ.sql());
+    }
+}
+
+} // namespace
+
+void CycleStatements::PrepareCycleStatements(TDM& dm, const QString& machineName)
+{
+    qryASPOutbox = db::RowQuery(QStringLiteral("qryASPOutbox"));
+    qryASPOutbox.setDatabase(dm.qryASPOutbox.database());
+    qryASPOutbox.setSql(dm.qryASPOutbox.sql());
+    qryASPOutbox.declareParameter(QStringLiteral("ComputerName"), db::ParamType::String, 100);
+    qryASPOutbox.setParameter(QStringLiteral("ComputerName"), machineName);
+    qryASPOutbox.open();
+
+    copyOf(qryASPFindRec, dm.qryASPFindRec, false);
+    copyOf(RemoteProbe, dm.ASPQuery, false);
+    copyOf(qryNETEmp, dm.qryNETEmp, false);
+    copyOf(updBinChange, dm.updBinChange, true);
+    copyOf(insDelHist, dm.insDelHist, true);
+    copyOf(updItemChange, dm.updItemChange, true);
+
+    updASPTran = db::StoredProc(QStringLiteral("updASPTran"));
+    updASPTran.setDatabase(dm.updASPTran.database());
+    updASPTran.setProcedureName(dm.updASPTran.procedureName());
+    updASPTran.refreshParameters();
+
+    stamp = db::Command(QStringLiteral("stamp"));
+    stamp.setDatabase(db::Database::pooled(dm.remoteConnectionString()));
+}
