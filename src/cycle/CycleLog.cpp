@@ -1,0 +1,110 @@
+#include "cycle/CycleLog.h"
+
+#include "cycle/Clock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+CycleLog::CycleLog(const QString& filePath, const Clock* clock, qint64 maxBytes, int keptFiles)
+    : m_filePath(filePath)
+    , m_clock(clock)
+    , m_maxBytes(maxBytes)
+    , m_keptFiles(keptFiles)
+{ }
+
+void CycleLog::rotateIfNeeded(qint64 incoming)
+{
+    const QFileInfo info(m_filePath);
+    if (!info.exists() || info.size() + incoming <= m_maxBytes)
+        return;
+    QFile::remove(m_filePath + QStringLiteral(".%1").arg(m_keptFiles));
+    for (int i = m_keptFiles - 1; i >= 1; --i)
+        QFile::rename(m_filePath + QStringLiteral(".%1").arg(i), m_filePath + QStringLiteral(".%1").arg(i + 1));
+    QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
+}
+
+void CycleLog::write(const QString& text)
+{
+    const QString line = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ')
+        + text + QLatin1Char('\n');
+    const QByteArray bytes = line.toUtf8();
+    if (!m_filePath.isEmpty()) {
+        rotateIfNeeded(bytes.size());
+        QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+        QFile file(m_filePath);
+        if (file.open(QIODevice::Append))
+            file.write(bytes);
+    }
+    if (m_echo)
+        m_echo(line.trimmed());
+}
+
+void CycleLog::startupStep(const QString& text)
+{
+    write(QStringLiteral("start-up: ") + text);
+}
+
+void CycleLog::cycleStarted()
+{
+    ++m_cycle;
+    m_started = m_clock->currentUtc();
+    m_done.clear();
+    m_failures = 0;
+    m_failingThisCycle.clear();
+}
+
+void CycleLog::workDone(const QString& what, const QString& table)
+{
+    ++m_done[what][table.toUpper()];
+}
+
+void CycleLog::failureCaught(const CycleFailure& failure)
+{
+    ++m_failures;
+    QString text = QStringLiteral("cycle %1 failure in %2").arg(m_cycle).arg(failure.step);
+    if (!failure.table.isEmpty())
+        text += QStringLiteral(", table %1").arg(failure.table);
+    if (!failure.key.isEmpty())
+        text += QStringLiteral(", key %1").arg(failure.key);
+    text += QStringLiteral(": ") + failure.message.simplified();
+    // The same row failing cycle after cycle is a stuck row: say for how long.
+    if (!failure.key.isEmpty()) {
+        const QString identity
+            = failure.step + QLatin1Char('|') + failure.table.toUpper() + QLatin1Char('|') + failure.key;
+        if (!m_failingThisCycle.contains(identity))
+            m_failingThisCycle.insert(identity, m_failingRows.value(identity) + 1);
+        const int cycles = m_failingThisCycle.value(identity);
+        if (cycles > 1)
+            text += QStringLiteral(" (failed in %1 cycles in a row)").arg(cycles);
+    }
+    m_lastFailure = text;
+    write(text);
+}
+
+void CycleLog::cycleFinished(bool completed, const QString& reason)
+{
+    m_failingRows = m_failingThisCycle;
+    const double seconds = m_started.msecsTo(m_clock->currentUtc()) / 1000.0;
+    QStringList parts;
+    for (auto what = m_done.cbegin(); what != m_done.cend(); ++what) {
+        QStringList tables;
+        int total = 0;
+        for (auto t = what->cbegin(); t != what->cend(); ++t) {
+            tables << QStringLiteral("%1 %2").arg(t.key().isEmpty() ? QStringLiteral("-") : t.key()).arg(t.value());
+            total += t.value();
+        }
+        parts << QStringLiteral("%1 %2 (%3)").arg(what.key()).arg(total).arg(tables.join(QStringLiteral(", ")));
+    }
+    QString text = QStringLiteral("cycle %1 %2 in %3 s")
+                       .arg(m_cycle)
+                       .arg(completed ? QStringLiteral("completed") : QStringLiteral("ended early"))
+                       .arg(seconds, 0, 'f', 1);
+    if (!reason.isEmpty())
+        text += QStringLiteral(" (%1)").arg(reason);
+    text += QStringLiteral(": ")
+        + (parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral("; ")));
+    text += QStringLiteral("; %1 failure%2").arg(m_failures).arg(m_failures == 1 ? QString() : QStringLiteral("s"));
+    m_lastSummary = text;
+    write(text);
+}

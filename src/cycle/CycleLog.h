@@ -1,0 +1,57 @@
+#pragma once
+
+#include "cycle/CycleContext.h"
+
+#include <QHash>
+#include <QMap>
+#include <functional>
+
+class Clock;
+
+/// The agent's log for an operator: one line per start-up step, every failure a cycle caught
+/// (with its step, table, key and the engine's message, and how many cycles in a row the same
+/// row has failed), and one summary per cycle. The file is capped in size: when it would grow
+/// past the cap it is renamed to "<name>.1" (older copies shift up) and a new one is started.
+class CycleLog
+{
+public:
+    CycleLog(const QString& filePath, const Clock* clock, qint64 maxBytes = 1024 * 1024, int keptFiles = 3);
+
+    /// Also hands every line to `echo` (headless mode writes them to standard error).
+    void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
+    QString filePath() const { return m_filePath; }
+
+    void startupStep(const QString& text);
+
+    void cycleStarted();
+    void workDone(const QString& what, const QString& table);
+    void failureCaught(const CycleFailure& failure);
+    /// Writes the cycle's summary; `completed` is false when the cycle ended early.
+    void cycleFinished(bool completed, const QString& reason = {});
+
+    /// The last cycle's summary and the last failure, for the window and the tray tooltip.
+    QString lastSummary() const { return m_lastSummary; }
+    QString lastFailure() const { return m_lastFailure; }
+    int cycleNumber() const { return m_cycle; }
+    /// Failures caught in the running (or last) cycle.
+    int failuresThisCycle() const { return m_failures; }
+
+private:
+    void write(const QString& text);
+    void rotateIfNeeded(qint64 incoming);
+
+    QString m_filePath;
+    const Clock* m_clock;
+    qint64 m_maxBytes;
+    int m_keptFiles;
+    std::function<void(const QString&)> m_echo;
+
+    int m_cycle = 0;
+    QDateTime m_started;
+    QMap<QString, QMap<QString, int>> m_done; // what -> table -> count
+    int m_failures = 0;
+    QHash<QString, int> m_failingRows; // failure identity -> cycles in a row
+    QHash<QString, int> m_failingThisCycle;
+    QString m_lastSummary;
+    QString m_lastFailure;
+};

@@ -1,0 +1,90 @@
+#include "MockClock.h"
+#include "cycle/CycleLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+/// The operator's log: summaries, failures with stuck-row counts, and the size cap.
+class TestCycleLog : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString read(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+private Q_SLOTS:
+    void summarisesACycle()
+    {
+        QTemporaryDir dir;
+        MockClock clock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC));
+        CycleLog log(dir.filePath("cribsync.log"), &clock);
+        QStringList echoed;
+        log.setEcho([&echoed](const QString& line) { echoed << line; });
+        log.startupStep("connected to the local database CribLocal");
+        log.cycleStarted();
+        log.workDone("rows pushed", "Bin");
+        log.workDone("rows pushed", "BIN");
+        log.workDone("rows pushed", "Item");
+        log.workDone("transactions sent", "MyTran");
+        log.failureCaught({"push", "Issue", "RecordID 7", "no such column: Foo"});
+        clock.setUtc(QDateTime(QDate(2026, 12, 8), QTime(9, 0, 2), Qt::UTC));
+        log.cycleFinished(true);
+
+        QCOMPARE(log.lastSummary(),
+            QStringLiteral("cycle 1 completed in 2.0 s: rows pushed 3 (BIN 2, ITEM 1); "
+                           "transactions sent 1 (MYTRAN 1); 1 failure"));
+        QCOMPARE(log.lastFailure(),
+            QStringLiteral("cycle 1 failure in push, table Issue, key RecordID 7: no such column: Foo"));
+        const QString text = read(log.filePath());
+        QVERIFY(text.startsWith("2026-12-08 09:00:00 start-up: connected to the local database CribLocal\n"));
+        QCOMPARE(text.count('\n'), 3);
+        QCOMPARE(echoed.size(), 3);
+    }
+
+    void namesStuckRowsWithTheirCount()
+    {
+        MockClock clock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC));
+        CycleLog log(QString(), &clock);
+        const CycleFailure stuck{"apply", "Bin", "Outbox 12", "constraint failed"};
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            log.cycleStarted();
+            log.failureCaught(stuck);
+            log.failureCaught(stuck); // twice in one cycle still counts as one cycle
+            log.cycleFinished(true);
+        }
+        QVERIFY2(log.lastFailure().endsWith("(failed in 3 cycles in a row)"), qPrintable(log.lastFailure()));
+        log.cycleStarted();
+        log.cycleFinished(true); // the row went through
+        log.cycleStarted();
+        log.failureCaught(stuck);
+        QVERIFY2(!log.lastFailure().contains("in a row"), qPrintable(log.lastFailure()));
+        log.failureCaught({"probe", QString(), QString(), "unreachable"});
+        QVERIFY(!log.lastFailure().contains("in a row"));
+        log.cycleFinished(false, "remote database unreachable");
+        QVERIFY(log.lastSummary().contains("ended early (remote database unreachable)"));
+    }
+
+    void keepsTheFileUnderItsCap()
+    {
+        QTemporaryDir dir;
+        MockClock clock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC));
+        const QString path = dir.filePath("cribsync.log");
+        CycleLog log(path, &clock, 1000, 2);
+        for (int i = 0; i < 100; ++i)
+            log.startupStep(QStringLiteral("step %1 with some words to fill the line").arg(i));
+        QVERIFY(QFile(path).size() <= 1000);
+        QVERIFY(QFile::exists(path + ".1"));
+        QVERIFY(QFile::exists(path + ".2"));
+        QVERIFY(!QFile::exists(path + ".3"));
+        QVERIFY(read(path).contains("step 99 "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCycleLog)
+#include "TestCycleLog.moc"
