@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+/// An employee's item list: the text of an `Emp.Items` column, one item a line, fields separated
+/// by tabs (item number, three carried fields, running quantity, further carried fields), lines
+/// in ascending order of the item number. Holds the state of the last search, which the quantity
+/// update and the rename act on.
+class EmployeeItems
+{
+public:
+    EmployeeItems() = default;
+    explicit EmployeeItems(const QString& text) { load(text); }
+
+    /// Splits `text` at line breaks (CR LF, LF or CR); a final line break adds no empty line.
+    /// Forgets the last search.
+    void load(const QString& text);
+    /// The lines joined by CR LF.
+    QString text() const { return m_lines.join(QStringLiteral("\r\n")); }
+    QStringList lines() const { return m_lines; }
+
+    /// Binary search for `item`, ignoring letter case. Sets FoundItemIndex and FoundItemQuantity;
+    /// throws std::runtime_error when the found line's quantity is not an integer.
+    bool FindEmployeeItem(const QString& item);
+    /// Writes `value` as the running quantity of the found line; nothing without one.
+    void SetFoundItemQuantity(int value);
+    /// Gives the found line the item number `newItem` and moves it to its place in the order,
+    /// comparing with letter case; nothing without a found line.
+    void RenameFoundItem(const QString& newItem);
+
+    int FoundItemIndex() const { return m_foundItemIndex; }
+    int FoundItemQuantity() const { return m_foundItemQuantity; }
+
+private:
+    QStringList m_lines;
+    int m_foundItemIndex = -1;
+    int m_foundItemQuantity = 0;
+};

@@ -1,0 +1,227 @@
+#include "apply/OutboxApply.h"
+
+#include "apply/ApplyFailure.h"
+#include "apply/OutboxEntry.h"
+#include "cycle/CycleContext.h"
+#include "cycle/CycleStatements.h"
+#include "db/Connection.h"
+#include "db/SqlTokenizer.h"
+#include "model/TDM.h"
+
+namespace {
+
+const QString kStep = QStringLiteral("outbox");
+
+QString q(const QString& value)
+{
+    return db::quotedLiteral(value);
+}
+
+} // namespace
+
+OutboxApply::OutboxApply(CycleContext& context)
+    : m_context(context)
+    , m_records(context)
+    , m_deletes(context)
+    , m_effects(context)
+{ }
+
+const db::RowQuery& OutboxApply::outbox() const
+{
+    return m_context.statements->qryASPOutbox;
+}
+
+void OutboxApply::ApplyRemoteOutbox()
+{
+    db::RowQuery& outbox = m_context.statements->qryASPOutbox;
+    m_localTables.clear();
+    m_localTablesRead = false;
+    QString table;
+    QString key;
+    try {
+        outbox.close();
+        outbox.open();
+        if (outbox.isEmpty())
+            return;
+        for (outbox.first(); !outbox.eof(); outbox.next()) {
+            m_context.events->pumpEvents();
+            const OutboxEntry entry = OutboxEntry::fromRow(outbox);
+            table = entry.TableName;
+            key = entry.RecordID;
+            if (applyEntry(entry) == Outcome::EndPass)
+                return;
+        }
+    } catch (const std::exception& e) {
+        ApplyFailure::report(m_context, kStep, table, key, e, true);
+    }
+}
+
+bool OutboxApply::isLocalTable(const QString& tableName)
+{
+    if (!m_localTablesRead) {
+        m_localTables = m_context.dm->toTable.database().run([](db::Connection& c) { return c.tables(); });
+        m_localTablesRead = true;
+    }
+    return m_localTables.contains(tableName, Qt::CaseInsensitive);
+}
+
+OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
+{
+    if (entry.TableName == QLatin1String("AC"))
+        return copyEmployeeItems(entry);
+
+    // The table name is pasted into statements: only a table this database has may get there.
+    const bool namePasted = entry.Type != QLatin1String("D") || !RemoteDelete::isPictureTable(entry.TableName);
+    if (namePasted && !isLocalTable(entry.TableName)) {
+        ApplyFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID,
+            QStringLiteral("'%1' is not a table of the local database").arg(entry.TableName));
+        return Outcome::Pending;
+    }
+
+    if (entry.Type == QLatin1String("C"))
+        return rename(entry);
+
+    if (entry.Type != QLatin1String("D")) {
+        const QString sql = m_context.flags.IssueHasComputerName && entry.TableName.toUpper() == QLatin1String("ISSUE")
+            ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
+                + QStringLiteral(") AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")")
+            : QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
+                + q(entry.ID) + QStringLiteral(")");
+        switch (openSource(entry, sql)) {
+        case Source::Failed:
+            return Outcome::EndPass;
+        case Source::Gone:
+            markEntryDone(entry);
+            return Outcome::Done;
+        case Source::Found:
+            break;
+        }
+        if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
+            return Outcome::Pending;
+        markSourceDone();
+        markEntryDone(entry);
+        return Outcome::Done;
+    }
+
+    if (!m_deletes.ApplyRemoteDelete(entry.TableName, entry.Key1, entry.Key2, entry.Key3, entry.RecordID))
+        return Outcome::Pending;
+    markEntryDone(entry);
+    return Outcome::Done;
+}
+
+OutboxApply::Source OutboxApply::openSource(const OutboxEntry& entry, const QString& sql)
+{
+    db::RowQuery& source = m_context.statements->qryASPFindRec;
+    try {
+        source.close();
+        source.setSql(sql);
+        source.open();
+    } catch (const std::exception& e) {
+        source.cancel();
+        ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
+        return Source::Failed;
+    }
+    return source.isEmpty() ? Source::Gone : Source::Found;
+}
+
+OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
+{
+    switch (
+        openSource(entry, QStringLiteral("Select * from Emp where (RecordID = ") + q(entry.ID) + QStringLiteral(")"))) {
+    case Source::Failed:
+        return Outcome::EndPass;
+    case Source::Gone:
+        markEntryDone(entry);
+        return Outcome::Done;
+    case Source::Found:
+        break;
+    }
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    db::RowQuery& employee = m_context.dm->toTable;
+    employee.close();
+    employee.setSql(QString());
+    employee.setSql(QStringLiteral("Select * from Emp where MyNo = ") + q(source.asString(QStringLiteral("MyNo"))));
+    employee.open();
+    // An employee unknown here gets the list with the employee row itself, which carries Items.
+    if (!employee.isEmpty()) {
+        try {
+            employee.first();
+            employee.edit();
+            employee.setValue(QStringLiteral("Items"), source.asString(QStringLiteral("Items")));
+            employee.setValue(QStringLiteral("ASPProcessed"), true);
+            employee.post();
+        } catch (const std::exception& e) {
+            employee.cancel();
+            employee.close();
+            ApplyFailure::report(m_context, kStep, QStringLiteral("Emp"), entry.RecordID, e, false);
+            return Outcome::Pending;
+        }
+    }
+    employee.close();
+    markSourceDone();
+    markEntryDone(entry);
+    return Outcome::Done;
+}
+
+OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
+{
+    switch (openSource(entry,
+        QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID)
+            + QStringLiteral(")"))) {
+    case Source::Failed:
+        return Outcome::EndPass;
+    case Source::Gone:
+        markEntryDone(entry);
+        return Outcome::Done;
+    case Source::Found:
+        break;
+    }
+    TDM& dm = *m_context.dm;
+    if (entry.TableName.toUpper() == QLatin1String("ITEM")) {
+        try {
+            dm.spItemChange.clearValues();
+            dm.spItemChange.setValue(QStringLiteral("@Item"), entry.Key1);
+            dm.spItemChange.setValue(QStringLiteral("@NewItem"), entry.Key2);
+            dm.spItemChange.setValue(QStringLiteral("@Change"), false);
+            dm.spItemChange.execute();
+        } catch (const std::exception& e) {
+            ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+            return Outcome::Pending;
+        }
+        if (!m_effects.RenameItemInLocalEmployees(entry.Key1, entry.Key2))
+            return Outcome::Pending;
+    } else {
+        const QString station = m_context.statements->qryASPFindRec.asString(QStringLiteral("Station"));
+        try {
+            dm.spBinChange.clearValues();
+            dm.spBinChange.setValue(QStringLiteral("@Station"), station);
+            dm.spBinChange.setValue(QStringLiteral("@MyNo"), entry.Key1);
+            dm.spBinChange.setValue(QStringLiteral("@NewBin"), entry.Key2);
+            dm.spBinChange.setValue(QStringLiteral("@Change"), false);
+            dm.spBinChange.execute();
+        } catch (const std::exception& e) {
+            ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+            return Outcome::Pending;
+        }
+    }
+    markSourceDone();
+    markEntryDone(entry);
+    return Outcome::Done;
+}
+
+void OutboxApply::markSourceDone()
+{
+    db::RowQuery& source = m_context.statements->qryASPFindRec;
+    source.edit();
+    source.setValue(QStringLiteral("Processed"), true);
+    source.post();
+}
+
+void OutboxApply::markEntryDone(const OutboxEntry& entry)
+{
+    db::RowQuery& outbox = m_context.statements->qryASPOutbox;
+    outbox.edit();
+    outbox.setValue(QStringLiteral("Processed"), true);
+    outbox.post();
+    m_context.events->workDone(QStringLiteral("entry applied"), entry.TableName);
+}

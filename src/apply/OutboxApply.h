@@ -1,0 +1,49 @@
+#pragma once
+
+#include "apply/RecordApply.h"
+#include "apply/RemoteDelete.h"
+#include "apply/TransactionEffects.h"
+
+#include <QStringList>
+
+struct CycleContext;
+struct OutboxEntry;
+
+namespace db {
+class RowQuery;
+}
+
+/// Carries out the remote outbox orders addressed to this computer, in RecordID order: record
+/// copies, deletes, bin and item renames and employee item list copies. An order is marked done
+/// in the remote outbox once its work is written; any other order stays pending for a later cycle.
+class OutboxApply
+{
+public:
+    explicit OutboxApply(CycleContext& context);
+
+    /// One pass over the outbox; failures are reported through the context's events.
+    void ApplyRemoteOutbox();
+
+    /// The outbox rows as the last pass read them, positioned on the entry being worked on: what
+    /// the window's grid shows.
+    const db::RowQuery& outbox() const;
+
+private:
+    enum class Outcome { Done, Pending, EndPass };
+    enum class Source { Found, Gone, Failed };
+
+    Outcome applyEntry(const OutboxEntry& entry);
+    Source openSource(const OutboxEntry& entry, const QString& sql);
+    Outcome copyEmployeeItems(const OutboxEntry& entry);
+    Outcome rename(const OutboxEntry& entry);
+    bool isLocalTable(const QString& tableName);
+    void markSourceDone();
+    void markEntryDone(const OutboxEntry& entry);
+
+    CycleContext& m_context;
+    RecordApply m_records;
+    RemoteDelete m_deletes;
+    TransactionEffects m_effects;
+    QStringList m_localTables;
+    bool m_localTablesRead = false;
+};

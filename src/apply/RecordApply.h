@@ -1,0 +1,48 @@
+#pragma once
+
+#include "apply/TransactionEffects.h"
+
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+struct CycleContext;
+
+namespace db {
+class RowQuery;
+}
+
+/// Carries one remote row, the current row of the cycle's source lookup, into the local table of
+/// the same name: finds the local row by the table's key rules and updates it column by column,
+/// or inserts a new row. Transactions are always inserted, after their effect on the local bin.
+class RecordApply
+{
+public:
+    explicit RecordApply(CycleContext& context)
+        : m_context(context)
+        , m_effects(context)
+    { }
+
+    /// Applies the source row to the local table `tableName`. Returns true when the row was
+    /// written or the rules say nothing is to be written; false after a failure, reported with
+    /// `entryKey`, when the entry must stay pending.
+    bool ApplyRemoteRecord(const QString& tableName, const QString& entryKey = QString());
+
+    /// Whether a column holds a time of day only (copied without its date on update).
+    static bool IsTimeOfDayField(const QString& columnName);
+
+private:
+    enum class Copy { Plain, NullAware, Time };
+
+    QString lookupStatement(const QString& tableName) const;
+    QString sourceText(const QString& column) const;
+    QString sourceText(int position) const;
+    QString nonNumericKey(const QString& tableName) const;
+    void copyColumns(db::RowQuery& target, const QString& table, bool update);
+    std::optional<Copy> copyFor(const QString& table, const QString& sourceColumn, bool update) const;
+    static void copyValue(db::RowQuery& target, int targetIndex, const QVariant& value, Copy copy);
+    void storeBinQuantities(db::RowQuery& transaction);
+
+    CycleContext& m_context;
+    TransactionEffects m_effects;
+};

@@ -1,0 +1,126 @@
+#include "apply/TransactionEffects.h"
+
+#include "apply/ApplyFailure.h"
+#include "apply/EmployeeItems.h"
+#include "cycle/CycleContext.h"
+#include "model/TDM.h"
+
+namespace {
+
+const QString kTable = QStringLiteral("MyTran");
+
+} // namespace
+
+bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const QString& entryKey)
+{
+    TDM& dm = *m_context.dm;
+    bool binAnswered = false;
+    try {
+        const QString bin = row.asString(QStringLiteral("Bin"));
+        const QString crib = row.asString(QStringLiteral("Station"));
+        const QString type = row.asString(QStringLiteral("Type"));
+        const QString poNo = row.asString(QStringLiteral("PoNo"));
+        const QString item = row.asString(QStringLiteral("Item"));
+        const QString emp = row.asString(QStringLiteral("Emp"));
+        const int q = row.asInt(QStringLiteral("Quantity"));
+        const int b = row.asInt(QStringLiteral("BurnQty"));
+
+        dm.FindAccessBin.close();
+        dm.FindAccessBin.setParameter(QStringLiteral("bin"), bin);
+        dm.FindAccessBin.setParameter(QStringLiteral("crib"), crib);
+        dm.FindAccessBin.open();
+        binAnswered = true;
+        if (dm.FindAccessBin.isEmpty())
+            return true;
+
+        static const QStringList onHandTypes = {"A", "AB", "B", "I", "P", "R", "RT", "RG", "GI", "GO", "RR", "T"};
+        // The rows are tested one after the other; a type may match more than one.
+        if (type == QLatin1String("PO")) {
+            moveBin(bin, crib, 0, 0, q + b);
+            dm.updAccOnorder.execute();
+        }
+        if (type == QLatin1String("PE")) {
+            moveBin(bin, crib, 0, 0, q + b);
+            dm.updAccOnorder.execute();
+        }
+        if (onHandTypes.contains(type)) {
+            moveBin(bin, crib, q, b, 0);
+            dm.updAccOnHand.execute();
+            dm.updAccBurn.execute();
+        }
+        if (type == QLatin1String("S")) {
+            moveBin(bin, crib, q, b, poNo.isEmpty() ? 0 : -(q + b));
+            dm.updAccOnorder.execute();
+        }
+        if (type == QLatin1String("B") || type == QLatin1String("I"))
+            updateEmployeeItems(crib, emp, item, q + b);
+        return true;
+    } catch (const std::exception& e) {
+        ApplyFailure::report(m_context, QStringLiteral("apply"), kTable, entryKey, e, true);
+        return binAnswered;
+    }
+}
+
+void TransactionEffects::moveBin(const QString& bin, const QString& crib, int onHand, int burn, int onOrder)
+{
+    TDM& dm = *m_context.dm;
+    dm.updAccessBin.setParameter(QStringLiteral("onhand"), onHand);
+    dm.updAccessBin.setParameter(QStringLiteral("burn"), burn);
+    dm.updAccessBin.setParameter(QStringLiteral("onorder"), onOrder);
+    dm.updAccessBin.setParameter(QStringLiteral("bin"), bin);
+    dm.updAccessBin.setParameter(QStringLiteral("crib"), crib);
+    dm.updAccessBin.execute();
+    for (db::Command* clamp : {&dm.updAccOnHand, &dm.updAccBurn, &dm.updAccOnorder}) {
+        clamp->setParameter(QStringLiteral("bin"), bin);
+        clamp->setParameter(QStringLiteral("crib"), crib);
+    }
+}
+
+void TransactionEffects::updateEmployeeItems(const QString& crib, const QString& emp, const QString& item, int quantity)
+{
+    TDM& dm = *m_context.dm;
+    dm.qryFindStation.close();
+    dm.qryFindStation.setParameter(QStringLiteral("crib"), crib);
+    dm.qryFindStation.open();
+    if (dm.qryFindStation.isEmpty() || !dm.qryFindStation.asBool(QStringLiteral("LimitAccess")))
+        return;
+    dm.qryFindEmp.close();
+    dm.qryFindEmp.setParameter(QStringLiteral("emp"), emp);
+    dm.qryFindEmp.open();
+    if (!dm.qryFindEmp.isEmpty()) {
+        EmployeeItems items(dm.qryFindEmp.asString(QStringLiteral("Items")));
+        // Only a list that holds the item is written back: the others stay as they are.
+        if (items.FindEmployeeItem(item)) {
+            items.SetFoundItemQuantity(items.FoundItemQuantity() + quantity);
+            dm.qryUpdEmp.setParameter(QStringLiteral("Items"), items.text());
+            dm.qryUpdEmp.setParameter(QStringLiteral("emp"), emp);
+            dm.qryUpdEmp.execute();
+        }
+    }
+    dm.qryFindEmp.close();
+}
+
+bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, const QString& newItem)
+{
+    db::RowQuery& employees = m_context.dm->qryEmp;
+    try {
+        employees.close();
+        employees.open();
+        for (employees.first(); !employees.eof(); employees.next()) {
+            EmployeeItems items(employees.asString(QStringLiteral("Items")));
+            if (!items.FindEmployeeItem(oldItem))
+                continue;
+            items.RenameFoundItem(newItem);
+            employees.edit();
+            employees.setValue(QStringLiteral("Items"), items.text());
+            employees.setValue(QStringLiteral("ASPProcessed"), true);
+            employees.post();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        employees.cancel();
+        ApplyFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
+            oldItem + QStringLiteral(" -> ") + newItem, e, false);
+        return false;
+    }
+}
