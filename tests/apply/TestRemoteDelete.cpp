@@ -1,0 +1,132 @@
+#include "ApplyFixture.h"
+#include "apply/RemoteDelete.h"
+#include "db/SqlTrace.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+/// Remote delete orders: the local row the keys name is deleted, orders the rules pass over count
+/// as done, and orders that cannot be carried out stay pending.
+class TestRemoteDelete : public QObject
+{
+    Q_OBJECT
+
+private:
+    static bool remove(
+        ApplyFixture& f, const QString& table, const QString& key1, const QString& key2 = {}, const QString& key3 = {})
+    {
+        return RemoteDelete(f.context).ApplyRemoteDelete(table, key1, key2, key3, QStringLiteral("3"));
+    }
+
+private Q_SLOTS:
+    void deletesTheRowTheKeysName_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("victim");
+        QTest::newRow("two keys") << "bin"
+                                  << "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1'), ('01', 'A2'), ('02', 'A1')"
+                                  << QStringList{"01", "A1", ""} << "Station = '01' AND MyNo = 'A1'";
+        QTest::newRow("one key") << "Item"
+                                 << "INSERT INTO Item (MyNo) VALUES ('X'), ('Y')" << QStringList{"Y", "", ""}
+                                 << "MyNo = 'Y'";
+        QTest::newRow("quote in a key") << "Item"
+                                        << "INSERT INTO Item (MyNo) VALUES ('O''Brien'), ('O')"
+                                        << QStringList{"O'Brien", "", ""} << "MyNo = 'O''Brien'";
+        QTest::newRow("three keys") << "BinAttrib1"
+                                    << "INSERT INTO BinAttrib1 (Station, Bin, Container) VALUES ('01', 'A1', 'C1'), "
+                                       "('01', 'A1', 'C2')"
+                                    << QStringList{"01", "A1", "C2"} << "Container = 'C2'";
+        QTest::newRow("RoboMinMax") << "RoboMinMax"
+                                    << "INSERT INTO RoboMinMax (Station, Item, PkgQty) VALUES ('01', 'X', 5), "
+                                       "('01', 'X', 6)"
+                                    << QStringList{"01", "X", "6"} << "PkgQty = 6";
+        QTest::newRow("Regrind") << "REGRIND"
+                                 << "INSERT INTO Regrind (RegrindID) VALUES (1), (2)" << QStringList{"2", "", ""}
+                                 << "RegrindID = 2";
+        QTest::newRow("CalHistory") << "CalHistory"
+                                    << "INSERT INTO CalHistory (CalibrateID) VALUES (1), (2)"
+                                    << QStringList{"1", "", ""} << "CalibrateID = 1";
+        QTest::newRow("Issue of any computer") << "Issue"
+                                               << "INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1), (50, 2)"
+                                               << QStringList{"50", "1", ""} << "MyLineNo = 1";
+        QTest::newRow("Issue of this computer") << "ISSUE"
+                                                << "INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1), (50, 2)"
+                                                << QStringList{"50", "2", "crib-01"} << "MyLineNo = 2";
+    }
+
+    void deletesTheRowTheKeysName()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, rows);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, victim);
+        ApplyFixture f;
+        f.local.execute(rows);
+        const int before = f.localCount(table);
+        QVERIFY(remove(f, table, keys[0], keys[1], keys[2]));
+        QCOMPARE(f.localCount(table, victim), 0);
+        QCOMPARE(f.localCount(table), before - 1);
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
+    void ordersWithNothingToDeleteAreDone()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
+        f.local.execute("INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1)");
+        QVERIFY(remove(f, "Bin", "01", "A9"));
+        QVERIFY(remove(f, "Issue", "50", "1", "CRIB-02"));
+        QCOMPARE(f.localCount("Bin") + f.localCount("Issue"), 2);
+
+        const QString trace = f.dir.filePath("trace");
+        qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
+        db::SqlTrace::reload();
+        const bool pictures = remove(f, "ItemImage", "X") && remove(f, "CLASSIMAGE", "X") && remove(f, "EmpImage", "X");
+        qunsetenv("CRIBSYNC_SQL_TRACE");
+        db::SqlTrace::reload();
+        QVERIFY(pictures);
+        QVERIFY(!QFile::exists(trace));
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
+    void ordersThatCannotBeBuiltStayPending()
+    {
+        ApplyFixture f;
+        // LocalNotes has three columns: a third key has no column to compare with.
+        f.local.execute("INSERT INTO LocalNotes (Note) VALUES ('a')");
+        QVERIFY(!remove(f, "LocalNotes", "a", "b", "c"));
+        QCOMPARE(f.localCount("LocalNotes"), 1);
+        QVERIFY(!remove(f, "HostedNews", "a"));
+        QCOMPARE(f.events.recoveries, 2);
+        QCOMPARE(f.events.failures.size(), 2);
+        QCOMPARE(f.events.failures[0].key, QStringLiteral("3"));
+    }
+
+    void refusedDeleteStaysPending()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Kit (KitNo, Item) VALUES ('K1', 'X')");
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(f.dir.filePath("L.db"));
+            QVERIFY(raw.open());
+            QSqlQuery q(raw);
+            QVERIFY(q.exec("CREATE TRIGGER KeepKits BEFORE DELETE ON Kit BEGIN SELECT RAISE(ABORT, 'kits stay'); "
+                           "END"));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        QVERIFY(!remove(f, "Kit", "K1", "X"));
+        QCOMPARE(f.localCount("Kit"), 1);
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.size(), 1);
+        QVERIFY(f.events.failures[0].message.contains(QStringLiteral("kits stay")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRemoteDelete)
+#include "TestRemoteDelete.moc"
