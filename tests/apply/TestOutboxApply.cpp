@@ -1,0 +1,328 @@
+#include "ApplyFixture.h"
+#include "apply/EmployeeItems.h"
+#include "apply/OutboxApply.h"
+#include "db/ConnectionPool.h"
+#include "db/SqlTrace.h"
+#include "demo/DemoDatabases.h"
+
+#include <QFile>
+#include <QTest>
+
+/// One pass over the remote outbox: the kinds of order and their letter case, the order of
+/// processing, which failures end the pass, and what is marked done.
+class TestOutboxApply : public QObject
+{
+    Q_OBJECT
+
+private:
+    /// Runs one pass with the SQL trace on; returns the trace.
+    static QString tracedPass(ApplyFixture& f)
+    {
+        const QString path = f.dir.filePath("trace");
+        qputenv("CRIBSYNC_SQL_TRACE", path.toLocal8Bit());
+        db::SqlTrace::reload();
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        qunsetenv("CRIBSYNC_SQL_TRACE");
+        db::SqlTrace::reload();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll());
+    }
+
+    static int remoteInt(ApplyFixture& f, const QString& sql) { return f.remoteValue(sql).toInt(); }
+
+    static QString line(const QString& item, int quantity)
+    {
+        return QStringList{item, "EA", "1", "0", QString::number(quantity), "note"}.join(QLatin1Char('\t'));
+    }
+
+private Q_SLOTS:
+    void emptyOutboxTouchesNothingLocal()
+    {
+        ApplyFixture f;
+        const int other = f.order("Bin", "D", "", "01", "A1", "", "CRIB-02");
+        OutboxApply apply(f.context);
+        const QString trace = tracedPass(f);
+        QVERIFY(trace.contains(QStringLiteral("remote: Select * from Outbox")));
+        QVERIFY(!trace.contains(QStringLiteral("local:")));
+        QVERIFY(!f.entryProcessed(other));
+        apply.ApplyRemoteOutbox();
+        QCOMPARE(apply.outbox().recordCount(), 0);
+    }
+
+    void entryKindsFollowTheirLetterCase()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Description) VALUES ('01', 'A1', 'old')");
+        f.local.execute("INSERT INTO Item (MyNo, Description) VALUES ('X', 'old')");
+        f.local.execute("INSERT INTO Emp (MyNo, Items) VALUES ('E1', 'old')");
+        const int bin
+            = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo, Description) VALUES ('01', 'A1', 'new')");
+        const int item = f.insertRemote("Item", "INSERT INTO Item (MyNo, Description) VALUES ('X', 'new')");
+        const int emp = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Items) VALUES ('E1', 'list')");
+
+        const int lowerC = f.order("Bin", "c", QString::number(bin), "A1", "A2");
+        const int lowerD = f.order("Item", "d", QString::number(item), "X");
+        const int lowerAc = f.order("ac", "A", QString::number(emp));
+        const int upperAc = f.order("AC", "D", QString::number(emp));
+        OutboxApply apply(f.context);
+        apply.ApplyRemoteOutbox();
+
+        QCOMPARE(f.localValue("SELECT MyNo || Description FROM Bin").toString(), QStringLiteral("A1new"));
+        QCOMPARE(f.localValue("SELECT MyNo || Description FROM Item").toString(), QStringLiteral("Xnew"));
+        QCOMPARE(f.localValue("SELECT Items FROM Emp").toString(), QStringLiteral("list"));
+        QVERIFY(f.entryProcessed(lowerC));
+        QVERIFY(f.entryProcessed(lowerD));
+        QVERIFY(!f.entryProcessed(lowerAc));
+        QVERIFY(f.entryProcessed(upperAc));
+        QCOMPARE(remoteInt(f, "SELECT sum(Processed) FROM Bin") + remoteInt(f, "SELECT sum(Processed) FROM Item")
+                + remoteInt(f, "SELECT sum(Processed) FROM Emp"),
+            3);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].key, QString::number(lowerAc));
+        QCOMPARE(f.events.recoveries, 0);
+        QCOMPARE(f.events.done.size(), 3);
+    }
+
+    void entriesRunInRecordIdOrderAndFailuresDoNotStopLaterOnes()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Safety (Message) VALUES ('local')");
+        f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
+        const int first = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('first')");
+        const int last = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('last')");
+        const int bin = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A8')");
+        const QString insert = QStringLiteral("INSERT INTO Outbox (RecordID, ComputerName, TableName, Type, ID, Key1, "
+                                              "Key2, Processed) VALUES (%1, 'CRIB-01', %2, %3, '%4', %5, %6, 0)");
+        f.remote.execute(insert.arg(30).arg("'Safety'", "'A'").arg(last).arg("NULL", "NULL"));
+        f.remote.execute(insert.arg(10).arg("'Safety'", "'A'").arg(first).arg("NULL", "NULL"));
+        // A rename of a bin this computer does not have is refused by the local procedure.
+        f.remote.execute(insert.arg(20).arg("'Bin'", "'C'").arg(bin).arg("'A7'", "'A8'"));
+
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(), QStringLiteral("last"));
+        QVERIFY(f.entryProcessed(10));
+        QVERIFY(!f.entryProcessed(20));
+        QVERIFY(f.entryProcessed(30));
+        QCOMPARE(remoteInt(f, QStringLiteral("SELECT Processed FROM Bin WHERE RecordID = %1").arg(bin)), 0);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].key, QStringLiteral("20"));
+        QCOMPARE(f.events.recoveries, 0);
+        QCOMPARE(f.events.pumps, 3);
+    }
+
+    void vanishedSourceRowsAreMarkedDone()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Description) VALUES ('01', 'A1', 'old')");
+        const int copy = f.order("Bin", "A", "999");
+        const int rename = f.order("Bin", "C", "999", "A1", "A2");
+        const int list = f.order("AC", "A", "999");
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QVERIFY(f.entryProcessed(copy) && f.entryProcessed(rename) && f.entryProcessed(list));
+        QCOMPARE(f.localValue("SELECT MyNo || Description FROM Bin").toString(), QStringLiteral("A1old"));
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
+    void unreadableSourceEndsThePass()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Safety (Message) VALUES ('local')");
+        const int safety = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('central')");
+        // LocalNotes exists here but not in the remote database.
+        const int broken = f.order("LocalNotes", "A", "1");
+        const int later = f.order("Safety", "A", QString::number(safety));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QVERIFY(!f.entryProcessed(broken));
+        QVERIFY(!f.entryProcessed(later));
+        QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(), QStringLiteral("local"));
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].table, QStringLiteral("LocalNotes"));
+    }
+
+    void issueCopiesTakeOnlyThisComputersLines()
+    {
+        ApplyFixture f;
+        QVERIFY(f.context.flags.IssueHasComputerName);
+        const int other
+            = f.insertRemote("Issue", "INSERT INTO Issue (TranNo, MyLineNo, ComputerName) VALUES (60, 1, 'CRIB-02')");
+        const int own
+            = f.insertRemote("Issue", "INSERT INTO Issue (TranNo, MyLineNo, ComputerName) VALUES (61, 1, 'CRIB-01')");
+        const int otherEntry = f.order("ISSUE", "A", QString::number(other));
+        const int ownEntry = f.order("Issue", "A", QString::number(own));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QCOMPARE(f.localValue("SELECT group_concat(TranNo) FROM Issue").toString(), QStringLiteral("61"));
+        QVERIFY(f.entryProcessed(otherEntry) && f.entryProcessed(ownEntry));
+        QCOMPARE(remoteInt(f, QStringLiteral("SELECT Processed FROM Issue WHERE RecordID = %1").arg(other)), 0);
+        QCOMPARE(remoteInt(f, QStringLiteral("SELECT Processed FROM Issue WHERE RecordID = %1").arg(own)), 1);
+    }
+
+    void issueCopiesOfAnOlderRemoteSchemaGoByRecordId()
+    {
+        CribSchema::Options options;
+        options.issueHasComputerName = false;
+        ApplyFixture f(options);
+        QVERIFY(!f.context.flags.IssueHasComputerName);
+        const int id = f.insertRemote("Issue", "INSERT INTO Issue (TranNo, MyLineNo) VALUES (60, 1)");
+        const int entry = f.order("Issue", "A", QString::number(id));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QCOMPARE(f.localCount("Issue", "TranNo = 60 AND ASPProcessed = 1"), 1);
+        QVERIFY(f.entryProcessed(entry));
+    }
+
+    void renamesRunTheLocalProcedures()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item) VALUES ('01', 'A5', 'TAP'), ('02', 'A5', 'DRL')");
+        f.local.execute("INSERT INTO Item (MyNo) VALUES ('TAP')");
+        f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', '%1')")
+                            .arg(QStringList{line("AAA", 1), line("TAP", 2)}.join("\r\n")));
+        const int bin = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A30')");
+        const int item = f.insertRemote("Item", "INSERT INTO Item (MyNo) VALUES ('BIT')");
+        const int binRename = f.order("Bin", "C", QString::number(bin), "A5", "A30");
+        const int itemRename = f.order("item", "C", QString::number(item), "TAP", "BIT");
+        const int refused = f.order("Item", "C", QString::number(item), "NONE", "BIT2");
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QCOMPARE(f.localValue("SELECT group_concat(Station || MyNo || Item) FROM (SELECT * FROM Bin ORDER BY Station)")
+                     .toString(),
+            QStringLiteral("01A30BIT,02A5DRL"));
+        QCOMPARE(f.localValue("SELECT MyNo FROM Item").toString(), QStringLiteral("BIT"));
+        const QString renamed = QStringList{line("AAA", 1), line("BIT", 2)}.join("\r\n");
+        QCOMPARE(f.localValue("SELECT Items FROM Emp").toString(), renamed);
+        QVERIFY(f.entryProcessed(binRename) && f.entryProcessed(itemRename));
+        QVERIFY(!f.entryProcessed(refused));
+        QCOMPARE(remoteInt(f, "SELECT sum(Processed) FROM Bin") + remoteInt(f, "SELECT sum(Processed) FROM Item"), 2);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void employeeListCopies()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('E1', 'old', 0)");
+        const int known = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Items) VALUES ('E1', 'new list')");
+        const int unknown = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Items) VALUES ('E9', 'other')");
+        const int knownEntry = f.order("AC", "A", QString::number(known));
+        const int unknownEntry = f.order("AC", "A", QString::number(unknown));
+        const int quoted = f.order("AC", "A", "1' OR '1'='1");
+        const QString trace = tracedPass(f);
+
+        QCOMPARE(f.localValue("SELECT Items || ASPProcessed FROM Emp").toString(), QStringLiteral("new list1"));
+        QCOMPARE(f.localCount("Emp"), 1);
+        // An employee unknown here is done: the list comes with the employee row.
+        QVERIFY(f.entryProcessed(knownEntry) && f.entryProcessed(unknownEntry) && f.entryProcessed(quoted));
+        QCOMPARE(remoteInt(f, "SELECT sum(Processed) FROM Emp"), 2);
+        QVERIFY(trace.contains(QStringLiteral("Select * from Emp where (RecordID = '1'' OR ''1''=''1')")));
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
+    void hostileTableNamesExecuteNothing()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1'), ('01', 'A2')");
+        const int bin = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
+        const QString hostile = QStringLiteral("Bin where 1 = 1; DELETE FROM Bin --");
+        QList<int> entries;
+        for (const char* type : {"A", "C", "D"})
+            entries << f.order(hostile, QLatin1String(type), QString::number(bin), "01", "A1");
+        const QString trace = tracedPass(f);
+        QVERIFY(trace.contains(QStringLiteral("remote: Select * from Outbox")));
+        QVERIFY(!trace.contains(QStringLiteral("1 = 1")));
+        QVERIFY(!trace.contains(QStringLiteral("local: Select")));
+        for (int entry : entries)
+            QVERIFY(!f.entryProcessed(entry));
+        QCOMPARE(f.localCount("Bin"), 2);
+        QCOMPARE(remoteInt(f, "SELECT count(*) FROM Bin"), 1);
+        QCOMPARE(f.events.failures.size(), 3);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void demoOutboxIsAppliedAsItsOrdersDescribe()
+    {
+        QTemporaryDir dir;
+        const QString machine = QStringLiteral("CRIB-07");
+        DemoDatabases::create(dir.path(), machine, "c", "l", "p");
+        db::Connection local(QStringLiteral("local"));
+        local.setConnectionString(
+            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), DemoDatabases::localName()));
+        local.open();
+        db::Connection remote(QStringLiteral("remote"));
+        const QString remoteCs
+            = QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), DemoDatabases::remoteName());
+        remote.setConnectionString(remoteCs);
+        remote.open();
+        const auto localValue = [&](const QString& sql) { return local.query(sql).rows.value(0).value(0); };
+        const auto remoteValue = [&](const QString& sql) { return remote.query(sql).rows.value(0).value(0); };
+        const int orders = remoteValue("SELECT count(*) FROM Outbox WHERE ComputerName = 'CRIB-07'").toInt();
+        const int tranCount = localValue("SELECT count(*) FROM MyTran").toInt();
+        const int dailyCount = localValue("SELECT count(*) FROM DailyInventory").toInt();
+
+        TDM dm(&local);
+        CycleStatements statements;
+        RecordingEvents events;
+        CycleContext context;
+        context.dm = &dm;
+        context.statements = &statements;
+        context.events = &events;
+        context.machineName = machine;
+        dm.DataModuleCreate(remoteCs, context.flags);
+        statements.PrepareCycleStatements(dm, machine);
+        OutboxApply(context).ApplyRemoteOutbox();
+
+        QVERIFY2(events.failures.isEmpty(), qPrintable(events.failures.value(0).message));
+        QCOMPARE(events.recoveries, 0);
+        QCOMPARE(events.done.size(), orders);
+        QCOMPARE(
+            remoteValue("SELECT count(*) FROM Outbox WHERE ComputerName = 'CRIB-07' AND Processed = 0").toInt(), 0);
+        // The other computer's order is left alone, and so is the bin it names.
+        QCOMPARE(remoteValue("SELECT Processed FROM Outbox WHERE ComputerName = 'CRIB-OTHER'").toInt(), 0);
+        QCOMPARE(localValue("SELECT count(*) FROM Bin WHERE Station = '01' AND MyNo = 'A01'").toInt(), 1);
+
+        // Item update.
+        QCOMPARE(localValue("SELECT Description || '/' || UnitPrice || '/' || ASPProcessed FROM Item WHERE MyNo = "
+                            "'DRL-0125'")
+                     .toString(),
+            QStringLiteral("Drill 1/8 cobalt/4.1/1"));
+        // New bin, without the central quantities.
+        QCOMPARE(localValue("SELECT Description || '/' || OnHand || '/' || ASPProcessed FROM Bin WHERE Station = '02' "
+                            "AND MyNo = 'B20'")
+                     .toString(),
+            QStringLiteral("added centrally/0/1"));
+        // Issue of 2 from bin A11 (21 on hand) at the limited-access station 02, by E200.
+        QCOMPARE(localValue("SELECT OnHand FROM Bin WHERE Station = '02' AND MyNo = 'A11'").toInt(), 19);
+        QCOMPARE(localValue("SELECT count(*) FROM MyTran").toInt(), tranCount + 1);
+        QCOMPARE(localValue("SELECT CurOnHand2 || '/' || ASPProcessed FROM MyTran WHERE TranNo = 7001").toString(),
+            QStringLiteral("19/1"));
+        EmployeeItems bob(localValue("SELECT Items FROM Emp WHERE MyNo = 'E200'").toString());
+        QVERIFY(bob.FindEmployeeItem("INS-CNMG"));
+        QCOMPARE(bob.FoundItemQuantity(), 8);
+        // Item list copy of E300, then the item rename TAP-M8 -> TAP-M8X1 in every list.
+        EmployeeItems chen(localValue("SELECT Items FROM Emp WHERE MyNo = 'E300'").toString());
+        QCOMPARE(chen.lines().size(), 2);
+        QVERIFY(chen.FindEmployeeItem("SAF-GLS"));
+        QVERIFY(chen.FindEmployeeItem("TAP-M8X1"));
+        EmployeeItems alice(localValue("SELECT Items FROM Emp WHERE MyNo = 'E100'").toString());
+        QVERIFY(alice.FindEmployeeItem("TAP-M8X1"));
+        QVERIFY(!alice.FindEmployeeItem("TAP-M8"));
+        QCOMPARE(localValue("SELECT count(*) FROM Item WHERE MyNo = 'TAP-M8X1'").toInt(), 1);
+        QCOMPARE(localValue("SELECT count(*) FROM Bin WHERE Item = 'TAP-M8'").toInt(), 0);
+        // Bin rename A05 -> A30 at station 01, and the delete of A14 at station 02.
+        QCOMPARE(localValue("SELECT group_concat(MyNo) FROM Bin WHERE MyNo IN ('A05', 'A30', 'A14')").toString(),
+            QStringLiteral("A30"));
+        // Safety message replaces the local one; the daily inventory row is added.
+        QCOMPARE(localValue("SELECT group_concat(Message) FROM Safety").toString(),
+            QStringLiteral("Hearing protection required"));
+        QCOMPARE(localValue("SELECT count(*) FROM DailyInventory").toInt(), dailyCount + 1);
+        QCOMPARE(
+            localValue("SELECT OnHand FROM DailyInventory WHERE Station = '02' AND Item = 'END-0500'").toInt(), 17);
+        // A report the crib does not have is not added.
+        QCOMPARE(localValue("SELECT count(*) FROM Report WHERE Name = 'By employee'").toInt(), 0);
+        db::ConnectionPool::instance().clear();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOutboxApply)
+#include "TestOutboxApply.moc"
