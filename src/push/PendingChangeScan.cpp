@@ -1,0 +1,106 @@
+#include "push/PendingChangeScan.h"
+
+#include "cycle/CycleContext.h"
+#include "cycle/CycleStatements.h"
+#include "db/Connection.h"
+#include "db/RowQuery.h"
+#include "model/TDM.h"
+#include "push/PushFailure.h"
+
+namespace {
+
+const QString kStep = QStringLiteral("push");
+
+} // namespace
+
+void PendingChangeScan::PushPendingChanges()
+{
+    QString table;
+    try {
+        if (m_propagateDeletes)
+            m_propagateDeletes();
+        for (const QString& remoteTable : m_context.remoteTables) {
+            table = remoteTable;
+            pushTable(remoteTable);
+            m_context.events->pumpEvents();
+        }
+    } catch (const std::exception& e) {
+        PushFailure::report(m_context, kStep, table, QString(), e, true);
+    }
+}
+
+bool PendingChangeScan::isNeverPushed(const QString& remoteTable)
+{
+    return remoteTable.compare(QLatin1String("MyUser"), Qt::CaseInsensitive) == 0
+        || remoteTable.compare(QLatin1String("DeleteHst"), Qt::CaseInsensitive) == 0
+        || remoteTable.contains(QLatin1String("vw_"), Qt::CaseSensitive);
+}
+
+void PendingChangeScan::pushTable(const QString& remoteTable)
+{
+    db::RowQuery& pending = m_context.dm->AccessQry;
+    for (const QString& localTable : m_context.localTables) {
+        m_context.events->pumpEvents();
+        if (isNeverPushed(remoteTable))
+            return;
+        if (remoteTable.compare(localTable, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!tracksUnsentRows(localTable))
+            return;
+
+        pending.close();
+        if (remoteTable.compare(QLatin1String("MyTran"), Qt::CaseInsensitive) == 0)
+            pending.setSql(QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
+        else
+            pending.setSql(
+                QStringLiteral("Select * from [") + localTable + QStringLiteral("] as T where (T.ASPProcessed = 0) "));
+        try {
+            pending.open();
+        } catch (const std::exception& e) {
+            pending.cancel();
+            if (PushFailure::messageOf(e).contains(QLatin1String("ASPProcessed")))
+                continue;
+            PushFailure::report(m_context, kStep, localTable, QString(), e, true);
+            return;
+        }
+        m_context.events->setProgressText(localTable);
+        // No remote statement for a table without pending rows.
+        if (pending.isEmpty()) {
+            pending.close();
+            return;
+        }
+        openRemoteProbe(remoteTable);
+        m_records.PushTableRows(pending, remoteTable.toUpper());
+        return;
+    }
+}
+
+bool PendingChangeScan::tracksUnsentRows(const QString& localTable)
+{
+    const QList<db::ColumnInfo> columns
+        = m_context.dm->AccessQry.database().run([&](db::Connection& c) { return c.columns(localTable); });
+    m_context.scratchColumns.clear();
+    for (const db::ColumnInfo& column : columns)
+        m_context.scratchColumns << column.name;
+    return m_context.scratchColumns.contains(QStringLiteral("ASPProcessed"), Qt::CaseInsensitive);
+}
+
+void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
+{
+    db::RowQuery& probe = m_context.statements->RemoteProbe;
+    probe.close();
+    const QString upper = remoteTable.toUpper();
+    const bool pictures = upper == QLatin1String("CLASSIMAGE") || upper == QLatin1String("EMPIMAGE")
+        || upper == QLatin1String("ITEMIMAGE");
+    probe.setSql(QStringLiteral("Select * FROM ") + remoteTable
+        + (pictures ? QStringLiteral(" where Processed = 0") : QStringLiteral(" where RecordId = 0")));
+    try {
+        probe.open();
+    } catch (const std::exception&) {
+        // A table without that column is read whole; a failure of this second opening ends the scan.
+        probe.cancel();
+        probe.close();
+        probe.setSql(QStringLiteral("Select * FROM ") + remoteTable);
+        probe.open();
+    }
+}

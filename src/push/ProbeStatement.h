@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+struct CycleContext;
+
+namespace db {
+class RowQuery;
+}
+
+/// The statement that looks for the remote counterpart of a pending local row, by the key rules
+/// of its table.
+class ProbeStatement
+{
+public:
+    /// `table` is the remote table's name in upper case, `k1` and `k2` the names of the remote
+    /// table's second and third columns, `row` the pending rows positioned on the row to send.
+    /// Throws db::DbError when a key column is missing locally, or when a key that goes into the
+    /// text unquoted is not a whole number.
+    static QString text(const QString& table, const db::RowQuery& row, const QString& k1, const QString& k2,
+        const CycleContext& context);
+};

@@ -1,0 +1,220 @@
+#include "push/RecordPush.h"
+
+#include "cycle/CycleContext.h"
+#include "cycle/CycleStatements.h"
+#include "db/DbError.h"
+#include "db/RowQuery.h"
+#include "model/TDM.h"
+#include "push/ProbeStatement.h"
+#include "push/PushFailure.h"
+
+#include <QDateTime>
+
+namespace {
+
+const QString kStep = QStringLiteral("push");
+
+QString rowKey(const db::RowQuery& rows)
+{
+    if (rows.eof())
+        return {};
+    if (rows.hasColumn(QStringLiteral("RecordID")))
+        return rows.asString(QStringLiteral("RecordID"));
+    return db::valueText(rows.value(0));
+}
+
+/// The local column a remote column takes its value from.
+QString sourceColumn(const QString& table, const QString& column)
+{
+    if (table == QLatin1String("ALIAS")) {
+        if (column.compare(QLatin1String("Machine"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Mach");
+        if (column.compare(QLatin1String("Reason"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Reas");
+    }
+    return column;
+}
+
+QDateTime dateTimeOf(const QVariant& value, const QString& column)
+{
+    const QDateTime result = value.toDateTime();
+    if (!result.isValid())
+        throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(value.toString(), column));
+    return result;
+}
+
+} // namespace
+
+void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableName)
+{
+    db::RowQuery& probe = m_context.statements->RemoteProbe;
+    CycleEvents& events = *m_context.events;
+    int maximum = 0;
+    QString k1;
+    QString k2;
+    try {
+        if (pendingRows.isEmpty())
+            return;
+        maximum = pendingRows.recordCount();
+        events.setProgress(0, maximum);
+        pendingRows.first();
+        k1 = probe.columnName(1);
+        k2 = probe.columnName(2);
+    } catch (const std::exception& e) {
+        PushFailure::report(m_context, kStep, tableName, QString(), e, true);
+        return;
+    }
+
+    int position = 0;
+    for (; !pendingRows.eof(); pendingRows.next()) {
+        try {
+            events.pumpEvents();
+            ++position;
+            events.setProgress(position, maximum);
+            events.setProgressText(tableName + QStringLiteral(" record ") + QString::number(position)
+                + QStringLiteral(" out of ") + QString::number(maximum));
+            if (!pushRow(pendingRows, tableName, k1, k2))
+                return;
+        } catch (const std::exception& e) {
+            probe.cancel();
+            const QString key = rowKey(pendingRows);
+            pendingRows.cancel();
+            PushFailure::report(m_context, kStep, tableName, key, e, true);
+            return;
+        }
+    }
+    events.setProgress(maximum, maximum);
+}
+
+bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString& k1, const QString& k2)
+{
+    db::RowQuery& probe = m_context.statements->RemoteProbe;
+    probe.close();
+    probe.setSql(ProbeStatement::text(table, rows, k1, k2, m_context));
+    probe.open();
+    if (probe.isEmpty()) {
+        if (table == QLatin1String("MYTRAN")) {
+            bool errorFlag = false;
+            if (!m_transactions.PushTransaction(rows, errorFlag)) {
+                if (errorFlag)
+                    m_context.events->RecoverFromCycleError();
+                return false;
+            }
+            db::Command& marking = m_context.dm->updTranProc;
+            marking.setParameter(QStringLiteral("RecordID"), rows.value(QStringLiteral("RecordID")));
+            marking.execute();
+            m_context.events->workDone(QStringLiteral("transaction sent"), table);
+            return true;
+        }
+        if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
+            probe.append();
+            postRemoteRow(fillRemoteRow(rows, table, Write::Insert));
+        }
+    } else {
+        probe.first();
+        probe.edit();
+        postRemoteRow(fillRemoteRow(rows, table, Write::Update));
+    }
+
+    if (table != QLatin1String("MYTRAN") && table != QLatin1String("LASTPOLL")
+        && rows.hasColumn(QStringLiteral("ASPProcessed"))) {
+        rows.edit();
+        rows.setValue(QStringLiteral("ASPProcessed"), true);
+        rows.post();
+    }
+    m_context.events->workDone(QStringLiteral("row pushed"), table);
+    return true;
+}
+
+QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& table, Write write)
+{
+    db::RowQuery& remote = m_context.statements->RemoteProbe;
+    QList<int> dateTimeColumns;
+    for (int i = 0; i < remote.columnCount(); ++i) {
+        const db::ColumnKind kind = remote.columnKind(i);
+        if (kind == db::ColumnKind::AutoIncrement)
+            continue;
+        const QString column = remote.columnName(i);
+        const int source = rows.columnIndex(sourceColumn(table, column));
+        if (source >= 0) {
+            const QVariant value = rows.value(source);
+            // Date-times come before the exclusions, so an exclusion never holds one back.
+            if (kind == db::ColumnKind::DateTime) {
+                remote.setValue(i, value.isNull() ? QVariant() : QVariant(dateTimeOf(value, column)));
+                if (!value.isNull())
+                    dateTimeColumns << i;
+            } else if (table == QLatin1String("ADMINTRAN")
+                && column.compare(QLatin1String("TranNo"), Qt::CaseInsensitive) == 0) {
+                remote.setValue(i, 1);
+            } else if (!isExcluded(table, column, write)) {
+                remote.setValue(i, value);
+            }
+        }
+        if (write == Write::Update && column == QLatin1String("Processed"))
+            remote.setValue(i, true);
+    }
+
+    const QString computerName = QStringLiteral("ComputerName");
+    const bool hasComputerName = remote.hasColumn(computerName);
+    if (write == Write::Insert) {
+        if ((table == QLatin1String("ISSUE") || table == QLatin1String("MYTRANEXT1")) && hasComputerName)
+            remote.setValue(computerName, m_context.machineName);
+        if (remote.hasColumn(QStringLiteral("Processed")))
+            remote.setValue(QStringLiteral("Processed"), true);
+        if (table == QLatin1String("BIN") && hasComputerName)
+            remote.setValue(computerName, m_context.machineName);
+    } else if ((table == QLatin1String("BIN") || table == QLatin1String("ITEM") || table == QLatin1String("MYTRANEXT1"))
+        && hasComputerName) {
+        remote.setValue(computerName, m_context.machineName);
+    }
+    return dateTimeColumns;
+}
+
+void RecordPush::postRemoteRow(const QList<int>& dateTimeColumns)
+{
+    db::RowQuery& remote = m_context.statements->RemoteProbe;
+    try {
+        remote.post();
+    } catch (const db::DbError&) {
+        // A server may refuse fractions of a second: write the date-times to whole seconds instead.
+        bool truncated = false;
+        for (int i : dateTimeColumns) {
+            const QDateTime value = remote.value(i).toDateTime();
+            if (value.time().msec() != 0) {
+                remote.setValue(i, value.addMSecs(-value.time().msec()));
+                truncated = true;
+            }
+        }
+        if (!truncated)
+            throw;
+        remote.post();
+    }
+}
+
+bool RecordPush::isExcluded(const QString& table, const QString& column, Write write) const
+{
+    const auto named = [&](std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            if (column == QLatin1String(name))
+                return true;
+        }
+        return false;
+    };
+    if (table == QLatin1String("BIN"))
+        return named({"OnHand", "BurnQty", "OnOrder"});
+    if (table == QLatin1String("BINATTRIB1"))
+        return named({"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"});
+    if (table == QLatin1String("EMP"))
+        return column == QLatin1String("Items")
+            || (m_context.excludeCrib == QLatin1String("1") && column != QLatin1String("Cribs"));
+    if (write == Write::Insert)
+        return false;
+    if (table == QLatin1String("REPORT") || table == QLatin1String("CUSTOM")) {
+        static const QStringList definition = {"MyDate", "DateField", "Range1", "Field1", "Size1", "Range2", "Field2",
+            "Size2", "Name", "Description", "MyGroup", "RecordID"};
+        return definition.contains(column, Qt::CaseInsensitive);
+    }
+    if (table == QLatin1String("COMPANY"))
+        return named({"PoNo", "LastReset"});
+    return false;
+}
