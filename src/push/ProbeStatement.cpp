@@ -4,6 +4,7 @@
 #include "db/DbError.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
+#include "push/RecordPush.h"
 
 #include <QRegularExpression>
 
@@ -104,6 +105,7 @@ QString ProbeStatement::text(
         if (isOneOf(table, {appendOnly}))
             return QStringLiteral("Select Top 0 * from ") + QLatin1String(appendOnly);
     }
+    // The key's value comes from the local column that feeds the remote key column.
     return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where T.") + k1 + QStringLiteral(" = ")
-        + q(row.value(k1));
+        + q(row.value(RecordPush::sourceColumn(table, k1)));
 }

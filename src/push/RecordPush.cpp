@@ -23,18 +23,6 @@ QString rowKey(const db::RowQuery& rows)
     return db::valueText(rows.value(0));
 }
 
-/// The local column a remote column takes its value from.
-QString sourceColumn(const QString& table, const QString& column)
-{
-    if (table == QLatin1String("ALIAS")) {
-        if (column.compare(QLatin1String("Machine"), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("Mach");
-        if (column.compare(QLatin1String("Reason"), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("Reas");
-    }
-    return column;
-}
-
 QDateTime dateTimeOf(const QVariant& value, const QString& column)
 {
     const QDateTime result = value.toDateTime();
@@ -44,6 +32,17 @@ QDateTime dateTimeOf(const QVariant& value, const QString& column)
 }
 
 } // namespace
+
+QString RecordPush::sourceColumn(const QString& table, const QString& remoteColumn)
+{
+    if (table == QLatin1String("ALIAS")) {
+        if (remoteColumn.compare(QLatin1String("Machine"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Mach");
+        if (remoteColumn.compare(QLatin1String("Reason"), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Reas");
+    }
+    return remoteColumn;
+}
 
 void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableName)
 {

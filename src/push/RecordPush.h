@@ -28,6 +28,9 @@ public:
     /// after it stay pending.
     void PushTableRows(db::RowQuery& pendingRows, const QString& tableName);
 
+    /// The local column that the remote column `remoteColumn` of `table` takes its value from.
+    static QString sourceColumn(const QString& table, const QString& remoteColumn);
+
 private:
     enum class Write { Insert, Update };
 

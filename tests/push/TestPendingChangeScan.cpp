@@ -1,0 +1,262 @@
+#include "PushFixture.h"
+#include "db/DbError.h"
+
+#include <QTest>
+
+/// Which tables the scan pushes, with which statements, and what it does when a statement fails.
+class TestPendingChangeScan : public QObject
+{
+    Q_OBJECT
+
+private:
+    /// A table with an unsent-row flag on both sides (the remote one without it), one pending row.
+    static void createPending(PushFixture& f, const QString& table)
+    {
+        f.local.execute(QStringLiteral("CREATE TABLE [%1] (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), Note varchar(20), ASPProcessed bit NOT NULL DEFAULT 0)")
+                            .arg(table));
+        f.remote.execute(QStringLiteral("CREATE TABLE [%1] (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12), Note varchar(20), Processed bit)")
+                             .arg(table));
+        f.local.execute(QStringLiteral("INSERT INTO [%1] (Code, Note) VALUES ('P1', 'pending')").arg(table));
+    }
+
+    static void insertPendingBin(PushFixture& f, const QString& bin)
+    {
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, ASPProcessed) VALUES ('01', '%1', "
+                                       "'DRL', 0)")
+                            .arg(bin));
+    }
+
+private Q_SLOTS:
+    void neverPushedNamesAreSkipped_data()
+    {
+        QTest::addColumn<QString>("localName");
+        QTest::addColumn<QString>("remoteName");
+        QTest::newRow("MyUser") << "MyUser"
+                                << "MyUser";
+        QTest::newRow("MYUSER") << "MyUser"
+                                << "MYUSER";
+        QTest::newRow("myuser") << "MyUser"
+                                << "myuser";
+        QTest::newRow("DeleteHst") << "DeleteHst"
+                                   << "DeleteHst";
+        QTest::newRow("DELETEHST") << "DeleteHst"
+                                   << "DELETEHST";
+        QTest::newRow("deletehst") << "DeleteHst"
+                                   << "deletehst";
+        QTest::newRow("vw_ at the start") << "vw_Parts"
+                                          << "vw_Parts";
+        QTest::newRow("vw_ inside") << "Old_vw_Parts"
+                                    << "Old_vw_Parts";
+    }
+
+    void neverPushedNamesAreSkipped()
+    {
+        QFETCH(QString, localName);
+        QFETCH(QString, remoteName);
+        PushFixture f;
+        if (localName.contains(QLatin1String("vw_")))
+            createPending(f, localName);
+        else if (localName == QLatin1String("MyUser"))
+            f.local.execute(QStringLiteral("INSERT INTO MyUser (MyNo, Password, ASPProcessed) VALUES ('U1', 'x', 0)"));
+        else
+            f.local.execute(
+                QStringLiteral("INSERT INTO DeleteHst (TableName, Key1, ASPProcessed) VALUES ('BIN', '01', 0)"));
+        f.clearTrace();
+
+        f.context.remoteTables = {remoteName};
+        f.context.localTables = {localName};
+        f.scan.PushPendingChanges();
+
+        QCOMPARE(f.traced(QStringLiteral("local")), QStringList());
+        QCOMPARE(f.traced(QStringLiteral("remote")), QStringList());
+        QCOMPARE(f.pendingCount(localName), 1);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void capitalVWIsNotSkipped()
+    {
+        PushFixture f;
+        createPending(f, QStringLiteral("Old_VW_Parts"));
+        f.push({QStringLiteral("Old_VW_Parts")});
+        QCOMPARE(f.remoteCount(QStringLiteral("Old_VW_Parts"), QStringLiteral("Code = 'P1' AND Processed = 1")), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Old_VW_Parts")), 0);
+    }
+
+    void localNameDifferingInCaseIsMatchedAndUsedAsSpelt()
+    {
+        PushFixture f;
+        f.local.execute(
+            QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('RMR', 'Reamer', 0)"));
+        f.clearTrace();
+        f.context.remoteTables = {QStringLiteral("Item")};
+        f.context.localTables = {QStringLiteral("ITEM")};
+        f.scan.PushPendingChanges();
+
+        QCOMPARE(f.traced(QStringLiteral("local")).value(0),
+            QStringLiteral("Select * from [ITEM] as T where (T.ASPProcessed = 0) "));
+        QCOMPARE(f.traced(QStringLiteral("remote")).value(0), QStringLiteral("Select * FROM Item where RecordId = 0"));
+        QCOMPARE(f.events.progressTexts.value(0), QStringLiteral("ITEM"));
+        QCOMPARE(f.remoteCount(QStringLiteral("Item"), QStringLiteral("MyNo = 'RMR'")), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
+    }
+
+    void transactionsAreReadInServerTimeOrder()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO MyTran (TranNo, Station, Bin, Type, Item, Quantity, Emp, "
+                                       "ServerDateTime, ASPProcessed) VALUES (2, '01', 'A01', 'I', 'DRL', -1, 'E1', "
+                                       "'2026-12-01T09:00:00', 0), (1, '01', 'A01', 'I', 'DRL', -1, 'E1', "
+                                       "'2026-12-01T08:00:00', 0)"));
+        f.clearTrace();
+        f.push({QStringLiteral("MyTran")});
+        QCOMPARE(f.traced(QStringLiteral("local")).value(0),
+            QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT group_concat(TranNo) FROM (SELECT TranNo FROM MyTran ORDER BY "
+                                              "RecordID)"))
+                     .toString(),
+            QStringLiteral("1,2"));
+    }
+
+    void tablesArePushedInRemoteListOrder()
+    {
+        PushFixture f;
+        insertPendingBin(f, QStringLiteral("A01"));
+        f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('RMR', 0)"));
+        f.context.remoteTables = {QStringLiteral("Item"), QStringLiteral("HostedNews"), QStringLiteral("Bin")};
+        f.context.localTables = {QStringLiteral("Bin"), QStringLiteral("LocalNotes"), QStringLiteral("Item")};
+        f.scan.PushPendingChanges();
+        QCOMPARE(
+            f.events.progressTexts, QStringList({"Item", "ITEM record 1 out of 1", "Bin", "BIN record 1 out of 1"}));
+    }
+
+    void tableWithoutUnsentFlagIsNeverQueried()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Control (ComputerName) VALUES ('CRIB-01')"));
+        f.clearTrace();
+        f.push({QStringLiteral("Control")});
+        QCOMPARE(f.traced(QStringLiteral("local")), QStringList());
+        QCOMPARE(f.traced(QStringLiteral("remote")), QStringList());
+        QVERIFY(f.context.scratchColumns.contains(QStringLiteral("ComputerName")));
+        QVERIFY(!f.context.scratchColumns.contains(QStringLiteral("ASPProcessed"), Qt::CaseInsensitive));
+    }
+
+    void tableWithoutPendingRowsSendsNothingRemote()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, ASPProcessed) VALUES ('01', 'A01', 1)"));
+        f.clearTrace();
+        f.push({QStringLiteral("Bin")});
+        QCOMPARE(f.traced(QStringLiteral("local")),
+            QStringList{QStringLiteral("Select * from [Bin] as T where (T.ASPProcessed = 0) ")});
+        QCOMPARE(f.traced(QStringLiteral("remote")), QStringList());
+        QVERIFY(!f.dm.AccessQry.isOpen());
+    }
+
+    void remoteTableWithoutRecordIdIsReadWhole()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("CREATE TABLE Gauges (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), Size int, ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Gauges (Code varchar(12), Size int, Note varchar(20))"));
+        f.local.execute(QStringLiteral("INSERT INTO Gauges (Code, Size) VALUES ('G1', 5)"));
+        f.clearTrace();
+        f.push({QStringLiteral("Gauges")});
+        const QStringList remote = f.traced(QStringLiteral("remote"));
+        QCOMPARE(remote.mid(0, 3),
+            QStringList({"Select * FROM Gauges where RecordId = 0", "Select * FROM Gauges",
+                "Select * from [GAUGES] as T where T.Size = '5'"}));
+        QCOMPARE(f.remoteCount(QStringLiteral("Gauges"), QStringLiteral("Code = 'G1'")), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Gauges")), 0);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void pictureTablesAreFirstOpenedByProcessed()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO ClassImage (MyNo, ASPProcessed) VALUES ('C1', 0)"));
+        f.clearTrace();
+        f.push({QStringLiteral("ClassImage")});
+        QCOMPARE(f.traced(QStringLiteral("remote")).value(0),
+            QStringLiteral("Select * FROM ClassImage where Processed = 0"));
+        QCOMPARE(f.pendingCount(QStringLiteral("ClassImage")), 0);
+    }
+
+    void unsentFlagFailingAtQueryTimeIsSkippedQuietly()
+    {
+        PushFixture f;
+        insertPendingBin(f, QStringLiteral("A01"));
+        // The column listing names ASPProcessed, but reading the view fails with a message naming it.
+        f.local.execute(QStringLiteral("CREATE VIEW Parts AS SELECT 1 AS RecordID, 'P1' AS Code, "
+                                       "json_extract('{}', '$ASPProcessed') AS ASPProcessed"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Parts (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12), Note varchar(20), Processed bit)"));
+        f.clearTrace();
+
+        f.push({QStringLiteral("Parts"), QStringLiteral("Bin")});
+        QCOMPARE(f.traced(QStringLiteral("local")).value(0),
+            QStringLiteral("Select * from [Parts] as T where (T.ASPProcessed = 0) "));
+        QCOMPARE(f.events.failures.size(), 0);
+        QCOMPARE(f.events.recoveries, 0);
+        QVERIFY(!f.traced(QStringLiteral("remote")).join(QLatin1Char('\n')).contains(QLatin1String("Parts")));
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+    }
+
+    void otherPendingQueryFailureRecoversAndGoesOn()
+    {
+        PushFixture f;
+        insertPendingBin(f, QStringLiteral("A01"));
+        f.local.execute(QStringLiteral("CREATE VIEW Parts AS SELECT 1 AS RecordID, 'P1' AS Code, "
+                                       "json_extract('not json', '$') AS ASPProcessed"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Parts (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12), Note varchar(20), Processed bit)"));
+
+        f.push({QStringLiteral("Parts"), QStringLiteral("Bin")});
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].table, QStringLiteral("Parts"));
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+    }
+
+    void remoteTableThatCannotBeOpenedEndsTheScan()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("CREATE TABLE Ghost (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), Note varchar(20), ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.local.execute(QStringLiteral("INSERT INTO Ghost (Code) VALUES ('X')"));
+        insertPendingBin(f, QStringLiteral("A01"));
+        f.push({QStringLiteral("Ghost"), QStringLiteral("Bin")});
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].table, QStringLiteral("Ghost"));
+        QCOMPARE(f.pendingCount(QStringLiteral("Ghost")), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 1);
+    }
+
+    void deletePropagationRunsFirst()
+    {
+        PushFixture f;
+        insertPendingBin(f, QStringLiteral("A01"));
+        int pendingBinsSeen = -1;
+        f.scan.setPropagateDeletes([&] { pendingBinsSeen = f.pendingCount(QStringLiteral("Bin")); });
+        f.push({QStringLiteral("Bin")});
+        QCOMPARE(pendingBinsSeen, 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+    }
+
+    void failedDeletePropagationEndsTheScan()
+    {
+        PushFixture f;
+        insertPendingBin(f, QStringLiteral("A01"));
+        f.scan.setPropagateDeletes([] { throw db::DbError(QStringLiteral("history refused")); });
+        f.push({QStringLiteral("Bin")});
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.value(0).message, QStringLiteral("history refused"));
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPendingChangeScan)
+#include "TestPendingChangeScan.moc"
