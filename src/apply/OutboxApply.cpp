@@ -87,15 +87,8 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
                 + QStringLiteral(") AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")")
             : QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
                 + q(entry.ID) + QStringLiteral(")");
-        switch (openSource(entry, sql)) {
-        case Source::Failed:
-            return Outcome::EndPass;
-        case Source::Gone:
-            markEntryDone(entry);
-            return Outcome::Done;
-        case Source::Found:
-            break;
-        }
+        if (const std::optional<Outcome> settled = openSource(entry, sql))
+            return *settled;
         if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
             return Outcome::Pending;
         markSourceDone();
@@ -109,7 +102,7 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
     return Outcome::Done;
 }
 
-OutboxApply::Source OutboxApply::openSource(const OutboxEntry& entry, const QString& sql)
+std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& entry, const QString& sql)
 {
     db::RowQuery& source = m_context.statements->qryASPFindRec;
     try {
@@ -119,23 +112,21 @@ OutboxApply::Source OutboxApply::openSource(const OutboxEntry& entry, const QStr
     } catch (const std::exception& e) {
         source.cancel();
         ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
-        return Source::Failed;
+        return Outcome::EndPass;
     }
-    return source.isEmpty() ? Source::Gone : Source::Found;
+    // A source row that no longer exists leaves nothing to apply.
+    if (source.isEmpty()) {
+        markEntryDone(entry);
+        return Outcome::Done;
+    }
+    return std::nullopt;
 }
 
 OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
 {
-    switch (
-        openSource(entry, QStringLiteral("Select * from Emp where (RecordID = ") + q(entry.ID) + QStringLiteral(")"))) {
-    case Source::Failed:
-        return Outcome::EndPass;
-    case Source::Gone:
-        markEntryDone(entry);
-        return Outcome::Done;
-    case Source::Found:
-        break;
-    }
+    if (const std::optional<Outcome> settled
+        = openSource(entry, QStringLiteral("Select * from Emp where (RecordID = ") + q(entry.ID) + QStringLiteral(")")))
+        return *settled;
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     db::RowQuery& employee = m_context.dm->toTable;
     employee.close();
@@ -165,17 +156,10 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
 
 OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
 {
-    switch (openSource(entry,
-        QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID)
-            + QStringLiteral(")"))) {
-    case Source::Failed:
-        return Outcome::EndPass;
-    case Source::Gone:
-        markEntryDone(entry);
-        return Outcome::Done;
-    case Source::Found:
-        break;
-    }
+    if (const std::optional<Outcome> settled = openSource(entry,
+            QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
+                + q(entry.ID) + QStringLiteral(")")))
+        return *settled;
     TDM& dm = *m_context.dm;
     if (entry.TableName.toUpper() == QLatin1String("ITEM")) {
         try {

@@ -5,6 +5,7 @@
 #include "apply/TransactionEffects.h"
 
 #include <QStringList>
+#include <optional>
 
 struct CycleContext;
 struct OutboxEntry;
@@ -30,10 +31,10 @@ public:
 
 private:
     enum class Outcome { Done, Pending, EndPass };
-    enum class Source { Found, Gone, Failed };
 
     Outcome applyEntry(const OutboxEntry& entry);
-    Source openSource(const OutboxEntry& entry, const QString& sql);
+    /// Opens the source lookup; returns the entry's outcome when there is no source row to use.
+    std::optional<Outcome> openSource(const OutboxEntry& entry, const QString& sql);
     Outcome copyEmployeeItems(const OutboxEntry& entry);
     Outcome rename(const OutboxEntry& entry);
     bool isLocalTable(const QString& tableName);

@@ -62,28 +62,6 @@ private Q_SLOTS:
         QVERIFY(f.events.failures.isEmpty());
     }
 
-    void binInsertLeavesQuantitiesToTheDatabase()
-    {
-        ApplyFixture f;
-        f.remote.execute("INSERT INTO Bin (Station, MyNo, Item) VALUES ('09', 'Z', 'filler')");
-        const int id = f.insertRemote("Bin",
-            "INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, MaxQty) "
-            "VALUES ('02', 'B20', 'TAP', 'central', 99, 9, 9, 10)");
-        QVERIFY(apply(f, "Bin", id));
-        const QVariantList row = f.local
-                                     .query("SELECT RecordID, Item, Description, OnHand, BurnQty, OnOrder, MaxQty, "
-                                            "ASPProcessed FROM Bin WHERE Station = '02' AND MyNo = 'B20'")
-                                     .rows.value(0);
-        QCOMPARE(row.size(), 8);
-        QCOMPARE(row[0].toInt(), 1);
-        QCOMPARE(row[2].toString(), QStringLiteral("central"));
-        QCOMPARE(row[3].toInt(), 0);
-        QCOMPARE(row[4].toInt(), 0);
-        QCOMPARE(row[5].toInt(), 0);
-        QCOMPARE(row[6].toInt(), 10);
-        QCOMPARE(row[7].toInt(), 1);
-    }
-
     void insertPassesOverTheLastSourceColumnAndUpdateDoesNot()
     {
         // The remote Control table ends with LastSyncTime rather than a Processed column.
@@ -244,15 +222,6 @@ private Q_SLOTS:
         QCOMPARE(f.events.failures[0].table, QStringLiteral("Schedules"));
     }
 
-    void aTableMissingLocallyFails()
-    {
-        ApplyFixture f;
-        const int id = f.insertRemote("HostedNews", "INSERT INTO HostedNews (Headline) VALUES ('hello')");
-        QVERIFY(!apply(f, "HostedNews", id));
-        QCOMPARE(f.events.recoveries, 1);
-        QCOMPARE(f.events.failures.size(), 1);
-    }
-
     void unquotedKeysMustBeNumbers_data()
     {
         QTest::addColumn<QString>("table");
@@ -303,14 +272,6 @@ private Q_SLOTS:
         QCOMPARE(
             f.localValue("SELECT group_concat(MinQty) FROM (SELECT MinQty FROM RoboMinMax ORDER BY PkgQty)").toString(),
             QStringLiteral("9,1"));
-
-        f.local.execute("INSERT INTO Release (Station, ReleaseNo, Quantity) VALUES ('01', 2, 1), ('01', 3, 1)");
-        const int release
-            = f.insertRemote("Release", "INSERT INTO Release (Station, ReleaseNo, Quantity) VALUES ('01', 3, 6)");
-        QVERIFY(apply(f, "Release", release));
-        QCOMPARE(f.localValue("SELECT group_concat(Quantity) FROM (SELECT Quantity FROM Release ORDER BY ReleaseNo)")
-                     .toString(),
-            QStringLiteral("1,6"));
     }
 };
 

@@ -44,12 +44,6 @@ private Q_SLOTS:
                                     << "INSERT INTO RoboMinMax (Station, Item, PkgQty) VALUES ('01', 'X', 5), "
                                        "('01', 'X', 6)"
                                     << QStringList{"01", "X", "6"} << "PkgQty = 6";
-        QTest::newRow("Regrind") << "REGRIND"
-                                 << "INSERT INTO Regrind (RegrindID) VALUES (1), (2)" << QStringList{"2", "", ""}
-                                 << "RegrindID = 2";
-        QTest::newRow("CalHistory") << "CalHistory"
-                                    << "INSERT INTO CalHistory (CalibrateID) VALUES (1), (2)"
-                                    << QStringList{"1", "", ""} << "CalibrateID = 1";
         QTest::newRow("Issue of any computer") << "Issue"
                                                << "INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1), (50, 2)"
                                                << QStringList{"50", "1", ""} << "MyLineNo = 1";
