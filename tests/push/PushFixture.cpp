@@ -6,6 +6,10 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
 
 PushFixture::PushFixture(const CribSchema::Options& options, Databases databases)
 {
@@ -23,6 +27,7 @@ PushFixture::PushFixture(const CribSchema::Options& options, Databases databases
     local.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), localName));
     local.open(db::Connection::OpenMode::CreateEmbeddedIfMissing);
     remoteConnectionString = QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), remoteName);
+    remoteFile = dir.filePath(remoteName + QStringLiteral(".db"));
     remote.setConnectionString(remoteConnectionString);
     remote.open(db::Connection::OpenMode::CreateEmbeddedIfMissing);
     if (databases == Databases::Empty) {
@@ -57,6 +62,19 @@ void PushFixture::push(const QStringList& tables)
     context.remoteTables = tables;
     context.localTables = tables;
     scan.PushPendingChanges();
+}
+
+void PushFixture::executeRemoteRaw(const QString& sql)
+{
+    const QString name = QStringLiteral("push-fixture-raw");
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        raw.setDatabaseName(remoteFile);
+        QVERIFY2(raw.open(), qPrintable(raw.lastError().text()));
+        QSqlQuery query(raw);
+        QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 void PushFixture::clearTrace()

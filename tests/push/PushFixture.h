@@ -49,6 +49,9 @@ public:
     /// Runs the scan with `tables` in both table lists.
     void push(const QStringList& tables);
 
+    /// Runs `sql` on the remote database file directly, past the client layer (for triggers).
+    void executeRemoteRaw(const QString& sql);
+
     /// Forgets the statements traced so far.
     void clearTrace();
     /// Texts of the statements traced since the last clearTrace(), sent to `target`.
@@ -63,6 +66,7 @@ public:
     QTemporaryDir dir;
     QString tracePath;
     QString remoteConnectionString;
+    QString remoteFile;
     db::Connection local{QStringLiteral("local")};
     db::Connection remote{QStringLiteral("remote")};
     TDM dm{&local};

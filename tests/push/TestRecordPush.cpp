@@ -1,0 +1,317 @@
+#include "PushFixture.h"
+
+#include <QTest>
+
+/// What the record push writes remotely for each table's rules, and which rows it marks sent.
+class TestRecordPush : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QVariant remoteBin(PushFixture& f, const QString& column, const QString& bin)
+    {
+        return f.remoteValue(
+            QStringLiteral("SELECT %1 FROM Bin WHERE Station = '01' AND MyNo = '%2'").arg(column, bin));
+    }
+
+    /// Values as text, NULL as "NULL"; date-times with their milliseconds.
+    static QStringList texts(const QVariantList& row)
+    {
+        QStringList result;
+        for (const QVariant& value : row) {
+            if (value.isNull())
+                result << QStringLiteral("NULL");
+            else if (value.typeId() == QMetaType::QDateTime)
+                result << value.toDateTime().toString(Qt::ISODateWithMs);
+            else
+                result << value.toString();
+        }
+        return result;
+    }
+
+    /// A table with a date-time column on both sides.
+    static void createStamps(PushFixture& f)
+    {
+        f.local.execute(QStringLiteral("CREATE TABLE Stamps (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), Taken datetime, ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Stamps (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12), Taken datetime, Processed bit)"));
+    }
+
+private Q_SLOTS:
+    void newBinLeavesStockAloneAndIsStamped()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, "
+                                       "MinQty, ASPProcessed) VALUES ('01', 'A50', 'SAF', 'new bin', 25, 3, 4, 5, 0)"));
+        f.push({QStringLiteral("Bin")});
+
+        QCOMPARE(
+            remoteBin(f, QStringLiteral("Description"), QStringLiteral("A50")).toString(), QStringLiteral("new bin"));
+        QCOMPARE(remoteBin(f, QStringLiteral("MinQty"), QStringLiteral("A50")).toInt(), 5);
+        QCOMPARE(remoteBin(f, QStringLiteral("OnHand"), QStringLiteral("A50")).toInt(), 0);
+        QCOMPARE(remoteBin(f, QStringLiteral("BurnQty"), QStringLiteral("A50")).toInt(), 0);
+        QCOMPARE(remoteBin(f, QStringLiteral("OnOrder"), QStringLiteral("A50")).toInt(), 0);
+        QCOMPARE(
+            remoteBin(f, QStringLiteral("ComputerName"), QStringLiteral("A50")).toString(), QStringLiteral("CRIB-01"));
+        QCOMPARE(remoteBin(f, QStringLiteral("Processed"), QStringLiteral("A50")).toInt(), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+        QCOMPARE(f.events.done, QStringList{QStringLiteral("row pushed:BIN")});
+        QCOMPARE(f.events.progressTexts.last(), QStringLiteral("BIN record 1 out of 1"));
+    }
+
+    void existingBinIsUpdatedWithoutItsStock()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, "
+                                        "ComputerName, Processed) VALUES ('01', 'A02', 'DRL', 'old', 99, 7, 2, "
+                                        "'HOSTED', 0)"));
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, "
+                                       "ASPProcessed) VALUES ('01', 'A02', 'DRL', 'relabelled', 1, 1, 1, 0)"));
+        f.push({QStringLiteral("Bin")});
+
+        QCOMPARE(f.remoteCount(QStringLiteral("Bin")), 1);
+        QCOMPARE(remoteBin(f, QStringLiteral("Description"), QStringLiteral("A02")).toString(),
+            QStringLiteral("relabelled"));
+        QCOMPARE(remoteBin(f, QStringLiteral("OnHand"), QStringLiteral("A02")).toInt(), 99);
+        QCOMPARE(remoteBin(f, QStringLiteral("BurnQty"), QStringLiteral("A02")).toInt(), 7);
+        QCOMPARE(remoteBin(f, QStringLiteral("OnOrder"), QStringLiteral("A02")).toInt(), 2);
+        QCOMPARE(
+            remoteBin(f, QStringLiteral("ComputerName"), QStringLiteral("A02")).toString(), QStringLiteral("CRIB-01"));
+        QCOMPARE(remoteBin(f, QStringLiteral("Processed"), QStringLiteral("A02")).toInt(), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+    }
+
+    void computerNameIsStampedOnlyWhereTheRulesSay()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral(
+            "INSERT INTO Item (MyNo, Description, ComputerName, Processed) VALUES ('DRL', 'old', 'HOSTED', 0)"));
+        f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('DRL', 'Drill', 0), "
+                                       "('RMR', 'Reamer', 0)"));
+        f.local.execute(
+            QStringLiteral("INSERT INTO Issue (TranNo, MyLineNo, Item, ASPProcessed) VALUES (5001, 1, 'DRL', 0)"));
+        f.local.execute(QStringLiteral(
+            "INSERT INTO MyTranExt1 (TranNo, ComputerName, Attrib, ASPProcessed) VALUES (9001, 'ELSEWHERE', 'x', 0)"));
+        f.push({QStringLiteral("Item"), QStringLiteral("Issue"), QStringLiteral("MyTranExt1")});
+
+        // An updated item is stamped, a new one is not.
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT ComputerName FROM Item WHERE MyNo = 'DRL'")).toString(),
+            QStringLiteral("CRIB-01"));
+        QVERIFY(f.remoteValue(QStringLiteral("SELECT ComputerName FROM Item WHERE MyNo = 'RMR'")).isNull());
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT ComputerName FROM Issue WHERE TranNo = 5001")).toString(),
+            QStringLiteral("CRIB-01"));
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT ComputerName FROM MyTranExt1 WHERE TranNo = 9001")).toString(),
+            QStringLiteral("CRIB-01"));
+    }
+
+    void excludeCribCopiesOnlyCribs()
+    {
+        PushFixture f;
+        f.context.excludeCrib = QStringLiteral("1");
+        f.remote.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Department, Cribs, Items, Processed) VALUES "
+                                        "('E1', 'Remote name', 'R', '01', 'remote list', 0)"));
+        f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Department, Cribs, Items, ASPProcessed) VALUES "
+                                       "('E1', 'Local name', 'L', '01,02', 'local list', 0), "
+                                       "('E2', 'New hand', 'L', '03', 'x', 0)"));
+        f.push({QStringLiteral("Emp")});
+
+        const auto remoteEmp = [&](const char* where) {
+            return texts(
+                f.remote
+                    .query(QStringLiteral("SELECT MyNo, Name, Department, Cribs, Items, Processed FROM Emp WHERE %1")
+                               .arg(QLatin1String(where)))
+                    .rows.value(0));
+        };
+        QCOMPARE(remoteEmp("MyNo = 'E1'"), QStringList({"E1", "Remote name", "R", "01,02", "remote list", "true"}));
+        QCOMPARE(remoteEmp("Cribs = '03'"), QStringList({"NULL", "NULL", "NULL", "03", "NULL", "true"}));
+        QCOMPARE(f.pendingCount(QStringLiteral("Emp")), 0);
+    }
+
+    void employeeItemListIsNeverWritten()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Items, Processed) VALUES ('E1', 'Old', 'remote "
+                                        "list', 1)"));
+        f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Cribs, Items, ASPProcessed) VALUES ('E1', 'New', "
+                                       "'01', 'local list', 0), ('E2', 'Other', '02', 'local list', 0)"));
+        f.push({QStringLiteral("Emp")});
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT Name || '/' || Items FROM Emp WHERE MyNo = 'E1'")).toString(),
+            QStringLiteral("New/remote list"));
+        QVERIFY(f.remoteValue(QStringLiteral("SELECT Items FROM Emp WHERE MyNo = 'E2'")).isNull());
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT Name FROM Emp WHERE MyNo = 'E2'")).toString(),
+            QStringLiteral("Other"));
+    }
+
+    void adminTransactionIsInsertedWithTranNoOne()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO AdminTran (TranNo, Type, Comment, ASPProcessed) VALUES (77, 'AD', "
+                                       "'count adjusted', 0)"));
+        f.push({QStringLiteral("AdminTran")});
+        QCOMPARE(f.remote.query(QStringLiteral("SELECT TranNo, Type, Comment, Processed FROM AdminTran")).rows,
+            QList<QVariantList>({{1, "AD", "count adjusted", 1}}));
+        QCOMPARE(f.pendingCount(QStringLiteral("AdminTran")), 0);
+    }
+
+    void reportIsNeverInsertedButMarked()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Report (MyGroup, Name, Description, ASPProcessed) VALUES ('Usage', "
+                                       "'Mine', 'local only', 0)"));
+        f.push({QStringLiteral("Report")});
+        QCOMPARE(f.remoteCount(QStringLiteral("Report")), 0);
+        QCOMPARE(f.pendingCount(QStringLiteral("Report")), 0);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void reportUpdateKeepsItsDefinitionButWritesDateTimes()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Report (MyGroup, Name, Description, MyDate, Size1, SQLText, "
+                                        "Processed) VALUES ('Stock', 'Low', 'remote', '2020-01-01T00:00:00', 1, 'old', "
+                                        "0)"));
+        f.local.execute(QStringLiteral("INSERT INTO Report (MyGroup, Name, Description, MyDate, Size1, SQLText, "
+                                       "ASPProcessed) VALUES ('Stock', 'Low', 'local', '2026-12-01T10:30:00', 5, "
+                                       "'new', 0)"));
+        f.push({QStringLiteral("Report")});
+        QCOMPARE(f.remote.query(QStringLiteral("SELECT Description, Size1, SQLText, Processed FROM Report")).rows,
+            QList<QVariantList>({{"remote", 1, "new", 1}}));
+        // MyDate is named by the exclusions, but date-times are always written.
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT MyDate FROM Report")).toDateTime(),
+            QDateTime(QDate(2026, 12, 1), QTime(10, 30)));
+    }
+
+    void companyUpdateKeepsPoNoButWritesLastReset()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Company (Name, PoNo, LastReset, Processed) VALUES ('Old', 1000, "
+                                        "'2020-01-01T00:00:00', 1)"));
+        f.local.execute(QStringLiteral("INSERT INTO Company (Name, PoNo, LastReset, ASPProcessed) VALUES ('Works', "
+                                       "2000, '2026-11-30T06:00:00', 0)"));
+        f.push({QStringLiteral("Company")});
+        QCOMPARE(f.remote.query(QStringLiteral("SELECT Name, PoNo, LastReset FROM Company")).rows,
+            QList<QVariantList>({{"Works", 1000, QDateTime(QDate(2026, 11, 30), QTime(6, 0))}}));
+    }
+
+    void lastPollIsWrittenButNeverMarked()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO LastPoll (Station, MyDate, ASPProcessed) VALUES ('01', "
+                                       "'2026-12-01T06:00:00', 0)"));
+        f.push({QStringLiteral("LastPoll")});
+        f.push({QStringLiteral("LastPoll")});
+        QCOMPARE(f.remoteCount(QStringLiteral("LastPoll"), QStringLiteral("Station = '01'")), 1);
+        QCOMPARE(f.pendingCount(QStringLiteral("LastPoll")), 1);
+    }
+
+    void processedInCapitalsIsCopiedOnUpdateAndStampedOnInsert()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("CREATE TABLE Gadget (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), PROCESSED bit, ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.remote.execute(QStringLiteral(
+            "CREATE TABLE Gadget (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code varchar(12), PROCESSED bit)"));
+        f.remote.execute(QStringLiteral("INSERT INTO Gadget (Code, PROCESSED) VALUES ('G1', 1)"));
+        f.local.execute(QStringLiteral("INSERT INTO Gadget (Code, PROCESSED) VALUES ('G1', 0), ('G2', 0)"));
+        f.push({QStringLiteral("Gadget")});
+        QCOMPARE(f.remote.query(QStringLiteral("SELECT Code, PROCESSED FROM Gadget ORDER BY Code")).rows,
+            QList<QVariantList>({{"G1", 0}, {"G2", 1}}));
+        QCOMPARE(f.pendingCount(QStringLiteral("Gadget")), 0);
+    }
+
+    void aliasColumnsTakeTheirLocalNames()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Alias (Mach, Reas, ASPProcessed) VALUES ('M1', 'R1', 0)"));
+        f.push({QStringLiteral("Alias")});
+        QCOMPARE(f.remote.query(QStringLiteral("SELECT Machine, Reason, Processed FROM Alias")).rows,
+            QList<QVariantList>({{"M1", "R1", 1}}));
+        QCOMPARE(f.pendingCount(QStringLiteral("Alias")), 0);
+    }
+
+    void refusedDateTimeIsWrittenToWholeSeconds()
+    {
+        PushFixture f;
+        createStamps(f);
+        f.executeRemoteRaw(QStringLiteral("CREATE TRIGGER NoFractions BEFORE INSERT ON Stamps WHEN NEW.Taken LIKE "
+                                          "'%.%' BEGIN SELECT RAISE(ABORT, 'fractions of a second refused'); END"));
+        f.local.execute(QStringLiteral("INSERT INTO Stamps (Code, Taken) VALUES ('S1', '2026-03-04T05:06:07.890')"));
+        f.push({QStringLiteral("Stamps")});
+        // Day and month keep their places and the year its century; only the fraction is lost.
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT Taken FROM Stamps WHERE Code = 'S1'")).toDateTime(),
+            QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
+        QCOMPARE(f.pendingCount(QStringLiteral("Stamps")), 0);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void dateTimeIsWrittenWithItsFractionWhenAccepted()
+    {
+        PushFixture f;
+        createStamps(f);
+        f.local.execute(QStringLiteral("INSERT INTO Stamps (Code, Taken) VALUES ('S1', '2026-03-04T05:06:07.890'), "
+                                       "('S2', NULL)"));
+        f.push({QStringLiteral("Stamps")});
+        QCOMPARE(texts(f.remote.query(QStringLiteral("SELECT Code, Taken FROM Stamps ORDER BY Code")).rows.value(0)),
+            QStringList({"S1", "2026-03-04T05:06:07.890"}));
+        QCOMPARE(texts(f.remote.query(QStringLiteral("SELECT Code, Taken FROM Stamps ORDER BY Code")).rows.value(1)),
+            QStringList({"S2", "NULL"}));
+    }
+
+    void failedRowLeavesItselfAndLaterRowsPending()
+    {
+        PushFixture f;
+        f.executeRemoteRaw(QStringLiteral("CREATE TRIGGER RefuseA02 BEFORE INSERT ON Bin WHEN NEW.MyNo = 'A02' BEGIN "
+                                          "SELECT RAISE(ABORT, 'bin refused'); END"));
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, ASPProcessed) VALUES ('01', 'A01', 0), ('01', "
+                                       "'A02', 0), ('01', 'A03', 0)"));
+        const QString refusedId
+            = f.localValue(QStringLiteral("SELECT RecordID FROM Bin WHERE MyNo = 'A02'")).toString();
+        f.push({QStringLiteral("Bin")});
+
+        QCOMPARE(f.localValue(QStringLiteral("SELECT group_concat(MyNo) FROM (SELECT MyNo FROM Bin WHERE "
+                                             "ASPProcessed = 0 ORDER BY MyNo)"))
+                     .toString(),
+            QStringLiteral("A02,A03"));
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT group_concat(MyNo) FROM Bin")).toString(), QStringLiteral("A01"));
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.size(), 1);
+        QCOMPARE(f.events.failures[0].table, QStringLiteral("BIN"));
+        QCOMPARE(f.events.failures[0].key, refusedId);
+        QVERIFY(f.events.failures[0].message.contains(QLatin1String("bin refused")));
+        QCOMPARE(f.events.progressTexts.last(), QStringLiteral("BIN record 2 out of 3"));
+        QCOMPARE(f.events.position, 2);
+    }
+
+    void remoteTableWithTooFewColumnsWritesNothing()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("CREATE TABLE Tiny (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                       "varchar(12), ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Tiny (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12))"));
+        f.local.execute(QStringLiteral("INSERT INTO Tiny (Code) VALUES ('T1')"));
+        f.push({QStringLiteral("Tiny")});
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.remoteCount(QStringLiteral("Tiny")), 0);
+        QCOMPARE(f.pendingCount(QStringLiteral("Tiny")), 1);
+    }
+
+    void keyColumnMissingLocallyFailsTheRow()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("CREATE TABLE Odd (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Label "
+                                       "varchar(12), ASPProcessed bit NOT NULL DEFAULT 0)"));
+        f.remote.execute(QStringLiteral("CREATE TABLE Odd (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Code "
+                                        "varchar(12), Label varchar(12), Processed bit)"));
+        f.local.execute(QStringLiteral("INSERT INTO Odd (Label) VALUES ('x')"));
+        f.push({QStringLiteral("Odd")});
+        QCOMPARE(f.events.recoveries, 1);
+        QCOMPARE(f.events.failures.value(0).key, QStringLiteral("1"));
+        QCOMPARE(f.remoteCount(QStringLiteral("Odd")), 0);
+        QCOMPARE(f.pendingCount(QStringLiteral("Odd")), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordPush)
+#include "TestRecordPush.moc"
