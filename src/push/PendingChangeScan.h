@@ -28,8 +28,6 @@ public:
     /// context's events; whatever was not sent stays pending for a later cycle.
     void PushPendingChanges();
 
-    RecordPush& records() { return m_records; }
-
 private:
     void pushTable(const QString& remoteTable);
     bool tracksUnsentRows(const QString& localTable);
