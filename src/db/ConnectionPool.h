@@ -30,7 +30,8 @@ private:
 };
 
 /// Where a statement runs: a fixed connection that its owner opens and closes (the local
-/// database), or a connection string from which every run takes a pooled connection (remote).
+/// database; a statement run while it is closed opens it again), or a connection string from
+/// which every run takes a pooled connection (remote).
 class Database
 {
 public:
@@ -52,8 +53,13 @@ private:
 
 template <typename Work> auto Database::run(Work&& work) const -> decltype(work(std::declval<Connection&>()))
 {
-    if (m_connection)
+    if (m_connection) {
+        // Like a client that opens its connection on demand: a closed local connection with a
+        // connection string reconnects for the statement that needs it.
+        if (!m_connection->isOpen() && !m_connection->connectionString().isEmpty())
+            m_connection->open();
         return work(*m_connection);
+    }
     ConnectionPool& pool = ConnectionPool::instance();
     std::unique_ptr<Connection> connection = pool.take(m_connectionString, m_traceTarget);
     struct Return

@@ -293,8 +293,13 @@ void ClientCases::reportsEngineErrorsWithItsText()
     }
     QVERIFY(!q.isOpen());
     Connection closed;
-    closed.setConnectionString(m_connectionString);
     QVERIFY_THROWS_EXCEPTION(DbError, closed.query(QStringLiteral("Select * from Item")));
+    // A statement on a disconnected connection that knows its string connects again.
+    closed.setConnectionString(m_connectionString);
+    RowQuery reopened = query(closed, QStringLiteral("Select * from Item"));
+    reopened.open();
+    QVERIFY(closed.isOpen());
+    QCOMPARE(reopened.recordCount(), 2);
 }
 
 void ClientCases::pooledStatementsShareOneConnection()
