@@ -1,6 +1,7 @@
 #include "db/SqliteAdapter.h"
 
 #include "db/DbError.h"
+#include "db/EmbeddedProcedure.h"
 #include "db/SqlTokenizer.h"
 
 #include <QMap>
@@ -295,7 +296,12 @@ QList<AdaptedStep> SqliteAdapter::adapt(const QString& tsql)
         QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"),
         QRegularExpression::CaseInsensitiveOption);
     if (keyword == QLatin1String("create")) {
-        if (const auto m = create.match(tsql); m.hasMatch()) {
+        const auto m = create.match(tsql);
+        // SQLite has triggers of its own: only the agent's are replaced by their equivalents.
+        const bool agentObject = m.hasMatch()
+            && (!m.captured(1).startsWith(QLatin1String("trigger"), Qt::CaseInsensitive)
+                || EmbeddedEquivalents::find(bareName(m.captured(2))).has_value());
+        if (agentObject) {
             AdaptedStep step;
             step.kind = AdaptedStep::Kind::Install;
             step.name = bareName(m.captured(2));
