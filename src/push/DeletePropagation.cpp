@@ -1,0 +1,260 @@
+#include "push/DeletePropagation.h"
+
+#include "apply/EmployeeItems.h"
+#include "apply/RemoteDelete.h"
+#include "cycle/CycleContext.h"
+#include "cycle/CycleStatements.h"
+#include "db/RowQuery.h"
+#include "db/SqlTokenizer.h"
+#include "model/TDM.h"
+#include "push/PushFailure.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+namespace {
+
+const QString kStep = QStringLiteral("delete history");
+
+QString q(const QString& value)
+{
+    return db::quotedLiteral(value);
+}
+
+bool named(const QString& table, const char* name)
+{
+    return table.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
+
+/// The history row's keys for the cycle log, trailing empty keys left out.
+QString historyKey(const QString& key1, const QString& key2, const QString& key3)
+{
+    QStringList keys{key1, key2, key3};
+    while (!keys.isEmpty() && keys.last().isEmpty())
+        keys.removeLast();
+    return keys.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+void DeletePropagation::propagate(CycleContext& context)
+{
+    DeletePropagation(context).PropagateDeletes();
+}
+
+bool DeletePropagation::isPlainTableName(const QString& tableName)
+{
+    static const QRegularExpression plain(
+        QStringLiteral("^[\\w@#$]+(\\.[\\w@#$]+)*$"), QRegularExpression::UseUnicodePropertiesOption);
+    return plain.match(tableName).hasMatch();
+}
+
+void DeletePropagation::PropagateDeletes()
+{
+    db::RowQuery& history = m_context.dm->DeleteHst;
+    CycleEvents& events = *m_context.events;
+    QString table;
+    QString key;
+    try {
+        history.close();
+        history.open();
+        events.setProgressText(QStringLiteral("DeleteHst"));
+        const int count = history.recordCount();
+        events.setProgress(0, count);
+        if (count > 0) {
+            events.pumpEvents();
+            history.first();
+            int position = 0;
+            while (!history.eof()) {
+                table.clear();
+                key.clear();
+                events.pumpEvents();
+                ++position;
+                events.setProgress(position, count);
+                events.setProgressText(QStringLiteral("DeleteHst record ") + QString::number(position)
+                    + QStringLiteral(" out of ") + QString::number(count));
+                const QString computerName = history.hasColumn(QStringLiteral("ComputerName"))
+                    ? history.asString(QStringLiteral("ComputerName"))
+                    : QString();
+                const QString key2 = history.asString(QStringLiteral("Key2"));
+                const QString key3 = history.asString(QStringLiteral("Key3"));
+                const QString key1 = history.asString(QStringLiteral("Key1"));
+                table = history.asString(QStringLiteral("TableName"));
+                key = historyKey(key1, key2, key3);
+                if (ReplayDeleteRecord(table, key1, key2, key3, computerName)) {
+                    history.edit();
+                    history.setValue(QStringLiteral("ASPProcessed"), true);
+                    history.post();
+                    events.workDone(QStringLiteral("history replayed"), table);
+                }
+                history.next();
+                events.pumpEvents();
+            }
+        }
+        events.setProgress(count, count);
+    } catch (const std::exception& e) {
+        history.cancel();
+        PushFailure::report(m_context, kStep, table, key, e, true);
+    }
+}
+
+bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QString& key1, const QString& key2,
+    const QString& key3, const QString& computerName)
+{
+    CycleEvents& events = *m_context.events;
+    CycleStatements& cycle = *m_context.statements;
+    const QString key = historyKey(key1, key2, key3);
+
+    events.pumpEvents();
+    if (RemoteDelete::isPictureTable(tableName))
+        return true;
+
+    events.pumpEvents();
+    if (named(tableName, "BinC")) {
+        try {
+            db::Command& rename = cycle.updBinChange;
+            rename.setParameter(QStringLiteral("Station"), key1);
+            rename.setParameter(QStringLiteral("MyNo"), key2);
+            rename.setParameter(QStringLiteral("NewBin"), key3);
+            rename.setParameter(QStringLiteral("Contact"), QStringLiteral("LocalBinChange"));
+            rename.execute();
+            return true;
+        } catch (const std::exception& e) {
+            PushFailure::report(m_context, kStep, tableName, key, e, false);
+            return false;
+        }
+    }
+
+    events.pumpEvents();
+    if (named(tableName, "ItemC")) {
+        try {
+            db::Command& rename = cycle.updItemChange;
+            rename.setParameter(QStringLiteral("OldItem"), key1);
+            rename.setParameter(QStringLiteral("NewItem"), key2);
+            rename.setParameter(QStringLiteral("Contact"), QStringLiteral("LocalItemChange"));
+            rename.execute();
+        } catch (const std::exception& e) {
+            PushFailure::report(m_context, kStep, tableName, key, e, false);
+            return false;
+        }
+        return RenameItemInRemoteEmployees(key1, key2);
+    }
+
+    events.pumpEvents();
+    if (tableName.isEmpty())
+        return false;
+    // The name is pasted into the remote statements as it stands.
+    if (!isPlainTableName(tableName)) {
+        PushFailure::refuse(
+            m_context, kStep, tableName, key, QStringLiteral("'%1' cannot name a table in a statement").arg(tableName));
+        events.RecoverFromCycleError();
+        return false;
+    }
+
+    QString table = tableName;
+    if (named(table, "Tran"))
+        table = QStringLiteral("[MyTran]");
+    else if (named(table, "User"))
+        table = QStringLiteral("[MyUser]");
+
+    db::RowQuery& probe = cycle.RemoteProbe;
+    db::RowQuery& lookup = cycle.qryASPFindRec;
+    try {
+        probe.close();
+        probe.setSql(QStringLiteral("Select top(1) * FROM ") + table + QStringLiteral("   "));
+        probe.open();
+        events.pumpEvents();
+        lookup.close();
+        lookup.setSql(lookupStatement(table, key1, key2, key3));
+        lookup.open();
+    } catch (const std::exception& e) {
+        PushFailure::report(m_context, kStep, tableName, key, e, true);
+        return false;
+    }
+
+    try {
+        if (!lookup.isEmpty()) {
+            lookup.first();
+            if (named(table, "BIN"))
+                recordRemoteBinDelete(key1, key2, key3, computerName, key);
+            lookup.deleteRow();
+        }
+    } catch (const std::exception& e) {
+        lookup.cancel();
+        PushFailure::report(m_context, kStep, tableName, key, e, true);
+        return false;
+    }
+    return true;
+}
+
+QString DeletePropagation::lookupStatement(
+    const QString& table, const QString& key1, const QString& key2, const QString& key3) const
+{
+    const db::RowQuery& probe = m_context.statements->RemoteProbe;
+    const QString upper = table.toUpper();
+    if (upper == QLatin1String("ISSUE")) {
+        QString sql = QStringLiteral("Select * from Issue where (TranNo = ") + q(key1)
+            + QStringLiteral(") AND (MyLineNo = ") + q(key2) + QStringLiteral(")");
+        if (m_context.flags.IssueHasComputerName)
+            sql += QStringLiteral(" AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")");
+        return sql;
+    }
+    static const QStringList byTwoColumns = {"BIN", "BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS"};
+    if (byTwoColumns.contains(upper) || (upper == QLatin1String("RELEASE") && !key2.isEmpty()))
+        return QStringLiteral("Select * from ") + table + QStringLiteral(" where ( ")
+            + db::bracketed(probe.columnName(1)) + QStringLiteral(" = ") + q(key1) + QStringLiteral(" ) AND ( ")
+            + db::bracketed(probe.columnName(2)) + QStringLiteral(" = ") + q(key2) + QStringLiteral(" )");
+    if (upper == QLatin1String("REGRIND"))
+        return QStringLiteral("Select * from REGRIND  where [REGRINDID] = ") + q(key1);
+    if (upper == QLatin1String("CALHISTORY"))
+        return QStringLiteral("Select * from CalHistory  where [CalibrateID] = ") + q(key1);
+    if (upper == QLatin1String("ROBOMINMAX"))
+        return QStringLiteral("Select * from ROBOMINMAX where ( Station = ") + q(key1)
+            + QStringLiteral(" ) AND ( Item = ") + q(key2) + QStringLiteral(" ) AND (PkgQty = ") + q(key3)
+            + QStringLiteral(" )");
+    return QStringLiteral("Select * from ") + table + QStringLiteral(" where ") + db::bracketed(probe.columnName(1))
+        + QStringLiteral(" = ") + q(key1);
+}
+
+void DeletePropagation::recordRemoteBinDelete(const QString& key1, const QString& key2, const QString& key3,
+    const QString& computerName, const QString& historyKey)
+{
+    try {
+        db::Command& insert = m_context.statements->insDelHist;
+        insert.setParameter(QStringLiteral("TableName"), QStringLiteral("Bin"));
+        insert.setParameter(QStringLiteral("Key1"), key1);
+        insert.setParameter(QStringLiteral("Key2"), key2);
+        insert.setParameter(QStringLiteral("Key3"), key3);
+        insert.setParameter(QStringLiteral("LastUpdate"), QDateTime(m_context.localNow().date(), QTime(0, 0)));
+        insert.setParameter(QStringLiteral("ComputerName"), m_context.machineName);
+        insert.setParameter(QStringLiteral("LocalComputerName"), computerName);
+        insert.execute();
+    } catch (const std::exception& e) {
+        // The remote bin is deleted all the same.
+        PushFailure::report(m_context, kStep, QStringLiteral("DeleteHst"), historyKey, e, false);
+    }
+}
+
+bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, const QString& newItem)
+{
+    db::RowQuery& employees = m_context.statements->qryNETEmp;
+    try {
+        employees.close();
+        employees.open();
+        for (employees.first(); !employees.eof(); employees.next()) {
+            EmployeeItems items(employees.asString(QStringLiteral("Items")));
+            if (!items.FindEmployeeItem(oldItem))
+                continue;
+            items.RenameFoundItem(newItem);
+            employees.edit();
+            employees.setValue(QStringLiteral("Items"), items.text());
+            employees.post();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        employees.cancel();
+        PushFailure::report(
+            m_context, kStep, QStringLiteral("Emp"), oldItem + QStringLiteral(" -> ") + newItem, e, false);
+        return false;
+    }
+}
