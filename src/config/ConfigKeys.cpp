@@ -1,0 +1,46 @@
+#include "config/ConfigKeys.h"
+
+#include <QtGlobal>
+#include <array>
+
+namespace {
+
+constexpr std::array<StoreKeyInfo, 11> StoreKeys{{
+    {StoreKey::Server, "SERVER", "", "ERROR"},
+    {StoreKey::DatabaseName, "DATABASENAME", "", "ERROR"},
+    {StoreKey::Login, "LOGIN", "", "ERROR"},
+    {StoreKey::Password, "PASSWORD", "", "ERROR"},
+    {StoreKey::WinAuth, "WinAuth", "", "0"},
+    {StoreKey::IpAddress, "IPADDRESS", "", ""},
+    {StoreKey::PortNo, "PortNo", "", ""},
+    {StoreKey::LastPolled, "lastpolled", "", ""},
+    {StoreKey::Reports, "Reports", "", ""},
+    {StoreKey::Custom, "Custom", "", ""},
+    {StoreKey::Images, "Images", "", ""},
+}};
+
+constexpr std::array<FileKeyInfo, 3> FileKeys{{
+    {FileKey::SyncTime, "Corvane", "Time", "30"},
+    {FileKey::ExcludeCrib, "Emp", "ExcludeCrib", "0"},
+#ifdef Q_OS_WIN
+    {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", "ODBC Driver 17 for SQL Server"},
+#else
+    {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", "FreeTDS"},
+#endif
+}};
+
+} // namespace
+
+const StoreKeyInfo& storeKeyInfo(StoreKey key)
+{
+    const StoreKeyInfo& info = StoreKeys[static_cast<std::size_t>(key)];
+    Q_ASSERT(info.key == key);
+    return info;
+}
+
+const FileKeyInfo& fileKeyInfo(FileKey key)
+{
+    const FileKeyInfo& info = FileKeys[static_cast<std::size_t>(key)];
+    Q_ASSERT(info.key == key);
+    return info;
+}

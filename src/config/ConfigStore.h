@@ -1,0 +1,64 @@
+#pragma once
+
+#include "config/ConfigKeys.h"
+#include "config/IniFile.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+class QSettings;
+struct LoginValues;
+
+/// The agent's settings: the registry key "\Software\Quellora\Paths" of the local machine (where
+/// there is no registry, a system-wide settings file stands in for it) and "paths.ini" in the
+/// program's folder. The key holds the local and remote settings when it can be opened or
+/// created; otherwise section "Paths" of "paths.ini" does. The two forms are never merged.
+class ConfigStore
+{
+public:
+    enum class Form { Registry, Ini };
+
+    /// This computer's store: the registry key and "paths.ini" beside the executable.
+    static ConfigStore system();
+    /// A store kept in `folder`: "settings.ini" stands in for the registry key and "paths.ini"
+    /// for the file beside the executable.
+    static ConfigStore inFolder(const QString& folder);
+
+    /// An empty `registryFile` means the platform's own registry key.
+    ConfigStore(const QString& registryFile, const QString& pathsFile);
+    ConfigStore(ConfigStore&& other) noexcept;
+    ConfigStore& operator=(ConfigStore&& other) noexcept;
+    ~ConfigStore();
+
+    /// Opens or creates the registry key and chooses the form anew; until the first call the
+    /// store is the INI form.
+    Form open();
+    Form form() const { return m_form; }
+
+    /// The key's value, or the form's default when the key is absent.
+    QString read(StoreKey key) const;
+    /// Throws ConfigError when the store cannot be written.
+    void write(StoreKey key, const QString& value);
+    void writeLastPolled(const QDateTime& localTime);
+    /// Writes everything the first configuration gathered, in the order of the form.
+    void writeFirstConfiguration(const LoginValues& login, const QDateTime& now);
+
+    /// "Time" of section "Corvane": the cycle interval in seconds as stored, 30 when the
+    /// value is absent or not an integer.
+    int syncTime() const;
+    void writeSyncTime(int seconds);
+    QString excludeCrib() const;
+    /// The ODBC driver for SQL Server connections.
+    QString odbcDriver() const;
+
+    QString pathsFile() const { return m_paths.path(); }
+
+private:
+    QString readFile(FileKey key) const;
+
+    QString m_registryFile;
+    IniFile m_paths;
+    std::unique_ptr<QSettings> m_registry;
+    Form m_form = Form::Ini;
+};

@@ -1,0 +1,29 @@
+#include "config/Credential.h"
+
+namespace {
+
+// Shared with every program that reads or writes the store. Chosen so that the codes which would
+// encode to NUL, CR or LF (the ones an INI line cannot hold) are C1 controls nobody types.
+constexpr int CredentialShift = 0x71;
+
+QString shifted(const QString& text, int shift)
+{
+    QString result = text;
+    for (QChar& c : result) {
+        if (c.unicode() <= 0xFF)
+            c = QChar((c.unicode() + shift + 256) % 256);
+    }
+    return result;
+}
+
+} // namespace
+
+QString EncodeCredential(const QString& text)
+{
+    return shifted(text, CredentialShift);
+}
+
+QString DecodeCredential(const QString& text)
+{
+    return shifted(text, -CredentialShift);
+}

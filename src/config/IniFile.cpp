@@ -1,0 +1,173 @@
+#include "config/IniFile.h"
+
+#include "config/ConfigError.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+
+#ifdef Q_OS_WIN
+constexpr bool NativeCrlf = true;
+#else
+constexpr bool NativeCrlf = false;
+#endif
+
+// The name of a "[section]" line, or a null string for any other line.
+QString sectionName(const QString& line)
+{
+    const QString trimmed = line.trimmed();
+    if (!trimmed.startsWith(QLatin1Char('[')))
+        return {};
+    const qsizetype end = trimmed.indexOf(QLatin1Char(']'));
+    if (end < 0)
+        return {};
+    const QString name = trimmed.mid(1, end - 1).trimmed();
+    return name.isNull() ? QString(QLatin1String("")) : name;
+}
+
+bool isComment(const QString& line)
+{
+    return line.trimmed().startsWith(QLatin1Char(';'));
+}
+
+QString keyOf(const QString& line)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    return eq < 0 || isComment(line) ? QString() : line.left(eq).trimmed();
+}
+
+QString unquoted(const QString& raw)
+{
+    const QString value = raw.trimmed();
+    if (value.size() >= 2 && value.front() == value.back()
+        && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')))
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+QString quotedIfNeeded(const QString& value)
+{
+    if (value.isEmpty())
+        return value;
+    const bool outerBlank = value.front().isSpace() || value.back().isSpace();
+    const bool outerQuotes = value.size() >= 2 && value.front() == value.back()
+        && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\''));
+    return outerBlank || outerQuotes ? QLatin1Char('"') + value + QLatin1Char('"') : value;
+}
+
+bool fitsLatin1(const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        for (const QChar c : line) {
+            if (c.unicode() > 0xFF)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+IniFile::IniFile(const QString& path)
+    : m_path(path)
+{ }
+
+IniFile::Contents IniFile::load() const
+{
+    Contents contents;
+    QFile file(m_path);
+    contents.exists = file.exists();
+    if (!file.open(QIODevice::ReadOnly)) {
+        contents.unreadable = contents.exists;
+        return contents;
+    }
+    const QByteArray bytes = file.readAll();
+    // Files written by 8-bit programs are not valid UTF-8 once they hold a character above 127.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        text = QString::fromLatin1(bytes);
+        contents.latin1 = true;
+    }
+    contents.crlf = text.contains(QLatin1String("\r\n"));
+    contents.lines = text.split(QLatin1Char('\n'));
+    for (QString& line : contents.lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+    if (!contents.lines.isEmpty() && contents.lines.back().isEmpty())
+        contents.lines.removeLast();
+    return contents;
+}
+
+QString IniFile::value(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    bool inSection = false;
+    for (const QString& line : load().lines) {
+        const QString name = sectionName(line);
+        if (!name.isNull()) {
+            if (inSection)
+                break;
+            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const QString lineKey = inSection ? keyOf(line) : QString();
+        if (!lineKey.isEmpty() && lineKey.compare(key, Qt::CaseInsensitive) == 0)
+            return unquoted(line.mid(line.indexOf(QLatin1Char('=')) + 1));
+    }
+    return defaultValue;
+}
+
+void IniFile::setValue(const QString& section, const QString& key, const QString& value)
+{
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')) || value.contains(QChar::Null))
+        throw ConfigError(QStringLiteral("%1: the value of [%2] %3 holds a line break or NUL, which the file "
+                                         "cannot keep")
+                              .arg(m_path, section, key));
+
+    Contents contents = load();
+    if (contents.unreadable)
+        throw ConfigError(QStringLiteral("Cannot read %1, so it is not rewritten").arg(m_path));
+    QStringList& lines = contents.lines;
+    qsizetype sectionStart = -1;
+    qsizetype insertAt = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString name = sectionName(lines[i]);
+        if (!name.isNull()) {
+            if (sectionStart >= 0)
+                break;
+            if (name.compare(section, Qt::CaseInsensitive) == 0) {
+                sectionStart = i;
+                insertAt = i + 1;
+            }
+            continue;
+        }
+        if (sectionStart < 0)
+            continue;
+        const QString lineKey = keyOf(lines[i]);
+        if (!lineKey.isEmpty() && lineKey.compare(key, Qt::CaseInsensitive) == 0) {
+            lines[i] = lineKey + QLatin1Char('=') + quotedIfNeeded(value);
+            insertAt = -1;
+            break;
+        }
+        if (!lines[i].trimmed().isEmpty())
+            insertAt = i + 1;
+    }
+    if (sectionStart < 0) {
+        if (!lines.isEmpty() && !lines.back().trimmed().isEmpty())
+            lines << QString();
+        lines << QLatin1Char('[') + section + QLatin1Char(']') << key + QLatin1Char('=') + quotedIfNeeded(value);
+    } else if (insertAt >= 0) {
+        lines.insert(insertAt, key + QLatin1Char('=') + quotedIfNeeded(value));
+    }
+
+    const bool crlf = contents.exists ? contents.crlf : NativeCrlf;
+    const QString text = lines.join(crlf ? QLatin1String("\r\n") : QLatin1String("\n")) + (crlf ? "\r\n" : "\n");
+    const QByteArray bytes = contents.latin1 && fitsLatin1(lines) ? text.toLatin1() : text.toUtf8();
+
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw ConfigError(QStringLiteral("Cannot write %1: %2").arg(m_path, file.errorString()));
+}

@@ -1,0 +1,198 @@
+#include "config/ConfigStore.h"
+#include "config/Credential.h"
+#include "config/DateTimeValue.h"
+#include "config/LoginValues.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+
+/// The settings store in both forms: the choice of form, defaults, the file-only keys and what
+/// first configuration writes.
+class TestConfigStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A folder whose "settings.ini" can be neither opened nor created, even by root.
+    static ConfigStore iniOnlyStore(const QTemporaryDir& dir)
+    {
+        QDir(dir.path()).mkdir("settings.ini");
+        return ConfigStore::inFolder(dir.path());
+    }
+
+    static void writePaths(const QTemporaryDir& dir, const QByteArray& bytes)
+    {
+        QFile file(dir.filePath("paths.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    static QString typeableText()
+    {
+        QString text;
+        for (int code = 0x21; code < 256; ++code) {
+            if (code < 0x7F || code >= 0xA0)
+                text += QChar(code);
+        }
+        return text;
+    }
+
+private Q_SLOTS:
+    void choosesTheFormByWhetherTheKeyCanBeOpened()
+    {
+        QTemporaryDir dir;
+        ConfigStore writable = ConfigStore::inFolder(dir.path());
+        QCOMPARE(writable.open(), ConfigStore::Form::Registry);
+
+        QTemporaryDir other;
+        ConfigStore blocked = iniOnlyStore(other);
+        QCOMPARE(blocked.open(), ConfigStore::Form::Ini);
+        // The INI form keeps its keys in section "Paths" of paths.ini, never in the key.
+        blocked.write(StoreKey::IpAddress, "10.0.0.9");
+        QCOMPARE(QSettings(other.filePath("paths.ini"), QSettings::IniFormat).value("Paths/IPADDRESS").toString(),
+            QStringLiteral("10.0.0.9"));
+    }
+
+    void absentKeysReadAsTheFormsDefaults()
+    {
+        QTemporaryDir dir;
+        ConfigStore registry = ConfigStore::inFolder(dir.path());
+        registry.open();
+        for (StoreKey key : {StoreKey::Server, StoreKey::Login, StoreKey::DatabaseName, StoreKey::Password,
+                 StoreKey::WinAuth, StoreKey::IpAddress, StoreKey::PortNo})
+            QCOMPARE(registry.read(key), QString());
+
+        QTemporaryDir other;
+        ConfigStore ini = iniOnlyStore(other);
+        ini.open();
+        for (StoreKey key : {StoreKey::Server, StoreKey::Login, StoreKey::DatabaseName, StoreKey::Password})
+            QCOMPARE(ini.read(key), QStringLiteral("ERROR"));
+        QCOMPARE(ini.read(StoreKey::WinAuth), QStringLiteral("0"));
+        QCOMPARE(ini.read(StoreKey::IpAddress), QString());
+        QCOMPARE(ini.read(StoreKey::PortNo), QString());
+    }
+
+    void theFormsAreNeverMerged()
+    {
+        QTemporaryDir dir;
+        writePaths(dir, "[Paths]\nSERVER=from-file\n");
+        ConfigStore store = ConfigStore::inFolder(dir.path());
+        store.open();
+        QCOMPARE(store.read(StoreKey::Server), QString());
+    }
+
+    void fileKeys_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("time");
+        QTest::addColumn<QString>("excludeCrib");
+        QTest::addColumn<QString>("driver");
+        QTest::newRow("absent") << QByteArray() << 30 << "0"
+                                << "FreeTDS";
+        QTest::newRow("small") << QByteArray("[Corvane]\nTime=5\n") << 5 << "0"
+                               << "FreeTDS";
+        QTest::newRow("set") << QByteArray("[corvane]\ntime = 45\n[EMP]\nexcludecrib=1\n[Cribsync]\n"
+                                           "OdbcDriver=ODBC Driver 18 for SQL Server\n")
+                             << 45 << "1"
+                             << "ODBC Driver 18 for SQL Server";
+        QTest::newRow("not an integer") << QByteArray("[Corvane]\nTime=fast\n") << 30 << "0"
+                                        << "FreeTDS";
+        QTest::newRow("fraction") << QByteArray("[Corvane]\nTime=45.5\n") << 30 << "0"
+                                  << "FreeTDS";
+        QTest::newRow("too large") << QByteArray("[Corvane]\nTime=99999999999\n") << 30 << "0"
+                                   << "FreeTDS";
+    }
+
+    void fileKeys()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, time);
+        QFETCH(QString, excludeCrib);
+        QFETCH(QString, driver);
+        QTemporaryDir dir;
+        if (!file.isEmpty())
+            writePaths(dir, file);
+        const ConfigStore store = ConfigStore::inFolder(dir.path());
+        QCOMPARE(store.syncTime(), time);
+        QCOMPARE(store.excludeCrib(), excludeCrib);
+#ifndef Q_OS_WIN
+        QCOMPARE(store.odbcDriver(), driver);
+#endif
+    }
+
+    void firstConfigurationInTheRegistryForm()
+    {
+        QTemporaryDir dir;
+        ConfigStore store = ConfigStore::inFolder(dir.path());
+        store.open();
+        const QDateTime now(QDate(2000, 1, 1), QTime(12, 0));
+        store.writeFirstConfiguration({"SQL01", "Crib", "sa", "s3cret", true, "", ""}, now);
+
+        QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+        QCOMPARE(key.value("SERVER").toString(), QStringLiteral("SQL01"));
+        QCOMPARE(key.value("DATABASENAME").toString(), QStringLiteral("Crib"));
+        QCOMPARE(key.value("LOGIN").toString(), QStringLiteral("sa"));
+        QCOMPARE(key.value("PASSWORD").toString(), EncodeCredential("s3cret"));
+        QCOMPARE(key.value("WinAuth").toString(), QStringLiteral("1"));
+        for (const char* empty : {"IPADDRESS", "PortNo", "Reports", "Custom", "Images"}) {
+            QVERIFY2(key.contains(empty), empty);
+            QCOMPARE(key.value(empty).toString(), QString());
+        }
+        const QByteArray lastPolled = key.value("lastpolled").toByteArray();
+        QCOMPARE(lastPolled.size(), 8);
+        QCOMPARE(DateTimeValue::daysFromBinary(lastPolled), 36526.5);
+        QCOMPARE(lastPolled, QByteArray::fromHex("00000000d0d5e140"));
+        QVERIFY(!QFile::exists(dir.filePath("paths.ini")));
+    }
+
+    void firstConfigurationInTheIniForm()
+    {
+        QTemporaryDir dir;
+        ConfigStore store = iniOnlyStore(dir);
+        store.open();
+        const QDateTime now(QDate(2026, 12, 8), QTime(9, 30, 15));
+        store.writeFirstConfiguration({"SQL01", "Crib", "", "", false, "", ""}, now);
+
+        QCOMPARE(store.read(StoreKey::Server), QStringLiteral("SQL01"));
+        QCOMPARE(store.read(StoreKey::Login), QString());
+        QCOMPARE(store.read(StoreKey::WinAuth), QStringLiteral("0"));
+        QCOMPARE(store.read(StoreKey::LastPolled), DateTimeValue::toText(now));
+        const QString text = DateTimeValue::toText(now);
+        QVERIFY2(text.contains("30") && text.contains("15"), qPrintable(text));
+        QFile file(dir.filePath("paths.ini"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        for (const char* key : {"IPADDRESS=\n", "PortNo=\n", "Reports=\n", "Custom=\n", "Images=\n"})
+            QVERIFY2(bytes.contains(key), key);
+    }
+
+    void storedPasswordsRoundTripInBothForms()
+    {
+        const QString password = typeableText() + QStringLiteral(" x ");
+        QTemporaryDir registryDir;
+        QTemporaryDir iniDir;
+        const auto roundTrip = [&password](const std::function<ConfigStore()>& makeStore) {
+            ConfigStore writer = makeStore();
+            writer.open();
+            writer.write(StoreKey::Password, EncodeCredential(password));
+            ConfigStore reader = makeStore();
+            reader.open();
+            return DecodeCredential(reader.read(StoreKey::Password));
+        };
+        QCOMPARE(roundTrip([&] { return ConfigStore::inFolder(registryDir.path()); }), password);
+        QCOMPARE(roundTrip([&] { return iniOnlyStore(iniDir); }), password);
+    }
+
+    void dateTextLeavesOutAMidnightTime()
+    {
+        const QDateTime midnight(QDate(2026, 12, 8), QTime(0, 0));
+        QCOMPARE(DateTimeValue::toText(midnight), QLocale::system().toString(midnight.date(), QLocale::ShortFormat));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigStore)
+#include "TestConfigStore.moc"
