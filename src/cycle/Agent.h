@@ -1,0 +1,95 @@
+#pragma once
+
+#include "config/ConfigStore.h"
+#include "cycle/AgentHost.h"
+
+#include <QObject>
+#include <QString>
+#include <limits>
+
+class QTimer;
+
+/// The agent's state and start-up sequence, the same with a window and without one. The front
+/// end (AgentHost) shows what the agent reports and asks what it needs.
+class Agent : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// How far the last run of the start-up sequence came.
+    enum class Startup {
+        NotRun,
+        /// Running, or stopped by a failure that no handler caught.
+        InProgress,
+        /// The remote address or port is missing; Connect repeats the start-up.
+        WaitingForAddress,
+        /// The start-up ended the program.
+        Ending,
+        /// Finished with the timer off.
+        Idle,
+        /// Finished with the timer running.
+        Armed,
+    };
+
+    static constexpr int MinimumInterval = 30;
+    /// The longest interval whose milliseconds the timer can hold.
+    static constexpr int MaximumInterval = std::numeric_limits<int>::max() / 1000;
+
+    /// An empty `machineName` means this computer's network name, read at every start-up.
+    Agent(ConfigStore config, AgentHost* host, const QString& machineName = {}, QObject* parent = nullptr);
+
+    /// The start-up sequence: settings, first configuration, and the database start-up.
+    void FormCreate();
+    /// Change: stores `seconds` as the interval and restarts the timer with it, raised to 30.
+    void btnChangeClick(int seconds);
+    /// Connect: stores the remote address and port and runs the start-up again.
+    void Button1Click(const QString& address, const QString& port);
+
+    Startup startup() const { return m_startup; }
+    ConfigStore& config() { return m_config; }
+    QTimer* Timer1() const { return m_timer; }
+
+    int SyncIntervalSeconds() const { return m_syncIntervalSeconds; }
+    bool FirstTick() const { return m_firstTick; }
+    QString MachineName() const { return m_machineName; }
+    QString LocalServer() const { return m_localServer; }
+    QString LocalDatabase() const { return m_localDatabase; }
+    QString LocalLogin() const { return m_localLogin; }
+    QString LocalPassword() const { return m_localPassword; }
+    bool UseWindowsAuth() const { return m_useWindowsAuth; }
+    QString RemoteAddress() const { return m_remoteAddress; }
+    QString RemotePort() const { return m_remotePort; }
+    QString ExcludeCrib() const { return m_excludeCrib; }
+
+Q_SIGNALS:
+    /// Emitted by the cycle when it returns; `completed` is false when a step caught a failure.
+    void cycleFinished(bool completed);
+
+private:
+    static int clampedInterval(int seconds);
+
+    /// Returns false when the program is ending.
+    bool configureFirstTime();
+    void readLocalSettings();
+    bool readRemoteAddress();
+    void connectDatabases();
+    void endProgram(ExitStatus status);
+
+    ConfigStore m_config;
+    AgentHost* m_host;
+    QString m_machineNameOverride;
+    QTimer* m_timer;
+    Startup m_startup = Startup::NotRun;
+
+    int m_syncIntervalSeconds = MinimumInterval;
+    bool m_firstTick = false;
+    QString m_machineName;
+    QString m_localServer;
+    QString m_localDatabase;
+    QString m_localLogin;
+    QString m_localPassword;
+    bool m_useWindowsAuth = false;
+    QString m_remoteAddress;
+    QString m_remotePort;
+    QString m_excludeCrib;
+};
