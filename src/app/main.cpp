@@ -1,7 +1,97 @@
-#include <QApplication>
+#include "app/CommandLine.h"
+#include "app/GuiApplication.h"
+#include "app/HeadlessApplication.h"
+#include "app/HeadlessHost.h"
+#include "app/HeadlessRun.h"
+#include "app/SignalQuit.h"
+#include "app/SingleInstance.h"
+#include "app/TForm1.h"
+#include "cycle/Agent.h"
+
+#include <QDir>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void printLine(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+ConfigStore configStore(const CommandLine& commandLine)
+{
+    if (commandLine.configFolder().isEmpty())
+        return ConfigStore::system();
+    QDir().mkpath(commandLine.configFolder());
+    return ConfigStore::inFolder(commandLine.configFolder());
+}
+
+int runHeadless(const CommandLine& commandLine)
+{
+    HeadlessHost host;
+    Agent agent(configStore(commandLine), &host, commandLine.machineName());
+    HeadlessRun run(&agent, &host, commandLine.once());
+    run.start();
+    return QCoreApplication::exec();
+}
+
+int runWindow(const CommandLine& commandLine, SingleInstance& instance)
+{
+    TForm1* window = nullptr;
+    // A later copy may knock while start-up still shows a dialog.
+    QObject::connect(&instance, &SingleInstance::activationRequested, [&window] { TForm1::bringForward(window); });
+    TForm1 form(configStore(commandLine), commandLine.machineName());
+    if (form.ending())
+        return static_cast<int>(form.exitStatus());
+    window = &form;
+    form.show();
+    return QApplication::exec();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    return 0;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    CommandLine commandLine;
+    if (!commandLine.parse(arguments)) {
+        printLine(commandLine.error());
+        return static_cast<int>(ExitStatus::StartupIncomplete);
+    }
+
+    std::unique_ptr<QCoreApplication> app;
+    if (commandLine.headless() || commandLine.helpRequested() || commandLine.versionRequested())
+        app = std::make_unique<HeadlessApplication>(argc, argv);
+    else
+        app = std::make_unique<GuiApplication>(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CRIBSYNC_VERSION));
+
+    if (commandLine.helpRequested()) {
+        std::fputs(qPrintable(commandLine.helpText()), stdout);
+        return 0;
+    }
+    if (commandLine.versionRequested()) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), CRIBSYNC_VERSION);
+        return 0;
+    }
+    if (commandLine.demo()) {
+        printLine(QStringLiteral("--demo: the demo databases are not available in this build."));
+        return static_cast<int>(ExitStatus::StartupIncomplete);
+    }
+
+    SingleInstance instance;
+    if (!instance.claim()) {
+        instance.activateFirst();
+        return 0;
+    }
+
+    SignalQuit signalQuit;
+    QObject::connect(
+        &signalQuit, &SignalQuit::received, [](int signalNumber) { QCoreApplication::exit(128 + signalNumber); });
+
+    return commandLine.headless() ? runHeadless(commandLine) : runWindow(commandLine, instance);
 }

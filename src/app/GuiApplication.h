@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QApplication>
+
+/// The application object with a window: every failure an event handler lets escape is shown in
+/// a message box, and the event loop goes on. The program ends when its main window says so,
+/// not when the last window closes, since it lives on in the tray with no window shown.
+class GuiApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    GuiApplication(int& argc, char** argv);
+    ~GuiApplication() override;
+
+    bool notify(QObject* receiver, QEvent* event) override;
+};

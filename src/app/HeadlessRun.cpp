@@ -1,0 +1,57 @@
+#include "app/HeadlessRun.h"
+
+#include "app/CrashReport.h"
+#include "app/HeadlessHost.h"
+#include "cycle/Agent.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+HeadlessRun::HeadlessRun(Agent* agent, HeadlessHost* host, bool once, QObject* parent)
+    : QObject(parent)
+    , m_agent(agent)
+    , m_host(host)
+    , m_once(once)
+{
+    CrashReport::setReporter([this](const QString& text) {
+        m_host->writeLine(CrashReport::caption() + QStringLiteral(" ") + text);
+        // Once, an uncaught failure is the outcome: of the cycle when start-up had finished.
+        if (m_once)
+            QCoreApplication::exit(static_cast<int>(
+                m_agent->startup() == Agent::Startup::Armed ? ExitStatus::StepFailed : ExitStatus::StartupIncomplete));
+    });
+}
+
+HeadlessRun::~HeadlessRun()
+{
+    CrashReport::setReporter({});
+}
+
+void HeadlessRun::start()
+{
+    QTimer::singleShot(0, this, &HeadlessRun::startUp);
+}
+
+void HeadlessRun::startUp()
+{
+    const bool finished = CrashReport::guard([this] { m_agent->FormCreate(); });
+    switch (m_agent->startup()) {
+    case Agent::Startup::Ending:
+        return;
+    case Agent::Startup::Armed:
+        if (m_once) {
+            connect(m_agent, &Agent::cycleFinished, this, [](bool completed) {
+                QCoreApplication::exit(static_cast<int>(completed ? ExitStatus::Completed : ExitStatus::StepFailed));
+            });
+        }
+        return;
+    case Agent::Startup::WaitingForAddress:
+        m_host->writeLine(QStringLiteral("Start-up stopped: the remote address or port is missing."));
+        break;
+    default:
+        if (finished)
+            m_host->writeLine(QStringLiteral("Start-up ended without a remote connection; the timer is off."));
+        break;
+    }
+    QCoreApplication::exit(static_cast<int>(ExitStatus::StartupIncomplete));
+}

@@ -1,0 +1,76 @@
+#include "app/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLoggingCategory>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcInstance, "cribsync.instance", QtInfoMsg)
+
+const QByteArray ActivateRequest = QByteArrayLiteral("activate\n");
+constexpr int SocketWaitMs = 5000;
+
+} // namespace
+
+QString SingleInstance::lockName()
+{
+    return QStringLiteral("TabcSingleInstance in application ") + QCoreApplication::applicationName();
+}
+
+SingleInstance::SingleInstance(const QString& name, QObject* parent)
+    : QObject(parent)
+    , m_name(name)
+    , m_lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")))
+{
+    // A lock left by a copy that died is taken over; a live holder keeps it however old.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+bool SingleInstance::claim()
+{
+    if (!m_lock.tryLock(0)) {
+        qCInfo(lcInstance) << "another copy holds" << m_name;
+        return false;
+    }
+    // A socket left behind by a copy that died would make listen() fail.
+    QLocalServer::removeServer(m_name);
+    m_server = new QLocalServer(this);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
+    if (m_server->listen(m_name))
+        qCDebug(lcInstance) << "listening as" << m_server->fullServerName();
+    else
+        qCWarning(lcInstance) << "cannot listen as" << m_name << ":" << m_server->errorString();
+    return true;
+}
+
+bool SingleInstance::activateFirst()
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(SocketWaitMs)) {
+        qCWarning(lcInstance) << "cannot reach the running copy:" << socket.errorString();
+        return false;
+    }
+    socket.write(ActivateRequest);
+    const bool sent = socket.waitForBytesWritten(SocketWaitMs);
+    socket.disconnectFromServer();
+    return sent;
+}
+
+void SingleInstance::acceptConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (socket->readAll().contains(ActivateRequest.trimmed())) {
+                qCDebug(lcInstance) << "a later copy asks this one to come forward";
+                Q_EMIT activationRequested();
+            }
+        });
+    }
+}

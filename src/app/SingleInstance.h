@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLocalServer;
+
+/// The system-wide lock that keeps one copy of the program running. The first copy holds a lock
+/// file and listens on a local socket of the same name; a later copy finds the lock held, asks
+/// the first one through the socket to come forward, and ends.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// "TabcSingleInstance in application " followed by the application's name.
+    static QString lockName();
+
+    explicit SingleInstance(const QString& name = lockName(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    /// Takes the lock; false when another copy holds it.
+    bool claim();
+    /// Asks the copy that holds the lock to come forward; false when it could not be reached.
+    bool activateFirst();
+
+Q_SIGNALS:
+    void activationRequested();
+
+private:
+    void acceptConnection();
+
+    QString m_name;
+    QLockFile m_lock;
+    QLocalServer* m_server = nullptr;
+};

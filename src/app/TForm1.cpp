@@ -1,0 +1,305 @@
+#include "app/TForm1.h"
+
+#include "app/CrashReport.h"
+#include "app/MessageBox.h"
+#include "app/TfmLogin.h"
+#include "app/TfmNetLogin.h"
+#include "cycle/Agent.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <limits>
+
+namespace {
+
+template <typename Widget> Widget* named(Widget* widget, const char* objectName)
+{
+    widget->setObjectName(QLatin1String(objectName));
+    return widget;
+}
+
+} // namespace
+
+TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("ASP Update"));
+    buildControls();
+    resize(657, 369);
+
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    m_tray->setObjectName(QStringLiteral("abcTrayIcon1"));
+    m_tray->setToolTip(windowTitle());
+    connect(m_tray, &QSystemTrayIcon::activated, this, &TForm1::trayActivated);
+
+#ifndef QT_NO_SESSIONMANAGER
+    // Logging off ends the program instead of hiding the window.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_closing = true; });
+#endif
+
+    m_agent = new Agent(std::move(config), this, machineName, this);
+    CrashReport::guard([this] { m_agent->FormCreate(); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildControls()
+{
+    setWindowIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+
+    m_grid = named(new QTableView(this), "DBGrid1");
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    m_label1 = named(new QLabel(QStringLiteral("Quellora to ASP Processing Table:"), this), "Label1");
+    m_label2 = named(new QLabel(QStringLiteral("waiting..."), this), "Label2");
+    m_gauge = named(new QProgressBar(this), "Gauge1");
+    m_gauge->setRange(0, 100);
+    m_gauge->setValue(0);
+    m_gauge->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: blue; }"));
+
+    m_label3 = named(new QLabel(QStringLiteral("IP Address:"), this), "Label3");
+    m_address = named(new QLineEdit(this), "Edit1");
+    m_label4 = named(new QLabel(QStringLiteral("Port"), this), "Label4");
+    m_port = named(new QLineEdit(this), "edPort");
+    m_connect = named(new QPushButton(QStringLiteral("Connect"), this), "Button1");
+    for (QWidget* hidden : std::initializer_list<QWidget*>{m_label3, m_address, m_label4, m_port, m_connect})
+        hidden->hide();
+    connect(m_connect, &QPushButton::clicked, this, &TForm1::Button1Click);
+
+    auto* label5 = named(new QLabel(QStringLiteral("Run Time in seconds:"), this), "Label5");
+    m_interval = named(new QSpinBox(this), "edtime");
+    m_interval->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    m_interval->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    m_change = named(new QPushButton(QStringLiteral("Change"), this), "btnChange");
+    connect(m_change, &QPushButton::clicked, this, &TForm1::btnChangeClick);
+    m_close = named(
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close"), this), "BitBtn1");
+    connect(m_close, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
+
+    m_remoteTables = named(new QListWidget(this), "ListBox1");
+    m_localTables = named(new QListWidget(this), "ListBox2");
+    m_remoteProcedures = named(new QListWidget(this), "ListBox3");
+    m_restructure = named(new QListWidget(this), "LBRestructure");
+    for (QWidget* hidden :
+        std::initializer_list<QWidget*>{m_remoteTables, m_localTables, m_remoteProcedures, m_restructure})
+        hidden->hide();
+
+    auto* progressLine = new QHBoxLayout;
+    progressLine->addWidget(m_label1);
+    progressLine->addWidget(m_label2, 1);
+
+    auto* addressLine = new QHBoxLayout;
+    addressLine->addWidget(m_label3);
+    addressLine->addWidget(m_address, 2);
+    addressLine->addWidget(m_label4);
+    addressLine->addWidget(m_port, 1);
+    addressLine->addWidget(m_connect);
+    addressLine->addStretch(1);
+
+    auto* intervalLine = new QHBoxLayout;
+    intervalLine->addWidget(label5);
+    intervalLine->addWidget(m_interval);
+    intervalLine->addWidget(m_change);
+    intervalLine->addStretch(1);
+    intervalLine->addWidget(m_close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_grid, 1);
+    layout->addLayout(progressLine);
+    layout->addWidget(m_gauge);
+    layout->addLayout(addressLine);
+    layout->addLayout(intervalLine);
+}
+
+void TForm1::bringForward(QWidget* window)
+{
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return;
+    }
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+bool TForm1::trayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
+    m_interval->setValue(m_agent->SyncIntervalSeconds());
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // The close box only hides the window into the tray, and the icon is shown so that the
+    // window can be reached again. Without a tray that would lose the window: close instead.
+    if (!m_closing && trayAvailable()) {
+        m_tray->show();
+        hide();
+        event->ignore();
+        return;
+    }
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QCoreApplication::exit(static_cast<int>(ExitStatus::Completed));
+}
+
+bool TForm1::FormCloseQuery()
+{
+    m_tray->hide();
+    return true;
+}
+
+void TForm1::BitBtn1Click()
+{
+    m_closing = true;
+    close();
+}
+
+void TForm1::Button1Click()
+{
+    m_agent->Button1Click(m_address->text(), m_port->text());
+}
+
+void TForm1::btnChangeClick()
+{
+    m_interval->interpretText();
+    m_agent->btnChangeClick(m_interval->value());
+}
+
+void TForm1::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick)
+        bringForward(this);
+}
+
+void TForm1::showMessage(const QString& text)
+{
+    MessageBox::information(this, text);
+}
+
+std::optional<LoginAnswer> TForm1::askLocalLogin()
+{
+    TfmLogin dialog(this);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    return LoginAnswer{dialog.values(), accepted};
+}
+
+std::optional<NetLoginValues> TForm1::askRemoteLogin()
+{
+    TfmNetLogin dialog(this);
+    dialog.exec();
+    return dialog.values();
+}
+
+void TForm1::showEntry(Entry entry)
+{
+    if (entry == Entry::Address) {
+        m_label3->show();
+        m_address->show();
+    } else {
+        m_label4->show();
+        m_port->show();
+    }
+    m_connect->show();
+}
+
+void TForm1::hideEntries()
+{
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_label3, m_address, m_port, m_label4, m_connect})
+        widget->hide();
+}
+
+void TForm1::setTrayIconVisible(bool visible)
+{
+    m_tray->setVisible(visible);
+}
+
+void TForm1::showInterval(int seconds)
+{
+    m_interval->setValue(seconds);
+}
+
+void TForm1::setProgressCaption(const QString& text)
+{
+    m_label1->setText(text);
+}
+
+void TForm1::setProgressText(const QString& text)
+{
+    m_label2->setText(text);
+}
+
+void TForm1::setProgressMaximum(int maximum)
+{
+    m_gauge->setMaximum(maximum);
+}
+
+void TForm1::setProgressPosition(int position)
+{
+    m_gauge->setValue(position);
+}
+
+void TForm1::setChangeEnabled(bool enabled)
+{
+    m_change->setEnabled(enabled);
+}
+
+void TForm1::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void TForm1::showTableLists(
+    const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures)
+{
+    const auto fill = [](QListWidget* list, const QStringList& names) {
+        list->clear();
+        list->addItems(names);
+    };
+    fill(m_remoteTables, remoteTables);
+    fill(m_localTables, localTables);
+    fill(m_remoteProcedures, remoteProcedures);
+}
+
+void TForm1::endProgram(ExitStatus status)
+{
+    m_ending = true;
+    m_exitStatus = status;
+    m_tray->hide();
+    hide();
+    // Queued, so that it also ends a program whose event loop has not started yet.
+    QMetaObject::invokeMethod(
+        qApp, [status] { QCoreApplication::exit(static_cast<int>(status)); }, Qt::QueuedConnection);
+}

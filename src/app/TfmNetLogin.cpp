@@ -1,0 +1,65 @@
+#include "app/TfmNetLogin.h"
+
+#include "app/MessageBox.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+TfmNetLogin::TfmNetLogin(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("fmNetLogin"));
+    setWindowTitle(QStringLiteral("Quellora.Net Login"));
+    resize(280, 223);
+
+    auto* layout = new QGridLayout(this);
+    const auto addField = [this, layout](const QString& objectName, const QString& label) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(objectName);
+        const int row = layout->rowCount();
+        layout->addWidget(new QLabel(label, this), row, 0);
+        layout->addWidget(edit, row, 1);
+        return edit;
+    };
+    m_database = addField(QStringLiteral("edDatabase"), QStringLiteral("DATABASE"));
+    m_login = addField(QStringLiteral("edlogin"), QStringLiteral("LOGIN"));
+    m_password = addField(QStringLiteral("edPassword"), QStringLiteral("PASSWORD"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+
+    m_ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+    m_ok->setObjectName(QStringLiteral("BitBtn1"));
+    m_ok->setDefault(true);
+    layout->setRowStretch(layout->rowCount(), 1);
+    layout->addWidget(m_ok, layout->rowCount(), 0, 1, 2, Qt::AlignCenter);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+NetLoginValues TfmNetLogin::values() const
+{
+    return {m_database->text(), m_login->text(), m_password->text()};
+}
+
+bool TfmNetLogin::FormCloseQuery()
+{
+    QString missing;
+    if (m_password->text().isEmpty())
+        missing = QStringLiteral("need password");
+    else if (m_database->text().isEmpty())
+        missing = QStringLiteral("need database name");
+    else if (m_login->text().isEmpty())
+        missing = QStringLiteral("need login info");
+    if (missing.isEmpty())
+        return true;
+    MessageBox::information(this, missing);
+    return false;
+}
+
+void TfmNetLogin::done(int result)
+{
+    if (FormCloseQuery())
+        QDialog::done(result);
+}
