@@ -1,0 +1,356 @@
+#include "cycle/Agent.h"
+
+#include "config/ConfigError.h"
+#include "config/Credential.h"
+#include "cycle/AgentHost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+/// Records what the agent showed, in order, and answers the login dialog as the test says.
+class RecordingHost : public AgentHost
+{
+public:
+    QStringList calls;
+    std::optional<LoginAnswer> loginAnswer;
+    int loginsAsked = 0;
+    std::optional<ExitStatus> ended;
+    int interval = 0;
+
+    void showMessage(const QString& text) override { calls << QStringLiteral("message: ") + text; }
+    std::optional<LoginAnswer> askLocalLogin() override
+    {
+        ++loginsAsked;
+        return loginAnswer;
+    }
+    std::optional<NetLoginValues> askRemoteLogin() override { return std::nullopt; }
+    void showEntry(Entry entry) override { calls << (entry == Entry::Address ? "entry: address" : "entry: port"); }
+    void hideEntries() override { calls << "entries hidden"; }
+    void setTrayIconVisible(bool visible) override { calls << (visible ? "tray shown" : "tray hidden"); }
+    void showInterval(int seconds) override { interval = seconds; }
+    void setProgressCaption(const QString&) override { }
+    void setProgressText(const QString&) override { }
+    void setProgressMaximum(int) override { }
+    void setProgressPosition(int) override { }
+    void setChangeEnabled(bool) override { }
+    void processEvents() override { }
+    void showTableLists(const QStringList&, const QStringList&, const QStringList&) override { }
+    void endProgram(ExitStatus status) override { ended = status; }
+};
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+/// The start-up sequence up to the database start-up, Change and Connect.
+class AgentTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // The registry form: the key (settings.ini) can be created in a fresh folder.
+    static void fillKey(const QTemporaryDir& dir, const QVariantMap& values)
+    {
+        QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            key.setValue(it.key(), it.value());
+    }
+
+    static QString keyValue(const QTemporaryDir& dir, const QString& name)
+    {
+        return QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).value(name).toString();
+    }
+
+    // The INI form: a folder named settings.ini can be neither opened nor created.
+    static void blockKey(const QTemporaryDir& dir) { QDir(dir.path()).mkdir("settings.ini"); }
+
+    static QVariantMap configured()
+    {
+        return {{"SERVER", "SQL01"}, {"DATABASENAME", "Crib"}, {"LOGIN", "sa"}, {"PASSWORD", EncodeCredential("pw")},
+            {"WinAuth", "0"}, {"IPADDRESS", "10.1.1.1"}, {"PortNo", "1433"}};
+    }
+
+private Q_SLOTS:
+    void emptyAddressAndPortStopStartUp()
+    {
+        QTemporaryDir dir;
+        QVariantMap values = configured();
+        values["IPADDRESS"] = "";
+        values["PortNo"] = "";
+        fillKey(dir, values);
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        agent.FormCreate();
+
+        QCOMPARE(host.calls,
+            QStringList({"message: Need to edit IP address!", "entry: address", "tray shown",
+                "message: Need to edit PortNo!", "entry: port", "tray shown"}));
+        QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
+        QVERIFY(!agent.Timer1()->isActive());
+        QVERIFY(agent.FirstTick());
+        QCOMPARE(agent.RemoteAddress(), QString());
+        QCOMPARE(agent.MachineName(), QString());
+    }
+
+    void oneMissingValueKeepsBothUnstored()
+    {
+        QTemporaryDir dir;
+        QVariantMap values = configured();
+        values["PortNo"] = "";
+        fillKey(dir, values);
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+        QCOMPARE(host.calls, QStringList({"message: Need to edit PortNo!", "entry: port", "tray shown"}));
+        QCOMPARE(agent.RemoteAddress(), QString());
+    }
+
+    void readsTheSettingsIntoTheAgent()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, configured());
+        writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n[Emp]\nExcludeCrib=1\n");
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        agent.FormCreate();
+
+        QVERIFY(host.calls.isEmpty());
+        QCOMPARE(host.loginsAsked, 0);
+        QCOMPARE(agent.LocalServer(), QStringLiteral("SQL01"));
+        QCOMPARE(agent.LocalDatabase(), QStringLiteral("Crib"));
+        QCOMPARE(agent.LocalLogin(), QStringLiteral("sa"));
+        QCOMPARE(agent.LocalPassword(), QStringLiteral("pw"));
+        QVERIFY(!agent.UseWindowsAuth());
+        QCOMPARE(agent.RemoteAddress(), QStringLiteral("10.1.1.1"));
+        QCOMPARE(agent.RemotePort(), QStringLiteral("1433"));
+        QCOMPARE(agent.MachineName(), QStringLiteral("CRIB-7"));
+        QCOMPARE(agent.SyncIntervalSeconds(), 45);
+        QCOMPARE(agent.ExcludeCrib(), QStringLiteral("1"));
+        // Nothing connects yet, so start-up finishes with the timer off.
+        QCOMPARE(agent.startup(), Agent::Startup::Idle);
+    }
+
+    void winAuthOtherThanOneIsRewrittenAsZero_data()
+    {
+        QTest::addColumn<bool>("iniForm");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("windowsAuth");
+        QTest::addColumn<QString>("after");
+        for (const bool iniForm : {false, true}) {
+            const char* form = iniForm ? "ini " : "registry ";
+            QTest::addRow("%s1", form) << iniForm << "1" << true << "1";
+            QTest::addRow("%syes", form) << iniForm << "yes" << false << "0";
+            QTest::addRow("%sTRUE", form) << iniForm << "TRUE" << false << "0";
+            QTest::addRow("%s11", form) << iniForm << "11" << false << "0";
+            QTest::addRow("%sempty", form) << iniForm << "" << false << "0";
+        }
+    }
+
+    void winAuthOtherThanOneIsRewrittenAsZero()
+    {
+        QFETCH(bool, iniForm);
+        QFETCH(QString, stored);
+        QFETCH(bool, windowsAuth);
+        QFETCH(QString, after);
+        QTemporaryDir dir;
+        QVariantMap values = configured();
+        values["WinAuth"] = stored;
+        if (iniForm) {
+            blockKey(dir);
+            QByteArray file = "[Paths]\n";
+            for (auto it = values.begin(); it != values.end(); ++it)
+                file += it.key().toUtf8() + "=" + it.value().toString().toLatin1() + "\n";
+            writeFile(dir.filePath("paths.ini"), file);
+        } else {
+            fillKey(dir, values);
+        }
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+        QCOMPARE(agent.UseWindowsAuth(), windowsAuth);
+        QCOMPARE(agent.config().read(StoreKey::WinAuth), after);
+    }
+
+    void firstConfigurationInTheRegistryFormIgnoresHowTheDialogClosed()
+    {
+        QTemporaryDir dir;
+        RecordingHost host;
+        host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "", "pw", true, "", ""}, false};
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+
+        QCOMPARE(host.loginsAsked, 1);
+        QVERIFY(!host.ended);
+        QCOMPARE(keyValue(dir, "SERVER"), QStringLiteral("SQL01"));
+        QCOMPARE(keyValue(dir, "PASSWORD"), EncodeCredential("pw"));
+        QCOMPARE(keyValue(dir, "WinAuth"), QStringLiteral("1"));
+        QVERIFY(agent.UseWindowsAuth());
+        QCOMPARE(agent.LocalPassword(), QStringLiteral("pw"));
+        // A fresh computer has no address yet: both are asked for in the window.
+        QCOMPARE(host.calls.filter("message: "),
+            QStringList({"message: Need to edit IP address!", "message: Need to edit PortNo!"}));
+        QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
+
+        // The next start finds the server and does not ask again.
+        RecordingHost again;
+        Agent next(ConfigStore::inFolder(dir.path()), &again);
+        next.FormCreate();
+        QCOMPARE(again.loginsAsked, 0);
+    }
+
+    void firstConfigurationInTheIniForm()
+    {
+        QTemporaryDir dir;
+        blockKey(dir);
+        writeFile(dir.filePath("paths.ini"), "[Paths]\nSERVER=ERROR\n[Corvane]\nTime=60\n");
+        RecordingHost host;
+        host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, true};
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+
+        QCOMPARE(host.loginsAsked, 1);
+        QCOMPARE(agent.LocalServer(), QStringLiteral("SQL01"));
+        QCOMPARE(agent.LocalLogin(), QStringLiteral("sa"));
+        QCOMPARE(agent.LocalPassword(), QStringLiteral("pw"));
+        QCOMPARE(agent.SyncIntervalSeconds(), 60);
+    }
+
+    void iniFormDialogClosedWithoutOkEndsTheProgram_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("no file") << QByteArray();
+        QTest::newRow("server named ERROR") << QByteArray("[paths]\nserver=ERROR\n");
+    }
+
+    void iniFormDialogClosedWithoutOkEndsTheProgram()
+    {
+        QFETCH(QByteArray, file);
+        QTemporaryDir dir;
+        blockKey(dir);
+        if (!file.isEmpty())
+            writeFile(dir.filePath("paths.ini"), file);
+        RecordingHost host;
+        host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, false};
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+
+        QCOMPARE(host.loginsAsked, 1);
+        QCOMPARE(host.ended, std::optional<ExitStatus>(ExitStatus::StartupIncomplete));
+        QCOMPARE(agent.startup(), Agent::Startup::Ending);
+        QVERIFY(host.calls.isEmpty());
+        QCOMPARE(readFile(dir.filePath("paths.ini")), file);
+    }
+
+    void noDialogToShowEndsWithoutWriting()
+    {
+        QTemporaryDir dir;
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+        QCOMPARE(host.ended, std::optional<ExitStatus>(ExitStatus::StartupIncomplete));
+        QCOMPARE(keyValue(dir, "SERVER"), QString());
+        QCOMPARE(keyValue(dir, "WinAuth"), QString());
+    }
+
+    void aStoreThatCannotBeWrittenIsAFailureNotASuccess()
+    {
+        QTemporaryDir dir;
+        blockKey(dir);
+        QDir(dir.path()).mkdir("paths.ini");
+        RecordingHost host;
+        host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, true};
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        QVERIFY_THROWS_EXCEPTION(ConfigError, agent.FormCreate());
+        QCOMPARE(agent.startup(), Agent::Startup::InProgress);
+        QVERIFY(!agent.Timer1()->isActive());
+    }
+
+    void smallIntervalsRunAtThirtySeconds()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, configured());
+        writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=5\n");
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+        QCOMPARE(agent.SyncIntervalSeconds(), 30);
+    }
+
+    void changeStoresTheIntervalAndRunsAtLeastThirty()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, configured());
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.FormCreate();
+        QVERIFY(!agent.Timer1()->isActive());
+
+        agent.btnChangeClick(10);
+        QCOMPARE(agent.config().syncTime(), 10);
+        QCOMPARE(agent.SyncIntervalSeconds(), 30);
+        QCOMPARE(host.interval, 30);
+        QVERIFY(agent.Timer1()->isActive());
+        QCOMPARE(agent.Timer1()->interval(), 30000);
+
+        agent.FormCreate();
+        QCOMPARE(agent.SyncIntervalSeconds(), 30);
+
+        agent.btnChangeClick(45);
+        QCOMPARE(agent.Timer1()->interval(), 45000);
+        QCOMPARE(host.interval, 45);
+    }
+
+    void anIntervalBeyondTheTimersRangeIsCapped()
+    {
+        QTemporaryDir dir;
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        agent.btnChangeClick(3000000);
+        QCOMPARE(agent.config().syncTime(), 3000000);
+        QCOMPARE(agent.SyncIntervalSeconds(), Agent::MaximumInterval);
+        QVERIFY(agent.Timer1()->interval() > 0);
+    }
+
+    void connectStoresTheAddressAndStartsAgain()
+    {
+        QTemporaryDir dir;
+        QVariantMap values = configured();
+        values.remove("IPADDRESS");
+        values.remove("PortNo");
+        fillKey(dir, values);
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        agent.FormCreate();
+        QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
+        host.calls.clear();
+
+        agent.Button1Click("10.2.2.2", "1444");
+        QVERIFY(host.calls.isEmpty());
+        QCOMPARE(keyValue(dir, "IPADDRESS"), QStringLiteral("10.2.2.2"));
+        QCOMPARE(keyValue(dir, "PortNo"), QStringLiteral("1444"));
+        QCOMPARE(agent.RemoteAddress(), QStringLiteral("10.2.2.2"));
+        QCOMPARE(agent.RemotePort(), QStringLiteral("1444"));
+        QCOMPARE(agent.MachineName(), QStringLiteral("CRIB-7"));
+        QCOMPARE(agent.startup(), Agent::Startup::Idle);
+    }
+};
+
+QTEST_GUILESS_MAIN(AgentTest)
+#include "AgentTest.moc"
