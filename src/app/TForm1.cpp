@@ -172,7 +172,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
-    QCoreApplication::exit(static_cast<int>(ExitStatus::Completed));
+    Q_EMIT ended(static_cast<int>(ExitStatus::Completed));
 }
 
 bool TForm1::FormCloseQuery()
@@ -213,6 +213,9 @@ std::optional<LoginAnswer> TForm1::askLocalLogin()
 {
     TfmLogin dialog(this);
     const bool accepted = dialog.exec() == QDialog::Accepted;
+    // A dialog nobody closed was ended with the program's event loops.
+    if (!dialog.closed())
+        return std::nullopt;
     return LoginAnswer{dialog.values(), accepted};
 }
 
@@ -220,6 +223,8 @@ std::optional<NetLoginValues> TForm1::askRemoteLogin()
 {
     TfmNetLogin dialog(this);
     dialog.exec();
+    if (!dialog.closed())
+        return std::nullopt;
     return dialog.values();
 }
 
@@ -299,7 +304,5 @@ void TForm1::endProgram(ExitStatus status)
     m_exitStatus = status;
     m_tray->hide();
     hide();
-    // Queued, so that it also ends a program whose event loop has not started yet.
-    QMetaObject::invokeMethod(
-        qApp, [status] { QCoreApplication::exit(static_cast<int>(status)); }, Qt::QueuedConnection);
+    Q_EMIT ended(static_cast<int>(status));
 }

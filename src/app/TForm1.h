@@ -57,6 +57,10 @@ public:
         const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures) override;
     void endProgram(ExitStatus status) override;
 
+Q_SIGNALS:
+    /// The program should end with `status`: the Close button, or a start-up that cannot go on.
+    void ended(int status);
+
 public Q_SLOTS:
     void FormShow();
     void BitBtn1Click();

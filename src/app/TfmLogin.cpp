@@ -104,6 +104,8 @@ bool TfmLogin::FormCloseQuery()
 
 void TfmLogin::done(int result)
 {
-    if (FormCloseQuery())
-        QDialog::done(result);
+    if (!FormCloseQuery())
+        return;
+    m_closed = true;
+    QDialog::done(result);
 }

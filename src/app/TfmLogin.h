@@ -19,6 +19,9 @@ public:
 
     LoginValues values() const;
 
+    /// Whether the dialog closed itself, rather than its event loop being ended from outside.
+    bool closed() const { return m_closed; }
+
     /// Validation, run for every attempt to close; shows what is missing and returns false.
     bool FormCloseQuery();
 
@@ -35,4 +38,5 @@ private:
     QLineEdit* m_address;
     QLineEdit* m_port;
     QPushButton* m_ok;
+    bool m_closed = false;
 };

@@ -60,6 +60,8 @@ bool TfmNetLogin::FormCloseQuery()
 
 void TfmNetLogin::done(int result)
 {
-    if (FormCloseQuery())
-        QDialog::done(result);
+    if (!FormCloseQuery())
+        return;
+    m_closed = true;
+    QDialog::done(result);
 }

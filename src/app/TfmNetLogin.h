@@ -18,6 +18,9 @@ public:
 
     NetLoginValues values() const;
 
+    /// Whether the dialog closed itself, rather than its event loop being ended from outside.
+    bool closed() const { return m_closed; }
+
     /// Validation, run for every attempt to close; shows what is missing and returns false.
     bool FormCloseQuery();
 
@@ -29,4 +32,5 @@ private:
     QLineEdit* m_login;
     QLineEdit* m_password;
     QPushButton* m_ok;
+    bool m_closed = false;
 };

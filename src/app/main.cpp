@@ -36,7 +36,7 @@ int runHeadless(const CommandLine& commandLine)
     return QCoreApplication::exec();
 }
 
-int runWindow(const CommandLine& commandLine, SingleInstance& instance)
+int runWindow(const CommandLine& commandLine, SingleInstance& instance, const int& signalStatus)
 {
     TForm1* window = nullptr;
     // A later copy may knock while start-up still shows a dialog.
@@ -44,7 +44,11 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance)
     TForm1 form(configStore(commandLine), commandLine.machineName());
     if (form.ending())
         return static_cast<int>(form.exitStatus());
+    // A signal during start-up ended its dialogs' loops, but the main loop has not run yet.
+    if (signalStatus != 0)
+        return signalStatus;
     window = &form;
+    QObject::connect(&form, &TForm1::ended, qApp, [](int status) { QCoreApplication::exit(status); });
     form.show();
     return QApplication::exec();
 }
@@ -90,8 +94,11 @@ int main(int argc, char* argv[])
     }
 
     SignalQuit signalQuit;
-    QObject::connect(
-        &signalQuit, &SignalQuit::received, [](int signalNumber) { QCoreApplication::exit(128 + signalNumber); });
+    int signalStatus = 0;
+    QObject::connect(&signalQuit, &SignalQuit::received, [&signalStatus](int signalNumber) {
+        signalStatus = 128 + signalNumber;
+        QCoreApplication::exit(signalStatus);
+    });
 
-    return commandLine.headless() ? runHeadless(commandLine) : runWindow(commandLine, instance);
+    return commandLine.headless() ? runHeadless(commandLine) : runWindow(commandLine, instance, signalStatus);
 }

@@ -1,0 +1,143 @@
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+/// The program as started from a shell: the single-instance rule, the headless exit statuses
+/// and the command line.
+class TestExecutable : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_programDir;
+    QString m_program;
+
+    static constexpr int WaitMs = 60000;
+
+    // Every file of `folder` with its contents.
+    static QMap<QString, QByteArray> snapshot(const QString& folder)
+    {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (file.open(QIODevice::ReadOnly))
+                files.insert(file.fileName(), file.readAll());
+        }
+        return files;
+    }
+
+    QProcess* start(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen"))
+    {
+        auto* process = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", platform);
+        env.insert("QT_LOGGING_RULES", "cribsync.instance.debug=true");
+        process->setProcessEnvironment(env);
+        process->setReadChannel(QProcess::StandardError);
+        process->start(m_program, arguments);
+        return process;
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        for (QProcess* process : findChildren<QProcess*>()) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(WaitMs);
+            }
+            delete process;
+        }
+    }
+
+    void initTestCase()
+    {
+        // A private copy: its own name makes its own lock, apart from any other copy running here.
+        m_program = m_programDir.filePath("cribsync-test-" + QUuid::createUuid().toString(QUuid::Id128).left(8));
+        QVERIFY(QFile::copy(CRIBSYNC_EXECUTABLE, m_program));
+    }
+
+    void aSecondCopyWakesTheFirstAndEndsWithoutChanges()
+    {
+        QTemporaryDir config;
+        {
+            QSettings key(config.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("SERVER", "SQL01");
+            key.setValue("WinAuth", "0");
+        }
+        QProcess* first = start({"--config", config.path()});
+        QString firstErr;
+        while (!firstErr.contains("listening as")) {
+            QVERIFY2(first->waitForReadyRead(WaitMs), qPrintable(firstErr));
+            firstErr += QString::fromLocal8Bit(first->readAllStandardError());
+        }
+        // The first copy now waits on its "Need to edit IP address!" box.
+        const auto before = snapshot(config.path());
+
+        QProcess* second = start({"--config", config.path(), "--headless"});
+        QVERIFY(second->waitForFinished(WaitMs));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        const QString secondErr = QString::fromLocal8Bit(second->readAllStandardError());
+        QVERIFY2(!secondErr.contains("Need to edit"), qPrintable(secondErr));
+        QCOMPARE(snapshot(config.path()), before);
+
+        while (!firstErr.contains("asks this one to come forward")) {
+            QVERIFY2(first->waitForReadyRead(WaitMs), qPrintable(firstErr));
+            firstErr += QString::fromLocal8Bit(first->readAllStandardError());
+        }
+        QCOMPARE(first->state(), QProcess::Running);
+    }
+
+    void headlessMessagesGoToStandardError()
+    {
+        QTemporaryDir config;
+        {
+            QSettings key(config.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("SERVER", "SQL01");
+        }
+        QProcess* once = start({"--once", "--config", config.path(), "--machine-name", "CRIB-7"}, "none");
+        QVERIFY(once->waitForFinished(WaitMs));
+        QCOMPARE(once->exitCode(), 2);
+        const QString err = QString::fromLocal8Bit(once->readAllStandardError());
+        const qsizetype address = err.indexOf("Need to edit IP address!");
+        QVERIFY2(address >= 0 && err.indexOf("Need to edit PortNo!") > address, qPrintable(err));
+    }
+
+    void firstConfigurationCannotRunHeadless()
+    {
+        QTemporaryDir config;
+        QProcess* headless = start({"--headless", "--config", config.path()}, "none");
+        QVERIFY(headless->waitForFinished(WaitMs));
+        QCOMPARE(headless->exitCode(), 2);
+        QVERIFY(QString::fromLocal8Bit(headless->readAllStandardError()).contains("login dialog"));
+        QCOMPARE(QSettings(config.filePath("settings.ini"), QSettings::IniFormat).value("SERVER"), QVariant());
+    }
+
+    void commandLine()
+    {
+        QProcess* version = start({"--version"}, "none");
+        QVERIFY(version->waitForFinished(WaitMs));
+        QCOMPARE(version->exitCode(), 0);
+        QVERIFY(version->readAllStandardOutput().contains(CRIBSYNC_VERSION));
+
+        QProcess* help = start({"--help"}, "none");
+        QVERIFY(help->waitForFinished(WaitMs));
+        const QByteArray text = help->readAllStandardOutput();
+        for (const char* option : {"--headless", "--once", "--config", "--machine-name", "--demo"})
+            QVERIFY2(text.contains(option), option);
+
+        QProcess* wrong = start({"--no-such-option"}, "none");
+        QVERIFY(wrong->waitForFinished(WaitMs));
+        QCOMPARE(wrong->exitCode(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExecutable)
+#include "TestExecutable.moc"

@@ -1,0 +1,114 @@
+#include "app/CrashReport.h"
+#include "app/HeadlessApplication.h"
+#include "app/HeadlessHost.h"
+#include "app/HeadlessRun.h"
+#include "app/SignalQuit.h"
+#include "cycle/Agent.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <stdexcept>
+
+/// Running without a window: the crash report on standard error, the exit statuses of a
+/// start-up that cannot go on, and the signals that end the program.
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aFailureInAnEventHandlerIsReportedAndTheLoopGoesOn()
+    {
+        QStringList reported;
+        CrashReport::setReporter([&reported](const QString& text) { reported << text; });
+        bool later = false;
+        QTimer::singleShot(0, [] { throw std::runtime_error("connection reset"); });
+        QTimer::singleShot(0, [&later] {
+            later = true;
+            QCoreApplication::exit(5);
+        });
+        QCOMPARE(QCoreApplication::exec(), 5);
+        QVERIFY(later);
+        QCOMPARE(reported, QStringList({"connection reset"}));
+        CrashReport::setReporter({});
+    }
+
+    void startUpWithoutAddressEndsWithStatusTwo_data()
+    {
+        QTest::addColumn<bool>("once");
+        QTest::newRow("headless") << false;
+        QTest::newRow("once") << true;
+    }
+
+    void startUpWithoutAddressEndsWithStatusTwo()
+    {
+        QFETCH(bool, once);
+        QTemporaryDir dir;
+        {
+            QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("SERVER", "SQL01");
+            key.setValue("WinAuth", "1");
+        }
+        QStringList lines;
+        HeadlessHost host([&lines](const QString& line) { lines << line; });
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        HeadlessRun run(&agent, &host, once);
+        run.start();
+        QCOMPARE(QCoreApplication::exec(), 2);
+        QCOMPARE(lines.filter("Need to edit"), QStringList({"Need to edit IP address!", "Need to edit PortNo!"}));
+        QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
+    }
+
+    void anUncaughtFailureBeforeTheCycleEndsOnceWithStatusTwo()
+    {
+        QTemporaryDir dir;
+        QStringList lines;
+        HeadlessHost host([&lines](const QString& line) { lines << line; });
+        // "paths.ini" is a folder, so storing the interval fails.
+        QDir(dir.path()).mkdir("paths.ini");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        HeadlessRun run(&agent, &host, true);
+        QTimer::singleShot(0, &agent, [&agent] { agent.btnChangeClick(40); });
+        QCOMPARE(QCoreApplication::exec(), 2);
+        QVERIFY(!lines.filter("Application Error!").isEmpty());
+    }
+
+    void noLoginDialogWithoutAWindow()
+    {
+        QTemporaryDir dir;
+        QStringList lines;
+        HeadlessHost host([&lines](const QString& line) { lines << line; });
+        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        HeadlessRun run(&agent, &host, false);
+        run.start();
+        QCOMPARE(QCoreApplication::exec(), 2);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines.front().contains("login dialog"));
+        QCOMPARE(QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).allKeys(), QStringList());
+    }
+
+    void interruptAndTerminateReachTheEventLoop()
+    {
+        SignalQuit signals;
+        QSignalSpy spy(&signals, &SignalQuit::received);
+        std::raise(SIGTERM);
+        QTRY_COMPARE(spy.count(), 1);
+        std::raise(SIGINT);
+        QTRY_COMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(0).at(0).toInt(), SIGTERM);
+        QCOMPARE(spy.at(1).at(0).toInt(), SIGINT);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    HeadlessApplication app(argc, argv);
+    TestHeadless test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TestHeadless.moc"

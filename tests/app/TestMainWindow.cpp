@@ -1,0 +1,260 @@
+#include "app/MessageBox.h"
+#include "app/TForm1.h"
+#include "cycle/Agent.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+/// The window on a desktop whose tray the test chooses.
+class TrayForm : public TForm1
+{
+public:
+    TrayForm(ConfigStore config, bool tray)
+        : TForm1(std::move(config), QStringLiteral("CRIB-7"))
+        , m_tray(tray)
+    { }
+
+protected:
+    bool trayAvailable() const override { return m_tray; }
+
+private:
+    bool m_tray;
+};
+
+} // namespace
+
+/// The main window: its controls, the start-up messages, Change, Connect, closing, and the login
+/// dialog of the first configuration.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    template <typename T> static T* child(QWidget* parent, const char* name)
+    {
+        T* widget = parent->findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no %s", name);
+        return widget;
+    }
+
+    static void fillKey(const QTemporaryDir& dir, bool withAddress)
+    {
+        QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+        key.setValue("SERVER", "SQL01");
+        key.setValue("DATABASENAME", "Crib");
+        key.setValue("LOGIN", "sa");
+        key.setValue("WinAuth", "0");
+        key.setValue("IPADDRESS", withAddress ? "10.1.1.1" : "");
+        key.setValue("PortNo", withAddress ? "1433" : "");
+    }
+
+    static QString keyValue(const QTemporaryDir& dir, const char* name)
+    {
+        return QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).value(name).toString();
+    }
+
+    // Answers the next modal dialog once it is up.
+    static void whenDialogShows(const std::function<void(QWidget*)>& answer)
+    {
+        auto* poll = new QTimer(qApp);
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                poll->deleteLater();
+                poll->stop();
+                answer(dialog);
+            }
+        });
+        poll->start(10);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        MessageBox::setAutoAnswer(true);
+        MessageBox::clearShown();
+    }
+
+    void controlsStartAsDesigned()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, true);
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        QCOMPARE(form.windowTitle(), QStringLiteral("ASP Update"));
+        QCOMPARE(form.size(), QSize(657, 369));
+        QVERIFY(child<QTableView>(&form, "DBGrid1")->editTriggers() == QAbstractItemView::NoEditTriggers);
+        QCOMPARE(child<QLabel>(&form, "Label1")->text(), QStringLiteral("Quellora to ASP Processing Table:"));
+        QCOMPARE(child<QLabel>(&form, "Label2")->text(), QStringLiteral("waiting..."));
+        QCOMPARE(child<QProgressBar>(&form, "Gauge1")->value(), 0);
+        QCOMPARE(child<QLabel>(&form, "Label3")->text(), QStringLiteral("IP Address:"));
+        QCOMPARE(child<QLabel>(&form, "Label4")->text(), QStringLiteral("Port"));
+        QCOMPARE(child<QPushButton>(&form, "Button1")->text(), QStringLiteral("Connect"));
+        QCOMPARE(child<QLabel>(&form, "Label5")->text(), QStringLiteral("Run Time in seconds:"));
+        QCOMPARE(child<QSpinBox>(&form, "edtime")->buttonSymbols(), QAbstractSpinBox::NoButtons);
+        QCOMPARE(child<QPushButton>(&form, "btnChange")->text(), QStringLiteral("Change"));
+        QCOMPARE(child<QPushButton>(&form, "BitBtn1")->text(), QStringLiteral("Close"));
+        for (const char* hidden : {"Label3", "Edit1", "Label4", "edPort", "Button1"})
+            QVERIFY2(child<QWidget>(&form, hidden)->isHidden(), hidden);
+        for (const char* hidden : {"ListBox1", "ListBox2", "ListBox3", "LBRestructure"})
+            QVERIFY2(child<QListWidget>(&form, hidden)->isHidden(), hidden);
+        for (const char* shown : {"DBGrid1", "Label1", "Label2", "Gauge1", "Label5", "edtime", "btnChange", "BitBtn1"})
+            QVERIFY2(!child<QWidget>(&form, shown)->isHidden(), shown);
+        QVERIFY(child<QPushButton>(&form, "btnChange")->isEnabled());
+        QVERIFY(!form.agent()->Timer1()->isActive());
+        QVERIFY(!form.trayIcon()->isVisible());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void emptyAddressAndPortShowBothMessagesAndBoxes()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, false);
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        QCOMPARE(MessageBox::shownTexts(), QStringList({"Need to edit IP address!", "Need to edit PortNo!"}));
+        QCOMPARE(MessageBox::shown().front().caption, QCoreApplication::applicationName());
+        for (const char* shown : {"Label3", "Edit1", "Label4", "edPort", "Button1"})
+            QVERIFY2(!child<QWidget>(&form, shown)->isHidden(), shown);
+        QVERIFY(form.trayIcon()->isVisible());
+        QVERIFY(!form.agent()->Timer1()->isActive());
+        QVERIFY(!form.ending());
+    }
+
+    void showingPutsTheIntervalIntoTheBox()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, true);
+        QFile paths(dir.filePath("paths.ini"));
+        QVERIFY(paths.open(QIODevice::WriteOnly));
+        paths.write("[Corvane]\nTime=45\n");
+        paths.close();
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        form.show();
+        QCOMPARE(child<QSpinBox>(&form, "edtime")->value(), 45);
+    }
+
+    void changeWithTenRunsAtThirty()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, true);
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        form.show();
+        auto* edtime = child<QSpinBox>(&form, "edtime");
+        edtime->selectAll();
+        QTest::keyClicks(edtime, "10");
+        QTest::mouseClick(child<QPushButton>(&form, "btnChange"), Qt::LeftButton);
+
+        QCOMPARE(form.agent()->config().syncTime(), 10);
+        QCOMPARE(edtime->value(), 30);
+        QVERIFY(form.agent()->Timer1()->isActive());
+        QCOMPARE(form.agent()->Timer1()->interval(), 30000);
+    }
+
+    void connectStoresAddressAndPort()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, false);
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        MessageBox::clearShown();
+        QTest::keyClicks(child<QLineEdit>(&form, "Edit1"), "10.2.2.2");
+        QTest::keyClicks(child<QLineEdit>(&form, "edPort"), "1444");
+        QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        QCOMPARE(keyValue(dir, "IPADDRESS"), QStringLiteral("10.2.2.2"));
+        QCOMPARE(keyValue(dir, "PortNo"), QStringLiteral("1444"));
+        QCOMPARE(form.agent()->RemoteAddress(), QStringLiteral("10.2.2.2"));
+        QVERIFY(!form.agent()->MachineName().isEmpty());
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void closeBoxHidesIntoTheTrayAndCloseEnds()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, true);
+        TrayForm form(ConfigStore::inFolder(dir.path()), true);
+        form.show();
+        QVERIFY(!form.close());
+        QVERIFY(!form.isVisible());
+        QVERIFY(form.trayIcon()->isVisible());
+
+        form.show();
+        QTest::mouseClick(child<QPushButton>(&form, "BitBtn1"), Qt::LeftButton);
+        QVERIFY(!form.isVisible());
+        QVERIFY(!form.trayIcon()->isVisible());
+    }
+
+    void withoutATrayTheCloseBoxEnds()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, false);
+        TrayForm form(ConfigStore::inFolder(dir.path()), false);
+        form.show();
+        QVERIFY(form.trayIcon()->isVisible());
+        QVERIFY(form.close());
+        QVERIFY(!form.trayIcon()->isVisible());
+    }
+
+    void firstConfigurationThroughTheLoginDialog()
+    {
+        QTemporaryDir dir;
+        whenDialogShows([](QWidget* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Login"));
+            child<QLineEdit>(dialog, "Edit1")->setText("SQL01");
+            child<QLineEdit>(dialog, "Edit2")->setText("Crib");
+            child<QCheckBox>(dialog, "WinAuth")->setChecked(true);
+            QTest::mouseClick(child<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
+        });
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        QCOMPARE(keyValue(dir, "SERVER"), QStringLiteral("SQL01"));
+        QCOMPARE(keyValue(dir, "WinAuth"), QStringLiteral("1"));
+        QVERIFY(form.agent()->UseWindowsAuth());
+        QCOMPARE(MessageBox::shownTexts(), QStringList({"Need to edit IP address!", "Need to edit PortNo!"}));
+    }
+
+    void iniFormLoginClosedWithoutOkEndsTheProgram()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkdir("settings.ini");
+        whenDialogShows([](QWidget* dialog) {
+            child<QLineEdit>(dialog, "Edit1")->setText("SQL01");
+            child<QLineEdit>(dialog, "Edit2")->setText("Crib");
+            child<QLineEdit>(dialog, "Edit3")->setText("sa");
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        QVERIFY(form.ending());
+        QCOMPARE(form.exitStatus(), ExitStatus::StartupIncomplete);
+        QVERIFY(!QFile::exists(dir.filePath("paths.ini")));
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void aLoginDialogEndedWithTheProgramStoresNothing()
+    {
+        QTemporaryDir dir;
+        // As a SIGTERM does: every running event loop is told to end.
+        whenDialogShows([](QWidget*) { QCoreApplication::exit(143); });
+        TForm1 form(ConfigStore::inFolder(dir.path()));
+        QVERIFY(form.ending());
+        QCOMPARE(QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).allKeys(), QStringList());
+
+        // Let later tests run event loops again.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"
