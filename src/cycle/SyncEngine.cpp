@@ -1,0 +1,311 @@
+#include "cycle/SyncEngine.h"
+
+#include "apply/OutboxApply.h"
+#include "config/Credential.h"
+#include "cycle/AgentHost.h"
+#include "cycle/Clock.h"
+#include "cycle/CycleLog.h"
+#include "cycle/GmtMinus8.h"
+#include "db/ConnectionPool.h"
+#include "db/CribConnectionStrings.h"
+#include "db/DbError.h"
+#include "db/RowQuery.h"
+#include "db/SqlTokenizer.h"
+#include "model/TransactionProcedure.h"
+#include "push/PendingChangeScan.h"
+#include "schema/LocalSchema.h"
+
+namespace {
+
+const QString kLabel1 = QStringLiteral("Quellora to ASP Processing Table:");
+const QString kWaiting = QStringLiteral("waiting...");
+
+QString messageOf(const std::exception& e)
+{
+    if (const auto* dbError = dynamic_cast<const db::DbError*>(&e))
+        return dbError->message();
+    return QString::fromLocal8Bit(e.what());
+}
+
+/// A date-time as a quoted literal in the form every server reads the same way.
+QString dateTimeLiteral(const QDateTime& wallClock)
+{
+    return db::quotedLiteral(wallClock.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+}
+
+} // namespace
+
+SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log)
+    : m_host(host)
+    , m_clock(clock)
+    , m_zones(zones)
+    , m_log(log)
+{
+    // The embedded engine creates these objects in place of their T-SQL definitions.
+    LocalSchema::registerEmbeddedEquivalents();
+    TransactionProcedure::registerEmbeddedEquivalent();
+    m_context.dm = &m_dm;
+    m_context.statements = &m_cycle;
+    m_context.events = this;
+}
+
+SyncEngine::~SyncEngine() = default;
+
+void SyncEngine::setTimerControl(std::function<void()> stop, std::function<void()> restart)
+{
+    m_stopTimer = std::move(stop);
+    m_restartTimer = std::move(restart);
+}
+
+void SyncEngine::setPropagateDeletes(std::function<void(CycleContext&)> propagateDeletes)
+{
+    m_propagateDeletes = std::move(propagateDeletes);
+}
+
+SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
+{
+    m_machineName = s.machineName;
+    m_remoteAddress = s.remoteAddress;
+    m_remotePort = s.remotePort;
+    m_context.machineName = s.machineName;
+    m_context.excludeCrib = s.excludeCrib;
+    m_web.close();
+    m_local.close();
+    db::ConnectionPool::instance().clear();
+
+    const QString local = s.useWindowsAuth
+        ? db::CribConnectionStrings::localWindowsAuth(s.localDatabase, s.localServer, s.machineName)
+        : db::CribConnectionStrings::localSqlAuth(
+            s.localPassword, s.localLogin, s.localDatabase, s.localServer, s.machineName);
+    s.localLogin.clear();
+    s.localPassword.clear();
+    m_local.setConnectionString(local);
+    try {
+        m_local.open();
+        m_startup.tbCompany.open();
+    } catch (const std::exception& e) {
+        m_log->startupStep(QStringLiteral("cannot open the local database %1 on %2: %3")
+                               .arg(s.localDatabase, s.localServer, messageOf(e)));
+        m_host->showMessage(messageOf(e));
+        m_local.close();
+        m_host->endProgram(ExitStatus::StartupIncomplete);
+        return StartupOutcome::Ending;
+    }
+    m_log->startupStep(QStringLiteral("connected to the local database %1 on %2").arg(s.localDatabase, s.localServer));
+
+    if (m_startup.tbCompany.asString(QStringLiteral("ASPPassword")).isEmpty()
+        || m_startup.tbCompany.asString(QStringLiteral("ASPLoginName")).isEmpty()
+        || m_startup.tbCompany.asString(QStringLiteral("ASPDataBaseName")).isEmpty()) {
+        m_log->startupStep(QStringLiteral("the remote credentials are missing: asking for them"));
+        const std::optional<NetLoginValues> login = m_host->askRemoteLogin();
+        if (!login) {
+            m_host->endProgram(ExitStatus::StartupIncomplete);
+            return StartupOutcome::Ending;
+        }
+        storeRemoteCredentials(login->database, login->login, login->password);
+        m_startup.tbCompany.close();
+        m_startup.tbCompany.open();
+    }
+
+    LocalSchema::checkLocalSchema(m_startup);
+    m_log->startupStep(QStringLiteral("local schema checked"));
+
+    m_remoteConnectionString = remoteStringFromCompany();
+    m_startup.tbCompany.close();
+    const QString remoteName = QStringLiteral("%1,%2").arg(s.remoteAddress, s.remotePort);
+    if (!connectRemote(m_remoteConnectionString)) {
+        const std::optional<NetLoginValues> login = m_host->askRemoteLogin();
+        if (!login) {
+            m_host->endProgram(ExitStatus::StartupIncomplete);
+            return StartupOutcome::Ending;
+        }
+        storeRemoteCredentials(login->database, login->login, login->password);
+        m_remoteConnectionString = db::CribConnectionStrings::remote(
+            login->password, login->login, login->database, s.remoteAddress, s.remotePort, s.machineName);
+        if (!connectRemote(m_remoteConnectionString)) {
+            m_host->endProgram(ExitStatus::StartupIncomplete);
+            return StartupOutcome::Ending;
+        }
+    }
+    if (!m_web.isOpen())
+        return StartupOutcome::NotConnected;
+    m_log->startupStep(QStringLiteral("connected to the remote database at %1").arg(remoteName));
+
+    db::RegisterComputer(m_startup.qryControl, s.machineName);
+    m_log->startupStep(QStringLiteral("%1 registered in Control").arg(s.machineName));
+
+    m_context.remoteTables = m_web.tables();
+    m_remoteProcedures = m_web.procedures();
+    m_context.localTables = m_local.tables();
+    const bool createProcedure = !m_remoteProcedures.contains(QStringLiteral("sp_CorvaneTran;1"), Qt::CaseInsensitive);
+    LocalSchema::PrepareTableLists(m_context.localTables, m_remoteProcedures, m_startup);
+    if (createProcedure) {
+        m_remoteProcedures = m_web.procedures();
+        m_log->startupStep(QStringLiteral("created the transaction procedure on the remote database"));
+    }
+    m_host->showTableLists(m_context.remoteTables, m_context.localTables, m_remoteProcedures);
+    m_log->startupStep(QStringLiteral("%1 remote and %2 local tables listed")
+                           .arg(m_context.remoteTables.size())
+                           .arg(m_context.localTables.size()));
+    m_host->setTrayIconVisible(true);
+    m_web.close();
+    return StartupOutcome::Connected;
+}
+
+bool SyncEngine::connectRemote(const QString& connectionString)
+{
+    m_web.setConnectionString(connectionString);
+    try {
+        m_web.open();
+        return true;
+    } catch (const std::exception& e) {
+        m_log->startupStep(QStringLiteral("cannot connect to the remote database: ") + messageOf(e));
+        m_host->showMessage(messageOf(e));
+        m_web.close();
+        return false;
+    }
+}
+
+QString SyncEngine::remoteStringFromCompany()
+{
+    const db::RowQuery& company = m_startup.tbCompany;
+    return db::CribConnectionStrings::remote(DecodeCredential(company.asString(QStringLiteral("ASPPassword"))),
+        DecodeCredential(company.asString(QStringLiteral("ASPLoginName"))),
+        DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), m_remoteAddress, m_remotePort,
+        m_machineName);
+}
+
+void SyncEngine::storeRemoteCredentials(const QString& database, const QString& login, const QString& password)
+{
+    m_startup.qryUpdCompany.setParameter(QStringLiteral("ASPDataBaseName"), EncodeCredential(database));
+    m_startup.qryUpdCompany.setParameter(QStringLiteral("ASPLoginName"), EncodeCredential(login));
+    m_startup.qryUpdCompany.setParameter(QStringLiteral("ASPPassword"), EncodeCredential(password));
+    m_startup.qryUpdCompany.execute();
+    m_log->startupStep(QStringLiteral("remote credentials stored in Company"));
+}
+
+void SyncEngine::DataModuleCreate()
+{
+    m_dm.DataModuleCreate(m_remoteConnectionString, m_flags);
+    m_context.flags = m_flags;
+}
+
+bool SyncEngine::runCycle(bool& firstTick)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    struct Running
+    {
+        bool& flag;
+        ~Running() { flag = false; }
+    } running{m_running};
+
+    if (m_stopTimer)
+        m_stopTimer();
+    m_host->setChangeEnabled(false);
+    m_log->cycleStarted();
+    m_caughtFailure = false;
+
+    if (firstTick) {
+        firstTick = false;
+        DataModuleCreate();
+        m_host->hideEntries();
+    }
+
+    // The probe: while the remote outbox cannot be read, nothing else is tried.
+    try {
+        db::RowQuery probe(QStringLiteral("testConnection"));
+        probe.setDatabase(m_dm.testConnection.database());
+        probe.setSql(m_dm.testConnection.sql());
+        probe.open();
+    } catch (const std::exception& e) {
+        failureCaught({QStringLiteral("probe"), QStringLiteral("Outbox"), QString(), messageOf(e)});
+        RecoverFromCycleError();
+        db::ConnectionPool::instance().clear();
+        m_log->cycleFinished(false, QStringLiteral("remote database unreachable"));
+        return false;
+    }
+
+    m_local.open();
+    if (m_local.isOpen()) {
+        try {
+            m_cycle.PrepareCycleStatements(m_dm, m_machineName);
+            m_context.flags = m_flags;
+            PendingChangeScan scan(m_context);
+            if (m_propagateDeletes)
+                scan.setPropagateDeletes([this] { m_propagateDeletes(m_context); });
+            scan.PushPendingChanges();
+            OutboxApply apply(m_context);
+            apply.ApplyRemoteOutbox();
+            writeTimeStamps();
+            m_local.close();
+            m_host->setProgressCaption(kLabel1);
+            m_host->setProgressText(kWaiting);
+        } catch (const std::exception& e) {
+            failureCaught({QStringLiteral("cycle"), QString(), QString(), messageOf(e)});
+            RecoverFromCycleError();
+            m_log->cycleFinished(false, QStringLiteral("stopped by a failure"));
+            return false;
+        }
+    }
+    if (m_restartTimer)
+        m_restartTimer();
+    m_host->setChangeEnabled(true);
+    m_log->cycleFinished(true);
+    return !m_caughtFailure;
+}
+
+void SyncEngine::writeTimeStamps()
+{
+    const QDateTime local = m_clock->currentLocal();
+    m_cycle.stamp.setSql(QStringLiteral("Update Company SET LastSyncTime = ")
+        + dateTimeLiteral(GmtMinus8Now(*m_clock, *m_zones)) + QStringLiteral(" , ClientSyncTime = ")
+        + dateTimeLiteral(local));
+    m_cycle.stamp.execute();
+    // The computer's name is quoted like any value: a quote in it must not end the literal.
+    m_cycle.stamp.setSql(QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = ")
+        + db::quotedLiteral(m_machineName));
+    m_cycle.stamp.execute();
+    if (m_flags.ProcHasDiscrepantQty) {
+        m_dm.toTable.close();
+        db::Command localStamp(QStringLiteral("toTable"));
+        localStamp.setDatabase(m_dm.toTable.database());
+        localStamp.setSql(QStringLiteral("Update Company Set  LastSyncTime = ") + dateTimeLiteral(local));
+        localStamp.execute();
+    }
+}
+
+void SyncEngine::setProgressText(const QString& text)
+{
+    m_host->setProgressText(text);
+}
+
+void SyncEngine::setProgress(int position, int maximum)
+{
+    m_host->setProgressMaximum(maximum);
+    m_host->setProgressPosition(position);
+}
+
+void SyncEngine::pumpEvents()
+{
+    m_host->processEvents();
+}
+
+void SyncEngine::RecoverFromCycleError()
+{
+    if (m_restartTimer)
+        m_restartTimer();
+    m_local.close();
+}
+
+void SyncEngine::failureCaught(const CycleFailure& failure)
+{
+    m_caughtFailure = true;
+    m_log->failureCaught(failure);
+}
+
+void SyncEngine::workDone(const QString& what, const QString& table)
+{
+    m_log->workDone(what, table);
+}

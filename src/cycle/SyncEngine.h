@@ -1,0 +1,114 @@
+#pragma once
+
+#include "cycle/CycleContext.h"
+#include "cycle/CycleStatements.h"
+#include "db/Connection.h"
+#include "model/StartupStatements.h"
+#include "model/TDM.h"
+
+#include <functional>
+#include <memory>
+
+class AgentHost;
+class Clock;
+class CycleLog;
+class TimeZoneList;
+
+/// The settings the database start-up works from, read by the start-up sequence.
+struct StartupSettings
+{
+    bool useWindowsAuth = false;
+    QString localServer;
+    QString localDatabase;
+    QString localLogin;
+    QString localPassword; // decoded
+    QString remoteAddress;
+    QString remotePort;
+    QString machineName;
+    QString excludeCrib = QStringLiteral("0");
+};
+
+/// The databases and the synchronisation cycle: the two connections, the data module, the
+/// start-up's connection steps and table lists, and one cycle per timer tick. The agent owns
+/// one and gives it the timer's stop and restart.
+class SyncEngine : public CycleEvents
+{
+public:
+    enum class StartupOutcome {
+        Connected, // the remote database answered: the timer may run
+        NotConnected, // start-up ended quietly with the timer off
+        Ending, // a failure ended the program (the host has been told)
+    };
+
+    SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log);
+    ~SyncEngine() override;
+
+    /// `stop` and `restart` drive the cycle timer (restart: a full interval from now).
+    void setTimerControl(std::function<void()> stop, std::function<void()> restart);
+    /// Replays the local delete history at the start of every push (set by the agent).
+    void setPropagateDeletes(std::function<void(CycleContext&)> propagateDeletes);
+
+    /// Connects the local database, reads or asks for the remote credentials, checks the local
+    /// schema, proves the remote connection, registers this computer and fills the table lists.
+    /// Clears the local login and password in `settings`. Failures without a handler of their
+    /// own reach the caller.
+    StartupOutcome connectDatabases(StartupSettings& settings);
+
+    /// Points the remote statements at the remote connection string and probes the remote
+    /// schema version. Failures reach the caller.
+    void DataModuleCreate();
+
+    /// One cycle. `firstTick` is cleared by the first cycle after a start-up, which probes the
+    /// remote schema again (its failure reaches the caller, as a failure to connect the local
+    /// database does). A tick that comes while a cycle runs does nothing. Returns whether the
+    /// cycle completed without a caught failure.
+    bool runCycle(bool& firstTick);
+    bool isRunning() const { return m_running; }
+
+    QString RemoteConnectionString() const { return m_remoteConnectionString; }
+    const VersionFlags& flags() const { return m_flags; }
+    db::Connection& MSDEConnection() { return m_local; }
+    TDM& dm() { return m_dm; }
+    /// The outbox rows of the running or last cycle, for the window's grid.
+    const db::RowQuery& outboxRows() const { return m_cycle.qryASPOutbox; }
+    QStringList remoteTables() const { return m_context.remoteTables; }
+    QStringList localTables() const { return m_context.localTables; }
+    QStringList remoteProcedures() const { return m_remoteProcedures; }
+
+    // CycleEvents
+    void setProgressText(const QString& text) override;
+    void setProgress(int position, int maximum) override;
+    void pumpEvents() override;
+    void RecoverFromCycleError() override;
+    void failureCaught(const CycleFailure& failure) override;
+    void workDone(const QString& what, const QString& table) override;
+
+private:
+    bool connectRemote(const QString& connectionString);
+    QString remoteStringFromCompany();
+    void storeRemoteCredentials(const QString& database, const QString& login, const QString& password);
+    void writeTimeStamps();
+
+    AgentHost* m_host;
+    const Clock* m_clock;
+    const TimeZoneList* m_zones;
+    CycleLog* m_log;
+    std::function<void()> m_stopTimer;
+    std::function<void()> m_restartTimer;
+    std::function<void(CycleContext&)> m_propagateDeletes;
+
+    db::Connection m_local{QStringLiteral("local")};
+    db::Connection m_web{QStringLiteral("remote")};
+    TDM m_dm{&m_local};
+    StartupStatements m_startup{&m_local, &m_web};
+    CycleStatements m_cycle;
+    CycleContext m_context;
+    VersionFlags m_flags;
+    QString m_remoteConnectionString;
+    QString m_machineName;
+    QString m_remoteAddress;
+    QString m_remotePort;
+    QStringList m_remoteProcedures;
+    bool m_running = false;
+    bool m_caughtFailure = false;
+};
