@@ -187,15 +187,16 @@ void TForm1::BitBtn1Click()
     close();
 }
 
+// The handlers report their own failures, so that none unwinds through the widgets' event code.
 void TForm1::Button1Click()
 {
-    m_agent->Button1Click(m_address->text(), m_port->text());
+    CrashReport::guard([this] { m_agent->Button1Click(m_address->text(), m_port->text()); });
 }
 
 void TForm1::btnChangeClick()
 {
     m_interval->interpretText();
-    m_agent->btnChangeClick(m_interval->value());
+    CrashReport::guard([this] { m_agent->btnChangeClick(m_interval->value()); });
 }
 
 void TForm1::trayActivated(QSystemTrayIcon::ActivationReason reason)
