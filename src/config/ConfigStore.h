@@ -52,8 +52,6 @@ public:
     /// The ODBC driver for SQL Server connections.
     QString odbcDriver() const;
 
-    QString pathsFile() const { return m_paths.path(); }
-
 private:
     QString readFile(FileKey key) const;
 

@@ -41,16 +41,6 @@ QByteArray DateTimeValue::toBinary(const QDateTime& localTime)
     return bytes;
 }
 
-double DateTimeValue::daysFromBinary(const QByteArray& bytes)
-{
-    if (bytes.size() != sizeof(double))
-        return 0;
-    const quint64 bits = qFromLittleEndian<quint64>(bytes.constData());
-    double days = 0;
-    std::memcpy(&days, &bits, sizeof days);
-    return days;
-}
-
 QString DateTimeValue::toText(const QDateTime& localTime)
 {
     const QLocale locale = QLocale::system();

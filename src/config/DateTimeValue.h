@@ -13,6 +13,5 @@ public:
     static double toDays(const QDateTime& localTime);
     /// The double's 8 bytes, least significant first, as a binary registry value holds them.
     static QByteArray toBinary(const QDateTime& localTime);
-    static double daysFromBinary(const QByteArray& bytes);
     static QString toText(const QDateTime& localTime);
 };
