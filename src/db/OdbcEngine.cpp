@@ -212,7 +212,7 @@ void* OdbcEngine::connectionHandle() const
     return handleOf(database().driver()->handle());
 }
 
-ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
+QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
 {
     QStringList names;
     const QString text = positionalPlaceholders(sql, &names);
@@ -227,6 +227,12 @@ ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
     }
     if (!q.exec())
         throw DbError(errorText(q.lastError()));
+    return q;
+}
+
+ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
+{
+    QSqlQuery q = run(sql, values);
 
     ResultSet result;
     result.baseTable = baseTableOf(sql);
@@ -267,19 +273,7 @@ ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
 
 qint64 OdbcEngine::execute(const QString& sql, const NamedValues& values)
 {
-    QStringList names;
-    const QString text = positionalPlaceholders(sql, &names);
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    if (!q.prepare(text))
-        throw DbError(errorText(q.lastError()));
-    for (const QString& name : names) {
-        if (!values.contains(name))
-            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
-        q.addBindValue(typedNull(values.value(name)));
-    }
-    if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+    QSqlQuery q = run(sql, values);
     const QString keyword = sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
     if (keyword == QLatin1String("alter") || keyword == QLatin1String("create") || keyword == QLatin1String("drop")
         || keyword == QLatin1String("if"))

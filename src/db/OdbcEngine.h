@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace db {
 
@@ -28,6 +29,8 @@ public:
 
 private:
     QSqlDatabase database() const;
+    /// Prepares `sql` with its placeholders bound by position and executes it.
+    QSqlQuery run(const QString& sql, const NamedValues& values);
     void* connectionHandle() const;
     QList<ColumnInfo> layout(const QString& table);
 

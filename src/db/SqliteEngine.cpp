@@ -227,17 +227,7 @@ SqliteEngine::StepResult SqliteEngine::runStep(const AdaptedStep& step, const Na
         return result;
     }
     case AdaptedStep::Kind::Exec: {
-        const QVariantList args = evaluate(step.args, {}, values);
-        const auto procedure = findProcedure(step.name);
-        if (!procedure)
-            throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(step.name));
-        const QList<ProcParameter> declared = procedure->parameters();
-        if (args.size() > declared.size())
-            throw DbError(QStringLiteral("Procedure or function %1 has too many arguments specified.").arg(step.name));
-        QList<QPair<QString, QVariant>> named;
-        for (int i = 0; i < args.size(); ++i)
-            named.append({declared[i].name, args[i]});
-        runProcedure(*procedure, named);
+        callPositionally(step.name, evaluate(step.args, {}, values));
         return result;
     }
     case AdaptedStep::Kind::NameProbe: {
@@ -497,6 +487,20 @@ void SqliteEngine::drop(const QString& name, const QString& type)
     m_layouts.clear();
 }
 
+void SqliteEngine::callPositionally(const QString& name, const QVariantList& args)
+{
+    const auto procedure = findProcedure(name);
+    if (!procedure)
+        throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(name));
+    const QList<ProcParameter> declared = procedure->parameters();
+    if (args.size() > declared.size())
+        throw DbError(QStringLiteral("Procedure or function %1 has too many arguments specified.").arg(name));
+    QList<QPair<QString, QVariant>> named;
+    for (int i = 0; i < args.size(); ++i)
+        named.append({declared[i].name, args[i]});
+    runProcedure(*procedure, named);
+}
+
 QVariantList SqliteEngine::evaluate(
     const QStringList& expressions, const QHash<QString, QVariant>& variables, const NamedValues& placeholders)
 {
@@ -610,17 +614,7 @@ std::optional<QVariant> SqliteEngine::runBodyStatement(
     }
     if (execRe.match(s).hasMatch()) {
         const AdaptedStep step = SqliteAdapter::adapt(s).constFirst();
-        const QVariantList args = evaluate(step.args, variables, {});
-        const auto callee = findProcedure(step.name);
-        if (!callee)
-            throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(step.name));
-        const QList<ProcParameter> declared = callee->parameters();
-        if (args.size() > declared.size())
-            throw DbError(QStringLiteral("Procedure or function %1 has too many arguments specified.").arg(step.name));
-        QList<QPair<QString, QVariant>> named;
-        for (int i = 0; i < args.size(); ++i)
-            named.append({declared[i].name, args[i]});
-        runProcedure(*callee, named);
+        callPositionally(step.name, evaluate(step.args, variables, {}));
         return std::nullopt;
     }
 

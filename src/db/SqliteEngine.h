@@ -49,6 +49,8 @@ private:
     bool objectExists(const QString& name, const QString& type);
     void install(const QString& name);
     void drop(const QString& name, const QString& type);
+    /// EXEC with positional arguments: the values go to the declared parameters in order.
+    void callPositionally(const QString& name, const QVariantList& args);
     QVariant runProcedure(const EmbeddedProcedure& procedure, const QList<QPair<QString, QVariant>>& values);
     QVariantList evaluate(
         const QStringList& expressions, const QHash<QString, QVariant>& variables, const NamedValues& placeholders);
