@@ -41,5 +41,5 @@ bool CommandLine::parse(const QStringList& arguments)
 QString CommandLine::demoFolder() const
 {
     const QStringList positional = m_parser.positionalArguments();
-    return positional.isEmpty() ? QString() : positional.constFirst();
+    return positional.isEmpty() ? QStringLiteral("demo") : positional.constFirst();
 }

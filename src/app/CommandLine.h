@@ -26,6 +26,7 @@ public:
     QString configFolder() const { return m_parser.value(m_config); }
     QString machineName() const { return m_parser.value(m_machineName); }
     bool demo() const { return m_parser.isSet(m_demo); }
+    /// The folder given with --demo; "demo" in the working folder when none is.
     QString demoFolder() const;
 
 private:

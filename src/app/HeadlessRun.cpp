@@ -3,6 +3,7 @@
 #include "app/CrashReport.h"
 #include "app/HeadlessHost.h"
 #include "cycle/Agent.h"
+#include "cycle/CycleLog.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -13,6 +14,8 @@ HeadlessRun::HeadlessRun(Agent* agent, HeadlessHost* host, bool once, QObject* p
     , m_host(host)
     , m_once(once)
 {
+    // Without a window the log lines are the operator's view; a service manager keeps them.
+    m_agent->log().setEcho([this](const QString& line) { m_host->writeLine(line); });
     CrashReport::setReporter([this](const QString& text) {
         m_host->writeLine(CrashReport::caption() + QStringLiteral(" ") + text);
         // Once, an uncaught failure is the outcome: of the cycle when start-up had finished.
@@ -39,10 +42,13 @@ void HeadlessRun::startUp()
     case Agent::Startup::Ending:
         return;
     case Agent::Startup::Armed:
+        CrashReport::guard([this] { m_agent->DataModuleCreate(); });
         if (m_once) {
             connect(m_agent, &Agent::cycleFinished, this, [](bool completed) {
                 QCoreApplication::exit(static_cast<int>(completed ? ExitStatus::Completed : ExitStatus::StepFailed));
             });
+            // Once means now: nobody waits a whole interval for the one cycle.
+            QTimer::singleShot(0, m_agent, &Agent::Timer1Timer);
         }
         return;
     case Agent::Startup::WaitingForAddress:

@@ -5,6 +5,9 @@
 #include "app/TfmLogin.h"
 #include "app/TfmNetLogin.h"
 #include "cycle/Agent.h"
+#include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
+#include "db/RowQuery.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -50,7 +54,10 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
 #endif
 
     m_agent = new Agent(std::move(config), this, machineName, this);
+    connect(m_agent, &Agent::cycleFinished, this, &TForm1::showCycleResult);
     CrashReport::guard([this] { m_agent->FormCreate(); });
+    if (!m_ending)
+        CrashReport::guard([this] { m_agent->DataModuleCreate(); });
 }
 
 TForm1::~TForm1() = default;
@@ -62,6 +69,8 @@ void TForm1::buildControls()
     m_grid = named(new QTableView(this), "DBGrid1");
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_outbox = new QStandardItemModel(this);
+    m_grid->setModel(m_outbox);
 
     m_label1 = named(new QLabel(QStringLiteral("Quellora to ASP Processing Table:"), this), "Label1");
     m_label2 = named(new QLabel(QStringLiteral("waiting..."), this), "Label2");
@@ -197,6 +206,27 @@ void TForm1::btnChangeClick()
 {
     m_interval->interpretText();
     CrashReport::guard([this] { m_agent->btnChangeClick(m_interval->value()); });
+}
+
+void TForm1::showCycleResult()
+{
+    db::RowQuery rows = m_agent->engine().outboxRows();
+    m_outbox->clear();
+    if (rows.isOpen()) {
+        m_outbox->setHorizontalHeaderLabels(rows.columnNames());
+        for (rows.first(); !rows.eof(); rows.next()) {
+            QList<QStandardItem*> items;
+            for (int column = 0; column < rows.columnCount(); ++column)
+                items << new QStandardItem(db::valueText(rows.value(column)));
+            m_outbox->appendRow(items);
+        }
+    }
+    const CycleLog& log = m_agent->log();
+    QString tip = windowTitle() + QLatin1Char('\n') + log.lastSummary();
+    if (!log.lastFailure().isEmpty())
+        tip += QStringLiteral("\nLast failure: ") + log.lastFailure();
+    m_tray->setToolTip(tip);
+    m_grid->setToolTip(tip);
 }
 
 void TForm1::trayActivated(QSystemTrayIcon::ActivationReason reason)

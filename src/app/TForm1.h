@@ -13,6 +13,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QStandardItemModel;
 class QTableView;
 
 /// The main window "ASP Update": what the cycle is doing, the remote outbox rows waiting for
@@ -76,9 +77,12 @@ protected:
 
 private:
     void buildControls();
+    /// The grid shows the outbox rows the cycle read; the tray tip its summary and last failure.
+    void showCycleResult();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
     QTableView* m_grid;
+    QStandardItemModel* m_outbox;
     QLabel* m_label1;
     QLabel* m_label2;
     QProgressBar* m_gauge;

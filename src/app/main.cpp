@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
+#include "demo/DemoSetup.h"
 
 #include <QDir>
 #include <cstdio>
@@ -21,16 +22,25 @@ void printLine(const QString& text)
 
 ConfigStore configStore(const CommandLine& commandLine)
 {
+    if (commandLine.demo())
+        return DemoSetup::store(commandLine.demoFolder());
     if (commandLine.configFolder().isEmpty())
         return ConfigStore::system();
     QDir().mkpath(commandLine.configFolder());
     return ConfigStore::inFolder(commandLine.configFolder());
 }
 
+QString machineName(const CommandLine& commandLine)
+{
+    if (commandLine.demo() && commandLine.machineName().isEmpty())
+        return DemoSetup::defaultMachineName();
+    return commandLine.machineName();
+}
+
 int runHeadless(const CommandLine& commandLine)
 {
     HeadlessHost host;
-    Agent agent(configStore(commandLine), &host, commandLine.machineName());
+    Agent agent(configStore(commandLine), &host, machineName(commandLine));
     HeadlessRun run(&agent, &host, commandLine.once());
     run.start();
     return QCoreApplication::exec();
@@ -41,7 +51,7 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, const in
     TForm1* window = nullptr;
     // A later copy may knock while start-up still shows a dialog.
     QObject::connect(&instance, &SingleInstance::activationRequested, [&window] { TForm1::bringForward(window); });
-    TForm1 form(configStore(commandLine), commandLine.machineName());
+    TForm1 form(configStore(commandLine), machineName(commandLine));
     if (form.ending())
         return static_cast<int>(form.exitStatus());
     // A signal during start-up ended its dialogs' loops, but the main loop has not run yet.
@@ -82,15 +92,19 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), CRIBSYNC_VERSION);
         return 0;
     }
-    if (commandLine.demo()) {
-        printLine(QStringLiteral("--demo: the demo databases are not available in this build."));
-        return static_cast<int>(ExitStatus::StartupIncomplete);
-    }
-
     SingleInstance instance;
     if (!instance.claim()) {
         instance.activateFirst();
         return 0;
+    }
+
+    if (commandLine.demo()) {
+        try {
+            DemoSetup::prepare(commandLine.demoFolder(), machineName(commandLine));
+        } catch (const std::exception& e) {
+            printLine(QStringLiteral("--demo: ") + QString::fromUtf8(e.what()));
+            return static_cast<int>(ExitStatus::StartupIncomplete);
+        }
     }
 
     SignalQuit signalQuit;

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSettings>
 
@@ -150,4 +151,9 @@ QString ConfigStore::excludeCrib() const
 QString ConfigStore::odbcDriver() const
 {
     return readFile(FileKey::OdbcDriver);
+}
+
+QString ConfigStore::folder() const
+{
+    return QFileInfo(m_paths.path()).absolutePath();
 }

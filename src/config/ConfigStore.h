@@ -51,6 +51,8 @@ public:
     QString excludeCrib() const;
     /// The ODBC driver for SQL Server connections.
     QString odbcDriver() const;
+    /// The folder that holds "paths.ini".
+    QString folder() const;
 
 private:
     QString readFile(FileKey key) const;

@@ -2,8 +2,15 @@
 
 #include "config/Credential.h"
 #include "cycle/AgentHost.h"
+#include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
+#include "db/Connection.h"
+#include "push/DeletePropagation.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
@@ -18,9 +25,25 @@ Agent::Agent(ConfigStore config, AgentHost* host, const QString& machineName, QO
     , m_host(host)
     , m_machineNameOverride(machineName)
     , m_timer(new QTimer(this))
+    , m_log(std::make_unique<CycleLog>(logPath(m_config), &m_clock))
+    , m_engine(std::make_unique<SyncEngine>(host, &m_clock, &m_zones, m_log.get()))
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(MinimumInterval * 1000);
+    connect(m_timer, &QTimer::timeout, this, &Agent::Timer1Timer);
+    m_engine->setTimerControl([this] { m_timer->stop(); }, [this] { m_timer->start(); });
+    m_engine->setPropagateDeletes(&DeletePropagation::propagate);
+}
+
+Agent::~Agent() = default;
+
+QString Agent::logPath(const ConfigStore& config)
+{
+    const QString name = QStringLiteral("cribsync.log");
+    const QFileInfo folder(config.folder());
+    if (folder.isDir() && folder.isWritable())
+        return QDir(config.folder()).filePath(name);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(name);
 }
 
 int Agent::clampedInterval(int seconds)
@@ -38,6 +61,7 @@ void Agent::FormCreate()
 
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");
+    db::Connection::setOdbcDriver(m_config.odbcDriver());
     if (!configureFirstTime())
         return;
     readLocalSettings();
@@ -107,7 +131,47 @@ bool Agent::readRemoteAddress()
 
 void Agent::connectDatabases()
 {
-    // The database start-up (connections, credentials, schema, registration, table lists, timer) follows here.
+    StartupSettings settings{m_useWindowsAuth, m_localServer, m_localDatabase, m_localLogin, m_localPassword,
+        m_remoteAddress, m_remotePort, m_machineName, m_excludeCrib};
+    // The local credentials are not kept in memory once the connection string holds them.
+    m_localLogin.clear();
+    m_localPassword.clear();
+    switch (m_engine->connectDatabases(settings)) {
+    case SyncEngine::StartupOutcome::Connected:
+        m_timer->setInterval(m_syncIntervalSeconds * 1000);
+        m_timer->start();
+        break;
+    case SyncEngine::StartupOutcome::NotConnected:
+        break;
+    case SyncEngine::StartupOutcome::Ending:
+        m_startup = Startup::Ending;
+        break;
+    }
+}
+
+void Agent::DataModuleCreate()
+{
+    if (!m_engine->RemoteConnectionString().isEmpty())
+        m_engine->DataModuleCreate();
+}
+
+void Agent::Timer1Timer()
+{
+    if (m_engine->isRunning())
+        return;
+    bool completed = false;
+    try {
+        completed = m_engine->runCycle(m_firstTick);
+    } catch (const std::exception& e) {
+        // Left stopped, the timer would end synchronisation for good on one bad moment of the
+        // network; the failure is still reported as uncaught.
+        m_log->cycleFinished(false, QStringLiteral("uncaught failure: ") + QString::fromUtf8(e.what()));
+        m_timer->start();
+        m_host->setChangeEnabled(true);
+        Q_EMIT cycleFinished(false);
+        throw;
+    }
+    Q_EMIT cycleFinished(completed);
 }
 
 void Agent::endProgram(ExitStatus status)

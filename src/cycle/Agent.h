@@ -2,12 +2,17 @@
 
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
+#include "cycle/SystemClock.h"
+#include "cycle/SystemTimeZoneList.h"
 
 #include <QObject>
 #include <QString>
 #include <limits>
+#include <memory>
 
+class CycleLog;
 class QTimer;
+class SyncEngine;
 
 /// The agent's state and start-up sequence, the same with a window and without one. The front
 /// end (AgentHost) shows what the agent reports and asks what it needs.
@@ -35,8 +40,11 @@ public:
     /// The longest interval whose milliseconds the timer can hold.
     static constexpr int MaximumInterval = std::numeric_limits<int>::max() / 1000;
 
-    /// An empty `machineName` means this computer's network name, read at every start-up.
+    /// An empty `machineName` means this computer's network name, read at every start-up. The
+    /// log is "cribsync.log" in the settings folder, or in the user's data folder when that one
+    /// cannot be written.
     Agent(ConfigStore config, AgentHost* host, const QString& machineName = {}, QObject* parent = nullptr);
+    ~Agent() override;
 
     /// The start-up sequence: settings, first configuration, and the database start-up.
     void FormCreate();
@@ -44,6 +52,13 @@ public:
     void btnChangeClick(int seconds);
     /// Connect: stores the remote address and port and runs the start-up again.
     void Button1Click(const QString& address, const QString& port);
+    /// The data module's set-up at program start, once the start-up has built the remote
+    /// connection string; nothing without one. Failures reach the caller.
+    void DataModuleCreate();
+    /// One cycle. A failure to connect the local database or to probe the remote schema on the
+    /// first tick reaches the caller; the timer runs again all the same, so that an agent left
+    /// alone tries again at the next tick.
+    void Timer1Timer();
 
     Startup startup() const { return m_startup; }
     ConfigStore& config() { return m_config; }
@@ -61,6 +76,9 @@ public:
     QString RemotePort() const { return m_remotePort; }
     QString ExcludeCrib() const { return m_excludeCrib; }
 
+    SyncEngine& engine() { return *m_engine; }
+    CycleLog& log() { return *m_log; }
+
 Q_SIGNALS:
     /// Emitted by the cycle when it returns; `completed` is false when a step caught a failure.
     void cycleFinished(bool completed);
@@ -74,11 +92,16 @@ private:
     bool readRemoteAddress();
     void connectDatabases();
     void endProgram(ExitStatus status);
+    static QString logPath(const ConfigStore& config);
 
     ConfigStore m_config;
     AgentHost* m_host;
     QString m_machineNameOverride;
     QTimer* m_timer;
+    SystemClock m_clock;
+    SystemTimeZoneList m_zones;
+    std::unique_ptr<CycleLog> m_log;
+    std::unique_ptr<SyncEngine> m_engine;
     Startup m_startup = Startup::NotRun;
 
     int m_syncIntervalSeconds = MinimumInterval;

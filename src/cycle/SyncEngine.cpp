@@ -208,8 +208,9 @@ bool SyncEngine::runCycle(bool& firstTick)
     m_caughtFailure = false;
 
     if (firstTick) {
-        firstTick = false;
+        // Cleared only once the probe has run, so that a failed first tick is repeated whole.
         DataModuleCreate();
+        firstTick = false;
         m_host->hideEntries();
     }
 

@@ -1,6 +1,7 @@
 #include "app/MessageBox.h"
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
+#include "demo/DemoSetup.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -53,15 +54,15 @@ private:
         return widget;
     }
 
+    // The demo databases in `dir`; without an address start-up stops before connecting them.
     static void fillKey(const QTemporaryDir& dir, bool withAddress)
     {
+        DemoSetup::prepare(dir.path(), QStringLiteral("CRIB-T"));
         QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
-        key.setValue("SERVER", "SQL01");
-        key.setValue("DATABASENAME", "Crib");
-        key.setValue("LOGIN", "sa");
-        key.setValue("WinAuth", "0");
-        key.setValue("IPADDRESS", withAddress ? "10.1.1.1" : "");
-        key.setValue("PortNo", withAddress ? "1433" : "");
+        if (!withAddress) {
+            key.setValue("IPADDRESS", "");
+            key.setValue("PortNo", "");
+        }
     }
 
     static QString keyValue(const QTemporaryDir& dir, const char* name)
@@ -115,8 +116,23 @@ private Q_SLOTS:
         for (const char* shown : {"DBGrid1", "Label1", "Label2", "Gauge1", "Label5", "edtime", "btnChange", "BitBtn1"})
             QVERIFY2(!child<QWidget>(&form, shown)->isHidden(), shown);
         QVERIFY(child<QPushButton>(&form, "btnChange")->isEnabled());
-        QVERIFY(!form.agent()->Timer1()->isActive());
-        QVERIFY(!form.trayIcon()->isVisible());
+        // A start-up that reached the remote database arms the timer and shows the tray icon.
+        QVERIFY(form.agent()->Timer1()->isActive());
+        QCOMPARE(form.agent()->Timer1()->interval(), 30000);
+        QVERIFY(form.trayIcon()->isVisible());
+        QVERIFY(child<QListWidget>(&form, "ListBox3")->count() > 0);
+        QVERIFY(MessageBox::shown().isEmpty());
+    }
+
+    void aCycleFillsTheGridWithTheOutbox()
+    {
+        QTemporaryDir dir;
+        fillKey(dir, true);
+        TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
+        form.agent()->Timer1Timer();
+        const QAbstractItemModel* rows = child<QTableView>(&form, "DBGrid1")->model();
+        QVERIFY(rows->rowCount() > 0);
+        QVERIFY(form.trayIcon()->toolTip().contains("cycle 1 completed"));
         QVERIFY(MessageBox::shown().isEmpty());
     }
 
@@ -170,13 +186,15 @@ private Q_SLOTS:
         fillKey(dir, false);
         TForm1 form(ConfigStore::inFolder(dir.path()));
         MessageBox::clearShown();
-        QTest::keyClicks(child<QLineEdit>(&form, "Edit1"), "10.2.2.2");
+        const QString address = QStringLiteral("sqlite:") + dir.path();
+        QTest::keyClicks(child<QLineEdit>(&form, "Edit1"), address);
         QTest::keyClicks(child<QLineEdit>(&form, "edPort"), "1444");
         QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
-        QCOMPARE(keyValue(dir, "IPADDRESS"), QStringLiteral("10.2.2.2"));
+        QCOMPARE(keyValue(dir, "IPADDRESS"), address);
         QCOMPARE(keyValue(dir, "PortNo"), QStringLiteral("1444"));
-        QCOMPARE(form.agent()->RemoteAddress(), QStringLiteral("10.2.2.2"));
+        QCOMPARE(form.agent()->RemoteAddress(), address);
         QVERIFY(!form.agent()->MachineName().isEmpty());
+        QVERIFY(form.agent()->Timer1()->isActive());
         QVERIFY(MessageBox::shown().isEmpty());
     }
 

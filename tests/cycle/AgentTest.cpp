@@ -3,10 +3,13 @@
 #include "config/ConfigError.h"
 #include "config/Credential.h"
 #include "cycle/AgentHost.h"
+#include "cycle/CycleLog.h"
+#include "demo/DemoDatabases.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -81,17 +84,25 @@ private:
     // The INI form: a folder named settings.ini can be neither opened nor created.
     static void blockKey(const QTemporaryDir& dir) { QDir(dir.path()).mkdir("settings.ini"); }
 
-    static QVariantMap configured()
+    // Both databases are embedded ones in `dir`; start-up finds them only where a test made them.
+    static QVariantMap configured(const QTemporaryDir& dir)
     {
-        return {{"SERVER", "SQL01"}, {"DATABASENAME", "Crib"}, {"LOGIN", "sa"}, {"PASSWORD", EncodeCredential("pw")},
-            {"WinAuth", "0"}, {"IPADDRESS", "10.1.1.1"}, {"PortNo", "1433"}};
+        const QString server = QStringLiteral("sqlite:") + dir.path();
+        return {{"SERVER", server}, {"DATABASENAME", "CribLocal"}, {"LOGIN", "sa"}, {"PASSWORD", EncodeCredential("pw")},
+            {"WinAuth", "0"}, {"IPADDRESS", server}, {"PortNo", "1433"}};
+    }
+
+    static void makeDatabases(const QTemporaryDir& dir)
+    {
+        DemoDatabases::create(dir.path(), QStringLiteral("CRIB-7"), EncodeCredential("CribRemote"),
+            EncodeCredential("crib"), EncodeCredential("secret"));
     }
 
 private Q_SLOTS:
     void emptyAddressAndPortStopStartUp()
     {
         QTemporaryDir dir;
-        QVariantMap values = configured();
+        QVariantMap values = configured(dir);
         values["IPADDRESS"] = "";
         values["PortNo"] = "";
         fillKey(dir, values);
@@ -112,7 +123,7 @@ private Q_SLOTS:
     void oneMissingValueKeepsBothUnstored()
     {
         QTemporaryDir dir;
-        QVariantMap values = configured();
+        QVariantMap values = configured(dir);
         values["PortNo"] = "";
         fillKey(dir, values);
         RecordingHost host;
@@ -125,26 +136,76 @@ private Q_SLOTS:
     void readsTheSettingsIntoTheAgent()
     {
         QTemporaryDir dir;
-        fillKey(dir, configured());
+        fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n[Emp]\nExcludeCrib=1\n");
         RecordingHost host;
         Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
         agent.FormCreate();
 
-        QVERIFY(host.calls.isEmpty());
         QCOMPARE(host.loginsAsked, 0);
-        QCOMPARE(agent.LocalServer(), QStringLiteral("SQL01"));
-        QCOMPARE(agent.LocalDatabase(), QStringLiteral("Crib"));
-        QCOMPARE(agent.LocalLogin(), QStringLiteral("sa"));
-        QCOMPARE(agent.LocalPassword(), QStringLiteral("pw"));
+        QCOMPARE(agent.LocalServer(), QStringLiteral("sqlite:") + dir.path());
+        QCOMPARE(agent.LocalDatabase(), QStringLiteral("CribLocal"));
         QVERIFY(!agent.UseWindowsAuth());
-        QCOMPARE(agent.RemoteAddress(), QStringLiteral("10.1.1.1"));
+        QCOMPARE(agent.RemoteAddress(), QStringLiteral("sqlite:") + dir.path());
         QCOMPARE(agent.RemotePort(), QStringLiteral("1433"));
         QCOMPARE(agent.MachineName(), QStringLiteral("CRIB-7"));
         QCOMPARE(agent.SyncIntervalSeconds(), 45);
         QCOMPARE(agent.ExcludeCrib(), QStringLiteral("1"));
-        // Nothing connects yet, so start-up finishes with the timer off.
-        QCOMPARE(agent.startup(), Agent::Startup::Idle);
+        // The local credentials went into the connection string and are not kept.
+        QCOMPARE(agent.LocalLogin(), QString());
+        QCOMPARE(agent.LocalPassword(), QString());
+        // There is no local database: its failure is shown and ends the program.
+        QCOMPARE(host.calls.size(), 1);
+        QVERIFY(host.calls.front().startsWith("message: "));
+        QCOMPARE(host.ended, std::optional<ExitStatus>(ExitStatus::StartupIncomplete));
+        QCOMPARE(agent.startup(), Agent::Startup::Ending);
+        QVERIFY(!agent.Timer1()->isActive());
+    }
+
+    void aCompleteStartUpArmsTheTimerAndItsTickRunsACycle()
+    {
+        QTemporaryDir dir;
+        makeDatabases(dir);
+        fillKey(dir, configured(dir));
+        writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n");
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        agent.FormCreate();
+        QCOMPARE(host.calls, QStringList({"tray shown"}));
+        QCOMPARE(agent.startup(), Agent::Startup::Armed);
+        QCOMPARE(agent.Timer1()->interval(), 45000);
+        agent.DataModuleCreate();
+
+        agent.Timer1()->start(10); // the tick, without waiting the interval
+        QSignalSpy finished(&agent, &Agent::cycleFinished);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.front().front().toBool(), true);
+        QVERIFY(!agent.FirstTick());
+        QVERIFY(host.calls.contains("entries hidden"));
+        QVERIFY(agent.Timer1()->isActive());
+        QVERIFY(QFile(agent.log().filePath()).size() > 0);
+    }
+
+    void aFailedFirstTickIsRepeatedAtTheNextTick()
+    {
+        QTemporaryDir dir;
+        makeDatabases(dir);
+        fillKey(dir, configured(dir));
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        agent.FormCreate();
+        QCOMPARE(agent.startup(), Agent::Startup::Armed);
+        // The remote database goes away before the first tick.
+        QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
+        QVERIFY_THROWS_EXCEPTION(std::exception, agent.Timer1Timer());
+        QVERIFY(agent.FirstTick());
+        QVERIFY(agent.Timer1()->isActive());
+        QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
+        QSignalSpy finished(&agent, &Agent::cycleFinished);
+        agent.Timer1Timer();
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(finished.front().front().toBool());
+        QVERIFY(!agent.FirstTick());
     }
 
     void winAuthOtherThanOneIsRewrittenAsZero_data()
@@ -170,7 +231,7 @@ private Q_SLOTS:
         QFETCH(bool, windowsAuth);
         QFETCH(QString, after);
         QTemporaryDir dir;
-        QVariantMap values = configured();
+        QVariantMap values = configured(dir);
         values["WinAuth"] = stored;
         if (iniForm) {
             blockKey(dir);
@@ -285,7 +346,7 @@ private Q_SLOTS:
     void smallIntervalsRunAtThirtySeconds()
     {
         QTemporaryDir dir;
-        fillKey(dir, configured());
+        fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=5\n");
         RecordingHost host;
         Agent agent(ConfigStore::inFolder(dir.path()), &host);
@@ -296,7 +357,7 @@ private Q_SLOTS:
     void changeStoresTheIntervalAndRunsAtLeastThirty()
     {
         QTemporaryDir dir;
-        fillKey(dir, configured());
+        fillKey(dir, configured(dir));
         RecordingHost host;
         Agent agent(ConfigStore::inFolder(dir.path()), &host);
         agent.FormCreate();
@@ -331,7 +392,8 @@ private Q_SLOTS:
     void connectStoresTheAddressAndStartsAgain()
     {
         QTemporaryDir dir;
-        QVariantMap values = configured();
+        makeDatabases(dir);
+        QVariantMap values = configured(dir);
         values.remove("IPADDRESS");
         values.remove("PortNo");
         fillKey(dir, values);
@@ -341,14 +403,15 @@ private Q_SLOTS:
         QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
         host.calls.clear();
 
-        agent.Button1Click("10.2.2.2", "1444");
-        QVERIFY(host.calls.isEmpty());
-        QCOMPARE(keyValue(dir, "IPADDRESS"), QStringLiteral("10.2.2.2"));
+        const QString address = QStringLiteral("sqlite:") + dir.path();
+        agent.Button1Click(address, "1444");
+        QCOMPARE(host.calls, QStringList({"tray shown"}));
+        QCOMPARE(keyValue(dir, "IPADDRESS"), address);
         QCOMPARE(keyValue(dir, "PortNo"), QStringLiteral("1444"));
-        QCOMPARE(agent.RemoteAddress(), QStringLiteral("10.2.2.2"));
+        QCOMPARE(agent.RemoteAddress(), address);
         QCOMPARE(agent.RemotePort(), QStringLiteral("1444"));
         QCOMPARE(agent.MachineName(), QStringLiteral("CRIB-7"));
-        QCOMPARE(agent.startup(), Agent::Startup::Idle);
+        QCOMPARE(agent.startup(), Agent::Startup::Armed);
     }
 };
 
