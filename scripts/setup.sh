@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config clang-format
+    cmake g++ make pkg-config clang-format ccache
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libqt6sql6-sqlite libqt6sql6-odbc
     libsqlite3-dev sqlite3
