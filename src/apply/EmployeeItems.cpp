@@ -1,5 +1,7 @@
 #include "apply/EmployeeItems.h"
 
+#include "db/RowQuery.h"
+
 #include <stdexcept>
 
 namespace {
@@ -116,4 +118,22 @@ void EmployeeItems::RenameFoundItem(const QString& newItem)
         ++at;
     m_lines.insert(at, renamed);
     m_foundItemIndex = at;
+}
+
+void EmployeeItems::RenameInEveryList(
+    db::RowQuery& employees, const QString& oldItem, const QString& newItem, bool markProcessed)
+{
+    employees.close();
+    employees.open();
+    for (employees.first(); !employees.eof(); employees.next()) {
+        EmployeeItems items(employees.asString(QStringLiteral("Items")));
+        if (!items.FindEmployeeItem(oldItem))
+            continue;
+        items.RenameFoundItem(newItem);
+        employees.edit();
+        employees.setValue(QStringLiteral("Items"), items.text());
+        if (markProcessed)
+            employees.setValue(QStringLiteral("ASPProcessed"), true);
+        employees.post();
+    }
 }

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace db {
+class RowQuery;
+}
+
 /// An employee's item list: the text of an `Emp.Items` column, one item a line, fields separated
 /// by tabs (item number, three carried fields, running quantity, further carried fields), lines
 /// in ascending order of the item number. Holds the state of the last search, which the quantity
@@ -28,6 +32,12 @@ public:
     /// Gives the found line the item number `newItem` and moves it to its place in the order,
     /// comparing with letter case; nothing without a found line.
     void RenameFoundItem(const QString& newItem);
+
+    /// Renames `oldItem` to `newItem` in the item list of every employee row that `employees`
+    /// reads (it is reopened), posting each changed row at once; with `markProcessed` a changed
+    /// row is also marked as sent. Failures reach the caller, which cancels the open edit.
+    static void RenameInEveryList(
+        db::RowQuery& employees, const QString& oldItem, const QString& newItem, bool markProcessed);
 
     int FoundItemIndex() const { return m_foundItemIndex; }
     int FoundItemQuantity() const { return m_foundItemQuantity; }

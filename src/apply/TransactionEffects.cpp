@@ -104,18 +104,7 @@ bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.dm->qryEmp;
     try {
-        employees.close();
-        employees.open();
-        for (employees.first(); !employees.eof(); employees.next()) {
-            EmployeeItems items(employees.asString(QStringLiteral("Items")));
-            if (!items.FindEmployeeItem(oldItem))
-                continue;
-            items.RenameFoundItem(newItem);
-            employees.edit();
-            employees.setValue(QStringLiteral("Items"), items.text());
-            employees.setValue(QStringLiteral("ASPProcessed"), true);
-            employees.post();
-        }
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true);
         return true;
     } catch (const std::exception& e) {
         employees.cancel();

@@ -239,17 +239,7 @@ bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.statements->qryNETEmp;
     try {
-        employees.close();
-        employees.open();
-        for (employees.first(); !employees.eof(); employees.next()) {
-            EmployeeItems items(employees.asString(QStringLiteral("Items")));
-            if (!items.FindEmployeeItem(oldItem))
-                continue;
-            items.RenameFoundItem(newItem);
-            employees.edit();
-            employees.setValue(QStringLiteral("Items"), items.text());
-            employees.post();
-        }
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false);
         return true;
     } catch (const std::exception& e) {
         employees.cancel();
