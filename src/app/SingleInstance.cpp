@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -15,9 +16,15 @@ constexpr int SocketWaitMs = 5000;
 
 } // namespace
 
-QString SingleInstance::lockName()
+QString SingleInstance::lockName(const QString& settingsFolder)
 {
-    return QStringLiteral("TabcSingleInstance in application ") + QCoreApplication::applicationName();
+    const QString name = QStringLiteral("TabcSingleInstance in application ") + QCoreApplication::applicationName();
+    if (settingsFolder.isEmpty())
+        return name;
+    // The folder itself may hold characters a lock file or socket name cannot.
+    const QByteArray folder = QDir(settingsFolder).absolutePath().toUtf8();
+    return name + QLatin1Char(' ')
+        + QString::fromLatin1(QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12));
 }
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)

@@ -15,8 +15,10 @@ class SingleInstance : public QObject
     Q_OBJECT
 
 public:
-    /// "TabcSingleInstance in application " followed by the application's name.
-    static QString lockName();
+    /// "TabcSingleInstance in application " followed by the application's name. A copy kept in
+    /// its own settings folder (`settingsFolder`, given on the command line) is a crib of its own
+    /// and does not exclude copies kept elsewhere: the folder's digest is added to the name.
+    static QString lockName(const QString& settingsFolder = {});
 
     explicit SingleInstance(const QString& name = lockName(), QObject* parent = nullptr);
     ~SingleInstance() override;

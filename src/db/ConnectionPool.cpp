@@ -2,11 +2,20 @@
 
 #include "db/DbError.h"
 
+#include <QCoreApplication>
+
 namespace db {
 
 ConnectionPool& ConnectionPool::instance()
 {
     static ConnectionPool pool;
+    // Qt SQL's own registry is gone by the time statics are destroyed: close the pooled
+    // connections while the application object still exists.
+    static const bool cleared = [] {
+        qAddPostRoutine([] { pool.clear(); });
+        return true;
+    }();
+    Q_UNUSED(cleared);
     return pool;
 }
 

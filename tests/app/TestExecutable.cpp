@@ -120,6 +120,44 @@ private Q_SLOTS:
         QCOMPARE(QSettings(config.filePath("settings.ini"), QSettings::IniFormat).value("SERVER"), QVariant());
     }
 
+    void demoReachesARunningTimerAndCarriesOn()
+    {
+        QTemporaryDir folder;
+        const QString demo = folder.filePath("demo");
+        QProcess* agent = start({"--demo", demo, "--headless"}, "none");
+        QString err;
+        while (!err.contains("tables listed")) {
+            QVERIFY2(agent->waitForReadyRead(WaitMs), qPrintable(err));
+            err += QString::fromLocal8Bit(agent->readAllStandardError());
+        }
+        // Start-up is over and the program waits for its first tick.
+        QVERIFY(!agent->waitForFinished(500));
+
+        // A copy kept in another folder is another crib and runs beside this one.
+        QTemporaryDir other;
+        QProcess* beside = start({"--demo", other.filePath("demo"), "--headless"}, "none");
+        QString besideErr;
+        while (!besideErr.contains("tables listed")) {
+            QVERIFY2(beside->waitForReadyRead(WaitMs), qPrintable(besideErr));
+            besideErr += QString::fromLocal8Bit(beside->readAllStandardError());
+        }
+        beside->terminate();
+        QVERIFY(beside->waitForFinished(WaitMs));
+        agent->terminate();
+        QVERIFY(agent->waitForFinished(WaitMs));
+        QCOMPARE(agent->exitCode(), 128 + 15);
+        QVERIFY2(!err.contains("Application Error!"), qPrintable(err));
+
+        // The next run finds the databases and settings it made and syncs them.
+        for (int run = 0; run < 2; ++run) {
+            QProcess* once = start({"--demo", demo, "--once"}, "none");
+            QVERIFY(once->waitForFinished(WaitMs));
+            const QString onceErr = QString::fromLocal8Bit(once->readAllStandardError());
+            QVERIFY2(once->exitCode() == 0, qPrintable(QString::number(once->exitCode()) + onceErr));
+            QVERIFY2(onceErr.contains("cycle 1 completed"), qPrintable(onceErr));
+        }
+    }
+
     void commandLine()
     {
         QProcess* version = start({"--version"}, "none");
