@@ -12,6 +12,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <cmath>
 
 namespace db {
 
@@ -77,8 +78,17 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind)
     case ColumnKind::Floating:
         return value.toDouble();
     case ColumnKind::Integer:
-    case ColumnKind::AutoIncrement:
-        return value.typeId() == QMetaType::QString ? value : QVariant(value.toLongLong());
+    case ColumnKind::AutoIncrement: {
+        if (value.typeId() == QMetaType::QString)
+            return value;
+        // SQLite keeps a number too large for 64 bits as a real: read as an integer it would wrap.
+        if (value.typeId() == QMetaType::Double) {
+            const double number = value.toDouble();
+            if (!std::isfinite(number) || std::trunc(number) != number || std::abs(number) >= 9.2e18)
+                return value;
+        }
+        return QVariant(value.toLongLong());
+    }
     default:
         return value;
     }

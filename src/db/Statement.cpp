@@ -4,8 +4,41 @@
 #include "db/SqlTokenizer.h"
 
 #include <QDateTime>
+#include <cmath>
+#include <limits>
 
 namespace db {
+
+namespace {
+
+bool outsideIntRange(const QVariant& value)
+{
+    constexpr double lowest = std::numeric_limits<int>::min();
+    constexpr double highest = std::numeric_limits<int>::max();
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double number = value.toDouble();
+        return !std::isfinite(number) || std::round(number) < lowest || std::round(number) > highest;
+    }
+    case QMetaType::ULongLong:
+        return value.toULongLong() > quint64(highest);
+    case QMetaType::LongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::UInt:
+    case QMetaType::QString: {
+        bool isNumber = false;
+        const qlonglong number = value.toString().trimmed().toLongLong(&isNumber);
+        // Text beyond even 64 bits is no number for the conversion either, which refuses it.
+        return isNumber && (number < lowest || number > highest);
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 QVariant convertToParamType(const QVariant& value, ParamType type)
 {
@@ -34,6 +67,11 @@ QVariant convertToParamType(const QVariant& value, ParamType type)
         return QVariant(target);
     if (value.metaType() == target)
         return value;
+    // QVariant wraps a number outside the int range and turns infinity and NaN into 0: a
+    // quantity must never arrive as another number than the one stored.
+    if (type == ParamType::Integer && outsideIntRange(value))
+        throw DbError(QStringLiteral("The value \"%1\" is out of the range of the parameter's integer type")
+                          .arg(value.toString()));
     QVariant converted = value;
     if (!converted.convert(target))
         throw DbError(

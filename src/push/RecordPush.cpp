@@ -156,7 +156,11 @@ QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& ta
     const QString computerName = QStringLiteral("ComputerName");
     const bool hasComputerName = remote.hasColumn(computerName);
     if (write == Write::Insert) {
-        if ((table == QLatin1String("ISSUE") || table == QLatin1String("MYTRANEXT1")) && hasComputerName)
+        // IssueAttrib1 is probed by this computer's name like Issue: a row inserted without it
+        // would never be found again, and every later push of the row would add another.
+        if ((table == QLatin1String("ISSUE") || table == QLatin1String("ISSUEATTRIB1")
+                || table == QLatin1String("MYTRANEXT1"))
+            && hasComputerName)
             remote.setValue(computerName, m_context.machineName);
         if (remote.hasColumn(QStringLiteral("Processed")))
             remote.setValue(QStringLiteral("Processed"), true);
