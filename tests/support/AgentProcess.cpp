@@ -1,0 +1,183 @@
+#include "support/AgentProcess.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+namespace {
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll());
+}
+
+} // namespace
+
+QString AgentResult::describe() const
+{
+    QString how;
+    if (!finished)
+        how = QStringLiteral("did not end in time");
+    else if (exitStatus == QProcess::CrashExit)
+        how = QStringLiteral("crashed");
+    else
+        how = QStringLiteral("exit code %1").arg(exitCode);
+    // The end of the log says what went wrong; the start-up lines before it rarely do.
+    const QString tail
+        = standardError.size() > 4000 ? QStringLiteral("...") + standardError.right(4000) : standardError;
+    return QStringLiteral("%1 after %2 ms; standard error:\n%3").arg(how).arg(elapsedMs).arg(tail);
+}
+
+QString AgentProcess::defaultExecutable()
+{
+    return QStringLiteral(CRIBSYNC_SUPPORT_EXECUTABLE);
+}
+
+AgentProcess::AgentProcess(QString executable)
+    : m_executable(std::move(executable))
+    , m_environment(QProcessEnvironment::systemEnvironment())
+{
+    m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A trace file left set by whoever started the tests would collect every agent's statements.
+    m_environment.remove(QStringLiteral("CRIBSYNC_SQL_TRACE"));
+}
+
+AgentProcess::~AgentProcess()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(30000);
+    }
+}
+
+void AgentProcess::setEnvironment(const QString& name, const QString& value)
+{
+    m_environment.insert(name, value);
+}
+
+void AgentProcess::launch(const QString& configDir, const QString& machineName, const QStringList& mode)
+{
+    if (isRunning())
+        throw std::logic_error("AgentProcess: the previous run is still going");
+    QDir().mkpath(configDir);
+    const QString tmp = QDir(configDir).filePath(QStringLiteral("tmp"));
+    QDir().mkpath(tmp);
+    QProcessEnvironment env = m_environment;
+    // The single-instance lock lives in the temporary folder: one folder per computer lets the
+    // agents of several computers run at once, and keeps them apart from any other copy here.
+    env.insert(QStringLiteral("TMPDIR"), tmp);
+
+    m_errorFile = QDir(configDir).filePath(QStringLiteral("stderr.txt"));
+    QFile::remove(m_errorFile);
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(env);
+    m_process->setWorkingDirectory(configDir);
+    m_process->setStandardOutputFile(QProcess::nullDevice());
+    m_process->setStandardErrorFile(m_errorFile);
+    QStringList arguments = mode;
+    arguments << QStringLiteral("--config") << configDir << QStringLiteral("--machine-name") << machineName;
+    m_startedAt = QDateTime::currentMSecsSinceEpoch();
+    m_process->start(m_executable, arguments);
+    if (!m_process->waitForStarted(60000))
+        throw std::runtime_error(
+            QStringLiteral("cannot start %1: %2").arg(m_executable, m_process->errorString()).toStdString());
+}
+
+AgentResult AgentProcess::runOnce(const QString& configDir, const QString& machineName, int timeoutMs)
+{
+    startOnce(configDir, machineName);
+    return waitForFinished(timeoutMs);
+}
+
+void AgentProcess::startOnce(const QString& configDir, const QString& machineName)
+{
+    launch(configDir, machineName, {QStringLiteral("--once")});
+}
+
+void AgentProcess::start(const QString& configDir, const QString& machineName)
+{
+    launch(configDir, machineName, {QStringLiteral("--headless")});
+}
+
+bool AgentProcess::isRunning() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+qint64 AgentProcess::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+QString AgentProcess::standardErrorSoFar() const
+{
+    return m_errorFile.isEmpty() ? QString() : readText(m_errorFile);
+}
+
+bool AgentProcess::waitForStandardError(const QString& text, int timeoutMs, int occurrences) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (true) {
+        if (standardErrorSoFar().count(text) >= occurrences)
+            return true;
+        // Let QProcess notice an end; a process that ended will not write any more.
+        if (!m_process || m_process->waitForFinished(0) || m_process->state() == QProcess::NotRunning)
+            return standardErrorSoFar().count(text) >= occurrences;
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(100);
+    }
+}
+
+bool AgentProcess::hasFinished(int waitMs)
+{
+    if (!m_process)
+        return true;
+    if (m_process->state() == QProcess::NotRunning)
+        return true;
+    m_process->waitForFinished(waitMs);
+    return m_process->state() == QProcess::NotRunning;
+}
+
+AgentResult AgentProcess::waitForFinished(int timeoutMs)
+{
+    if (!m_process)
+        throw std::logic_error("AgentProcess: nothing was started");
+    bool finished = m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
+    if (!finished) {
+        m_process->kill();
+        m_process->waitForFinished(30000);
+    }
+    return collect(finished);
+}
+
+AgentResult AgentProcess::terminate(int timeoutMs)
+{
+    if (isRunning())
+        m_process->terminate(); // SIGTERM
+    return waitForFinished(timeoutMs);
+}
+
+AgentResult AgentProcess::kill(int timeoutMs)
+{
+    if (isRunning())
+        m_process->kill();
+    return waitForFinished(timeoutMs);
+}
+
+AgentResult AgentProcess::collect(bool finished)
+{
+    AgentResult result;
+    result.finished = finished;
+    result.exitStatus = m_process->exitStatus();
+    result.exitCode = m_process->exitCode();
+    result.standardError = standardErrorSoFar();
+    result.elapsedMs = QDateTime::currentMSecsSinceEpoch() - m_startedAt;
+    return result;
+}

@@ -1,0 +1,106 @@
+#include "support/TableSnapshot.h"
+
+#include "db/Connection.h"
+#include "support/FlagAudit.h"
+
+#include <QSet>
+
+namespace {
+
+QString shown(const QVariant& value)
+{
+    return value.isNull() ? QStringLiteral("NULL") : QLatin1Char('\'') + value.toString() + QLatin1Char('\'');
+}
+
+} // namespace
+
+TableSnapshot TableSnapshot::take(db::Connection& connection, const QStringList& ignoredColumns)
+{
+    QSet<QString> ignored;
+    for (const QString& column : ignoredColumns)
+        ignored.insert(column.toLower());
+
+    TableSnapshot snapshot;
+    const db::ResultSet tables = connection.query(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%' "
+                       "AND name NOT IN ('cribsync_procedures', %1) ORDER BY name")
+            .arg(QLatin1Char('\'') + FlagAudit::logTable() + QLatin1Char('\'')));
+    for (const QVariantList& t : tables.rows) {
+        const QString table = t.first().toString();
+        const db::ResultSet result
+            = connection.query(QStringLiteral("SELECT rowid AS snapshot_rowid, * FROM [%1] ORDER BY rowid").arg(table));
+        Rows rows;
+        for (const QVariantList& r : result.rows) {
+            QVariantMap row;
+            for (int i = 1; i < result.columns.size(); ++i) {
+                const QString column = result.columns[i].name;
+                if (!ignored.contains(table.toLower() + QLatin1Char('.') + column.toLower()))
+                    row.insert(column, r[i]);
+            }
+            rows.insert(r.first().toLongLong(), row);
+        }
+        snapshot.m_tables.insert(table, rows);
+    }
+    return snapshot;
+}
+
+TableSnapshot::Diff TableSnapshot::diff(const TableSnapshot& later) const
+{
+    Diff d;
+    QStringList tables = m_tables.keys();
+    for (const QString& t : later.m_tables.keys()) {
+        if (!tables.contains(t))
+            tables << t;
+    }
+    for (const QString& table : tables) {
+        if (!m_tables.contains(table) || !later.m_tables.contains(table)) {
+            d.m_lines << (m_tables.contains(table) ? QStringLiteral("-") : QStringLiteral("+")) + table;
+            d.m_details << d.m_lines.last();
+            continue;
+        }
+        const Rows& before = m_tables[table];
+        const Rows& after = later.m_tables[table];
+        for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+            const QString row = QStringLiteral("%1#%2").arg(table).arg(it.key());
+            if (!after.contains(it.key())) {
+                d.m_lines << QLatin1Char('-') + row;
+                d.m_details << d.m_lines.last();
+                d.m_removed[table] << it.value();
+                continue;
+            }
+            const QVariantMap& now = after[it.key()];
+            for (auto c = it.value().constBegin(); c != it.value().constEnd(); ++c) {
+                const QVariant value = now.value(c.key());
+                // Both read back through the same column kind, so equal values compare equal.
+                if (value.isNull() == c.value().isNull() && value == c.value())
+                    continue;
+                d.m_lines << row + QLatin1Char('.') + c.key();
+                d.m_details << d.m_lines.last() + QStringLiteral(": ") + shown(c.value()) + QStringLiteral(" -> ")
+                        + shown(value);
+            }
+        }
+        for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+            if (before.contains(it.key()))
+                continue;
+            d.m_lines << QStringLiteral("+%1#%2").arg(table).arg(it.key());
+            QStringList values;
+            for (auto c = it.value().constBegin(); c != it.value().constEnd(); ++c)
+                values << c.key() + QLatin1Char('=') + shown(c.value());
+            d.m_details << d.m_lines.last() + QStringLiteral(": ") + values.join(QStringLiteral(", "));
+            d.m_inserted[table] << it.value();
+        }
+    }
+    d.m_lines.sort();
+    d.m_details.sort();
+    return d;
+}
+
+QStringList TableSnapshot::Diff::lines() const
+{
+    return m_lines;
+}
+
+QString TableSnapshot::Diff::details() const
+{
+    return m_details.join(QLatin1Char('\n'));
+}
