@@ -3,7 +3,9 @@
 #include "apply/ApplyFailure.h"
 #include "cycle/CycleContext.h"
 #include "cycle/CycleStatements.h"
+#include "db/Connection.h"
 #include "db/DbError.h"
+#include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
 
@@ -143,6 +145,26 @@ QString RecordApply::lookupStatement(const QString& tableName) const
         + q(rv(1));
 }
 
+bool RecordApply::transactionStored() const
+{
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    QStringList terms;
+    for (const char* column :
+        {"ComputerName", "TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "Quantity", "BurnQty"}) {
+        const QString name = QLatin1String(column);
+        if (!source.hasColumn(name))
+            continue;
+        const QVariant value = source.value(name);
+        terms << (value.isNull() ? QStringLiteral("[%1] IS NULL").arg(name)
+                                 : QStringLiteral("[%1] = %2").arg(name, q(db::valueText(value))));
+    }
+    db::RowQuery stored(QStringLiteral("storedTransaction"));
+    stored.setDatabase(m_context.dm->toTable.database());
+    stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms.join(QStringLiteral(" AND ")));
+    stored.open();
+    return !stored.isEmpty();
+}
+
 std::optional<RecordApply::Copy> RecordApply::copyFor(
     const QString& table, const QString& sourceColumn, bool update) const
 {
@@ -256,7 +278,11 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         dm.FindFieldName.close();
         dm.toTable.close();
     };
+    db::Connection* local = dm.toTable.database().fixedConnection();
+    bool inTransaction = false;
     const auto fail = [&](const std::exception& error) {
+        if (inTransaction)
+            local->rollback();
         dm.toTable.cancel();
         dm.FindFieldName.cancel();
         closeBoth();
@@ -289,10 +315,22 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
                 dm.toTable.setValue(QStringLiteral("ASPProcessed"), true);
             dm.toTable.post();
         } else {
-            // A transaction whose effects could not even start stays pending rather than being lost.
-            if (table == kMyTran && !m_effects.ApplyTransactionEffects(m_context.statements->qryASPFindRec, entryKey)) {
-                closeBoth();
-                return false;
+            if (table == kMyTran) {
+                // Carried out before (the entry's marking did not follow): the stock has moved.
+                if (transactionStored()) {
+                    closeBoth();
+                    return true;
+                }
+                // The stock moves and the transaction row are written together or not at all, so
+                // that a transaction found stored has moved its stock exactly once.
+                local->beginTransaction();
+                inTransaction = true;
+                const bool started = m_effects.ApplyTransactionEffects(m_context.statements->qryASPFindRec, entryKey);
+                if (!started || m_effects.lastEffectsFailed()) {
+                    local->rollback();
+                    closeBoth();
+                    return false;
+                }
             }
             // Report definitions are local: a remote one is never added.
             if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
@@ -304,6 +342,8 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
                     dm.FindFieldName.setValue(QStringLiteral("ASPProcessed"), true);
                 dm.FindFieldName.post();
             }
+            if (inTransaction)
+                local->commit();
         }
     } catch (const std::exception& e) {
         return fail(e);

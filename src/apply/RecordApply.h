@@ -39,6 +39,9 @@ private:
     QString sourceText(int position) const;
     QString nonNumericKey(const QString& tableName) const;
     void copyColumns(db::RowQuery& target, const QString& table, bool update);
+    /// Whether the local MyTran already holds the source transaction (same computer, number,
+    /// time, place, item and quantities).
+    bool transactionStored() const;
     std::optional<Copy> copyFor(const QString& table, const QString& sourceColumn, bool update) const;
     static void copyValue(db::RowQuery& target, int targetIndex, const QVariant& value, Copy copy);
     void storeBinQuantities(db::RowQuery& transaction);

@@ -15,6 +15,7 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
 {
     TDM& dm = *m_context.dm;
     bool binAnswered = false;
+    m_lastFailed = false;
     try {
         const QString bin = row.asString(QStringLiteral("Bin"));
         const QString crib = row.asString(QStringLiteral("Station"));
@@ -56,6 +57,7 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
             updateEmployeeItems(crib, emp, item, q + b);
         return true;
     } catch (const std::exception& e) {
+        m_lastFailed = true;
         ApplyFailure::report(m_context, QStringLiteral("apply"), kTable, entryKey, e, true);
         return binAnswered;
     }

@@ -21,6 +21,8 @@ public:
     /// the employee's running quantity). Returns false only when it failed before the bin lookup
     /// answered, so that nothing has changed; true otherwise, also after a later failure.
     bool ApplyTransactionEffects(const db::RowQuery& row, const QString& entryKey = QString());
+    /// Whether the last ApplyTransactionEffects stopped at a failure.
+    bool lastEffectsFailed() const { return m_lastFailed; }
     /// Renames `oldItem` to `newItem` in the item list of every local employee. Returns false
     /// when a step failed; employees already updated keep their new lists.
     bool RenameItemInLocalEmployees(const QString& oldItem, const QString& newItem);
@@ -30,4 +32,5 @@ private:
     void updateEmployeeItems(const QString& crib, const QString& emp, const QString& item, int quantity);
 
     CycleContext& m_context;
+    bool m_lastFailed = false;
 };

@@ -163,6 +163,26 @@ void Connection::forgetLayouts()
         m_engine->forgetLayouts();
 }
 
+void Connection::beginTransaction()
+{
+    SqlTrace::record(m_traceTarget, QStringLiteral("BEGIN TRANSACTION"));
+    engine().beginTransaction();
+}
+
+void Connection::commit()
+{
+    SqlTrace::record(m_traceTarget, QStringLiteral("COMMIT"));
+    engine().commit();
+}
+
+void Connection::rollback()
+{
+    if (!m_engine)
+        return;
+    SqlTrace::record(m_traceTarget, QStringLiteral("ROLLBACK"));
+    m_engine->rollback();
+}
+
 void Connection::installEmbeddedProcedure(const EmbeddedProcedure& procedure)
 {
     auto* sqlite = dynamic_cast<SqliteEngine*>(&engine());

@@ -45,6 +45,12 @@ public:
 
     void forgetLayouts();
 
+    /// A database transaction on this connection; rollback() does nothing when it is closed
+    /// (closing rolls back what was not committed).
+    void beginTransaction();
+    void commit();
+    void rollback();
+
     /// Stores a procedure definition in an embedded database; throws for any other engine.
     void installEmbeddedProcedure(const EmbeddedProcedure& procedure);
 

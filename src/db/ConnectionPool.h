@@ -40,6 +40,8 @@ public:
     static Database pooled(const QString& connectionString, const QString& traceTarget = QStringLiteral("remote"));
 
     bool isPooled() const { return m_connection == nullptr; }
+    /// The fixed connection, or nullptr for a pooled database.
+    Connection* fixedConnection() const { return m_connection; }
     QString connectionString() const;
 
     /// Runs `work` on a connection; a pooled connection that failed is not reused.

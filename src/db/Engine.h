@@ -44,6 +44,11 @@ public:
 
     /// Forgets cached table layouts, after a schema change made outside this engine.
     virtual void forgetLayouts() = 0;
+
+    /// Groups the following statements until commit() or rollback(); throws when refused.
+    virtual void beginTransaction() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
 };
 
 } // namespace db

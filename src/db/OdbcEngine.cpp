@@ -442,4 +442,23 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
     return returnValue;
 }
 
+void OdbcEngine::beginTransaction()
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        throw DbError(errorText(db.lastError()));
+}
+
+void OdbcEngine::commit()
+{
+    QSqlDatabase db = database();
+    if (!db.commit())
+        throw DbError(errorText(db.lastError()));
+}
+
+void OdbcEngine::rollback()
+{
+    database().rollback();
+}
+
 } // namespace db

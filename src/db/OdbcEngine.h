@@ -26,6 +26,9 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::TSql; }
     void forgetLayouts() override { m_layouts.clear(); }
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
 
 private:
     QSqlDatabase database() const;

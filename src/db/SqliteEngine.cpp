@@ -645,4 +645,22 @@ std::optional<QVariant> SqliteEngine::runBodyStatement(
     return std::nullopt;
 }
 
+void SqliteEngine::beginTransaction()
+{
+    // The write lock first: a deferred transaction that reads before it writes is refused at once
+    // when another connection wrote in between, instead of waiting its turn.
+    runSql(QStringLiteral("BEGIN IMMEDIATE"), {}, false);
+}
+
+void SqliteEngine::commit()
+{
+    runSql(QStringLiteral("COMMIT"), {}, false);
+}
+
+void SqliteEngine::rollback()
+{
+    QSqlQuery rollback(database());
+    rollback.exec(QStringLiteral("ROLLBACK"));
+}
+
 } // namespace db

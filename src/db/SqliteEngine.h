@@ -29,6 +29,9 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     void forgetLayouts() override { m_layouts.clear(); }
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
 
     /// Stores a procedure definition in the database, replacing one of the same name.
     void installProcedure(const EmbeddedProcedure& procedure);

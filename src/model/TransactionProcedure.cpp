@@ -56,6 +56,10 @@ const Parameter kCommon[] = {
 };
 
 // The columns the procedure stores, each from the parameter of the same name.
+// What tells a transaction sent again from one first sent: the computer, its number, its time,
+// its place, its item and its quantities.
+const char* const kIdentity[] = {"TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "Quantity", "BurnQty"};
+
 const char* const kStored[] = {"TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "ItemType", "Quantity",
     "PackQty", "IssueCost", "UnitPrice", "UnitCost", "Emp", "Department", "Job", "Machine", "Reason", "Operation",
     "Supplier", "PoNo", "TagNo", "Comment", "Red", "Compleat", "BurnQty", "Lot", "SpotTranCode", "Serial", "CurOnHand",
@@ -92,9 +96,16 @@ QString TransactionProcedure::body(Version version)
         values << QStringLiteral("@DiscrepantQty") << QStringLiteral("@OGTranNo") << QStringLiteral("@ExternalPO");
     }
     const QString bin = QStringLiteral("FROM Bin WHERE MyNo = @Bin AND Station = @Station");
+    QStringList identity{QStringLiteral("ComputerName IS @ComputerName")};
+    for (const char* c : kIdentity)
+        identity << QStringLiteral("%1 IS @%1").arg(QLatin1String(c));
+    // A transaction the agent sends again because its marking was lost (a power cut, a locked
+    // local database) is already stored: it must not move the stock a second time.
     // Transactions of the employee code JAM leave the bins alone; a 'GI' moves stock by its
     // absolute quantities; no bin is left with negative stock.
     return QStringList{
+        QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT 1 FROM MyTran WHERE %1) THEN RETURN 0")
+            .arg(identity.join(QStringLiteral(" AND "))),
         QStringLiteral("SET @MovesStock = CASE WHEN upper(@Emp) <> 'JAM' AND EXISTS (SELECT 1 %1) AND @Type IN "
                        "('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S') THEN 1 ELSE 0 END")
             .arg(bin),
@@ -129,8 +140,15 @@ QString TransactionProcedure::createText()
     }
     columns << QStringLiteral("Processed") << QStringLiteral("ComputerName");
     values << QStringLiteral("1") << QStringLiteral("@ComputerName");
+    QStringList identity{QStringLiteral("ComputerName = @ComputerName")};
+    for (const char* c : kIdentity)
+        identity << QStringLiteral("[%1] = @%1").arg(QLatin1String(c));
     lines << QStringLiteral("AS") << QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
-          << QStringLiteral("BEGIN") << QStringLiteral("BEGIN TRAN") << QStringLiteral("IF upper(@Emp) <> 'JAM'")
+          << QStringLiteral("BEGIN")
+          // Sent again because the agent's marking was lost: already stored, the stock moved once.
+          << QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT * FROM MyTran WHERE %1)")
+                 .arg(identity.join(QStringLiteral(" AND ")))
+          << QStringLiteral("\tRETURN 0") << QStringLiteral("BEGIN TRAN") << QStringLiteral("IF upper(@Emp) <> 'JAM'")
           << QStringLiteral("BEGIN")
           << QStringLiteral("\tIF EXISTS (SELECT * FROM Bin WHERE (MyNo = @Bin) AND (Station = @Station))")
           << QStringLiteral("\tBEGIN")

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 /// The size a reliability suite runs at: reduced (CRIBSYNC_SIZE unset or "reduced", what CI
 /// runs) or full (CRIBSYNC_SIZE=full).
