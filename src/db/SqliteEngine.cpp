@@ -564,8 +564,24 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
         variables.insert(p.name.toLower(), evaluate({procedure.defaultOf(p.name)}, {}, {}).value(0));
     }
 
+    // A body reads before it writes. In a deferred transaction the read pins a snapshot, and
+    // once another connection commits, SQLite refuses the later write at once (SQLITE_BUSY, no
+    // busy wait): agents sharing one remote file failed each other's transactions. So the
+    // outermost call takes the write lock first, waiting its turn as a single statement does;
+    // a procedure it calls runs inside it as a savepoint.
+    const bool outermost = m_procedureDepth == 0;
     const QString savepoint = QStringLiteral("cribsync_procedure");
-    runSql(QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
+    runSql(outermost ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
+    struct Depth
+    {
+        int& depth;
+        explicit Depth(int& d)
+            : depth(d)
+        {
+            ++depth;
+        }
+        ~Depth() { --depth; }
+    } depth(m_procedureDepth);
     try {
         QVariant returnValue = 0;
         for (const QString& statement : procedure.statements()) {
@@ -574,12 +590,16 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
                 break;
             }
         }
-        runSql(QStringLiteral("RELEASE ") + savepoint, {}, false);
+        runSql(outermost ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + savepoint, {}, false);
         return returnValue;
     } catch (...) {
         QSqlQuery rollback(database());
-        rollback.exec(QStringLiteral("ROLLBACK TO ") + savepoint);
-        rollback.exec(QStringLiteral("RELEASE ") + savepoint);
+        if (outermost) {
+            rollback.exec(QStringLiteral("ROLLBACK"));
+        } else {
+            rollback.exec(QStringLiteral("ROLLBACK TO ") + savepoint);
+            rollback.exec(QStringLiteral("RELEASE ") + savepoint);
+        }
         throw;
     }
 }

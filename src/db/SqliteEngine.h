@@ -65,6 +65,7 @@ private:
     QString m_file;
     QHash<QString, QList<ColumnInfo>> m_layouts;
     qint64 m_schemaVersion = -1;
+    int m_procedureDepth = 0; // procedure calls running, the outermost holding the transaction
 };
 
 } // namespace db
