@@ -41,7 +41,10 @@ QString AgentProcess::defaultExecutable()
 AgentProcess::AgentProcess(QString executable)
     : m_executable(std::move(executable))
     , m_environment(QProcessEnvironment::systemEnvironment())
+    // Short: the lock's socket path must fit in a Unix socket address (about 100 bytes).
+    , m_tmp(QDir(QDir::tempPath()).filePath(QStringLiteral("cs-XXXXXX")))
 {
+    m_environment.remove(QStringLiteral("TMPDIR"));
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // A trace file left set by whoever started the tests would collect every agent's statements.
     m_environment.remove(QStringLiteral("CRIBSYNC_SQL_TRACE"));
@@ -65,12 +68,11 @@ void AgentProcess::launch(const QString& configDir, const QString& machineName, 
     if (isRunning())
         throw std::logic_error("AgentProcess: the previous run is still going");
     QDir().mkpath(configDir);
-    const QString tmp = QDir(configDir).filePath(QStringLiteral("tmp"));
-    QDir().mkpath(tmp);
     QProcessEnvironment env = m_environment;
-    // The single-instance lock lives in the temporary folder: one folder per computer lets the
+    // The single-instance lock lives in the temporary folder: one folder per agent lets the
     // agents of several computers run at once, and keeps them apart from any other copy here.
-    env.insert(QStringLiteral("TMPDIR"), tmp);
+    if (!env.contains(QStringLiteral("TMPDIR")))
+        env.insert(QStringLiteral("TMPDIR"), m_tmp.path());
 
     m_errorFile = QDir(configDir).filePath(QStringLiteral("stderr.txt"));
     QFile::remove(m_errorFile);

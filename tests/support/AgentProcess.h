@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 
 /// How one run of the executable ended.
@@ -26,9 +27,9 @@ struct AgentResult
 /// The cribsync executable as a scheduler or a service manager runs it: headless, on the
 /// settings folder of one crib computer and under that computer's name. Standard error goes to
 /// a file in the settings folder, so a chatty run can never block on a full pipe while the test
-/// waits for another process. Each process gets its own temporary folder, which holds the
-/// single-instance lock, so that agents of different computers can run side by side on one
-/// machine.
+/// waits for another process. Each AgentProcess gives its runs a temporary folder of their own,
+/// which holds the single-instance lock, so that agents of different computers can run side by
+/// side on one machine; set TMPDIR through setEnvironment to make two of them share one lock.
 class AgentProcess
 {
 public:
@@ -77,6 +78,7 @@ private:
 
     QString m_executable;
     QProcessEnvironment m_environment;
+    QTemporaryDir m_tmp;
     std::unique_ptr<QProcess> m_process;
     QString m_errorFile;
     qint64 m_startedAt = 0;
