@@ -1,0 +1,170 @@
+#include "AgentRun.h"
+
+#include "BenchSite.h"
+#include "cycle/AgentHost.h"
+#include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
+#include "cycle/SystemClock.h"
+#include "cycle/SystemTimeZoneList.h"
+#include "db/Connection.h"
+#include "db/ConnectionPool.h"
+#include "db/RowQuery.h"
+#include "db/SqlTrace.h"
+#include "push/DeletePropagation.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <cstdio>
+#include <malloc.h>
+#include <stdexcept>
+
+namespace {
+
+/// A front end without a window: no questions answered, messages to standard error.
+class BenchHost : public AgentHost
+{
+public:
+    void showMessage(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    std::optional<LoginAnswer> askLocalLogin() override { return std::nullopt; }
+    std::optional<NetLoginValues> askRemoteLogin() override { return std::nullopt; }
+    void showEntry(Entry) override { }
+    void hideEntries() override { }
+    void setTrayIconVisible(bool) override { }
+    void showInterval(int) override { }
+    void setProgressCaption(const QString&) override { }
+    void setProgressText(const QString&) override { }
+    void setProgressMaximum(int) override { }
+    void setProgressPosition(int) override { }
+    void setChangeEnabled(bool) override { }
+    void processEvents() override { }
+    void showTableLists(const QStringList&, const QStringList&, const QStringList&) override { }
+    void endProgram(ExitStatus) override { }
+};
+
+/// Statements the agent sent, as its SQL trace records them, by target.
+struct Traced
+{
+    int local = 0;
+    int remote = 0;
+};
+
+Traced countTrace(const QString& path)
+{
+    QFile file(path);
+    Traced traced;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return traced;
+    static const QRegularExpression head(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\S+ (local|remote): "), QRegularExpression::MultilineOption);
+    QRegularExpressionMatchIterator it = head.globalMatch(QString::fromUtf8(file.readAll()));
+    while (it.hasNext())
+        (it.next().captured(1) == QLatin1String("local") ? traced.local : traced.remote)++;
+    return traced;
+}
+
+/// Runs `work` with the SQL trace on, into a fresh file, and counts what it sent.
+template <typename Work> Traced traced(const QString& folder, Work&& work)
+{
+    const QString path = QDir(folder).filePath(QStringLiteral("trace.log"));
+    QFile::remove(path);
+    qputenv("CRIBSYNC_SQL_TRACE", path.toLocal8Bit());
+    db::SqlTrace::reload();
+    work();
+    qunsetenv("CRIBSYNC_SQL_TRACE");
+    db::SqlTrace::reload();
+    return countTrace(path);
+}
+
+} // namespace
+
+RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
+{
+    RunReport report;
+    SystemClock clock;
+    SystemTimeZoneList zones;
+    CycleLog log(QDir(folder).filePath(QStringLiteral("cribsync.log")), &clock);
+    BenchHost host;
+    SyncEngine engine(&host, &clock, &zones, &log);
+    engine.setPropagateDeletes(&DeletePropagation::propagate);
+
+    StartupSettings settings;
+    settings.useWindowsAuth = true;
+    settings.localServer = QStringLiteral("sqlite:") + folder;
+    settings.localDatabase = BenchSite::localName();
+    settings.remoteAddress = QStringLiteral("sqlite:") + folder;
+    settings.remotePort = QStringLiteral("1433");
+    settings.machineName = BenchSite::machineName();
+    if (engine.connectDatabases(settings) != SyncEngine::StartupOutcome::Connected)
+        throw std::runtime_error("the agent's start-up did not connect");
+    engine.DataModuleCreate();
+    bool firstTick = true;
+
+    const auto cycle = [&](const QString& prefix) {
+        const SqliteCounter::Counts before = SqliteCounter::counts();
+        const int physicalBefore = db::Connection::physicalConnectionsOpened();
+        QElapsedTimer timer;
+        timer.start();
+        const bool completed = engine.runCycle(firstTick);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        report.setCounts(prefix, before, SqliteCounter::counts());
+        report.set(prefix + QStringLiteral("physical_opens"),
+            double(db::Connection::physicalConnectionsOpened() - physicalBefore));
+        report.set(prefix + QStringLiteral("completed"), completed ? 1.0 : 0.0);
+        report.set(prefix + QStringLiteral("pooled_after"), double(db::ConnectionPool::instance().idleCount()));
+        return seconds;
+    };
+
+    if (benchCase == BenchCase::Idle) {
+        cycle(QStringLiteral("warm_"));
+        constexpr int kCycles = 50;
+        report.set(QStringLiteral("cycles"), double(kCycles));
+        report.set(QStringLiteral("rss_before_kb"), double(ProcessMemory::residentKb()));
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < kCycles; ++i)
+            cycle(QString());
+        report.set(QStringLiteral("seconds"), timer.nsecsElapsed() / 1e9 / kCycles);
+        report.set(QStringLiteral("rss_after_kb"), double(ProcessMemory::residentKb()));
+        const Traced sent = traced(folder, [&] { cycle(QStringLiteral("traced_")); });
+        report.set(QStringLiteral("sent_local"), double(sent.local));
+        report.set(QStringLiteral("sent_remote"), double(sent.remote));
+
+        // The cycle that does nothing but the probe: the same statement through the same pool.
+        const auto probe = [&] {
+            db::RowQuery query(QStringLiteral("testConnection"));
+            query.setDatabase(engine.dm().testConnection.database());
+            query.setSql(engine.dm().testConnection.sql());
+            query.open();
+        };
+        const SqliteCounter::Counts before = SqliteCounter::counts();
+        const int physicalBefore = db::Connection::physicalConnectionsOpened();
+        timer.restart();
+        for (int i = 0; i < kCycles; ++i)
+            probe();
+        report.set(QStringLiteral("probe_seconds"), timer.nsecsElapsed() / 1e9 / kCycles);
+        SqliteCounter::Counts after = SqliteCounter::counts();
+        after.localStatements = before.localStatements + (after.localStatements - before.localStatements) / kCycles;
+        after.remoteStatements = before.remoteStatements + (after.remoteStatements - before.remoteStatements) / kCycles;
+        report.setCounts(QStringLiteral("probe_"), before, after);
+        report.set(QStringLiteral("probe_physical_opens"),
+            double(db::Connection::physicalConnectionsOpened() - physicalBefore) / kCycles);
+        const Traced probeSent = traced(folder, probe);
+        report.set(QStringLiteral("probe_sent_local"), double(probeSent.local));
+        report.set(QStringLiteral("probe_sent_remote"), double(probeSent.remote));
+        report.set(QStringLiteral("tables"), double(BenchSite::synchronisedTables(folder).size()));
+        return report;
+    }
+
+    ProcessMemory::resetPeak();
+    report.set(QStringLiteral("base_kb"), double(ProcessMemory::residentKb()));
+    report.set(QStringLiteral("seconds"), cycle(QString()));
+    report.set(QStringLiteral("peak_kb"), double(ProcessMemory::peakKb()));
+    // The next cycle finds nothing to do; what stays resident after it is what the backlog left behind.
+    cycle(QStringLiteral("next_"));
+    malloc_trim(0);
+    report.set(QStringLiteral("next_rss_kb"), double(ProcessMemory::residentKb()));
+    Q_UNUSED(rows);
+    return report;
+}

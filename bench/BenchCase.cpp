@@ -1,0 +1,52 @@
+#include "BenchCase.h"
+
+namespace {
+
+struct Named
+{
+    BenchCase benchCase;
+    const char* name;
+};
+
+constexpr Named kNames[] = {
+    {BenchCase::PushGeneric, "push-generic"},
+    {BenchCase::PushBin, "push-bin"},
+    {BenchCase::PushIssue, "push-issue"},
+    {BenchCase::PushMyTran, "push-mytran"},
+    {BenchCase::ApplyCopies, "apply-copies"},
+    {BenchCase::ApplyTransactions, "apply-transactions"},
+    {BenchCase::Idle, "idle"},
+    {BenchCase::Connections, "connections"},
+};
+
+} // namespace
+
+QString caseName(BenchCase benchCase)
+{
+    for (const Named& n : kNames) {
+        if (n.benchCase == benchCase)
+            return QLatin1String(n.name);
+    }
+    return {};
+}
+
+std::optional<BenchCase> caseFromName(const QString& name)
+{
+    for (const Named& n : kNames) {
+        if (name == QLatin1String(n.name))
+            return n.benchCase;
+    }
+    return std::nullopt;
+}
+
+QList<BenchCase> throughputCases()
+{
+    return {BenchCase::PushGeneric, BenchCase::PushBin, BenchCase::PushIssue, BenchCase::PushMyTran,
+        BenchCase::ApplyCopies, BenchCase::ApplyTransactions};
+}
+
+bool isPush(BenchCase benchCase)
+{
+    return benchCase == BenchCase::PushGeneric || benchCase == BenchCase::PushBin || benchCase == BenchCase::PushIssue
+        || benchCase == BenchCase::PushMyTran;
+}

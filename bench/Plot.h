@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QPointF>
+#include <QString>
+
+/// A line chart of rows per second against backlog size (log scale), drawn with QPainter.
+class ThroughputPlot
+{
+public:
+    struct Series
+    {
+        QString label;
+        QColor colour;
+        bool dashed = false;
+        QList<QPointF> points; // (rows, rows per second)
+    };
+    struct Panel
+    {
+        QString title;
+        QList<Series> series;
+    };
+
+    /// Draws the panels side by side and saves the picture as PNG; false when it cannot be saved.
+    static bool save(const QString& path, const QString& title, const QList<Panel>& panels);
+};
