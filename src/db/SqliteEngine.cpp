@@ -568,8 +568,8 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
     // once another connection commits, SQLite refuses the later write at once (SQLITE_BUSY, no
     // busy wait): agents sharing one remote file failed each other's transactions. So the
     // outermost call takes the write lock first, waiting its turn as a single statement does;
-    // a procedure it calls runs inside it as a savepoint.
-    const bool outermost = m_procedureDepth == 0;
+    // a procedure it calls, or one called inside a transaction, runs as a savepoint.
+    const bool outermost = m_procedureDepth == 0 && !m_transactionOpen;
     const QString savepoint = QStringLiteral("cribsync_procedure");
     runSql(outermost ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
     struct Depth
@@ -670,17 +670,20 @@ void SqliteEngine::beginTransaction()
     // The write lock first: a deferred transaction that reads before it writes is refused at once
     // when another connection wrote in between, instead of waiting its turn.
     runSql(QStringLiteral("BEGIN IMMEDIATE"), {}, false);
+    m_transactionOpen = true;
 }
 
 void SqliteEngine::commit()
 {
     runSql(QStringLiteral("COMMIT"), {}, false);
+    m_transactionOpen = false;
 }
 
 void SqliteEngine::rollback()
 {
     QSqlQuery rollback(database());
     rollback.exec(QStringLiteral("ROLLBACK"));
+    m_transactionOpen = false;
 }
 
 } // namespace db

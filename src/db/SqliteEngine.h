@@ -66,6 +66,7 @@ private:
     QHash<QString, QList<ColumnInfo>> m_layouts;
     qint64 m_schemaVersion = -1;
     int m_procedureDepth = 0; // procedure calls running, the outermost holding the transaction
+    bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
 };
 
 } // namespace db
