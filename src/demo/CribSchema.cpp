@@ -76,7 +76,10 @@ std::vector<Table> tables(const CribSchema::Options& options)
             {"MAvgPrice", kMoney}, {"MAvgCost", kMoney}, {"AdjQty", kInt}, {"DiscrepantQty", kInt}, {"OGTranNo", kInt},
             {"ExternalPO", text(50)}, {"ComputerName", text(100)},
             {"ServerDateTime", kDate + QStringLiteral(" DEFAULT (strftime('%Y-%m-%dT%H:%M:%f','now','localtime'))")}},
-        {{"ServerDateTime"}}));
+        // Once per transaction the push probes by Type and both sides look for it by its identity
+        // (Type, TranNo, ...): without the index each look reads the whole table, and a backlog
+        // takes time growing with its square.
+        {{"ServerDateTime"}, {"Type", "TranNo"}}));
     t.push_back(table("Station", {{"MyNo", text(4)}, {"Name", text(50)}, {"LimitAccess", kBit}}, {{"MyNo"}}));
     t.push_back(table("Bin",
         {{"Station", text(4)}, {"MyNo", text(12)}, {"Item", text(30)}, {"Description", text(50)},
