@@ -186,5 +186,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSoak)
+int main(int argc, char* argv[])
+{
+    // The full form runs longer than QtTest's default five minutes per test function.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", "1800000");
+    QCoreApplication app(argc, argv);
+    TestSoak test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "TestSoak.moc"
