@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -81,6 +83,8 @@ void AgentProcess::launch(const QString& configDir, const QString& machineName, 
     m_process->setWorkingDirectory(configDir);
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(m_errorFile);
+    // A test that dies (a time-out, a crash) must not leave agents running for ever.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     QStringList arguments = mode;
     arguments << QStringLiteral("--config") << configDir << QStringLiteral("--machine-name") << machineName;
     m_startedAt = QDateTime::currentMSecsSinceEpoch();
