@@ -45,8 +45,15 @@ void EmployeeItems::load(const QString& text)
 bool EmployeeItems::FindEmployeeItem(const QString& item)
 {
     m_foundItemIndex = -1;
+    m_foundItemQuantity = 0;
+    // A tab would end the item number early and match another item's line by its next field.
+    if (!holdsItemNumber(item))
+        return false;
+    // The prefix has as many characters as the item number and its tab before upper-casing, which
+    // may lengthen both ("ß" becomes "SS").
+    const int length = int(item.size()) + 1;
     const QString key = (item + kTab).toUpper();
-    const auto prefix = [&](int i) { return m_lines[i].left(key.size()).toUpper(); };
+    const auto prefix = [&](int i) { return m_lines[i].left(length).toUpper(); };
     const int n = int(m_lines.size());
     int lo = 0;
     int hi = n - 1;
@@ -106,10 +113,20 @@ void EmployeeItems::SetFoundItemQuantity(int value)
     m_lines[m_foundItemIndex] = line.left(start) + QString::number(value) + kTab + rest;
 }
 
+bool EmployeeItems::holdsItemNumber(const QString& item)
+{
+    return !item.contains(kTab) && !item.contains(QLatin1Char('\r')) && !item.contains(QLatin1Char('\n'));
+}
+
 void EmployeeItems::RenameFoundItem(const QString& newItem)
 {
     if (m_foundItemIndex < 0)
         return;
+    if (!holdsItemNumber(newItem))
+        throw std::runtime_error(
+            QStringLiteral("An item list line cannot hold the item number '%1', which has a tab or a line break")
+                .arg(newItem)
+                .toStdString());
     const QString line = m_lines.takeAt(m_foundItemIndex);
     const QString key = newItem + kTab;
     const QString renamed = key + line.mid(line.indexOf(kTab) + 1);

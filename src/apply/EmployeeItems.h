@@ -24,13 +24,18 @@ public:
     QString text() const { return m_lines.join(QStringLiteral("\r\n")); }
     QStringList lines() const { return m_lines; }
 
+    /// Whether a list line can hold `item` as its item number: not with a tab or a line break.
+    static bool holdsItemNumber(const QString& item);
+
     /// Binary search for `item`, ignoring letter case. Sets FoundItemIndex and FoundItemQuantity;
-    /// throws std::runtime_error when the found line's quantity is not an integer.
+    /// throws std::runtime_error when the found line's quantity is not an integer. An item number
+    /// that no line can hold is not found.
     bool FindEmployeeItem(const QString& item);
     /// Writes `value` as the running quantity of the found line; nothing without one.
     void SetFoundItemQuantity(int value);
     /// Gives the found line the item number `newItem` and moves it to its place in the order,
-    /// comparing with letter case; nothing without a found line.
+    /// comparing with letter case; nothing without a found line. Throws std::runtime_error when
+    /// no line can hold `newItem`.
     void RenameFoundItem(const QString& newItem);
 
     /// Renames `oldItem` to `newItem` in the item list of every employee row that `employees`

@@ -4,7 +4,11 @@
 
 OutboxEntry OutboxEntry::fromRow(const db::RowQuery& outbox)
 {
-    const auto text = [&](const char* column) { return outbox.asString(QLatin1String(column)); };
+    // NULL reads as empty text, which must reach a procedure parameter as such and not as NULL.
+    const auto text = [&](const char* column) {
+        const QString value = outbox.asString(QLatin1String(column));
+        return value.isNull() ? QStringLiteral("") : value;
+    };
     OutboxEntry entry;
     entry.RecordID = text("RecordID");
     entry.ComputerName = text("ComputerName");

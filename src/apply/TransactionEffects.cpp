@@ -5,9 +5,23 @@
 #include "cycle/CycleContext.h"
 #include "model/TDM.h"
 
+#include <limits>
+#include <stdexcept>
+
 namespace {
 
 const QString kTable = QStringLiteral("MyTran");
+
+/// a + b, refused when the sum lies beyond the int range that quantities are kept in (its lowest
+/// value too, so that the sum can be negated).
+int checkedSum(int a, int b, const QString& what)
+{
+    const qint64 sum = qint64(a) + b;
+    if (sum < -std::numeric_limits<int>::max() || sum > std::numeric_limits<int>::max())
+        throw std::overflow_error(
+            QStringLiteral("%1 %2 + %3 lies beyond the quantities' range").arg(what).arg(a).arg(b).toStdString());
+    return int(sum);
+}
 
 } // namespace
 
@@ -25,6 +39,7 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
         const QString emp = row.asString(QStringLiteral("Emp"));
         const int q = row.asInt(QStringLiteral("Quantity"));
         const int b = row.asInt(QStringLiteral("BurnQty"));
+        const int qb = checkedSum(q, b, QStringLiteral("Quantity and BurnQty"));
 
         dm.FindAccessBin.close();
         dm.FindAccessBin.setParameter(QStringLiteral("bin"), bin);
@@ -37,11 +52,11 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
         static const QStringList onHandTypes = {"A", "AB", "B", "I", "P", "R", "RT", "RG", "GI", "GO", "RR", "T"};
         // The rows are tested one after the other; a type may match more than one.
         if (type == QLatin1String("PO")) {
-            moveBin(bin, crib, 0, 0, q + b);
+            moveBin(bin, crib, 0, 0, qb);
             dm.updAccOnorder.execute();
         }
         if (type == QLatin1String("PE")) {
-            moveBin(bin, crib, 0, 0, q + b);
+            moveBin(bin, crib, 0, 0, qb);
             dm.updAccOnorder.execute();
         }
         if (onHandTypes.contains(type)) {
@@ -50,11 +65,11 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
             dm.updAccBurn.execute();
         }
         if (type == QLatin1String("S")) {
-            moveBin(bin, crib, q, b, poNo.isEmpty() ? 0 : -(q + b));
+            moveBin(bin, crib, q, b, poNo.isEmpty() ? 0 : -qb);
             dm.updAccOnorder.execute();
         }
         if (type == QLatin1String("B") || type == QLatin1String("I"))
-            updateEmployeeItems(crib, emp, item, q + b);
+            updateEmployeeItems(crib, emp, item, qb);
         return true;
     } catch (const std::exception& e) {
         m_lastFailed = true;
@@ -93,7 +108,8 @@ void TransactionEffects::updateEmployeeItems(const QString& crib, const QString&
         EmployeeItems items(dm.qryFindEmp.asString(QStringLiteral("Items")));
         // Only a list that holds the item is written back: the others stay as they are.
         if (items.FindEmployeeItem(item)) {
-            items.SetFoundItemQuantity(items.FoundItemQuantity() + quantity);
+            items.SetFoundItemQuantity(
+                checkedSum(items.FoundItemQuantity(), quantity, QStringLiteral("The item's quantity")));
             dm.qryUpdEmp.setParameter(QStringLiteral("Items"), items.text());
             dm.qryUpdEmp.setParameter(QStringLiteral("emp"), emp);
             dm.qryUpdEmp.execute();

@@ -156,8 +156,17 @@ int RowQuery::asInt(const QString& column) const
     if (v.isNull())
         return 0;
     bool ok = false;
-    const int result = v.typeId() == QMetaType::Double ? qRound(v.toDouble()) : v.toString().trimmed().toInt(&ok);
-    if (v.typeId() != QMetaType::Double && !ok)
+    int result = 0;
+    if (v.typeId() == QMetaType::Double) {
+        // A number the database keeps as real (text too long for its integers, or infinity)
+        // has no int to round to.
+        const double d = v.toDouble();
+        ok = d > -2147483648.5 && d < 2147483647.5;
+        result = ok ? qRound(d) : 0;
+    } else {
+        result = v.toString().trimmed().toInt(&ok);
+    }
+    if (!ok)
         throw DbError(
             QStringLiteral("%1: '%2' is not a valid integer value of field %3").arg(name(), v.toString(), column));
     return result;

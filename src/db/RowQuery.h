@@ -37,6 +37,8 @@ public:
     QVariant value(int index) const;
     /// Text of the value; NULL gives "", a date-time "yyyy-mm-ddThh:mm:ss", a boolean "1" or "0".
     QString asString(const QString& name) const;
+    /// NULL gives 0; a real is rounded. Throws DbError when the value is no integer or lies
+    /// beyond the int range.
     int asInt(const QString& name) const;
     bool asBool(const QString& name) const;
 

@@ -76,9 +76,14 @@ void DeletePropagation::PropagateDeletes()
                 const QString computerName = history.hasColumn(QStringLiteral("ComputerName"))
                     ? history.asString(QStringLiteral("ComputerName"))
                     : QString();
-                const QString key2 = history.asString(QStringLiteral("Key2"));
-                const QString key3 = history.asString(QStringLiteral("Key3"));
-                const QString key1 = history.asString(QStringLiteral("Key1"));
+                // NULL reads as empty text, which must reach a procedure parameter as such.
+                const auto text = [&](const QString& column) {
+                    const QString value = history.asString(column);
+                    return value.isNull() ? QStringLiteral("") : value;
+                };
+                const QString key2 = text(QStringLiteral("Key2"));
+                const QString key3 = text(QStringLiteral("Key3"));
+                const QString key1 = text(QStringLiteral("Key1"));
                 table = history.asString(QStringLiteral("TableName"));
                 key = historyKey(key1, key2, key3);
                 if (ReplayDeleteRecord(table, key1, key2, key3, computerName)) {

@@ -93,6 +93,52 @@ const QList<PushCase>& pushCases()
     return cases;
 }
 
+/// One line of an employee's item list: item number, three carried fields, the running quantity
+/// and a carried note.
+QString listLine(const QString& item, const QString& quantity, const QString& note = QStringLiteral("note"))
+{
+    return QStringList{item, QStringLiteral("EA"), QStringLiteral("1"), QStringLiteral("0"), quantity, note}.join(
+        QLatin1Char('\t'));
+}
+
+/// Lines in the order the list search relies on: by their upper-case form.
+QStringList inSearchOrder(QStringList lines)
+{
+    std::sort(lines.begin(), lines.end(), [](const QString& a, const QString& b) { return a.toUpper() < b.toUpper(); });
+    return lines;
+}
+
+/// An item number no list line can hold: a tab would end it, a line break would end its line.
+bool breaksAListLine(const QString& item)
+{
+    return item.contains(QLatin1Char('\t')) || item.contains(QLatin1Char('\r')) || item.contains(QLatin1Char('\n'));
+}
+
+/// What is wrong with `after` (a list text as written back, lines joined by CR LF) as the rename
+/// of line `target` of `before` to `newItem`: the other lines as they were, in their order, and
+/// the renamed line before the first line its key is less than (letter case counting).
+QString renameFault(const QStringList& before, int target, const QString& newItem, const QString& after)
+{
+    QStringList others = before;
+    const QString old = others.takeAt(target);
+    const QString renamed = newItem + QLatin1Char('\t') + old.mid(old.indexOf(QLatin1Char('\t')) + 1);
+    QStringList lines = after.split(QStringLiteral("\r\n"));
+    const qsizetype at = lines.indexOf(renamed);
+    if (at < 0)
+        return QStringLiteral("no line reads '%1'").arg(renamed.left(200));
+    lines.removeAt(at);
+    if (lines != others)
+        return QStringLiteral("the other lines changed");
+    const QString key = newItem + QLatin1Char('\t');
+    for (qsizetype i = 0; i < at; ++i) {
+        if (key < others[i])
+            return QStringLiteral("the renamed line stands after a greater line");
+    }
+    if (at < others.size() && !(key < others[at]))
+        return QStringLiteral("the renamed line stands before a line it is not less than");
+    return {};
+}
+
 } // namespace
 
 /// Hostile text in every place where the agent writes a value into a statement, both ways, and
@@ -120,16 +166,151 @@ private:
         site.clearTrace();
     }
 
-    void expectNamed(EngineSite& site, const QString& table, const QString& key)
+    /// Whether the cycle log names a failure of `table` and `key`; counts the refusals it does not.
+    bool logNames(EngineSite& site, const QString& table, const QString& key)
     {
-        const QString log = site.logText();
         // A failure without a table (an entry with an empty table name) is named by its key alone.
         const QString needle = table.isEmpty() ? QStringLiteral(", key %1:").arg(key)
                                                : QStringLiteral("table %1, key %2").arg(table, key);
-        if (!log.contains(needle, Qt::CaseInsensitive)) {
-            ++m_unnamed;
-            QFAIL(qPrintable(QStringLiteral("the log does not name %1 in:\n%2").arg(needle, log.right(2000))));
+        if (site.logText().contains(needle, Qt::CaseInsensitive))
+            return true;
+        ++m_unnamed;
+        return false;
+    }
+
+    /// Fails with every fault a case collected, one a line, so that one run shows them all.
+    void expectNoFaults(const QStringList& faults)
+    {
+        for (const QString& fault : faults)
+            qWarning("%s", qPrintable(fault));
+        QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("%1 faults, listed above").arg(faults.size())));
+    }
+
+    void expectNamed(EngineSite& site, const QString& table, const QString& key)
+    {
+        if (!logNames(site, table, key))
+            QFAIL(qPrintable(QStringLiteral("the log does not name table %1, key %2 in:\n%3")
+                                 .arg(table, key, site.logText().right(2000))));
+    }
+
+    /// An item rename that reaches the employees' lists, and the list it finds.
+    struct RenameCase
+    {
+        enum Expect { Renamed, Untouched, Refused };
+        QString label;
+        bool hosted; // made here and carried to the hosted lists, or the other way
+        QString oldItem; // a null string goes into the order as NULL
+        QVariant newItem;
+        QStringList lines;
+        int target; // the line holding oldItem
+        Expect expect;
+        QString separator = QStringLiteral("\r\n");
+        QString ending = {}; // after the last line
+    };
+
+    /// Seeds every case (an employee of its own holding the list, the item, and the outbox order
+    /// or history row in the order given), runs one cycle and checks each list, order and log.
+    void renameRound(EngineSite& site, const QList<RenameCase>& cases)
+    {
+        const QString bystander
+            = QStringList{listLine("AAA", "1"), "BROKEN\tEA\t1\t0\tmany\tnote", listLine("ZZZ", "2")}.join(
+                QStringLiteral("\r\n"));
+        site.local.execute(
+            QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('ALL', :v, 1)"), bind({bystander}));
+        site.remote.execute(
+            QStringLiteral("INSERT INTO Emp (MyNo, Items, Processed) VALUES ('ALL', :v, 1)"), bind({bystander}));
+        struct Seeded
+        {
+            int empId;
+            int order; // outbox entry or history row
+            QString text;
+        };
+        QList<Seeded> seeded;
+        for (int i = 0; i < cases.size(); ++i) {
+            const RenameCase& c = cases[i];
+            const QString text = c.lines.join(c.separator) + c.ending;
+            db::Connection& lists = c.hosted ? site.remote : site.local;
+            lists.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, %1) VALUES (:v, :v1, 1)")
+                              .arg(c.hosted ? "Processed" : "ASPProcessed"),
+                bind({QStringLiteral("R%1").arg(i), text}));
+            const int empId
+                = lists.query(QStringLiteral("SELECT max(RecordID) FROM Emp")).rows.value(0).value(0).toInt();
+            // A NULL key names the item without a number.
+            lists.execute(QStringLiteral("INSERT INTO Item (MyNo, Description, %1) VALUES (:v, 'renamed', 1)")
+                              .arg(c.hosted ? "Processed" : "ASPProcessed"),
+                bind({c.oldItem.isNull() ? QStringLiteral("") : c.oldItem}));
+            int order = 0;
+            if (c.hosted) {
+                site.local.execute(QStringLiteral("INSERT INTO DeleteHst (TableName, Key1, Key2, ASPProcessed) VALUES "
+                                                  "('ItemC', :v, :v1, 0)"),
+                    bind({c.oldItem, c.newItem}));
+                order = site.localValue(QStringLiteral("SELECT max(RecordID) FROM DeleteHst")).toInt();
+            } else {
+                const int source = site.insertRemote(QStringLiteral("Item"),
+                    QStringLiteral("INSERT INTO Item (MyNo, Processed) VALUES (:v, 0)"),
+                    bind({QStringLiteral("source%1").arg(i)}));
+                order = site.insertRemote(QStringLiteral("Outbox"),
+                    QStringLiteral("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Key1, Key2, Processed) "
+                                   "VALUES (:v, 'Item', 'C', :v1, :v2, :v3, 0)"),
+                    bind({site.machineName, QString::number(source), c.oldItem, c.newItem}));
+            }
+            seeded.append({empId, order, text});
+            ++m_tried;
         }
+        const auto localBefore = snapshotOf(site.local);
+        const auto remoteBefore = snapshotOf(site.remote);
+        site.cycle();
+        countBeyond(site);
+        const QStringList renamedTables{"Item", "Emp", "DeleteHst", "Outbox", "Company", "Control"};
+        QStringList faults = rowsDisturbed(localBefore, snapshotOf(site.local), renamedTables);
+        faults += rowsDisturbed(remoteBefore, snapshotOf(site.remote), renamedTables);
+        for (db::Connection* side : {&site.local, &site.remote}) {
+            if (side->query(QStringLiteral("SELECT Items FROM Emp WHERE MyNo = 'ALL'")).rows.value(0).value(0)
+                != bystander)
+                faults << QStringLiteral("a list no rename names changed");
+        }
+        for (int i = 0; i < cases.size(); ++i) {
+            const RenameCase& c = cases[i];
+            const Seeded& s = seeded[i];
+            db::Connection& lists = c.hosted ? site.remote : site.local;
+            const QString items = lists.query(QStringLiteral("SELECT Items FROM Emp WHERE RecordID = %1").arg(s.empId))
+                                      .rows.value(0)
+                                      .value(0)
+                                      .toString();
+            const bool done = c.hosted
+                ? site.localValue(QStringLiteral("SELECT ASPProcessed FROM DeleteHst WHERE RecordID = %1").arg(s.order))
+                      .toBool()
+                : site.remoteValue(QStringLiteral("SELECT Processed FROM Outbox WHERE RecordID = %1").arg(s.order))
+                      .toBool();
+            if (c.expect == RenameCase::Refused) {
+                ++m_refused;
+                if (done)
+                    faults << c.label + QStringLiteral(": marked done");
+                if (items != s.text)
+                    faults << c.label + QStringLiteral(": the list changed");
+                if (!logNames(site, QStringLiteral("Emp"), c.oldItem + QStringLiteral(" -> ") + c.newItem.toString()))
+                    faults << c.label + QStringLiteral(": not named in the log");
+                continue;
+            }
+            if (!done) {
+                ++m_lost;
+                faults << c.label + QStringLiteral(": left pending");
+            }
+            const QString fault = c.expect == RenameCase::Untouched
+                ? (items == s.text ? QString() : QStringLiteral("the list changed"))
+                : renameFault(c.lines, c.target, c.newItem.toString(), items);
+            if (!fault.isEmpty())
+                faults << c.label + QStringLiteral(": ") + fault + QStringLiteral(": ")
+                        + items.left(200).toUtf8().toPercentEncoding(" \t");
+        }
+        expectNoFaults(faults);
+        // A refused rename would be tried again at every cycle; the next round starts afresh.
+        for (db::Connection* side : {&site.local, &site.remote}) {
+            side->execute(QStringLiteral("DELETE FROM Emp"));
+            side->execute(QStringLiteral("DELETE FROM Item"));
+        }
+        site.local.execute(QStringLiteral("DELETE FROM DeleteHst"));
+        site.remote.execute(QStringLiteral("UPDATE Outbox SET Processed = 1"));
     }
 
 private Q_SLOTS:
@@ -661,6 +842,297 @@ private Q_SLOTS:
                     "ItemAttrib1", "Transfer2", "Release"});
             QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
             site.remote.execute(QStringLiteral("UPDATE Outbox SET Processed = 1"));
+        }
+    }
+
+    // Remote issues at a limited-access station move the employee's running quantity: lists with
+    // broken lines, odd line breaks, long lines, Unicode and hostile item numbers, and quantities
+    // out of range. A list the transaction names is updated in its one line or left as it was; a
+    // transaction that cannot be carried out moves nothing, stays pending and is named in the log.
+    void employeeListsThroughRemoteTransactions()
+    {
+        EngineSite site;
+        QVERIFY(site.start());
+        QVERIFY(site.cycle());
+        site.local.execute(QStringLiteral(
+            "INSERT INTO Station (MyNo, Name, LimitAccess, ASPProcessed) VALUES ('01', 'limited', 1, 1)"));
+        site.clearTrace();
+
+        enum class Expect { Updated, Untouched, Refused };
+        struct Case
+        {
+            QString label;
+            QStringList lines;
+            Expect expect = Expect::Updated;
+            int target = 1; // the line the transaction names
+            QVariant item = QStringLiteral("DRL");
+            QVariant quantity = -2;
+            int burn = 0;
+            QString separator = QStringLiteral("\r\n");
+            QString ending = {}; // after the last line
+            QVariant emp = {}; // E<case> when null
+            QString type = QStringLiteral("I");
+        };
+        const Expect updated = Expect::Updated;
+        const Expect refused = Expect::Refused;
+        const Expect untouched = Expect::Untouched;
+        const QStringList plain = {listLine("AAA", "1"), listLine("DRL", "5"), listLine("ZZZ", "2")};
+        const QString note10k = QString(10000, QLatin1Char('n'));
+        const QString item10k = QStringLiteral("L") + QString(9999, QLatin1Char('7'));
+        QList<Case> cases = {
+            {"well-formed", plain},
+            {"missing fields", {listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "2")}, refused},
+            {"empty quantity", {listLine("AAA", "1"), listLine("DRL", ""), listLine("ZZZ", "2")}, refused},
+            {"quantity not a number", {listLine("AAA", "1"), listLine("DRL", "many"), listLine("ZZZ", "2")}, refused},
+            {"quantity out of range", {listLine("AAA", "1"), listLine("DRL", "99999999999999999999")}, refused},
+            {"quantity at the top of the range", {listLine("DRL", "2147483647")}, refused, 0, "DRL", 1},
+            {"quantity at the bottom of the range", {listLine("DRL", "-2147483648"), listLine("ZZZ", "1")}, refused, 0,
+                "DRL", -1},
+            {"empty lines", QStringList{"", ""} + plain + QStringList{""}, updated, 3, "DRL", -2, 0, "\r\n", "\r\n"},
+            {"only CR", plain, updated, 1, "DRL", -2, 0, "\r", "\r"},
+            {"only LF", plain, updated, 1, "DRL", -2, 0, "\n", "\n"},
+            {"tab in the item number", plain, untouched, 1, "DRL\tEA"},
+            {"line break in the item number", plain, untouched, 1, "DRL\r\n"},
+            {"10000-character lines",
+                inSearchOrder({listLine("AAA", "1"), listLine("DRL", "5", note10k), listLine(item10k, "9"),
+                    listLine("ZZZ", "2")}),
+                updated, 2, item10k},
+            {"Unicode", inSearchOrder({listLine("Ärger €", "1"), listLine("DRL", "5"), listLine("日本 🔧", "4")}),
+                updated, 2, QStringLiteral("日本 🔧")},
+            {"upper case longer than the item", {listLine("AAA", "1"), listLine("MAß-3", "8"), listLine("ZZZ", "2")},
+                updated, 1, QStringLiteral("maß-3")},
+            {"lower case in the list", {listLine("AAA", "1"), listLine("drl", "5"), listLine("ZZZ", "2")}},
+            {"transaction quantity out of range", plain, refused, 1, "DRL", "99999999999999999999"},
+            {"transaction quantity out of range with burn", plain, refused, 1, "DRL", "99999999999999999999", 5},
+            {"transaction quantity below range", plain, refused, 1, "DRL", "-2147483649"},
+            {"transaction quantity infinite", plain, refused, 1, "DRL", "1e309"},
+            {"transaction quantity not a number", plain, refused, 1, "DRL", "twelve"},
+            {"quantity and burn past the range", plain, refused, 1, "DRL", 2147483647, 1},
+            {"order quantity and burn past the range", plain, refused, 1, "DRL", 2147483647, 1, "\r\n", {}, {}, "PO"},
+        };
+        for (const HostileValue& hostile : corpus()) {
+            const QString v = hostile.value.toString();
+            // A NULL item reads as empty text, which an empty item number matches.
+            const QStringList lines = inSearchOrder({listLine("AAA", "1"), listLine(v, "5"), listLine("ZZZ", "2")});
+            Case item{QStringLiteral("item ") + hostile.label, lines};
+            item.target = int(lines.indexOf(listLine(v, "5")));
+            item.item = hostile.value;
+            item.expect = breaksAListLine(v) ? Expect::Untouched : Expect::Updated;
+            cases << item;
+            if (hostile.value.isNull())
+                continue;
+            Case emp{QStringLiteral("employee ") + hostile.label, plain};
+            emp.emp = hostile.value;
+            cases << emp;
+        }
+
+        struct Seeded
+        {
+            int empId;
+            int binId;
+            int entry;
+            int tranNo;
+            QString text;
+        };
+        QList<Seeded> seeded;
+        const QString bystander = plain.join(QStringLiteral("\r\n"));
+        site.local.execute(
+            QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('ALL', :v, 1)"), bind({bystander}));
+        for (int i = 0; i < cases.size(); ++i) {
+            const Case& c = cases[i];
+            const QString text = c.lines.join(c.separator) + c.ending;
+            const QVariant emp = c.emp.isNull() ? QVariant(QStringLiteral("E%1").arg(i)) : c.emp;
+            site.local.execute(
+                QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, :v1, 1)"), bind({emp, text}));
+            const int empId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM Emp")).toInt();
+            site.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, OnHand, BurnQty, OnOrder, "
+                                              "ASPProcessed) VALUES ('01', :v, 'DRL', 100, 10, 0, 1)"),
+                bind({QStringLiteral("B%1").arg(i)}));
+            const int binId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM Bin")).toInt();
+            const int tranNo = 5000 + i;
+            const int tran = site.insertRemote(QStringLiteral("MyTran"),
+                QStringLiteral("INSERT INTO MyTran (TranNo, MyDate, MyTime, Station, Bin, Type, Item, Quantity, "
+                               "BurnQty, Emp, ComputerName, Processed) VALUES (%1, '2026-12-01T00:00:00', "
+                               "'1899-12-30T08:00:00', '01', :v, :v5, :v1, :v2, :v3, :v4, 'CRIB-09', 0)")
+                    .arg(tranNo),
+                bind({QStringLiteral("B%1").arg(i), c.item, c.quantity, c.burn, emp, c.type}));
+            const int entry = site.insertRemote(QStringLiteral("Outbox"),
+                QStringLiteral("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) "
+                               "VALUES (:v, 'MyTran', 'U', :v1, 0)"),
+                bind({site.machineName, QString::number(tran)}));
+            seeded.append({empId, binId, entry, tranNo, text});
+            ++m_tried;
+        }
+
+        const auto localBefore = snapshotOf(site.local);
+        const auto remoteBefore = snapshotOf(site.remote);
+        site.cycle();
+        countBeyond(site);
+        QStringList disturbed
+            = rowsDisturbed(localBefore, snapshotOf(site.local), {"Emp", "Bin", "Company", "Control"});
+        // The remote transactions and entries carried out are marked done.
+        disturbed += rowsDisturbed(remoteBefore, snapshotOf(site.remote), {"Outbox", "MyTran", "Company", "Control"});
+        QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
+        QCOMPARE(site.localValue(QStringLiteral("SELECT Items FROM Emp WHERE MyNo = 'ALL'")).toString(), bystander);
+
+        QStringList faults;
+        for (int i = 0; i < cases.size(); ++i) {
+            const Case& c = cases[i];
+            const Seeded& s = seeded[i];
+            const QString what = c.label;
+            const QString items
+                = site.localValue(QStringLiteral("SELECT Items FROM Emp WHERE RecordID = %1").arg(s.empId)).toString();
+            const QString bin = site.localValue(QStringLiteral("SELECT OnHand || '/' || BurnQty || '/' || OnOrder FROM "
+                                                               "Bin WHERE RecordID = %1")
+                                                    .arg(s.binId))
+                                    .toString();
+            const int processed
+                = site.remoteValue(QStringLiteral("SELECT Processed FROM Outbox WHERE RecordID = %1").arg(s.entry))
+                      .toInt();
+            const int stored
+                = site.localValue(QStringLiteral("SELECT count(*) FROM MyTran WHERE TranNo = %1").arg(s.tranNo))
+                      .toInt();
+            if (c.expect == Expect::Refused) {
+                ++m_refused;
+                if (processed != 0 || stored != 0)
+                    faults << what + QStringLiteral(": carried out");
+                if (bin != QLatin1String("100/10/0"))
+                    faults << what + QStringLiteral(": the bin moved to ") + bin;
+                if (items != s.text)
+                    faults << what + QStringLiteral(": the list changed");
+                if (!logNames(site, QStringLiteral("MyTran"), QString::number(s.entry)))
+                    faults << what + QStringLiteral(": not named in the log");
+                continue;
+            }
+            if (processed != 1 || stored != 1) {
+                ++m_lost;
+                faults << what + QStringLiteral(": entry done %1, stored %2 times").arg(processed).arg(stored);
+                continue;
+            }
+            const int q = c.quantity.toInt();
+            if (bin != QStringLiteral("%1/%2/0").arg(100 + q).arg(10 + c.burn))
+                faults << what + QStringLiteral(": the bin reads ") + bin;
+            QString expected = s.text;
+            if (c.expect == Expect::Updated) {
+                QStringList lines = c.lines;
+                QStringList fields = lines[c.target].split(QLatin1Char('\t'));
+                fields[4] = QString::number(fields[4].toInt() + q + c.burn);
+                lines[c.target] = fields.join(QLatin1Char('\t'));
+                expected = lines.join(QStringLiteral("\r\n"));
+            }
+            if (items != expected)
+                faults << what + QStringLiteral(": the list reads ")
+                        + items.left(200).toUtf8().toPercentEncoding(" \t");
+        }
+        expectNoFaults(faults);
+    }
+
+    // Item renames reach the employees' item lists both ways: a hosted rename (an outbox order)
+    // the lists of this computer, and a rename made here (the delete history) the hosted lists.
+    // Lists with broken lines, odd line breaks, long lines and Unicode, and item numbers from the
+    // corpus: the one line is renamed and put in its place, or the list stays as it was; a
+    // rename that cannot be carried out stays pending and is named in the log.
+    void employeeListsThroughItemRenames()
+    {
+        EngineSite site;
+        QVERIFY(site.start());
+        QVERIFY(site.cycle());
+        site.clearTrace();
+
+        QList<RenameCase> cases;
+        const QString note10k = QString(10000, QLatin1Char('n'));
+        for (const bool hosted : {false, true}) {
+            const auto add = [&](const QString& label, const QString& oldItem, const QVariant& newItem,
+                                 const QStringList& lines, int target, RenameCase::Expect expect,
+                                 const QString& separator = QStringLiteral("\r\n"), const QString& ending = {}) {
+                cases.append({(hosted ? QStringLiteral("hosted ") : QStringLiteral("local ")) + label, hosted, oldItem,
+                    newItem, lines, target, expect, separator, ending});
+            };
+            const auto around = [](const QString& line) {
+                return QStringList{listLine("AAA", "1"), line, listLine("ZZZ", "2")};
+            };
+            for (int k = 0; k < 14; ++k) {
+                const QString old = QStringLiteral("DRL%1").arg(k);
+                const QString renamed = QStringLiteral("DRM%1").arg(k);
+                const QStringList plain = around(listLine(old, "5"));
+                switch (k) {
+                case 0:
+                    add("well-formed", old, renamed, plain, 1, RenameCase::Renamed);
+                    break;
+                case 1:
+                    add("missing fields", old, renamed, around(old + "\tEA\t1"), 1, RenameCase::Refused);
+                    break;
+                case 2:
+                    add("quantity not a number", old, renamed, around(listLine(old, "many")), 1, RenameCase::Refused);
+                    break;
+                case 3:
+                    add("quantity out of range", old, renamed, around(listLine(old, "99999999999999999999")), 1,
+                        RenameCase::Refused);
+                    break;
+                case 4:
+                    add("empty lines", old, renamed, QStringList{"", ""} + plain + QStringList{""}, 3,
+                        RenameCase::Renamed, "\r\n", "\r\n");
+                    break;
+                case 5:
+                    add("only CR", old, renamed, plain, 1, RenameCase::Renamed, "\r", "\r");
+                    break;
+                case 6:
+                    add("only LF", old, renamed, plain, 1, RenameCase::Renamed, "\n", "\n");
+                    break;
+                case 7:
+                    add("10000-character line", old, renamed, around(listLine(old, "5", note10k)), 1,
+                        RenameCase::Renamed);
+                    break;
+                case 8: {
+                    const QStringList unicode = inSearchOrder({listLine("Ärger €", "1"),
+                        listLine(QStringLiteral("日本 🔧%1").arg(k), "5"), listLine("ZZZ", "2")});
+                    add("Unicode", QStringLiteral("日本 🔧%1").arg(k), QStringLiteral("Ärger %1 שלום").arg(k), unicode,
+                        int(unicode.indexOf(listLine(QStringLiteral("日本 🔧%1").arg(k), "5"))), RenameCase::Renamed);
+                    break;
+                }
+                case 9:
+                    add("upper case longer than the item", QStringLiteral("maß-%1").arg(k),
+                        QStringLiteral("Maß-N%1").arg(k), around(listLine(QStringLiteral("MAß-%1").arg(k), "5")), 1,
+                        RenameCase::Renamed);
+                    break;
+                case 10:
+                    add("lower case in the list", old, renamed, around(listLine(old.toLower(), "5")), 1,
+                        RenameCase::Renamed);
+                    break;
+                case 11:
+                    add("tab in the old item number", old + "\tEA", renamed, plain, 1, RenameCase::Untouched);
+                    break;
+                case 12:
+                    add("tab in the new item number", old, renamed + "\tEA", plain, 1, RenameCase::Refused);
+                    break;
+                case 13:
+                    add("line break in the new item number", old, renamed + "\r\nX", plain, 1, RenameCase::Refused);
+                    break;
+                }
+            }
+        }
+        renameRound(site, cases);
+
+        int round = 0;
+        for (const HostileValue& hostile : corpus()) {
+            ++round;
+            const QString v = hostile.value.toString();
+            // A NULL key reads as empty text, as the rules say: it renames an item without a number.
+            const QStringList holding = inSearchOrder({listLine("AAA", "1"), listLine(v, "5"), listLine("ZZZ", "2")});
+            const int at = int(holding.indexOf(listLine(v, "5")));
+            cases.clear();
+            for (const bool hosted : {false, true}) {
+                const QString side = hosted ? QStringLiteral("hosted ") : QStringLiteral("local ");
+                const QString from = QStringLiteral("%1O%2").arg(hosted ? "R" : "L").arg(round);
+                const QString to = QStringLiteral("%1N%2").arg(hosted ? "R" : "L").arg(round);
+                // The rename away from the value comes first, so that the value is free for the second.
+                cases.append({side + QStringLiteral("from ") + hostile.label, hosted, v, to, holding, at,
+                    breaksAListLine(v) ? RenameCase::Untouched : RenameCase::Renamed});
+                cases.append({side + QStringLiteral("to ") + hostile.label, hosted, from, hostile.value,
+                    {listLine("AAA", "1"), listLine(from, "5"), listLine("ZZZ", "2")}, 1,
+                    breaksAListLine(v) ? RenameCase::Refused : RenameCase::Renamed});
+            }
+            renameRound(site, cases);
         }
     }
 };
