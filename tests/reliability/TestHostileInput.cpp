@@ -1135,6 +1135,68 @@ private Q_SLOTS:
             renameRound(site, cases);
         }
     }
+
+    // A hosted item list copied by an "AC" order reaches the local employee whole, however broken
+    // (NULL as empty text); a pending local employee's list is never written to the hosted row.
+    void employeeListsCopiedAsText()
+    {
+        EngineSite site;
+        QVERIFY(site.start());
+        QVERIFY(site.cycle());
+        site.clearTrace();
+        QVariantList texts;
+        for (const HostileValue& hostile : corpus())
+            texts << hostile.value;
+        const QStringList plain = {listLine("AAA", "1"), listLine("DRL", "5"), listLine("ZZZ", "2")};
+        texts << QStringList{listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "x")}.join(QStringLiteral("\r\n"))
+              << plain.join(QStringLiteral("\r")) + QStringLiteral("\r") << plain.join(QStringLiteral("\n"))
+              << QStringLiteral("\r\n\r\n") + plain.join(QStringLiteral("\n\r"))
+              << listLine("DRL", "5", QString(10000, QLatin1Char('n')))
+              << listLine(QStringLiteral("日本 🔧\x01"), "5", QStringLiteral("\x1b[31m"));
+        QList<int> entries;
+        for (int i = 0; i < texts.size(); ++i) {
+            site.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, :v1, 0)"),
+                bind({QStringLiteral("P%1").arg(i), texts[i]}));
+            site.remote.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, Processed) VALUES (:v, 'hosted', 1)"),
+                bind({QStringLiteral("P%1").arg(i)}));
+            site.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, 'old', 1)"),
+                bind({QStringLiteral("C%1").arg(i)}));
+            const int hosted = site.insertRemote(QStringLiteral("Emp"),
+                QStringLiteral("INSERT INTO Emp (MyNo, Items, Processed) VALUES (:v, :v1, 0)"),
+                bind({QStringLiteral("C%1").arg(i), texts[i]}));
+            entries << site.insertRemote(QStringLiteral("Outbox"),
+                QStringLiteral("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) VALUES (:v, 'AC', "
+                               "'U', :v1, 0)"),
+                bind({site.machineName, QString::number(hosted)}));
+            m_tried += 2;
+        }
+        site.cycle();
+        countBeyond(site);
+        QStringList faults;
+        for (int i = 0; i < texts.size(); ++i) {
+            const QString label = i < corpus().size() ? corpus()[i].label : QStringLiteral("list %1").arg(i);
+            const db::ResultSet pushed = site.remote.query(
+                QStringLiteral("SELECT Items FROM Emp WHERE MyNo = :v"), bind({QStringLiteral("P%1").arg(i)}));
+            const QVariant copied = site.localValue(
+                QStringLiteral("SELECT Items FROM Emp WHERE MyNo = :v"), bind({QStringLiteral("C%1").arg(i)}));
+            const bool done
+                = site.remoteValue(QStringLiteral("SELECT Processed FROM Outbox WHERE RecordID = %1").arg(entries[i]))
+                      .toBool();
+            const bool pending = site.localValue(QStringLiteral("SELECT 1 - ASPProcessed FROM Emp WHERE MyNo = :v"),
+                                         bind({QStringLiteral("P%1").arg(i)}))
+                                     .toBool();
+            if (pending || pushed.rows.size() != 1 || pushed.rows[0].value(0) != QStringLiteral("hosted"))
+                faults << label
+                        + QStringLiteral(": the hosted employee row holds %1 rows or another list, or the "
+                                         "local one stayed pending")
+                              .arg(pushed.rows.size());
+            if (!done || copied.toString() != texts[i].toString()) {
+                ++m_lost;
+                faults << label + QStringLiteral(": copied %1, not as it was").arg(done ? "" : "never");
+            }
+        }
+        expectNoFaults(faults);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostileInput)
