@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -31,6 +32,43 @@ QStringList splitTopLevel(const QString& text, char separator)
     }
     parts << current;
     return parts;
+}
+
+/// Parsed declarations and bodies by their text. A procedure runs once per transaction pushed,
+/// and parsing its text again each time cost more than running its statements.
+template <typename Parsed> class ParseCache
+{
+public:
+    std::optional<Parsed> find(const QString& text)
+    {
+        QMutexLocker lock(&m_mutex);
+        const auto it = m_items.constFind(text);
+        return it == m_items.constEnd() ? std::nullopt : std::optional<Parsed>(*it);
+    }
+    void insert(const QString& text, const Parsed& parsed)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_items.size() >= kLimit)
+            m_items.clear();
+        m_items.insert(text, parsed);
+    }
+
+private:
+    static constexpr qsizetype kLimit = 64;
+    QMutex m_mutex;
+    QHash<QString, Parsed> m_items;
+};
+
+ParseCache<QList<ProcParameter>>& parsedParameters()
+{
+    static ParseCache<QList<ProcParameter>> cache;
+    return cache;
+}
+
+ParseCache<QStringList>& parsedStatements()
+{
+    static ParseCache<QStringList> cache;
+    return cache;
 }
 
 struct Registry
@@ -78,6 +116,8 @@ QList<ProcParameter> EmbeddedProcedure::parameters() const
     QList<ProcParameter> result;
     if (parametersText.trimmed().isEmpty())
         return result;
+    if (std::optional<QList<ProcParameter>> parsed = parsedParameters().find(parametersText))
+        return *parsed;
     static const QRegularExpression decl(QStringLiteral(R"(^\s*(@\w+)\s+([^=]+?)\s*(?:=\s*(.+?))?\s*$)"),
         QRegularExpression::DotMatchesEverythingOption);
     for (const QString& part : splitTopLevel(parametersText, ',')) {
@@ -93,6 +133,7 @@ QList<ProcParameter> EmbeddedProcedure::parameters() const
         p.hasDefault = m.hasCaptured(3) && !m.captured(3).isEmpty();
         result << p;
     }
+    parsedParameters().insert(parametersText, result);
     return result;
 }
 
@@ -110,11 +151,14 @@ QString EmbeddedProcedure::defaultOf(const QString& parameter) const
 
 QStringList EmbeddedProcedure::statements() const
 {
+    if (std::optional<QStringList> parsed = parsedStatements().find(body))
+        return *parsed;
     QStringList result;
     for (const QString& s : splitTopLevel(body, ';')) {
         if (!s.trimmed().isEmpty())
             result << s.trimmed();
     }
+    parsedStatements().insert(body, result);
     return result;
 }
 

@@ -511,35 +511,72 @@ void SqliteEngine::callPositionally(const QString& name, const QVariantList& arg
     runProcedure(*procedure, named);
 }
 
+namespace {
+
+/// Bounds the per-engine caches of texts: a caller that sends ever new texts cannot grow them.
+template <typename Value> void keepBounded(QHash<QString, Value>& cache)
+{
+    if (cache.size() >= 512)
+        cache.clear();
+}
+
+} // namespace
+
+SqliteEngine::Compiled SqliteEngine::compile(
+    const QString& key, const QString& prefix, const QStringList& parts, bool bindPlaceholders)
+{
+    if (const auto it = m_compiled.constFind(key); it != m_compiled.constEnd())
+        return *it;
+    Compiled compiled;
+    compiled.sql = prefix;
+    for (int i = 0; i < parts.size(); ++i) {
+        if (i)
+            compiled.sql += QStringLiteral(", ");
+        for (const SqlToken& t : tokenizeSql(parts[i])) {
+            if (t.type == SqlToken::Type::Variable) {
+                compiled.sql += QLatin1Char('?');
+                compiled.references.append({true, t.text.toLower(), t.text});
+            } else if (t.type == SqlToken::Type::Placeholder && bindPlaceholders) {
+                compiled.sql += QLatin1Char('?');
+                compiled.references.append({false, t.text.mid(1), t.text});
+            } else {
+                compiled.sql += t.text;
+            }
+        }
+    }
+    keepBounded(m_compiled);
+    m_compiled.insert(key, compiled);
+    return compiled;
+}
+
+QVariantList SqliteEngine::bind(
+    const Compiled& compiled, const QHash<QString, QVariant>& variables, const NamedValues& placeholders) const
+{
+    QVariantList positional;
+    positional.reserve(compiled.references.size());
+    for (const Compiled::Reference& r : compiled.references) {
+        if (r.variable) {
+            const auto it = variables.constFind(r.name);
+            if (it == variables.constEnd())
+                throw DbError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(r.text));
+            positional << *it;
+        } else {
+            if (!placeholders.contains(r.name))
+                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(r.name));
+            positional << placeholders.value(r.name);
+        }
+    }
+    return positional;
+}
+
 QVariantList SqliteEngine::evaluate(
     const QStringList& expressions, const QHash<QString, QVariant>& variables, const NamedValues& placeholders)
 {
     if (expressions.isEmpty())
         return {};
-    QString sql = QStringLiteral("SELECT ");
-    QVariantList positional;
-    for (int i = 0; i < expressions.size(); ++i) {
-        if (i)
-            sql += QStringLiteral(", ");
-        for (const SqlToken& t : tokenizeSql(expressions[i])) {
-            if (t.type == SqlToken::Type::Variable) {
-                const auto it = variables.constFind(t.text.toLower());
-                if (it == variables.constEnd())
-                    throw DbError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(t.text));
-                sql += QLatin1Char('?');
-                positional << *it;
-            } else if (t.type == SqlToken::Type::Placeholder) {
-                const QString name = t.text.mid(1);
-                if (!placeholders.contains(name))
-                    throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
-                sql += QLatin1Char('?');
-                positional << placeholders.value(name);
-            } else {
-                sql += t.text;
-            }
-        }
-    }
-    const ResultSet rows = runSql(sql, positional, true).rows;
+    const Compiled compiled = compile(
+        QStringLiteral("E\x1f") + expressions.join(QChar(0x1f)), QStringLiteral("SELECT "), expressions, true);
+    const ResultSet rows = runSql(compiled.sql, bind(compiled, variables, placeholders), true).rows;
     return rows.rows.isEmpty() ? QVariantList() : rows.rows.first();
 }
 
@@ -604,9 +641,10 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
     }
 }
 
-std::optional<QVariant> SqliteEngine::runBodyStatement(
-    const EmbeddedProcedure& procedure, const QString& statement, QHash<QString, QVariant>& variables)
+SqliteEngine::BodyForm SqliteEngine::bodyForm(const QString& statement)
 {
+    if (const auto it = m_bodyForms.constFind(statement); it != m_bodyForms.constEnd())
+        return *it;
     static const QRegularExpression setRe(QStringLiteral(R"(^set\s+(@\w+)\s*=\s*(.+)$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression returnRe(QStringLiteral(R"(^return(?:\s+(.+))?$)"),
@@ -617,51 +655,69 @@ std::optional<QVariant> SqliteEngine::runBodyStatement(
     static const QRegularExpression execRe(
         QStringLiteral(R"(^exec(ute)?\s)"), QRegularExpression::CaseInsensitiveOption);
 
+    BodyForm form;
     const QString s = statement.trimmed();
     if (const auto m = setRe.match(s); m.hasMatch()) {
-        variables.insert(
-            m.captured(1).toLower(), evaluate({SqliteAdapter::translate(m.captured(2))}, variables, {}).value(0));
-        return std::nullopt;
-    }
-    if (const auto m = returnRe.match(s); m.hasMatch()) {
-        if (m.captured(1).trimmed().isEmpty())
-            return QVariant(0);
-        return evaluate({m.captured(1)}, variables, {}).value(0);
-    }
-    if (const auto m = raiseRe.match(s); m.hasMatch())
-        throw DbError(evaluate({m.captured(1)}, variables, {}).value(0).toString());
-    if (ifRe.match(s).hasMatch()) {
+        form.kind = BodyForm::Kind::Set;
+        form.variable = m.captured(1).toLower();
+        form.expressions = {SqliteAdapter::translate(m.captured(2))};
+    } else if (const auto m = returnRe.match(s); m.hasMatch()) {
+        form.kind = BodyForm::Kind::Return;
+        if (!m.captured(1).trimmed().isEmpty())
+            form.expressions = {m.captured(1)};
+    } else if (const auto m = raiseRe.match(s); m.hasMatch()) {
+        form.kind = BodyForm::Kind::Raise;
+        form.expressions = {m.captured(1)};
+    } else if (ifRe.match(s).hasMatch()) {
         const int then = thenPosition(s);
-        if (then < 0)
-            throw DbError(QStringLiteral("Procedure %1: IF without THEN in \"%2\"").arg(procedure.name, s));
-        const QString condition = s.mid(2, then - 2).trimmed();
-        const QString inner = s.mid(then + 4).trimmed();
-        const QVariant holds
-            = evaluate({QStringLiteral("CASE WHEN (%1) THEN 1 ELSE 0 END").arg(condition)}, variables, {}).value(0);
-        if (holds.toInt() == 1)
-            return runBodyStatement(procedure, inner, variables);
-        return std::nullopt;
-    }
-    if (execRe.match(s).hasMatch()) {
-        const AdaptedStep step = SqliteAdapter::adapt(s).constFirst();
-        callPositionally(step.name, evaluate(step.args, variables, {}));
-        return std::nullopt;
-    }
-
-    QString sql;
-    QVariantList positional;
-    for (const SqlToken& t : tokenizeSql(SqliteAdapter::translate(s))) {
-        if (t.type == SqlToken::Type::Variable) {
-            const auto it = variables.constFind(t.text.toLower());
-            if (it == variables.constEnd())
-                throw DbError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(t.text));
-            sql += QLatin1Char('?');
-            positional << *it;
+        if (then < 0) {
+            form.kind = BodyForm::Kind::IfWithoutThen;
+            form.inner = s;
         } else {
-            sql += t.text;
+            form.kind = BodyForm::Kind::If;
+            form.expressions = {QStringLiteral("CASE WHEN (%1) THEN 1 ELSE 0 END").arg(s.mid(2, then - 2).trimmed())};
+            form.inner = s.mid(then + 4).trimmed();
         }
+    } else if (execRe.match(s).hasMatch()) {
+        const AdaptedStep step = SqliteAdapter::adapt(s).constFirst();
+        form.kind = BodyForm::Kind::Exec;
+        form.name = step.name;
+        form.expressions = step.args;
+    } else {
+        form.plain = compile(QStringLiteral("S\x1f") + s, QString(), {SqliteAdapter::translate(s)}, false);
     }
-    runSql(sql, positional, false);
+    keepBounded(m_bodyForms);
+    m_bodyForms.insert(statement, form);
+    return form;
+}
+
+std::optional<QVariant> SqliteEngine::runBodyStatement(
+    const EmbeddedProcedure& procedure, const QString& statement, QHash<QString, QVariant>& variables)
+{
+    const BodyForm form = bodyForm(statement);
+    switch (form.kind) {
+    case BodyForm::Kind::Set:
+        variables.insert(form.variable, evaluate(form.expressions, variables, {}).value(0));
+        return std::nullopt;
+    case BodyForm::Kind::Return:
+        if (form.expressions.isEmpty())
+            return QVariant(0);
+        return evaluate(form.expressions, variables, {}).value(0);
+    case BodyForm::Kind::Raise:
+        throw DbError(evaluate(form.expressions, variables, {}).value(0).toString());
+    case BodyForm::Kind::IfWithoutThen:
+        throw DbError(QStringLiteral("Procedure %1: IF without THEN in \"%2\"").arg(procedure.name, form.inner));
+    case BodyForm::Kind::If:
+        if (evaluate(form.expressions, variables, {}).value(0).toInt() == 1)
+            return runBodyStatement(procedure, form.inner, variables);
+        return std::nullopt;
+    case BodyForm::Kind::Exec:
+        callPositionally(form.name, evaluate(form.expressions, variables, {}));
+        return std::nullopt;
+    case BodyForm::Kind::Plain:
+        runSql(form.plain.sql, bind(form.plain, variables, {}), false);
+        return std::nullopt;
+    }
     return std::nullopt;
 }
 
