@@ -118,7 +118,7 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
 
     if (benchCase == BenchCase::Idle) {
         cycle(QStringLiteral("warm_"));
-        constexpr int kCycles = 50;
+        constexpr int kCycles = 200;
         report.set(QStringLiteral("cycles"), double(kCycles));
         report.set(QStringLiteral("rss_before_kb"), double(ProcessMemory::residentKb()));
         QElapsedTimer timer;

@@ -33,6 +33,13 @@ QString compact(double value)
 
 void drawPanel(QPainter& p, const QRect& area, const ThroughputPlot::Panel& panel)
 {
+    // Every panel starts from the same pen and font.
+    p.save();
+    struct Restore
+    {
+        QPainter& painter;
+        ~Restore() { painter.restore(); }
+    } restore{p};
     const QRect plot = area.marginsRemoved(kMargins);
     double minX = 0, maxX = 0, maxY = 0;
     bool any = false;
