@@ -137,6 +137,13 @@ QString ConnectionTarget::quoteOdbcValue(const QString& value, const QString& dr
 ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, const QString& odbcDriver)
 {
     const ConnectionString cs = ConnectionString::parse(text);
+    // A file name or a driver's attribute string ends at a NUL: the rest of the value, or the
+    // fields after it, would be lost on the way.
+    for (const auto& field : cs.fields()) {
+        if (field.second.contains(QChar::Null))
+            throw DbError(QStringLiteral("Malformed connection string: the value of \"%1\" holds a NUL character")
+                              .arg(field.first));
+    }
     ConnectionTarget target;
     target.databaseName = cs.value(QStringLiteral("Initial Catalog"));
     target.applicationName = cs.value(QStringLiteral("Application Name"));

@@ -45,6 +45,7 @@ struct ConnectionTarget
 
     /// Maps the fields of `cs`: "Data Source=sqlite:<folder>" selects <folder>/<Initial Catalog>.db
     /// (a ",port" suffix is ignored); any other data source goes through ODBC with `odbcDriver`.
+    /// Throws DbError naming the field when a value holds a NUL character.
     static ConnectionTarget fromConnectionString(const QString& cs, const QString& odbcDriver);
 
     /// Writes an ODBC attribute value so that the driver reads back exactly `value`: in braces,
