@@ -1,5 +1,7 @@
 #include "app/HeadlessHost.h"
 
+#include "cycle/CycleLog.h"
+
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -16,7 +18,8 @@ HeadlessHost::HeadlessHost(LineWriter writer)
 
 void HeadlessHost::showMessage(const QString& text)
 {
-    writeLine(text);
+    // A message may quote a setting or a database's error text: one message, one line.
+    writeLine(CycleLog::printable(text));
 }
 
 std::optional<LoginAnswer> HeadlessHost::askLocalLogin()

@@ -24,10 +24,29 @@ void CycleLog::rotateIfNeeded(qint64 incoming)
     QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
 }
 
+QString CycleLog::printable(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (c == QLatin1Char('\t')
+            || (category != QChar::Other_Control && category != QChar::Separator_Line
+                && category != QChar::Separator_Paragraph)) {
+            result += c;
+            continue;
+        }
+        const bool byte = c.unicode() <= 0xFF;
+        result += (byte ? QLatin1String("\\x") : QLatin1String("\\u"))
+            + QString::number(c.unicode(), 16).toUpper().rightJustified(byte ? 2 : 4, QLatin1Char('0'));
+    }
+    return result;
+}
+
 void CycleLog::write(const QString& text)
 {
     const QString line = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ')
-        + text + QLatin1Char('\n');
+        + printable(text) + QLatin1Char('\n');
     const QByteArray bytes = line.toUtf8();
     if (!m_filePath.isEmpty()) {
         rotateIfNeeded(bytes.size());

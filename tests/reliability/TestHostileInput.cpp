@@ -164,14 +164,26 @@ private:
         m_beyond += int(beyond.size());
         QVERIFY2(beyond.isEmpty(), qPrintable(beyond.join(QStringLiteral("\n"))));
         site.clearTrace();
+        // A hostile table name or key in a failure entry neither starts a line of its own nor
+        // carries a control character to the operator's terminal.
+        static const QRegularExpression entry(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (start-up: |cycle \\d)"));
+        for (const QString& line : site.logText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const bool control = std::any_of(line.begin(), line.end(),
+                [](QChar c) { return c != QLatin1Char('\t') && c.category() == QChar::Other_Control; });
+            QVERIFY2(entry.match(line).hasMatch() && !control,
+                qPrintable(QStringLiteral("a log entry spans lines or holds control characters: ") + line.left(200)));
+        }
     }
 
     /// Whether the cycle log names a failure of `table` and `key`; counts the refusals it does not.
     bool logNames(EngineSite& site, const QString& table, const QString& key)
     {
         // A failure without a table (an entry with an empty table name) is named by its key alone.
-        const QString needle = table.isEmpty() ? QStringLiteral(", key %1:").arg(key)
-                                               : QStringLiteral("table %1, key %2").arg(table, key);
+        // The log writes control characters as escapes, so that each entry stays one line.
+        const QString needle = table.isEmpty()
+            ? QStringLiteral(", key %1:").arg(CycleLog::printable(key))
+            : QStringLiteral("table %1, key %2").arg(CycleLog::printable(table), CycleLog::printable(key));
         if (site.logText().contains(needle, Qt::CaseInsensitive))
             return true;
         ++m_unnamed;

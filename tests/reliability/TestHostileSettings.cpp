@@ -1,3 +1,4 @@
+#include "EngineSite.h"
 #include "HostileCorpus.h"
 #include "ReliabilitySize.h"
 #include "config/ConfigKeys.h"
@@ -150,6 +151,20 @@ QList<QByteArray> otherLines(const QByteArray& file, const QByteArray& key)
         lines.removeLast();
     return lines;
 }
+
+/// Whether every line of a log or of standard error is one entry: it starts as `entry` says and
+/// holds no control character but the tab (no CR to overwrite it, no escape to drive a terminal).
+bool oneEntryALine(const QString& text, const QRegularExpression& entry)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return std::all_of(lines.begin(), lines.end(), [&](const QString& line) {
+        return entry.match(line).hasMatch() && std::none_of(line.begin(), line.end(), [](QChar c) {
+            return c != QLatin1Char('\t') && c.category() == QChar::Other_Control;
+        });
+    });
+}
+
+const QRegularExpression kLogEntry(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (start-up: |cycle \\d)"));
 
 /// What one start-up did.
 struct Startup
@@ -387,6 +402,39 @@ private:
         return {what + QStringLiteral(": a decoy database was opened")};
     }
 
+    /// Credentials as stored: the corpus encoded as the agent encodes them (NULL stays NULL),
+    /// values that would add a field once decoded, and stored text no encoding gives.
+    QList<HostileValue> storedCredentials() const
+    {
+        QList<HostileValue> values;
+        for (const HostileValue& hostile : m_corpus)
+            values << HostileValue{hostile.label,
+                hostile.value.isNull() ? QVariant() : QVariant(EncodeCredential(hostile.value.toString()))};
+        const QString decoy = QStringLiteral("sqlite:") + m_decoy;
+        values << HostileValue{"smuggled catalog", EncodeCredential("pw;Initial Catalog=Decoy")}
+               << HostileValue{"smuggled data source", EncodeCredential("pw;Data Source=" + decoy)}
+               << HostileValue{"smuggled ODBC attribute", EncodeCredential("pw};UID={sa")}
+               << HostileValue{"braces and a semicolon", EncodeCredential("{pw;x}")}
+               << HostileValue{"beyond 8 bits", QStringLiteral("日本🔧")}
+               << HostileValue{"decodes to NUL", QStringLiteral("q")}
+               << HostileValue{"NUL then a field", QStringLiteral("xq") + EncodeCredential(";Data Source=" + decoy)};
+        return values;
+    }
+
+    /// connectionFaults of `connectionString` as it stands and with a server in place of its
+    /// embedded data source, so that the drivers' attributes are checked too.
+    QStringList credentialFaults(
+        const QString& what, const QString& connectionString, const QStringList& fields, QMap<QString, QString> values)
+    {
+        QStringList faults = connectionFaults(what, connectionString, fields, values);
+        if (!faults.isEmpty())
+            return faults;
+        db::ConnectionString server = db::ConnectionString::parse(connectionString);
+        server.setValue(QStringLiteral("Data Source"), QStringLiteral("192.0.2.10,1433"));
+        values.insert(QStringLiteral("Data Source"), QStringLiteral("192.0.2.10,1433"));
+        return connectionFaults(what + QStringLiteral(" (server)"), server.toString(), fields, values);
+    }
+
     void expectNoFaults(const QStringList& faults)
     {
         for (const QString& fault : faults)
@@ -469,6 +517,8 @@ private Q_SLOTS:
                                 {"Initial Catalog", DemoDatabases::remoteName()}, {"User ID", "crib"},
                                 {"Password", "secret"}, {"Workstation ID", kMachine}});
                     faults << decoyFaults(what);
+                    if (!oneEntryALine(s.log, kLogEntry))
+                        faults << what + QStringLiteral(": a log entry spans lines or holds control characters");
                     // Only a port, which an embedded remote database ignores, leaves the crib's
                     // databases named; any other value here names none. A NUL is refused anywhere.
                     const QString port = stored.value("PortNo");
@@ -739,6 +789,175 @@ private Q_SLOTS:
                 const QList<QByteArray> winAuth = winAuthLines(after);
                 if (winAuth.value(0) != "WinAuth=0" || winAuth.mid(1) != winAuthLines(c.paths).mid(1))
                     faults << c.label + QStringLiteral(": the WinAuth lines read ") + winAuth.join('|');
+            }
+        }
+        expectNoFaults(faults);
+    }
+
+    // The remote catalog, login and password of the local Company row, encoded as the agent
+    // stores them, holding the corpus and values that try to add a field, and encoded text no
+    // encoding gives (characters beyond 8 bits, a 'q' that decodes to NUL): each reaches the
+    // remote connection string as its one field and each driver's attribute, or the start-up
+    // refuses and the driver's refusal names the field. The Company row is never rewritten.
+    void remoteCredentialsHoldingHostileText()
+    {
+        db::Connection company(QStringLiteral("seed"));
+        company.setConnectionString(
+            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(m_good, DemoDatabases::localName()));
+        company.open();
+        const QStringList columns = {"ASPDataBaseName", "ASPLoginName", "ASPPassword"};
+        const auto row = [&] {
+            return company.query(QStringLiteral("SELECT ASPDataBaseName, ASPLoginName, ASPPassword FROM Company"))
+                .rows.value(0);
+        };
+        const QVariantList original = row();
+        const QList<HostileValue> values = storedCredentials();
+        const QStringList remoteFields
+            = expectedFields(db::CribConnectionStrings::remote("p", "l", "c", "a", "1", "m"));
+        const QString folder = settingsFolder(goodSettings(), false);
+        QStringList faults;
+        for (int column = 0; column < columns.size(); ++column) {
+            for (const HostileValue& hostile : values) {
+                const QString what = QStringLiteral("%1 = %2").arg(columns[column], hostile.label);
+                company.execute(
+                    QStringLiteral("UPDATE Company SET %1 = :v").arg(columns[column]), bind({hostile.value}));
+                const QVariantList stored = row();
+                ++m_tried;
+                const Startup s = start(folder);
+                const QString catalog = DecodeCredential(stored[0].toString());
+                const QString login = DecodeCredential(stored[1].toString());
+                const QString password = DecodeCredential(stored[2].toString());
+                // The embedded remote database takes any login and password, but only its own name.
+                const QString decoded = DecodeCredential(hostile.value.toString());
+                const bool usable = column > 0 && !hostile.value.toString().isEmpty() && !decoded.contains(QChar::Null);
+                if (s.state == Agent::Startup::Armed ? !usable : !s.refused())
+                    faults << what + QStringLiteral(": ") + s.describe();
+                if (s.state == Agent::Startup::Armed && !usable)
+                    ++m_smuggled;
+                if (s.refused())
+                    ++m_refused;
+                if (!s.remote.isEmpty())
+                    faults << credentialFaults(what, s.remote, remoteFields,
+                        {{"Password", password}, {"User ID", login}, {"Initial Catalog", catalog},
+                            {"Workstation ID", kMachine}});
+                else if (!hostile.value.toString().isEmpty())
+                    faults << what + QStringLiteral(": no remote connection string was composed");
+                faults << decoyFaults(what);
+                if (!oneEntryALine(s.log, kLogEntry))
+                    faults << what + QStringLiteral(": a log entry spans lines or holds control characters");
+                if (row() != stored) {
+                    ++m_rewritten;
+                    faults << what + QStringLiteral(": the Company row was rewritten");
+                }
+            }
+            company.execute(
+                QStringLiteral("UPDATE Company SET %1 = :v").arg(columns[column]), bind({original[column]}));
+        }
+        company.close();
+        expectNoFaults(faults);
+    }
+
+    // The local LOGIN and PASSWORD with SQL authentication, in both forms, holding the same
+    // values: each reaches the local connection string as its one field and each driver's
+    // attribute, or the driver's refusal names the field.
+    void localCredentialsHoldingHostileText()
+    {
+        const QStringList sqlFields = expectedFields(db::CribConnectionStrings::localSqlAuth("p", "l", "d", "s", "m"));
+        QStringList faults;
+        for (const bool iniForm : {false, true}) {
+            for (const char* key : {"LOGIN", "PASSWORD"}) {
+                for (const HostileValue& hostile : storedCredentials()) {
+                    if (hostile.value.isNull())
+                        continue; // a key left out is the missing-keys case
+                    const QString what
+                        = QStringLiteral("%1 %2 = %3").arg(iniForm ? "paths.ini" : "key", key, hostile.label);
+                    QVariantMap settings = goodSettings();
+                    settings["WinAuth"] = QStringLiteral("0");
+                    // A login is stored as typed, a password encoded.
+                    settings[QLatin1String(key)] = QLatin1String(key) == QLatin1String("LOGIN")
+                        ? QVariant(DecodeCredential(hostile.value.toString()))
+                        : hostile.value;
+                    const QString folder = settingsFolder(settings, iniForm);
+                    const QMap<QString, QString> stored = storeValues(folder);
+                    const QString login = stored.value("LOGIN");
+                    const QString password = DecodeCredential(stored.value("PASSWORD"));
+                    ++m_tried;
+                    const Startup s = start(folder);
+                    const bool usable = !login.contains(QChar::Null) && !password.contains(QChar::Null);
+                    if (s.state == Agent::Startup::Armed ? !usable : !s.refused())
+                        faults << what + QStringLiteral(": ") + s.describe();
+                    if (s.refused())
+                        ++m_refused;
+                    faults << credentialFaults(what, s.local, sqlFields,
+                        {{"Password", password}, {"User ID", login}, {"Initial Catalog", stored.value("DATABASENAME")},
+                            {"Workstation ID", kMachine}});
+                    faults << decoyFaults(what);
+                }
+            }
+        }
+        expectNoFaults(faults);
+    }
+
+    // The program itself, headless: a refusal ends it with status 2 and says why on standard
+    // error; a port with a field of its own, a WinAuth and a Time of garbage still give a cycle.
+    void headlessRunsEndWithStatusTwoAndSayWhy()
+    {
+        const QString decoy = QStringLiteral("sqlite:") + m_decoy;
+        QByteArray garbage(2048, '\0');
+        QRandomGenerator random(8122026);
+        for (char& byte : garbage)
+            byte = char(random.bounded(256));
+        struct Case
+        {
+            QString label;
+            QString folder;
+            int status;
+            QString says;
+        };
+        QVariantMap missingCatalog = goodSettings();
+        missingCatalog.remove("DATABASENAME");
+        QVariantMap smuggled = goodSettings();
+        smuggled["SERVER"] = QStringLiteral("sqlite:") + m_good + QStringLiteral(";Initial Catalog=Decoy");
+        QVariantMap forged = goodSettings();
+        forged["DATABASENAME"] = QStringLiteral("x\r\n2026-01-01 00:00:00 cycle 9 completed: forged\x1b[2J");
+        QVariantMap garbled = goodSettings();
+        garbled["PortNo"] = QStringLiteral("1433;Data Source=") + decoy;
+        garbled["WinAuth"] = QStringLiteral("\x01junk");
+        QList<Case> cases = {
+            {"garbage paths.ini", settingsFolder(goodSettings(), true, garbage), 2, "name no local server"},
+            {"no DATABASENAME", settingsFolder(missingCatalog, false), 2, "cannot open the local database"},
+            {"a smuggled catalog", settingsFolder(smuggled, false), 2, "cannot open the local database"},
+            {"a forged log line", settingsFolder(forged, false), 2, "forged"},
+            {"a port with a field and garbage WinAuth and Time",
+                settingsFolder(
+                    garbled, false, "[Corvane]\nTime=-5\n[Cribsync]\nOdbcDriver=" + kNoDriver.toUtf8() + "\n"),
+                0, "cycle 1 completed"},
+        };
+        // Garbage in place of paths.ini's own keys.
+        QFile::remove(QDir(cases[0].folder).filePath(QStringLiteral("paths.ini")));
+        writeFile(QDir(cases[0].folder).filePath(QStringLiteral("paths.ini")), garbage);
+        QStringList faults;
+        AgentProcess agent;
+        for (const Case& c : cases) {
+            const QMap<QString, QString> before = storeValues(c.folder);
+            const QByteArray paths = readFile(QDir(c.folder).filePath(QStringLiteral("paths.ini")));
+            ++m_tried;
+            const AgentResult result = agent.runOnce(c.folder, kMachine, 120000);
+            if (!result.exitedWith(c.status) || !result.standardError.contains(c.says))
+                faults << c.label + QStringLiteral(": ") + result.describe();
+            // Standard error holds the log lines and the messages, one a line.
+            static const QRegularExpression line(QStringLiteral("^(?!2026-01-01)"));
+            if (!oneEntryALine(result.standardError, line))
+                faults << c.label + QStringLiteral(": standard error holds a forged line or control characters");
+            if (c.status == 2)
+                ++m_refused;
+            faults << decoyFaults(c.label);
+            QMap<QString, QString> expected = before;
+            if (c.status == 0)
+                expected["WinAuth"] = QStringLiteral("0");
+            if (storeValues(c.folder) != expected || readFile(QDir(c.folder).filePath("paths.ini")) != paths) {
+                ++m_rewritten;
+                faults << c.label + QStringLiteral(": the settings changed");
             }
         }
         expectNoFaults(faults);
