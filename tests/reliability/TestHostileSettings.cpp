@@ -1,6 +1,5 @@
 #include "EngineSite.h"
 #include "HostileCorpus.h"
-#include "ReliabilitySize.h"
 #include "config/ConfigKeys.h"
 #include "config/ConfigStore.h"
 #include "config/Credential.h"
@@ -216,8 +215,9 @@ private:
     int m_added = 0; // connection-string fields or ODBC attributes a value added or changed
     int m_smuggled = 0; // start-ups that reached a database the settings do not name
     int m_rewritten = 0; // other keys changed by a start-up
-    int m_refused = 0;
-    int m_unnamed = 0; // refusals of a connection string that name no field
+    int m_refused = 0; // start-ups that ended cleanly without starting
+    int m_driverRefusals = 0; // connection strings a driver's rules refuse, naming the field
+    int m_unnamed = 0; // such refusals that name no field
 
     /// The settings of a working crib: both embedded databases in m_good.
     QVariantMap goodSettings() const
@@ -329,7 +329,7 @@ private:
             try {
                 target = db::ConnectionTarget::fromConnectionString(connectionString, driver);
             } catch (const db::DbError& e) {
-                ++m_refused;
+                ++m_driverRefusals;
                 static const QStringList named = {"Data Source", "Initial Catalog", "User ID", "Password",
                     "Workstation ID", "Application Name", "sqlite:"};
                 bool namesField = false;
@@ -966,8 +966,9 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         std::printf("hostile settings: inputs tried=%d fields added or changed=%d databases reached that the settings "
-                    "do not name=%d other keys rewritten=%d refusals=%d refusals not naming the field=%d\n",
-            m_tried, m_added, m_smuggled, m_rewritten, m_refused, m_unnamed);
+                    "do not name=%d other keys rewritten=%d start-ups refused=%d driver refusals=%d refusals not "
+                    "naming the field=%d\n",
+            m_tried, m_added, m_smuggled, m_rewritten, m_refused, m_driverRefusals, m_unnamed);
         std::fflush(stdout);
     }
 };
