@@ -82,6 +82,10 @@ void ConfigStore::write(StoreKey key, const QString& value)
         m_paths.setValue(PathsSection, keyName(key), value);
         return;
     }
+    // Where a file stands in for the key, a write rewrites the whole file and drops what it cannot
+    // keep (comments, lines it cannot read): a value that is already there is not written again.
+    if (m_registry->contains(keyName(key)) && read(key) == value)
+        return;
     m_registry->setValue(keyName(key), value);
     m_registry->sync();
     if (m_registry->status() != QSettings::NoError)

@@ -898,6 +898,26 @@ private Q_SLOTS:
         expectNoFaults(faults);
     }
 
+    // settings.ini edited by hand as the command-line guide shows it, with comments: a start-up
+    // that finds WinAuth already "0" leaves the file as it was, comments and all.
+    void handEditedKeyFileKeepsItsLines()
+    {
+        const QString folder = settingsFolder({}, false);
+        const QString keyFile = QDir(folder).filePath(QStringLiteral("settings.ini"));
+        const QByteArray text = "[General]\nSERVER=sqlite:" + m_good.toUtf8() + "\nDATABASENAME="
+            + DemoDatabases::localName().toUtf8() + "\nLOGIN=sa\nPASSWORD=" + EncodeCredential("pw").toUtf8()
+            + "        ; scrambled, as the login dialog stored it\nWinAuth=0\n; the hosted copy\nIPADDRESS=sqlite:"
+            + m_good.toUtf8() + "\nPortNo=1433\n";
+        QVERIFY(writeFile(keyFile, text));
+        ++m_tried;
+        const Startup s = start(folder);
+        QVERIFY2(s.state == Agent::Startup::Armed && !s.windowsAuth, qPrintable(s.describe()));
+        if (readFile(keyFile) != text) {
+            ++m_rewritten;
+            QFAIL(qPrintable(QStringLiteral("settings.ini was rewritten:\n") + QString::fromUtf8(readFile(keyFile))));
+        }
+    }
+
     // The program itself, headless: a refusal ends it with status 2 and says why on standard
     // error; a port with a field of its own, a WinAuth and a Time of garbage still give a cycle.
     void headlessRunsEndWithStatusTwoAndSayWhy()
