@@ -4,6 +4,7 @@
 #include "config/ConfigStore.h"
 #include "config/Credential.h"
 #include "config/IniFile.h"
+#include "config/NetLoginValues.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
 #include "cycle/FakeHost.h"
@@ -271,12 +272,15 @@ private:
         return values;
     }
 
-    /// One start-up of the agent on `folder`, as the program runs it.
-    Startup start(const QString& folder)
+    /// One start-up of the agent on `folder`, as the program runs it; `dialog` answers the remote
+    /// login dialog once (nothing closes it without values).
+    Startup start(const QString& folder, const std::optional<NetLoginValues>& dialog = {})
     {
         Startup s;
         {
             FakeHost host;
+            if (dialog)
+                host.remoteLogins << dialog;
             Agent agent(ConfigStore::inFolder(folder), &host, kMachine);
             agent.FormCreate();
             s.state = agent.startup();
@@ -853,6 +857,61 @@ private Q_SLOTS:
             company.execute(
                 QStringLiteral("UPDATE Company SET %1 = :v").arg(columns[column]), bind({original[column]}));
         }
+        company.close();
+        expectNoFaults(faults);
+    }
+
+    // The remote login dialog, asked when the stored credentials do not connect, typed full of
+    // the corpus: the three values are stored encoded exactly as typed and reach the remote
+    // connection string as one field each, or the driver's refusal names the field.
+    void remoteLoginDialogValues()
+    {
+        db::Connection company(QStringLiteral("seed"));
+        company.setConnectionString(
+            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(m_good, DemoDatabases::localName()));
+        company.open();
+        const auto row = [&] {
+            return company.query(QStringLiteral("SELECT ASPDataBaseName, ASPLoginName, ASPPassword FROM Company"))
+                .rows.value(0);
+        };
+        const QVariantList original = row();
+        const QStringList remoteFields
+            = expectedFields(db::CribConnectionStrings::remote("p", "l", "c", "a", "1", "m"));
+        const QString folder = settingsFolder(goodSettings(), false);
+        QStringList faults;
+        for (const bool goodCatalog : {false, true}) {
+            for (const HostileValue& hostile : m_corpus) {
+                const QString v = hostile.value.toString();
+                const QString what
+                    = QStringLiteral("dialog %1= %2").arg(goodCatalog ? "login and password " : "", hostile.label);
+                // Stored credentials that do not connect: the catalog names no database.
+                company.execute(QStringLiteral("UPDATE Company SET ASPDataBaseName = :v"),
+                    bind({EncodeCredential(QStringLiteral("NoSuchCatalog"))}));
+                const NetLoginValues typed{goodCatalog ? DemoDatabases::remoteName() : v, v, v};
+                ++m_tried;
+                const Startup s = start(folder, typed);
+                // The embedded remote database takes any login and password, even empty ones.
+                const bool usable = goodCatalog && !v.contains(QChar::Null);
+                if (s.state == Agent::Startup::Armed ? !usable : !s.refused())
+                    faults << what + QStringLiteral(": ") + s.describe();
+                if (s.refused())
+                    ++m_refused;
+                const QVariantList stored = row();
+                if (stored
+                    != QVariantList{EncodeCredential(typed.database), EncodeCredential(typed.login),
+                        EncodeCredential(typed.password)}) {
+                    ++m_rewritten;
+                    faults << what + QStringLiteral(": Company holds other values than those typed");
+                }
+                faults << credentialFaults(what, s.remote, remoteFields,
+                    {{"Password", typed.password}, {"User ID", typed.login}, {"Initial Catalog", typed.database},
+                        {"Workstation ID", kMachine}});
+                faults << decoyFaults(what);
+            }
+        }
+        company.execute(
+            QStringLiteral("UPDATE Company SET ASPDataBaseName = :v, ASPLoginName = :v1, ASPPassword = :v2"),
+            bind(original));
         company.close();
         expectNoFaults(faults);
     }
