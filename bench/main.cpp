@@ -29,6 +29,7 @@ opens, peak memory and how time grows with the backlog; prints one table and dra
   --sizes        backlog sizes (default 1000,10000,100000)
   --reduced      sizes 1000,10000
   --tiny         sizes 100,300 and connections at 10,300 (a quick check)
+  --size-from-env  --tiny, or --reduced when CRIBSYNC_SIZE is "full" (the test suites' size)
   --connections  backlog sizes for the connection count (default 10,10000)
   --plot FILE    where to write the PNG (default bench-throughput.png)
   --work DIR     where the databases are made (default: a temporary folder)
@@ -234,9 +235,13 @@ Options parseOptions(const QStringList& args)
             options.sizes = parseSizes(value());
         } else if (a == QLatin1String("--reduced")) {
             options.sizes = {1000, 10000};
-        } else if (a == QLatin1String("--tiny")) {
+        } else if (a == QLatin1String("--tiny")
+            || (a == QLatin1String("--size-from-env")
+                && qEnvironmentVariable("CRIBSYNC_SIZE") != QLatin1String("full"))) {
             options.sizes = {100, 300};
             options.connectionSizes = {10, 300};
+        } else if (a == QLatin1String("--size-from-env")) {
+            options.sizes = {1000, 10000};
         } else if (a == QLatin1String("--connections")) {
             options.connectionSizes = parseSizes(value());
         } else if (a == QLatin1String("--plot")) {
