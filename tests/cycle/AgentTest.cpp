@@ -88,8 +88,8 @@ private:
     static QVariantMap configured(const QTemporaryDir& dir)
     {
         const QString server = QStringLiteral("sqlite:") + dir.path();
-        return {{"SERVER", server}, {"DATABASENAME", "CribLocal"}, {"LOGIN", "sa"}, {"PASSWORD", EncodeCredential("pw")},
-            {"WinAuth", "0"}, {"IPADDRESS", server}, {"PortNo", "1433"}};
+        return {{"SERVER", server}, {"DATABASENAME", "CribLocal"}, {"LOGIN", "sa"},
+            {"PASSWORD", EncodeCredential("pw")}, {"WinAuth", "0"}, {"IPADDRESS", server}, {"PortNo", "1433"}};
     }
 
     static void makeDatabases(const QTemporaryDir& dir)
