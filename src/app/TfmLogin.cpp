@@ -1,7 +1,5 @@
 #include "app/TfmLogin.h"
 
-#include "app/MessageBox.h"
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -34,7 +32,8 @@ void maskWithStars(QLineEdit* edit)
 } // namespace
 
 TfmLogin::TfmLogin(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint)
+    : ValidatingDialog(
+        parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("fmLogin"));
     setWindowTitle(QStringLiteral("Login"));
@@ -87,25 +86,13 @@ void TfmLogin::WinAuthClick()
     }
 }
 
-bool TfmLogin::FormCloseQuery()
+QString TfmLogin::missingField() const
 {
-    QString missing;
     if (m_server->text().isEmpty())
-        missing = QStringLiteral("need server name");
-    else if (m_database->text().isEmpty())
-        missing = QStringLiteral("need database name");
-    else if (m_login->text().isEmpty() && !m_winAuth->isChecked())
-        missing = QStringLiteral("need login info");
-    if (missing.isEmpty())
-        return true;
-    MessageBox::information(this, missing);
-    return false;
-}
-
-void TfmLogin::done(int result)
-{
-    if (!FormCloseQuery())
-        return;
-    m_closed = true;
-    QDialog::done(result);
+        return QStringLiteral("need server name");
+    if (m_database->text().isEmpty())
+        return QStringLiteral("need database name");
+    if (m_login->text().isEmpty() && !m_winAuth->isChecked())
+        return QStringLiteral("need login info");
+    return {};
 }

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "app/ValidatingDialog.h"
 #include "config/LoginValues.h"
-
-#include <QDialog>
 
 class QCheckBox;
 class QLineEdit;
@@ -10,7 +9,7 @@ class QPushButton;
 
 /// The local login dialog of the first configuration: server, database, login, password and
 /// Windows authentication. It refuses to close until the required fields are filled.
-class TfmLogin : public QDialog
+class TfmLogin : public ValidatingDialog
 {
     Q_OBJECT
 
@@ -19,15 +18,11 @@ public:
 
     LoginValues values() const;
 
-    /// Whether the dialog closed itself, rather than its event loop being ended from outside.
-    bool closed() const { return m_closed; }
-
-    /// Validation, run for every attempt to close; shows what is missing and returns false.
-    bool FormCloseQuery();
-
 public Q_SLOTS:
-    void done(int result) override;
     void WinAuthClick();
+
+protected:
+    QString missingField() const override;
 
 private:
     QLineEdit* m_server;
@@ -38,5 +33,4 @@ private:
     QLineEdit* m_address;
     QLineEdit* m_port;
     QPushButton* m_ok;
-    bool m_closed = false;
 };

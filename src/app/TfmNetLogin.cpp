@@ -1,7 +1,5 @@
 #include "app/TfmNetLogin.h"
 
-#include "app/MessageBox.h"
-
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,7 +7,7 @@
 #include <QStyle>
 
 TfmNetLogin::TfmNetLogin(QWidget* parent)
-    : QDialog(parent)
+    : ValidatingDialog(parent)
 {
     setObjectName(QStringLiteral("fmNetLogin"));
     setWindowTitle(QStringLiteral("Quellora.Net Login"));
@@ -43,25 +41,13 @@ NetLoginValues TfmNetLogin::values() const
     return {m_database->text(), m_login->text(), m_password->text()};
 }
 
-bool TfmNetLogin::FormCloseQuery()
+QString TfmNetLogin::missingField() const
 {
-    QString missing;
     if (m_password->text().isEmpty())
-        missing = QStringLiteral("need password");
-    else if (m_database->text().isEmpty())
-        missing = QStringLiteral("need database name");
-    else if (m_login->text().isEmpty())
-        missing = QStringLiteral("need login info");
-    if (missing.isEmpty())
-        return true;
-    MessageBox::information(this, missing);
-    return false;
-}
-
-void TfmNetLogin::done(int result)
-{
-    if (!FormCloseQuery())
-        return;
-    m_closed = true;
-    QDialog::done(result);
+        return QStringLiteral("need password");
+    if (m_database->text().isEmpty())
+        return QStringLiteral("need database name");
+    if (m_login->text().isEmpty())
+        return QStringLiteral("need login info");
+    return {};
 }
