@@ -66,6 +66,22 @@ QVariantMap transactionColumns(const CribTransaction& t, const QString& station)
     };
 }
 
+/// Sets `values` in the rows of `table` that `where` selects and marks them as not yet sent.
+qint64 updatePending(db::Connection& connection, const QString& table, const QString& where, const QVariantMap& values,
+    const QString& flag)
+{
+    QStringList sets;
+    db::NamedValues named;
+    int n = 0;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it, ++n) {
+        sets << QStringLiteral("[%1] = :v%2").arg(it.key()).arg(n);
+        named.set(QStringLiteral("v%1").arg(n), it.value());
+    }
+    sets << flag + QStringLiteral(" = 0");
+    return connection.execute(
+        QStringLiteral("UPDATE [%1] SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), where), named);
+}
+
 } // namespace
 
 QString CribSites::itemNo(int n)
@@ -264,17 +280,7 @@ qint64 CribSites::insertLocal(const QString& machineName, const QString& table, 
 qint64 CribSites::updateLocal(
     const QString& machineName, const QString& table, const QString& where, const QVariantMap& values)
 {
-    QStringList sets;
-    db::NamedValues named;
-    int n = 0;
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it, ++n) {
-        sets << QStringLiteral("[%1] = :v%2").arg(it.key()).arg(n);
-        named.set(QStringLiteral("v%1").arg(n), it.value());
-    }
-    sets << QStringLiteral("ASPProcessed = 0");
-    return local(machineName)
-        .execute(
-            QStringLiteral("UPDATE [%1] SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), where), named);
+    return updatePending(local(machineName), table, where, values, QStringLiteral("ASPProcessed"));
 }
 
 void CribSites::deleteLocal(const QString& machineName, const QString& table, const QString& where, const QString& key1,
@@ -323,16 +329,7 @@ qint64 CribSites::insertRemote(const QString& table, const QVariantMap& values)
 
 qint64 CribSites::updateRemote(const QString& table, const QString& where, const QVariantMap& values)
 {
-    QStringList sets;
-    db::NamedValues named;
-    int n = 0;
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it, ++n) {
-        sets << QStringLiteral("[%1] = :v%2").arg(it.key()).arg(n);
-        named.set(QStringLiteral("v%1").arg(n), it.value());
-    }
-    sets << QStringLiteral("Processed = 0");
-    return remote().execute(
-        QStringLiteral("UPDATE [%1] SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), where), named);
+    return updatePending(remote(), table, where, values, QStringLiteral("Processed"));
 }
 
 qint64 CribSites::addRemoteTransaction(const QString& station, const CribTransaction& transaction)
