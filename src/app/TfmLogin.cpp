@@ -4,8 +4,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QStyle>
 
 namespace {
 
@@ -60,12 +58,7 @@ TfmLogin::TfmLogin(QWidget* parent)
     for (QWidget* hidden : std::initializer_list<QWidget*>{addressLabel, m_address, portLabel, m_port})
         hidden->hide();
 
-    m_ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
-    m_ok->setObjectName(QStringLiteral("BitBtn1"));
-    m_ok->setDefault(true);
-    layout->setRowStretch(layout->rowCount(), 1);
-    layout->addWidget(m_ok, layout->rowCount(), 0, 1, 2, Qt::AlignCenter);
-    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    addOkButton(layout);
 }
 
 LoginValues TfmLogin::values() const

@@ -5,7 +5,6 @@
 
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
 
 /// The local login dialog of the first configuration: server, database, login, password and
 /// Windows authentication. It refuses to close until the required fields are filled.
@@ -32,5 +31,4 @@ private:
     QCheckBox* m_winAuth;
     QLineEdit* m_address;
     QLineEdit* m_port;
-    QPushButton* m_ok;
 };

@@ -3,8 +3,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QStyle>
 
 TfmNetLogin::TfmNetLogin(QWidget* parent)
     : ValidatingDialog(parent)
@@ -28,12 +26,7 @@ TfmNetLogin::TfmNetLogin(QWidget* parent)
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
 
-    m_ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
-    m_ok->setObjectName(QStringLiteral("BitBtn1"));
-    m_ok->setDefault(true);
-    layout->setRowStretch(layout->rowCount(), 1);
-    layout->addWidget(m_ok, layout->rowCount(), 0, 1, 2, Qt::AlignCenter);
-    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    addOkButton(layout);
 }
 
 NetLoginValues TfmNetLogin::values() const

@@ -4,7 +4,6 @@
 #include "config/NetLoginValues.h"
 
 class QLineEdit;
-class QPushButton;
 
 /// The remote login dialog: the hosted database's catalog, login and password. It refuses to
 /// close until all three are filled.
@@ -24,5 +23,4 @@ private:
     QLineEdit* m_database;
     QLineEdit* m_login;
     QLineEdit* m_password;
-    QPushButton* m_ok;
 };

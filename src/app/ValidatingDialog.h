@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+class QGridLayout;
+
 /// A modal dialog that refuses to close until its fields are filled, and tells a close of its
 /// own from its event loop being ended from outside.
 class ValidatingDialog : public QDialog
@@ -22,6 +24,8 @@ public Q_SLOTS:
     void done(int result) override;
 
 protected:
+    /// The OK button ("BitBtn1") centred below the fields of `layout`; it tries to accept.
+    void addOkButton(QGridLayout* layout);
     /// What the first unfilled field needs, or nothing when every field is filled.
     virtual QString missingField() const = 0;
 
