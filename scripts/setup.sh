@@ -10,6 +10,7 @@ packages=(
     libsqlite3-dev sqlite3
     unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
     xvfb xauth
+    g++-mingw-w64-x86-64-posix python3
 )
 
 missing=()

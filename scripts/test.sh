@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds cribsync and runs every test suite: the unit and integration tests,
-# the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and the slow suites
-# (end to end, many computers, benchmarks) in their reduced size.
+# the Windows compile check, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the slow suites (end to end, many computers, benchmarks) in their reduced size.
 #   --fast       skip the sanitizer build
 #   --full       run the slow suites at full size
 set -euo pipefail
@@ -22,6 +22,7 @@ bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 ctest --test-dir build -L unit --output-on-failure -j2
+bash scripts/windows-check.sh build
 
 if ((sanitize)); then
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCRIBSYNC_SANITIZE=ON >/dev/null

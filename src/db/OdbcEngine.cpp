@@ -10,6 +10,13 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
+#ifdef Q_OS_WIN
+// Windows' ODBC headers use its base types without including them.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
