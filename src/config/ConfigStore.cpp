@@ -8,8 +8,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLoggingCategory>
 #include <QSettings>
+
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -22,11 +30,38 @@ QString keyName(StoreKey key)
     return QString::fromLatin1(storeKeyInfo(key).name);
 }
 
+#ifdef Q_OS_WIN
+const wchar_t* const RegistryKeyPath = L"Software\\Quellora\\Paths";
+
+// QSettings writes a byte array as text; the other programs of the store read an 8-byte binary value.
+void writeRegistryBinary(const QString& name, const QByteArray& bytes)
+{
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, RegistryKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key, reinterpret_cast<const wchar_t*>(name.utf16()), 0, REG_BINARY,
+            reinterpret_cast<const BYTE*>(bytes.constData()), DWORD(bytes.size()));
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS)
+        throw ConfigError(QStringLiteral("Cannot write %1 into HKEY_LOCAL_MACHINE\\Software\\Quellora\\Paths: %2")
+                              .arg(name, qt_error_string(int(status))));
+}
+#endif
+
 } // namespace
 
 ConfigStore ConfigStore::system()
 {
-    return ConfigStore(QString(), QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("paths.ini")));
+    const QString paths = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("paths.ini"));
+#ifdef Q_OS_WIN
+    return ConfigStore(QString(), paths);
+#else
+    // The file QSettings keeps for the system scope, named here so that it can be checked before
+    // QSettings reads it.
+    return ConfigStore(QLibraryInfo::path(QLibraryInfo::SettingsPath) + QStringLiteral("/Quellora/Paths.conf"), paths);
+#endif
 }
 
 ConfigStore ConfigStore::inFolder(const QString& folder)
@@ -46,11 +81,21 @@ ConfigStore::~ConfigStore() = default;
 
 ConfigStore::Form ConfigStore::open()
 {
-    if (m_registryFile.isEmpty())
+    if (m_registryFile.isEmpty()) {
+#ifdef Q_OS_WIN
+        // The 64-bit view: HKEY_LOCAL_MACHINE\Software\Quellora\Paths as written, whatever the build.
+        m_registry = std::make_unique<QSettings>(
+            QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#else
         m_registry = std::make_unique<QSettings>(
             QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
-    else
+#endif
+    } else {
+        // A folder in its place is a key that cannot be opened: the INI form, as for the registry.
+        if (!QFileInfo(m_registryFile).isDir())
+            IniFile::checkFile(m_registryFile);
         m_registry = std::make_unique<QSettings>(m_registryFile, QSettings::IniFormat);
+    }
     m_registry->setFallbacksEnabled(false);
 
     if (m_registry->isWritable()) {
@@ -69,7 +114,7 @@ QString ConfigStore::read(StoreKey key) const
     if (m_form == Form::Ini)
         return m_paths.value(PathsSection, keyName(key), QString::fromLatin1(info.iniDefault));
 
-    const QVariant value = m_registry->value(keyName(key), QString::fromLatin1(info.registryDefault));
+    const QVariant value = m_registry->value(storedName(key), QString::fromLatin1(info.registryDefault));
     // A hand-edited settings file reads an unquoted "a,b" as a list.
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
@@ -84,9 +129,10 @@ void ConfigStore::write(StoreKey key, const QString& value)
     }
     // Where a file stands in for the key, a write rewrites the whole file and drops what it cannot
     // keep (comments, lines it cannot read): a value that is already there is not written again.
-    if (m_registry->contains(keyName(key)) && read(key) == value)
+    const QString name = storedName(key);
+    if (m_registry->contains(name) && read(key) == value)
         return;
-    m_registry->setValue(keyName(key), value);
+    m_registry->setValue(name, value);
     m_registry->sync();
     if (m_registry->status() != QSettings::NoError)
         throw ConfigError(QStringLiteral("Cannot write %1 into %2").arg(keyName(key), m_registry->fileName()));
@@ -98,7 +144,13 @@ void ConfigStore::writeLastPolled(const QDateTime& localTime)
         write(StoreKey::LastPolled, DateTimeValue::toText(localTime));
         return;
     }
-    m_registry->setValue(keyName(StoreKey::LastPolled), DateTimeValue::toBinary(localTime));
+#ifdef Q_OS_WIN
+    if (m_registryFile.isEmpty()) {
+        writeRegistryBinary(storedName(StoreKey::LastPolled), DateTimeValue::toBinary(localTime));
+        return;
+    }
+#endif
+    m_registry->setValue(storedName(StoreKey::LastPolled), DateTimeValue::toBinary(localTime));
     m_registry->sync();
     if (m_registry->status() != QSettings::NoError)
         throw ConfigError(QStringLiteral("Cannot write lastpolled into %1").arg(m_registry->fileName()));
@@ -125,6 +177,18 @@ void ConfigStore::writeFirstConfiguration(const LoginValues& login, const QDateT
     write(StoreKey::Custom, QString());
     write(StoreKey::Images, QString());
     write(StoreKey::WinAuth, winAuth);
+}
+
+QString ConfigStore::storedName(StoreKey key) const
+{
+    // Value names match without regard to case, in the registry and in the files that stand in for it.
+    const QString name = keyName(key);
+    const QStringList names = m_registry->childKeys();
+    for (const QString& stored : names) {
+        if (stored.compare(name, Qt::CaseInsensitive) == 0)
+            return stored;
+    }
+    return name;
 }
 
 QString ConfigStore::readFile(FileKey key) const

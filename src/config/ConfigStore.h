@@ -32,7 +32,8 @@ public:
     ~ConfigStore();
 
     /// Opens or creates the registry key and chooses the form anew; until the first call the
-    /// store is the INI form.
+    /// store is the INI form. Throws ConfigError when a file standing in for the key is no
+    /// regular file or is far too large.
     Form open();
     Form form() const { return m_form; }
 
@@ -55,6 +56,8 @@ public:
     QString folder() const;
 
 private:
+    /// The key's name as the store spells it, or as the agent does when it holds no such key.
+    QString storedName(StoreKey key) const;
     QString readFile(FileKey key) const;
 
     QString m_registryFile;

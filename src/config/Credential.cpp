@@ -1,5 +1,7 @@
 #include "config/Credential.h"
 
+#include "config/AnsiCodePage.h"
+
 namespace {
 
 // Shared with every program that reads or writes the store. Chosen so that the codes which would
@@ -10,8 +12,9 @@ QString shifted(const QString& text, int shift)
 {
     QString result = text;
     for (QChar& c : result) {
-        if (c.unicode() <= 0xFF)
-            c = QChar((c.unicode() + shift + 256) % 256);
+        const int byte = AnsiCodePage::byteOf(c);
+        if (byte >= 0)
+            c = AnsiCodePage::charOf(uchar((byte + shift + 256) % 256));
     }
     return result;
 }

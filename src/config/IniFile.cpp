@@ -1,10 +1,11 @@
 #include "config/IniFile.h"
 
+#include "config/AnsiCodePage.h"
 #include "config/ConfigError.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 namespace {
 
@@ -57,18 +58,48 @@ QString quotedIfNeeded(const QString& value)
     return outerBlank || outerQuotes ? QLatin1Char('"') + value + QLatin1Char('"') : value;
 }
 
-bool fitsLatin1(const QStringList& lines)
+// A settings file holds a few lines; anything this large is not one.
+constexpr qint64 MaxFileSize = 1024 * 1024;
+
+// The byte-order mark by which the INI services tell a UTF-16 file from an ANSI one.
+const QByteArray Utf16Bom("\xFF\xFE", 2);
+
+QString utf16Text(const QByteArray& bytes)
 {
-    for (const QString& line : lines) {
-        for (const QChar c : line) {
-            if (c.unicode() > 0xFF)
-                return false;
-        }
-    }
-    return true;
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+}
+
+// Why a file could not be written, in the words an operator acts on.
+QString writeFailure(const QString& path, const QString& error)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("Cannot write %1: the folder %2 does not exist").arg(path, folder.filePath());
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("Cannot write %1: the file is read-only").arg(path);
+    if (!file.exists() && !folder.isWritable())
+        return QStringLiteral("Cannot write %1: the folder %2 is read-only").arg(path, folder.filePath());
+    return QStringLiteral("Cannot write %1: %2").arg(path, error);
 }
 
 } // namespace
+
+void IniFile::checkFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    // Opening a pipe or a device could wait for ever or read without end.
+    if (!info.isFile())
+        throw ConfigError(QStringLiteral("%1 is not a regular file; the settings are not read from it").arg(path));
+    if (info.size() > MaxFileSize)
+        throw ConfigError(QStringLiteral("%1 is %2 bytes long, more than a settings file can be (%3 bytes); it is "
+                                         "not read")
+                              .arg(path)
+                              .arg(info.size())
+                              .arg(MaxFileSize));
+}
 
 IniFile::IniFile(const QString& path)
     : m_path(path)
@@ -77,20 +108,19 @@ IniFile::IniFile(const QString& path)
 IniFile::Contents IniFile::load() const
 {
     Contents contents;
+    checkFile(m_path);
     QFile file(m_path);
     contents.exists = file.exists();
     if (!file.open(QIODevice::ReadOnly)) {
         contents.unreadable = contents.exists;
         return contents;
     }
-    const QByteArray bytes = file.readAll();
-    // Files written by 8-bit programs are not valid UTF-8 once they hold a character above 127.
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        text = QString::fromLatin1(bytes);
-        contents.latin1 = true;
-    }
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (bytes.size() > MaxFileSize)
+        checkFile(m_path);
+    // As the INI services read it: UTF-16 after its byte-order mark, otherwise the ANSI code page.
+    contents.utf16 = bytes.startsWith(Utf16Bom);
+    const QString text = contents.utf16 ? utf16Text(bytes.mid(2)) : AnsiCodePage::decode(bytes);
     contents.crlf = text.contains(QLatin1String("\r\n"));
     contents.lines = text.split(QLatin1Char('\n'));
     for (QString& line : contents.lines) {
@@ -165,9 +195,22 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
 
     const bool crlf = contents.exists ? contents.crlf : NativeCrlf;
     const QString text = lines.join(crlf ? QLatin1String("\r\n") : QLatin1String("\n")) + (crlf ? "\r\n" : "\n");
-    const QByteArray bytes = contents.latin1 && fitsLatin1(lines) ? text.toLatin1() : text.toUtf8();
+    QByteArray bytes;
+    if (contents.utf16) {
+        bytes = Utf16Bom
+            + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+    } else {
+        const std::optional<QByteArray> ansi = AnsiCodePage::encode(text);
+        if (!ansi)
+            throw ConfigError(QStringLiteral("%1: the value of [%2] %3 holds a character that the file's code page "
+                                             "(Windows ANSI) has not")
+                                  .arg(m_path, section, key));
+        bytes = *ansi;
+    }
 
     QSaveFile file(m_path);
+    // A file that may be written in a folder that may not, as the INI services allow.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw ConfigError(QStringLiteral("Cannot write %1: %2").arg(m_path, file.errorString()));
+        throw ConfigError(writeFailure(m_path, file.errorString()));
 }

@@ -1,6 +1,7 @@
 #include "cycle/Agent.h"
 
 #include "config/Credential.h"
+#include "config/MachineName.h"
 #include "cycle/AgentHost.h"
 #include "cycle/CycleLog.h"
 #include "cycle/SyncEngine.h"
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
 
@@ -70,7 +70,7 @@ void Agent::FormCreate()
         return;
     }
 
-    m_machineName = m_machineNameOverride.isEmpty() ? QSysInfo::machineHostName() : m_machineNameOverride;
+    m_machineName = m_machineNameOverride.isEmpty() ? systemMachineName() : m_machineNameOverride;
     connectDatabases();
     if (m_startup == Startup::InProgress)
         m_startup = m_timer->isActive() ? Startup::Armed : Startup::Idle;

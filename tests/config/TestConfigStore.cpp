@@ -1,3 +1,4 @@
+#include "config/ConfigError.h"
 #include "config/ConfigStore.h"
 #include "config/Credential.h"
 #include "config/DateTimeValue.h"
@@ -9,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 /// The settings store in both forms: the choice of form, defaults, the file-only keys and what
 /// first configuration writes.
@@ -184,6 +189,79 @@ private Q_SLOTS:
         };
         QCOMPARE(roundTrip([&] { return ConfigStore::inFolder(registryDir.path()); }), password);
         QCOMPARE(roundTrip([&] { return iniOnlyStore(iniDir); }), password);
+    }
+
+    void keyNamesMatchWithoutRegardToCase()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("settings.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nserver=SQL01\nwinauth=1\n");
+        file.close();
+        ConfigStore store = ConfigStore::inFolder(dir.path());
+        store.open();
+        QCOMPARE(store.read(StoreKey::Server), QStringLiteral("SQL01"));
+        QCOMPARE(store.read(StoreKey::WinAuth), QStringLiteral("1"));
+        store.write(StoreKey::Server, "SQL02");
+        const QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+        QCOMPARE(key.allKeys(), QStringList({"server", "winauth"}));
+        QCOMPARE(key.value("server").toString(), QStringLiteral("SQL02"));
+    }
+
+    void passwordBytesAreThoseOfTheOtherPrograms()
+    {
+        QTemporaryDir dir;
+        ConfigStore store = iniOnlyStore(dir);
+        store.open();
+        // Euro sign, blank and '!' are 0x80, 0x20 and 0x21 in Windows-1252; the constant added.
+        store.write(StoreKey::Password, EncodeCredential(QStringLiteral("\u20AC !")));
+        QFile file(dir.filePath("paths.ini"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().contains("PASSWORD=\xF1\x91\x92\n"), "not the bytes of the INI services");
+    }
+
+    void unusableSettingsFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        // A folder in place of settings.ini is a key that cannot be opened: the INI form.
+        for (const char* name : {"settings.ini", "paths.ini"}) {
+            for (const char* kind : {"pipe", "huge"})
+                QTest::addRow("%s %s", name, kind) << name << kind;
+        }
+        QTest::newRow("paths.ini folder") << "paths.ini"
+                                          << "folder";
+    }
+
+    void unusableSettingsFilesAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        if (kind == "pipe") {
+#ifdef Q_OS_WIN
+            QSKIP("no named pipes in the file system");
+#else
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+        } else if (kind == "huge") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(64) << 20));
+        } else {
+            QVERIFY(QDir(dir.path()).mkdir(name));
+        }
+        ConfigStore store = ConfigStore::inFolder(dir.path());
+        try {
+            if (name == "settings.ini")
+                store.open();
+            else
+                store.syncTime();
+            QFAIL("the file was used");
+        } catch (const ConfigError& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(path), e.what());
+        }
     }
 
     void dateTextLeavesOutAMidnightTime()

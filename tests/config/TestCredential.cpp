@@ -1,3 +1,4 @@
+#include "config/AnsiCodePage.h"
 #include "config/Credential.h"
 
 #include <QTest>
@@ -12,12 +13,12 @@ private Q_SLOTS:
     {
         QString all;
         for (int code = 0; code < 256; ++code)
-            all += QChar(code);
+            all += AnsiCodePage::charOf(uchar(code));
         const QString encoded = EncodeCredential(all);
         QCOMPARE(encoded.size(), all.size());
         QCOMPARE(DecodeCredential(encoded), all);
         for (int code = 0; code < 256; ++code) {
-            QVERIFY2(encoded[code].unicode() <= 0xFF, qPrintable(QString::number(code)));
+            QVERIFY2(AnsiCodePage::byteOf(encoded[code]) >= 0, qPrintable(QString::number(code)));
             QVERIFY2(encoded[code] != all[code], "the constant must change every code");
         }
         // One constant for all: the same code always encodes alike, wherever it stands.
@@ -38,10 +39,18 @@ private Q_SLOTS:
 
     void charactersBeyondEightBitsPassThrough()
     {
-        const QString text = QStringLiteral("p\u20ACss\u4E2D");
+        const QString text = QStringLiteral("p\u0394ss\u4E2D");
         const QString encoded = EncodeCredential(text);
-        QCOMPARE(encoded.at(1), QChar(0x20AC));
+        QCOMPARE(encoded.at(1), QChar(0x0394));
         QCOMPARE(DecodeCredential(encoded), text);
+    }
+
+    void codesAreThoseOfTheAnsiCodePage()
+    {
+        // The other programs add the constant to the bytes 0x80 (euro sign) and 0x92 (right quote) of
+        // Windows-1252, which come out as the bytes 0xF1 and 0x03.
+        QCOMPARE(EncodeCredential(QStringLiteral("\u20AC\u2019")), QStringLiteral("\u00F1\u0003"));
+        QCOMPARE(DecodeCredential(QStringLiteral("\u2019")), QStringLiteral("!"));
     }
 };
 

@@ -2,6 +2,9 @@
 #include "config/IniFile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,7 +75,7 @@ private Q_SLOTS:
         QTest::newRow("single quoted") << QStringLiteral("'x'");
         QTest::newRow("equals and semicolon") << QStringLiteral("a=b;c");
         QTest::newRow("latin-1") << QStringLiteral("\u00E9\u00FF\u00A0");
-        QTest::newRow("wide") << QStringLiteral("\u4E2D");
+        QTest::newRow("windows-1252") << QStringLiteral("\u20AC\u2019\u0178");
     }
 
     void valuesWithOuterBlanksOrQuotesComeBackAsWritten()
@@ -95,6 +98,39 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), QByteArray("[Paths]\nLOGIN=Jos\xE9\nSERVER=S\xFC\n"));
     }
 
+    void bytesAreTheAnsiCodePagesAsTheIniServicesKeepThem_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QByteArray>("rewritten");
+        QTest::newRow("windows-1252") << QByteArray("[Paths]\nLOGIN=\x80\x92\xE9\n")
+                                      << QStringLiteral("\u20AC\u2019\u00E9")
+                                      << QByteArray("[Paths]\nLOGIN=\x80\x92\xE9\nSERVER=\x80\n");
+        QTest::newRow("utf-8 bytes are two characters")
+            << QByteArray("[Paths]\nLOGIN=\xC3\xA9\n") << QStringLiteral("\u00C3\u00A9")
+            << QByteArray("[Paths]\nLOGIN=\xC3\xA9\nSERVER=\x80\n");
+        const QString utf16 = QStringLiteral("[Paths]\r\nLOGIN=\u4E2D\r\n");
+        const QByteArray utf16Bytes(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2);
+        const QString rewritten = QStringLiteral("SERVER=\u20AC\r\n");
+        QTest::newRow("utf-16 after its mark") << QByteArray("\xFF\xFE") + utf16Bytes << QStringLiteral("\u4E2D")
+                                               << QByteArray("\xFF\xFE") + utf16Bytes
+                + QByteArray(reinterpret_cast<const char*>(rewritten.utf16()), rewritten.size() * 2);
+    }
+
+    void bytesAreTheAnsiCodePagesAsTheIniServicesKeepThem()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, login);
+        QFETCH(QByteArray, rewritten);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("paths.ini");
+        writeFile(path, file);
+        IniFile ini(path);
+        QCOMPARE(ini.value("Paths", "LOGIN", ""), login);
+        ini.setValue("Paths", "SERVER", QStringLiteral("\u20AC"));
+        QCOMPARE(readFile(path), rewritten);
+    }
+
     void refusesValuesAnIniLineCannotHold()
     {
         QTemporaryDir dir;
@@ -103,14 +139,46 @@ private Q_SLOTS:
         IniFile ini(path);
         QVERIFY_THROWS_EXCEPTION(ConfigError, ini.setValue("Paths", "PASSWORD", "a\nSERVER=b"));
         QVERIFY_THROWS_EXCEPTION(ConfigError, ini.setValue("Paths", "PASSWORD", QString(QChar::Null)));
+        // Not in the ANSI code page: the other programs would read a different value.
+        QVERIFY_THROWS_EXCEPTION(ConfigError, ini.setValue("Paths", "PASSWORD", QStringLiteral("\u4E2D")));
         QCOMPARE(readFile(path), QByteArray("[Paths]\nSERVER=a\n"));
+    }
+
+    void reportsAFileThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("missing folder") << "missing-folder" << false << "does not exist";
+        QTest::newRow("read-only folder") << "" << true << "is read-only";
     }
 
     void reportsAFileThatCannotBeWritten()
     {
+        QFETCH(QString, folder);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, cause);
         QTemporaryDir dir;
-        IniFile ini(dir.filePath("missing-folder/paths.ini"));
-        QVERIFY_THROWS_EXCEPTION(ConfigError, ini.setValue("Corvane", "Time", "10"));
+        if (readOnly) {
+            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            // Permissions do not hold for root; an immutable folder does.
+            if (QFileInfo(dir.path()).isWritable() && QProcess::execute("chattr", {"+i", dir.path()}) != 0)
+                QSKIP("cannot make a folder read-only here");
+        }
+        const auto restore = qScopeGuard([&] {
+            if (readOnly) {
+                QProcess::execute("chattr", {"-i", dir.path()});
+                QFile::setPermissions(
+                    dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            }
+        });
+        IniFile ini(folder.isEmpty() ? dir.filePath("paths.ini") : dir.filePath(folder + "/paths.ini"));
+        try {
+            ini.setValue("Corvane", "Time", "10");
+            QFAIL("the write succeeded");
+        } catch (const ConfigError& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(cause), e.what());
+        }
     }
 };
 
