@@ -23,7 +23,8 @@ constexpr std::array<FileKeyInfo, 3> FileKeys{{
     {FileKey::SyncTime, "Corvane", "Time", "30"},
     {FileKey::ExcludeCrib, "Emp", "ExcludeCrib", "0"},
 #ifdef Q_OS_WIN
-    {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", "ODBC Driver 17 for SQL Server"},
+    // Empty: the newest of Microsoft's drivers that is installed.
+    {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", ""},
 #else
     {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", "FreeTDS"},
 #endif

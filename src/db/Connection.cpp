@@ -11,6 +11,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#ifdef Q_OS_WIN
+#include <QSettings>
+#endif
+
 namespace db {
 
 namespace {
@@ -32,7 +36,19 @@ DriverSetting& driverSetting()
 QString defaultOdbcDriver()
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("ODBC Driver 17 for SQL Server");
+    // The newest of Microsoft's drivers that is installed; Windows' own "SQL Server" driver is
+    // always there but old.
+    static const QString driver = [] {
+        const QSettings installed(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"),
+            QSettings::Registry64Format);
+        for (const QString& name :
+            {QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("ODBC Driver 17 for SQL Server")}) {
+            if (installed.value(name).toString() == QLatin1String("Installed"))
+                return name;
+        }
+        return QStringLiteral("ODBC Driver 17 for SQL Server");
+    }();
+    return driver;
 #else
     return QStringLiteral("FreeTDS");
 #endif

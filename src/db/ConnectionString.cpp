@@ -190,10 +190,18 @@ ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, con
         }
         attrs << key + QLatin1Char('=') + quoteOdbcValue(value, odbcDriver, field);
     };
+    // Microsoft's drivers have no PORT keyword and would silently use the default port: they take
+    // it after the server name.
+    const bool microsoft = odbcDriver.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive)
+        && !odbcDriver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
     add(QStringLiteral("DRIVER"), odbcDriver);
-    add(QStringLiteral("SERVER"), server);
-    if (!port.isEmpty())
-        add(QStringLiteral("PORT"), port);
+    if (microsoft && !port.isEmpty()) {
+        add(QStringLiteral("SERVER"), server + QLatin1Char(',') + port);
+    } else {
+        add(QStringLiteral("SERVER"), server);
+        if (!port.isEmpty())
+            add(QStringLiteral("PORT"), port);
+    }
     if (!target.databaseName.isEmpty())
         add(QStringLiteral("DATABASE"), target.databaseName);
     const QString integrated = cs.value(QStringLiteral("Integrated Security"));
@@ -207,6 +215,14 @@ ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, con
         add(QStringLiteral("WSID"), target.workstation);
     if (!target.applicationName.isEmpty())
         add(QStringLiteral("APP"), target.applicationName);
+    // Microsoft's driver 18 encrypts and checks the server's certificate unless told otherwise, which
+    // a crib server with a self-signed certificate fails; the connection string says which is meant.
+    const QString encryption = cs.value(QStringLiteral("Use Encryption for Data"));
+    if (microsoft && !encryption.isEmpty()) {
+        const bool encrypt = encryption.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+            || encryption.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+        add(QStringLiteral("Encrypt"), encrypt ? QStringLiteral("yes") : QStringLiteral("no"));
+    }
     target.odbcString = attrs.join(QLatin1Char(';'));
     return target;
 }

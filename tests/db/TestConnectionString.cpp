@@ -99,8 +99,12 @@ private Q_SLOTS:
             = ConnectionTarget::fromConnectionString(text, QStringLiteral("ODBC Driver 18 for SQL Server"));
         QCOMPARE(t.engine, ConnectionTarget::Engine::Odbc);
         QCOMPARE(t.odbcString,
-            QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=192.0.2.10;PORT=1433;"
-                           "DATABASE=Hosted;UID=crib;PWD={p;w}}d{x=1};WSID=PC-7"));
+            QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=192.0.2.10,1433;"
+                           "DATABASE=Hosted;UID=crib;PWD={p;w}}d{x=1};WSID=PC-7;Encrypt=no"));
+        // FreeTDS takes the port apart and has no such encryption keyword.
+        QVERIFY(ConnectionTarget::fromConnectionString(
+            QStringLiteral("Data Source=h,1499;Use Encryption for Data=false"), QStringLiteral("FreeTDS"))
+                    .odbcString.endsWith(QLatin1String("SERVER=h;PORT=1499;UID=;PWD=")));
 
         // FreeTDS keeps "}}" inside braces as it stands, so it gets braces only where a ';' needs
         // them, and a value it cannot read back exactly is refused by name.

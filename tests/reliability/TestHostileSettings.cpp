@@ -361,8 +361,13 @@ private:
             const QString server = comma < 0 ? dataSource : dataSource.left(comma).trimmed();
             const QString port = comma < 0 ? QString() : dataSource.mid(comma + 1).trimmed();
             using Attribute = QPair<QString, QString>;
-            QList<Attribute> expected = {{"DRIVER", driver}, {"SERVER", server}};
-            if (!port.isEmpty())
+            const bool freeTds = driver == QLatin1String("FreeTDS");
+            QList<Attribute> expected = {{"DRIVER", driver}};
+            if (freeTds || port.isEmpty())
+                expected << Attribute{"SERVER", server};
+            else
+                expected << Attribute{"SERVER", server + QLatin1Char(',') + port};
+            if (freeTds && !port.isEmpty())
                 expected << Attribute{"PORT", port};
             if (!catalog.isEmpty())
                 expected << Attribute{"DATABASE", catalog};
@@ -374,8 +379,10 @@ private:
             expected << Attribute{"WSID", kMachine};
             if (cs.contains(QStringLiteral("Application Name")))
                 expected << Attribute{"APP", cs.value(QStringLiteral("Application Name"))};
+            if (!freeTds && cs.contains(QStringLiteral("Use Encryption for Data")))
+                expected << Attribute{"Encrypt", "no"};
             QString fault;
-            const auto read = odbcAttributes(target.odbcString, driver == QLatin1String("FreeTDS"), &fault);
+            const auto read = odbcAttributes(target.odbcString, freeTds, &fault);
             if (read != expected) {
                 ++m_added;
                 faults << what
