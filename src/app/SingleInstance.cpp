@@ -7,6 +7,13 @@
 #include <QLocalSocket>
 #include <QLoggingCategory>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcInstance, "cribsync.instance", QtInfoMsg)
@@ -27,6 +34,18 @@ QString SingleInstance::lockName(const QString& settingsFolder)
         + QString::fromLatin1(QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12));
 }
 
+#ifdef Q_OS_WIN
+SingleInstance::SingleInstance(const QString& name, QObject* parent)
+    : QObject(parent)
+    , m_name(name)
+{ }
+
+SingleInstance::~SingleInstance()
+{
+    if (m_mutex)
+        CloseHandle(m_mutex);
+}
+#else
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
     : QObject(parent)
     , m_name(name)
@@ -37,13 +56,31 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
 }
 
 SingleInstance::~SingleInstance() = default;
+#endif
 
 bool SingleInstance::claim()
 {
+#ifdef Q_OS_WIN
+    // The mutex lives as long as a handle to it: a copy that died no longer holds it. The temporary
+    // folder of a lock file would be each user's own.
+    const QString mutexName = QStringLiteral("Global\\") + m_name;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(mutexName.utf16()));
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
+        if (mutex)
+            CloseHandle(mutex);
+        qCInfo(lcInstance) << "another copy holds" << m_name;
+        return false;
+    }
+    if (!mutex)
+        qCWarning(lcInstance) << "cannot create the mutex" << mutexName << ":" << qt_error_string(int(error));
+    m_mutex = mutex;
+#else
     if (!m_lock.tryLock(0)) {
         qCInfo(lcInstance) << "another copy holds" << m_name;
         return false;
     }
+#endif
     // A socket left behind by a copy that died would make listen() fail.
     QLocalServer::removeServer(m_name);
     m_server = new QLocalServer(this);

@@ -7,9 +7,10 @@
 
 class QLocalServer;
 
-/// The system-wide lock that keeps one copy of the program running. The first copy holds a lock
-/// file and listens on a local socket of the same name; a later copy finds the lock held, asks
-/// the first one through the socket to come forward, and ends.
+/// The system-wide lock that keeps one copy of the program running. The first copy holds the lock
+/// (a named mutex in the global namespace on Windows, so that every session of the computer sees
+/// it; a lock file elsewhere) and listens on a local socket of the same name; a later copy finds
+/// the lock held, asks the first one through the socket to come forward, and ends.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -35,6 +36,10 @@ private:
     void acceptConnection();
 
     QString m_name;
+#ifdef Q_OS_WIN
+    void* m_mutex = nullptr;
+#else
     QLockFile m_lock;
+#endif
     QLocalServer* m_server = nullptr;
 };

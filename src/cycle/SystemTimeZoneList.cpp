@@ -25,7 +25,8 @@ QByteArray binaryValue(const QVariant& value)
 
 QList<TimeZoneEntry> registryZones(const QString& path)
 {
-    QSettings registry(path, QSettings::NativeFormat);
+    // The 64-bit view, which holds the system's list whatever the build.
+    QSettings registry(path, QSettings::Registry64Format);
     QList<TimeZoneEntry> zones;
     const QStringList keys = registry.childGroups();
     for (const QString& key : keys) {
