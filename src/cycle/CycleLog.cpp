@@ -24,6 +24,16 @@ void CycleLog::rotateIfNeeded(qint64 incoming)
     QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
 }
 
+namespace {
+
+// The embeddings, overrides and isolates: shown as they are, they reorder the rest of the line.
+bool isBidiControl(QChar c)
+{
+    return (c.unicode() >= 0x202A && c.unicode() <= 0x202E) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+}
+
+} // namespace
+
 QString CycleLog::printable(const QString& text)
 {
     QString result;
@@ -32,7 +42,7 @@ QString CycleLog::printable(const QString& text)
         const QChar::Category category = c.category();
         if (c == QLatin1Char('\t')
             || (category != QChar::Other_Control && category != QChar::Separator_Line
-                && category != QChar::Separator_Paragraph)) {
+                && category != QChar::Separator_Paragraph && !isBidiControl(c))) {
             result += c;
             continue;
         }

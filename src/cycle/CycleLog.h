@@ -21,9 +21,10 @@ public:
     void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
     QString filePath() const { return m_filePath; }
 
-    /// `text` with every control character (but the tab) and line separator written as an escape
-    /// ("\x1B", "\u2028"): a value read from a database or the settings can neither begin a
-    /// line of its own in the log nor reach a terminal as a command.
+    /// `text` with every control character (but the tab), line separator and bidirectional
+    /// embedding, override or isolate written as an escape ("\x1B", "\u2028", "\u202E"): a value
+    /// read from a database or the settings can neither begin a line of its own in the log, nor
+    /// reach a terminal as a command, nor make the rest of its line read differently.
     static QString printable(const QString& text);
 
     void startupStep(const QString& text);
