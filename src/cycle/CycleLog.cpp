@@ -74,6 +74,11 @@ void CycleLog::startupStep(const QString& text)
     write(QStringLiteral("start-up: ") + text);
 }
 
+void CycleLog::note(const QString& text)
+{
+    write(text);
+}
+
 void CycleLog::cycleStarted()
 {
     ++m_cycle;

@@ -28,6 +28,8 @@ public:
     static QString printable(const QString& text);
 
     void startupStep(const QString& text);
+    /// A line of its own, outside the start-up and the cycle's counts.
+    void note(const QString& text);
 
     void cycleStarted();
     void workDone(const QString& what, const QString& table);
