@@ -55,12 +55,16 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
 
     m_agent = new Agent(std::move(config), this, machineName, this);
     connect(m_agent, &Agent::cycleFinished, this, &TForm1::showCycleResult);
+    CrashReport::setLog([this](const QString& text) { m_agent->log().note(text); });
     CrashReport::guard([this] { m_agent->FormCreate(); });
     if (!m_ending)
         CrashReport::guard([this] { m_agent->DataModuleCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    CrashReport::setLog({});
+}
 
 void TForm1::buildControls()
 {
