@@ -53,11 +53,11 @@ QString CycleLog::printable(const QString& text)
     return result;
 }
 
-void CycleLog::write(const QString& text)
+QString CycleLog::write(const QString& text)
 {
-    const QString line = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ')
-        + printable(text) + QLatin1Char('\n');
-    const QByteArray bytes = line.toUtf8();
+    const QString line
+        = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') + printable(text);
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
     if (!m_filePath.isEmpty()) {
         rotateIfNeeded(bytes.size());
         QDir().mkpath(QFileInfo(m_filePath).absolutePath());
@@ -67,6 +67,7 @@ void CycleLog::write(const QString& text)
     }
     if (m_echo)
         m_echo(line.trimmed());
+    return line;
 }
 
 void CycleLog::startupStep(const QString& text)
@@ -140,5 +141,5 @@ void CycleLog::cycleFinished(bool completed, const QString& reason)
         + (parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral("; ")));
     text += QStringLiteral("; %1 failure%2").arg(m_failures).arg(m_failures == 1 ? QString() : QStringLiteral("s"));
     m_lastSummary = text;
-    write(text);
+    m_lastSummaryLine = write(text);
 }

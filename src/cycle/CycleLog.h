@@ -39,13 +39,16 @@ public:
 
     /// The last cycle's summary and the last failure, for the window and the tray tooltip.
     QString lastSummary() const { return m_lastSummary; }
+    /// The last summary as its log line reads, with the time it was written.
+    QString lastSummaryLine() const { return m_lastSummaryLine; }
     QString lastFailure() const { return m_lastFailure; }
     int cycleNumber() const { return m_cycle; }
     /// Failures caught in the running (or last) cycle.
     int failuresThisCycle() const { return m_failures; }
 
 private:
-    void write(const QString& text);
+    /// Writes `text` as one line with the time; returns the line.
+    QString write(const QString& text);
     void rotateIfNeeded(qint64 incoming);
 
     QString m_filePath;
@@ -61,5 +64,6 @@ private:
     QHash<QString, int> m_failingRows; // failure identity -> cycles in a row
     QHash<QString, int> m_failingThisCycle;
     QString m_lastSummary;
+    QString m_lastSummaryLine;
     QString m_lastFailure;
 };

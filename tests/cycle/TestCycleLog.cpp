@@ -44,6 +44,7 @@ private Q_SLOTS:
         const QString text = read(log.filePath());
         QVERIFY(text.startsWith("2026-12-08 09:00:00 start-up: connected to the local database CribLocal\n"));
         QCOMPARE(text.count('\n'), 3);
+        QVERIFY(text.endsWith(log.lastSummaryLine() + '\n'));
         QCOMPARE(echoed.size(), 3);
     }
 
