@@ -19,6 +19,17 @@ CrashReport::Reporter& reporter()
     return current;
 }
 
+void warn(const QString& text)
+{
+    qCWarning(lcCrash).noquote() << text;
+}
+
+CrashReport::Reporter& logSink()
+{
+    static CrashReport::Reporter current = warn;
+    return current;
+}
+
 } // namespace
 
 void CrashReport::setReporter(Reporter reporter)
@@ -30,4 +41,14 @@ void CrashReport::report(const QString& text)
 {
     qCDebug(lcCrash) << "uncaught failure:" << text;
     reporter()(text);
+}
+
+void CrashReport::setLog(Reporter log)
+{
+    logSink() = log ? std::move(log) : Reporter(warn);
+}
+
+void CrashReport::log(const QString& text)
+{
+    logSink()(text);
 }

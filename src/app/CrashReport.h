@@ -16,6 +16,9 @@ public:
     /// Replaces how failures are shown; by default they are a line on standard error.
     static void setReporter(Reporter reporter);
     static void report(const QString& text);
+    /// Where a reporter writes what it does not show; by default a warning of the crash category.
+    static void setLog(Reporter log);
+    static void log(const QString& text);
 
     /// Runs `step`, reporting a failure that escapes it. Returns whether it ran to its end.
     template <typename Step> static bool guard(Step&& step)

@@ -31,6 +31,17 @@ void MessageBox::critical(QWidget* parent, const QString& caption, const QString
         QMessageBox::critical(parent, caption, text);
 }
 
+QMessageBox* MessageBox::openCritical(QWidget* parent, const QString& caption, const QString& text)
+{
+    if (answeredAutomatically(caption, text))
+        return nullptr;
+    auto* box = new QMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    return box;
+}
+
 void MessageBox::setAutoAnswer(bool enabled)
 {
     g_autoAnswer = enabled;

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 /// Every message box of the program goes through here, so a test can answer them at once and
@@ -19,6 +20,9 @@ public:
     /// A plain box with an OK button, captioned with the application's name.
     static void information(QWidget* parent, const QString& text);
     static void critical(QWidget* parent, const QString& caption, const QString& text);
+    /// A critical box shown without waiting for it: it goes when it is answered. Returns it, or
+    /// nothing when it was answered at once.
+    static QMessageBox* openCritical(QWidget* parent, const QString& caption, const QString& text);
 
     /// With auto-answer on, no box is shown: each is answered with OK and kept in shown().
     static void setAutoAnswer(bool enabled);

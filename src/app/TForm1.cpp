@@ -40,6 +40,9 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ASP Update"));
+    // A tool window gets no task-bar button: the program is reached through its tray icon.
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+        | Qt::WindowCloseButtonHint);
     buildControls();
     resize(657, 369);
 
@@ -55,12 +58,16 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
 
     m_agent = new Agent(std::move(config), this, machineName, this);
     connect(m_agent, &Agent::cycleFinished, this, &TForm1::showCycleResult);
+    CrashReport::setLog([this](const QString& text) { m_agent->log().note(text); });
     CrashReport::guard([this] { m_agent->FormCreate(); });
     if (!m_ending)
         CrashReport::guard([this] { m_agent->DataModuleCreate(); });
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    CrashReport::setLog({});
+}
 
 void TForm1::buildControls()
 {
@@ -71,6 +78,11 @@ void TForm1::buildControls()
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_outbox = new QStandardItemModel(this);
     m_grid->setModel(m_outbox);
+
+    m_status = named(new QLabel(QStringLiteral("No cycle has run yet."), this), "StatusLine");
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_label1 = named(new QLabel(QStringLiteral("Quellora to ASP Processing Table:"), this), "Label1");
     m_label2 = named(new QLabel(QStringLiteral("waiting..."), this), "Label2");
@@ -127,6 +139,7 @@ void TForm1::buildControls()
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_grid, 1);
+    layout->addWidget(m_status);
     layout->addLayout(progressLine);
     layout->addWidget(m_gauge);
     layout->addLayout(addressLine);
@@ -208,7 +221,7 @@ void TForm1::btnChangeClick()
     CrashReport::guard([this] { m_agent->btnChangeClick(m_interval->value()); });
 }
 
-void TForm1::showCycleResult()
+void TForm1::showCycleResult(bool completed)
 {
     db::RowQuery rows = m_agent->engine().outboxRows();
     m_outbox->clear();
@@ -222,9 +235,14 @@ void TForm1::showCycleResult()
         }
     }
     const CycleLog& log = m_agent->log();
-    QString tip = windowTitle() + QLatin1Char('\n') + log.lastSummary();
-    if (!log.lastFailure().isEmpty())
-        tip += QStringLiteral("\nLast failure: ") + log.lastFailure();
+    // A failure is told only while the cycle that caught it is the last one.
+    const QString failure = log.failuresThisCycle() > 0
+        ? QStringLiteral("\nLast failure: ") + CycleLog::printable(log.lastFailure())
+        : QString();
+    m_status->setText(log.lastSummaryLine() + failure);
+    m_status->setStyleSheet(completed ? QString() : QStringLiteral("color: #b00000;"));
+    const QString tip = windowTitle() + QLatin1Char('\n') + log.lastSummary() + failure;
+    m_tray->setIcon(completed ? windowIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
     m_tray->setToolTip(tip);
     m_grid->setToolTip(tip);
 }

@@ -77,12 +77,14 @@ protected:
 
 private:
     void buildControls();
-    /// The grid shows the outbox rows the cycle read; the tray tip its summary and last failure.
-    void showCycleResult();
+    /// The grid shows the outbox rows the cycle read; the status line its summary and failure,
+    /// the tray icon whether it failed and why.
+    void showCycleResult(bool completed);
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
     QTableView* m_grid;
     QStandardItemModel* m_outbox;
+    QLabel* m_status;
     QLabel* m_label1;
     QLabel* m_label2;
     QProgressBar* m_gauge;

@@ -24,6 +24,16 @@ void CycleLog::rotateIfNeeded(qint64 incoming)
     QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
 }
 
+namespace {
+
+// The embeddings, overrides and isolates: shown as they are, they reorder the rest of the line.
+bool isBidiControl(QChar c)
+{
+    return (c.unicode() >= 0x202A && c.unicode() <= 0x202E) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069);
+}
+
+} // namespace
+
 QString CycleLog::printable(const QString& text)
 {
     QString result;
@@ -32,7 +42,7 @@ QString CycleLog::printable(const QString& text)
         const QChar::Category category = c.category();
         if (c == QLatin1Char('\t')
             || (category != QChar::Other_Control && category != QChar::Separator_Line
-                && category != QChar::Separator_Paragraph)) {
+                && category != QChar::Separator_Paragraph && !isBidiControl(c))) {
             result += c;
             continue;
         }
@@ -43,11 +53,11 @@ QString CycleLog::printable(const QString& text)
     return result;
 }
 
-void CycleLog::write(const QString& text)
+QString CycleLog::write(const QString& text)
 {
-    const QString line = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ')
-        + printable(text) + QLatin1Char('\n');
-    const QByteArray bytes = line.toUtf8();
+    const QString line
+        = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') + printable(text);
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
     if (!m_filePath.isEmpty()) {
         rotateIfNeeded(bytes.size());
         QDir().mkpath(QFileInfo(m_filePath).absolutePath());
@@ -57,11 +67,17 @@ void CycleLog::write(const QString& text)
     }
     if (m_echo)
         m_echo(line.trimmed());
+    return line;
 }
 
 void CycleLog::startupStep(const QString& text)
 {
     write(QStringLiteral("start-up: ") + text);
+}
+
+void CycleLog::note(const QString& text)
+{
+    write(text);
 }
 
 void CycleLog::cycleStarted()
@@ -125,5 +141,5 @@ void CycleLog::cycleFinished(bool completed, const QString& reason)
         + (parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral("; ")));
     text += QStringLiteral("; %1 failure%2").arg(m_failures).arg(m_failures == 1 ? QString() : QStringLiteral("s"));
     m_lastSummary = text;
-    write(text);
+    m_lastSummaryLine = write(text);
 }

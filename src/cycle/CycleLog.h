@@ -21,12 +21,15 @@ public:
     void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
     QString filePath() const { return m_filePath; }
 
-    /// `text` with every control character (but the tab) and line separator written as an escape
-    /// ("\x1B", "\u2028"): a value read from a database or the settings can neither begin a
-    /// line of its own in the log nor reach a terminal as a command.
+    /// `text` with every control character (but the tab), line separator and bidirectional
+    /// embedding, override or isolate written as an escape ("\x1B", "\u2028", "\u202E"): a value
+    /// read from a database or the settings can neither begin a line of its own in the log, nor
+    /// reach a terminal as a command, nor make the rest of its line read differently.
     static QString printable(const QString& text);
 
     void startupStep(const QString& text);
+    /// A line of its own, outside the start-up and the cycle's counts.
+    void note(const QString& text);
 
     void cycleStarted();
     void workDone(const QString& what, const QString& table);
@@ -36,13 +39,16 @@ public:
 
     /// The last cycle's summary and the last failure, for the window and the tray tooltip.
     QString lastSummary() const { return m_lastSummary; }
+    /// The last summary as its log line reads, with the time it was written.
+    QString lastSummaryLine() const { return m_lastSummaryLine; }
     QString lastFailure() const { return m_lastFailure; }
     int cycleNumber() const { return m_cycle; }
     /// Failures caught in the running (or last) cycle.
     int failuresThisCycle() const { return m_failures; }
 
 private:
-    void write(const QString& text);
+    /// Writes `text` as one line with the time; returns the line.
+    QString write(const QString& text);
     void rotateIfNeeded(qint64 incoming);
 
     QString m_filePath;
@@ -58,5 +64,6 @@ private:
     QHash<QString, int> m_failingRows; // failure identity -> cycles in a row
     QHash<QString, int> m_failingThisCycle;
     QString m_lastSummary;
+    QString m_lastSummaryLine;
     QString m_lastFailure;
 };

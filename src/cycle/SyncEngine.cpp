@@ -93,24 +93,35 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
     }
     m_log->startupStep(QStringLiteral("connected to the local database %1 on %2").arg(s.localDatabase, s.localServer));
 
-    if (m_startup.tbCompany.asString(QStringLiteral("ASPPassword")).isEmpty()
+    // Without a row the credentials have nowhere to be kept: the values typed serve this run.
+    const bool companyRow = !m_startup.tbCompany.eof();
+    std::optional<NetLoginValues> typed;
+    if (!companyRow) {
+        m_log->startupStep(QStringLiteral("the local Company table has no row: asking for the remote credentials"));
+        m_host->showMessage(QStringLiteral("The local Company table has no row: the remote catalog, login and "
+                                           "password cannot be stored there, so they are asked for at every start."));
+    }
+    if (!companyRow || m_startup.tbCompany.asString(QStringLiteral("ASPPassword")).isEmpty()
         || m_startup.tbCompany.asString(QStringLiteral("ASPLoginName")).isEmpty()
         || m_startup.tbCompany.asString(QStringLiteral("ASPDataBaseName")).isEmpty()) {
-        m_log->startupStep(QStringLiteral("the remote credentials are missing: asking for them"));
-        const std::optional<NetLoginValues> login = m_host->askRemoteLogin();
-        if (!login) {
+        if (companyRow)
+            m_log->startupStep(QStringLiteral("the remote credentials are missing: asking for them"));
+        typed = m_host->askRemoteLogin();
+        if (!typed) {
             m_host->endProgram(ExitStatus::StartupIncomplete);
             return StartupOutcome::Ending;
         }
-        storeRemoteCredentials(login->database, login->login, login->password);
-        m_startup.tbCompany.close();
-        m_startup.tbCompany.open();
+        if (companyRow) {
+            storeRemoteCredentials(typed->database, typed->login, typed->password);
+            m_startup.tbCompany.close();
+            m_startup.tbCompany.open();
+        }
     }
 
     LocalSchema::checkLocalSchema(m_startup);
     m_log->startupStep(QStringLiteral("local schema checked"));
 
-    m_remoteConnectionString = remoteStringFromCompany();
+    m_remoteConnectionString = companyRow ? remoteStringFromCompany() : remoteString(*typed);
     m_startup.tbCompany.close();
     const QString remoteName = QStringLiteral("%1,%2").arg(s.remoteAddress, s.remotePort);
     if (!connectRemote(m_remoteConnectionString)) {
@@ -119,7 +130,8 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
             m_host->endProgram(ExitStatus::StartupIncomplete);
             return StartupOutcome::Ending;
         }
-        storeRemoteCredentials(login->database, login->login, login->password);
+        if (companyRow)
+            storeRemoteCredentials(login->database, login->login, login->password);
         m_remoteConnectionString = db::CribConnectionStrings::remote(
             login->password, login->login, login->database, s.remoteAddress, s.remotePort, s.machineName);
         if (!connectRemote(m_remoteConnectionString)) {
@@ -173,6 +185,12 @@ QString SyncEngine::remoteStringFromCompany()
         DecodeCredential(company.asString(QStringLiteral("ASPLoginName"))),
         DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), m_remoteAddress, m_remotePort,
         m_machineName);
+}
+
+QString SyncEngine::remoteString(const NetLoginValues& typed) const
+{
+    return db::CribConnectionStrings::remote(
+        typed.password, typed.login, typed.database, m_remoteAddress, m_remotePort, m_machineName);
 }
 
 void SyncEngine::storeRemoteCredentials(const QString& database, const QString& login, const QString& password)
@@ -260,9 +278,15 @@ bool SyncEngine::runCycle(bool& firstTick)
 void SyncEngine::writeTimeStamps()
 {
     const QDateTime local = m_clock->currentLocal();
-    m_cycle.stamp.setSql(QStringLiteral("Update Company SET LastSyncTime = ")
-        + dateTimeLiteral(GmtMinus8Now(*m_clock, *m_zones)) + QStringLiteral(" , ClientSyncTime = ")
-        + dateTimeLiteral(local));
+    bool zonesListed = true;
+    const QDateTime gmtMinus8 = GmtMinus8Now(*m_clock, *m_zones, &zonesListed);
+    // Said once each time the list goes missing, not in every cycle.
+    if (!zonesListed && m_zonesListed)
+        m_log->note(QStringLiteral("the platform lists no time zone: the remote time stamp is UTC-8 with the US "
+                                   "daylight-saving rules (second Sunday of March to first Sunday of November)"));
+    m_zonesListed = zonesListed;
+    m_cycle.stamp.setSql(QStringLiteral("Update Company SET LastSyncTime = ") + dateTimeLiteral(gmtMinus8)
+        + QStringLiteral(" , ClientSyncTime = ") + dateTimeLiteral(local));
     m_cycle.stamp.execute();
     // The computer's name is quoted like any value: a quote in it must not end the literal.
     m_cycle.stamp.setSql(QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = ")

@@ -13,6 +13,7 @@ class AgentHost;
 class Clock;
 class CycleLog;
 class TimeZoneList;
+struct NetLoginValues;
 
 /// The settings the database start-up works from, read by the start-up sequence.
 struct StartupSettings
@@ -86,6 +87,8 @@ public:
 private:
     bool connectRemote(const QString& connectionString);
     QString remoteStringFromCompany();
+    /// The remote connection string from the values typed into the dialog.
+    QString remoteString(const NetLoginValues& typed) const;
     void storeRemoteCredentials(const QString& database, const QString& login, const QString& password);
     void writeTimeStamps();
 
@@ -111,4 +114,5 @@ private:
     QStringList m_remoteProcedures;
     bool m_running = false;
     bool m_caughtFailure = false;
+    bool m_zonesListed = true;
 };

@@ -3,7 +3,7 @@
 #include "cycle/TimeZoneList.h"
 
 /// On Windows the registry's zone list; elsewhere a single entry for the US Pacific zone of the tz database,
-/// presented as Windows presents it. Read afresh on every call.
+/// presented as Windows presents it, or none without tz data. Read afresh on every call.
 class SystemTimeZoneList : public TimeZoneList
 {
 public:

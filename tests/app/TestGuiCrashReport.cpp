@@ -3,14 +3,20 @@
 #include "app/MessageBox.h"
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
+#include "cycle/CycleLog.h"
+#include "demo/DemoSetup.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <stdexcept>
 
 /// A failure that no handler catches is shown as "Application Error!" and the program goes on.
@@ -65,6 +71,50 @@ private Q_SLOTS:
         QVERIFY(!change->isDown());
         QVERIFY(!form.agent()->Timer1()->isActive());
         QVERIFY(form.isVisible());
+    }
+
+    /// The local database gone, every tick fails: one box stays open, the timer keeps running,
+    /// and what it does not show goes to the log.
+    void oneReportAtATime()
+    {
+        MessageBox::setAutoAnswer(false);
+        QTemporaryDir dir;
+        DemoSetup::prepare(dir.path(), QStringLiteral("CRIB-T"));
+        TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
+        QVERIFY(QFile::rename(dir.filePath("CribLocal.db"), dir.filePath("away.db")));
+        QTimer* timer = form.agent()->Timer1();
+        timer->start(1);
+        const CycleLog& log = form.agent()->log();
+
+        // Watches from whatever event loop runs: a box shown modally would run the next tick
+        // inside its own loop, and the next box inside that one.
+        int mostOpen = 0;
+        QString text;
+        QEventLoop loop;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            QList<QMessageBox*> open;
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                    open << box;
+            }
+            mostOpen = std::max(mostOpen, int(open.size()));
+            if (log.cycleNumber() < 4)
+                return;
+            timer->stop();
+            text = open.isEmpty() ? QString() : open.front()->informativeText();
+            for (QMessageBox* box : open)
+                box->done(0);
+            loop.quit();
+        });
+        watch.start(5);
+        loop.exec();
+
+        QCOMPARE(mostOpen, 1);
+        QVERIFY2(text.contains(QStringLiteral("%1 further failures").arg(log.cycleNumber() - 1)), qPrintable(text));
+        QFile file(log.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()).count("Application Error! not shown"), log.cycleNumber() - 1);
     }
 
     void aFailingStartUpLeavesTheWindowOpen()

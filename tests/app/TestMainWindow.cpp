@@ -1,6 +1,8 @@
 #include "app/MessageBox.h"
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
+#include "cycle/CycleLog.h"
+#include "db/ConnectionPool.h"
 #include "demo/DemoSetup.h"
 
 #include <QApplication>
@@ -98,6 +100,9 @@ private Q_SLOTS:
         TForm1 form(ConfigStore::inFolder(dir.path()));
         QCOMPARE(form.windowTitle(), QStringLiteral("ASP Update"));
         QCOMPARE(form.size(), QSize(657, 369));
+        QVERIFY(form.windowFlags().testFlag(Qt::Tool)); // no task-bar button
+        QVERIFY(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QCOMPARE(child<QLabel>(&form, "StatusLine")->text(), QStringLiteral("No cycle has run yet."));
         QVERIFY(child<QTableView>(&form, "DBGrid1")->editTriggers() == QAbstractItemView::NoEditTriggers);
         QCOMPARE(child<QLabel>(&form, "Label1")->text(), QStringLiteral("Quellora to ASP Processing Table:"));
         QCOMPARE(child<QLabel>(&form, "Label2")->text(), QStringLiteral("waiting..."));
@@ -124,15 +129,33 @@ private Q_SLOTS:
         QVERIFY(MessageBox::shown().isEmpty());
     }
 
-    void aCycleFillsTheGridWithTheOutbox()
+    void aCycleShowsItsOutboxAndItsResult()
     {
         QTemporaryDir dir;
         fillKey(dir, true);
         TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
+        const CycleLog& log = form.agent()->log();
+        auto* status = child<QLabel>(&form, "StatusLine");
         form.agent()->Timer1Timer();
         const QAbstractItemModel* rows = child<QTableView>(&form, "DBGrid1")->model();
         QVERIFY(rows->rowCount() > 0);
         QVERIFY(form.trayIcon()->toolTip().contains("cycle 1 completed"));
+        QCOMPARE(status->text(), log.lastSummaryLine());
+        QCOMPARE(form.trayIcon()->icon().cacheKey(), form.windowIcon().cacheKey());
+
+        QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
+        db::ConnectionPool::instance().clear();
+        form.agent()->Timer1Timer();
+        QVERIFY2(status->text().startsWith(log.lastSummaryLine() + "\nLast failure: cycle 2 failure in probe"),
+            qPrintable(status->text()));
+        QVERIFY(status->text().contains("remote database unreachable"));
+        QVERIFY(form.trayIcon()->icon().cacheKey() != form.windowIcon().cacheKey());
+        QVERIFY(form.trayIcon()->toolTip().contains("cycle 2 failure in probe"));
+
+        QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
+        form.agent()->Timer1Timer();
+        QCOMPARE(status->text(), log.lastSummaryLine());
+        QCOMPARE(form.trayIcon()->icon().cacheKey(), form.windowIcon().cacheKey());
         QVERIFY(MessageBox::shown().isEmpty());
     }
 

@@ -44,6 +44,7 @@ private Q_SLOTS:
         const QString text = read(log.filePath());
         QVERIFY(text.startsWith("2026-12-08 09:00:00 start-up: connected to the local database CribLocal\n"));
         QCOMPARE(text.count('\n'), 3);
+        QVERIFY(text.endsWith(log.lastSummaryLine() + '\n'));
         QCOMPARE(echoed.size(), 3);
     }
 
@@ -70,6 +71,29 @@ private Q_SLOTS:
         QVERIFY2(
             log.lastSummary().startsWith("cycle 5 ended early in 0.0 s (remote database unreachable): nothing to do"),
             qPrintable(log.lastSummary()));
+    }
+
+    /// What would start a line, command a terminal or reorder the text shown is written as an escape.
+    void escapesWhatCouldDisguiseALine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("escape and tab") << QStringLiteral("a\x1B[2J\tb") << QStringLiteral("a\\x1B[2J\tb");
+        QTest::newRow("line separator") << QStringLiteral("a\u2028b") << QStringLiteral("a\\u2028b");
+        for (const char16_t bidi :
+            {u'\u202A', u'\u202B', u'\u202C', u'\u202D', u'\u202E', u'\u2066', u'\u2067', u'\u2068', u'\u2069'}) {
+            const QString hex = QString::number(bidi, 16).toUpper();
+            QTest::newRow(qPrintable(hex)) << QStringLiteral("Bin ") + QChar(bidi) + QStringLiteral("7A")
+                                           << QStringLiteral("Bin \\u") + hex + QStringLiteral("7A");
+        }
+        QTest::newRow("right-to-left letters kept") << QStringLiteral("\u05D0\u05D1") << QStringLiteral("\u05D0\u05D1");
+    }
+
+    void escapesWhatCouldDisguiseALine()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, written);
+        QCOMPARE(CycleLog::printable(text), written);
     }
 
     void keepsTheFileUnderItsCap()

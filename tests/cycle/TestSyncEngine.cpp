@@ -18,12 +18,16 @@ using namespace db;
 
 namespace {
 
-/// One zone: US Pacific without daylight saving, so the remote stamp is UTC - 8 hours.
+/// One zone: US Pacific without daylight saving, so the remote stamp is UTC - 8 hours; or none.
 class PacificZones : public TimeZoneList
 {
 public:
+    bool listed = true;
+
     QList<TimeZoneEntry> zonesAt(const QDateTime&) const override
     {
+        if (!listed)
+            return {};
         TimeZoneEntry e;
         e.displayName = QStringLiteral("(GMT-08:00) Pacific Time (US & Canada)");
         e.bias = 480;
@@ -69,6 +73,14 @@ private:
         return c.query(sql).rows.value(0).value(0);
     }
 
+    void execute(const QString& database, const QString& sql)
+    {
+        Connection c;
+        c.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(m_dir->path(), database));
+        c.open();
+        c.execute(sql);
+    }
+
     void start()
     {
         StartupSettings s = settings(m_dir->path());
@@ -86,6 +98,7 @@ private Q_SLOTS:
         m_clock = new MockClock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(17, 30), Qt::UTC));
         m_log = new CycleLog(m_dir->filePath("cribsync.log"), m_clock);
         m_engine = new SyncEngine(m_host, m_clock, &m_zones, m_log);
+        m_zones.listed = true;
         m_restarts = 0;
         m_timerRunning = true;
         m_engine->setTimerControl([this] { m_timerRunning = false; },
@@ -144,6 +157,25 @@ private Q_SLOTS:
             scalar("CribLocal",
                 "SELECT count(*) FROM Company WHERE ASPLoginName = " + db::quotedLiteral(EncodeCredential("crib2"))),
             QVariant(2));
+    }
+
+    /// Without a Company row there is nowhere to keep the credentials: they serve this run only.
+    void anEmptyCompanyTableAsksForTheCredentials()
+    {
+        execute("CribLocal", "DELETE FROM Company");
+        StartupSettings s = settings(m_dir->path());
+        QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
+        QCOMPARE(m_host->remoteLoginsAsked, 1);
+
+        m_host->messages.clear();
+        m_host->remoteLogins << NetLoginValues{"CribRemote", "crib", "secret"};
+        s = settings(m_dir->path());
+        QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
+        QCOMPARE(m_host->remoteLoginsAsked, 2);
+        QCOMPARE(m_host->messages.size(), 1);
+        QVERIFY2(m_host->messages[0].contains("Company table has no row"), qPrintable(m_host->messages[0]));
+        QVERIFY(m_engine->RemoteConnectionString().contains("Initial Catalog=CribRemote;"));
+        QCOMPARE(scalar("CribLocal", "SELECT count(*) FROM Company"), QVariant(0));
     }
 
     void wrongRemoteCredentialsAskOnceMoreThenEnd()
@@ -256,6 +288,20 @@ private Q_SLOTS:
         QVERIFY(!m_engine->flags().ProcHasDiscrepantQty);
         QVERIFY(scalar("CribLocal", "SELECT LastSyncTime FROM Company").isNull());
         QVERIFY(!scalar("CribRemote", "SELECT LastSyncTime FROM Company").isNull());
+    }
+
+    void withoutAZoneListTheStampFollowsTheUsRulesAndSaysSoOnce()
+    {
+        m_zones.listed = false;
+        start();
+        bool firstTick = true;
+        QVERIFY(m_engine->runCycle(firstTick));
+        QVERIFY(m_engine->runCycle(firstTick));
+        QCOMPARE(scalar("CribRemote", "SELECT LastSyncTime FROM Company").toDateTime(),
+            QDateTime(QDate(2026, 12, 8), QTime(9, 30)));
+        QFile log(m_log->filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count("lists no time zone"), 1);
     }
 
     void localConnectionRefusedReachesTheCaller()
