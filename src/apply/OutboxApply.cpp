@@ -8,6 +8,8 @@
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kStep = QStringLiteral("outbox");
@@ -15,6 +17,33 @@ const QString kStep = QStringLiteral("outbox");
 QString q(const QString& value)
 {
     return db::quotedLiteral(value);
+}
+
+/// Names compared as the databases compare identifiers: letter case ignored for A to Z only, so
+/// that a name that matches only under Unicode case folding (a Kelvin sign for K) is another name.
+bool sameIdentifier(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c; };
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (upper(a[i].unicode()) != upper(b[i].unicode()))
+            return false;
+    }
+    return true;
+}
+
+/// What keeps the entry from being carried out by a statement; empty when nothing does. A NUL
+/// ends a statement's text early, and a procedure's argument would not be the order's value.
+QString unusable(const OutboxEntry& entry)
+{
+    const std::pair<const char*, const QString*> fields[] = {{"TableName", &entry.TableName}, {"ID", &entry.ID},
+        {"Key1", &entry.Key1}, {"Key2", &entry.Key2}, {"Key3", &entry.Key3}};
+    for (const auto& [name, value] : fields) {
+        if (value->contains(QChar(0)))
+            return QStringLiteral("The entry's %1 holds a NUL character").arg(QLatin1String(name));
+    }
+    return {};
 }
 
 } // namespace
@@ -62,11 +91,16 @@ bool OutboxApply::isLocalTable(const QString& tableName)
         m_localTables = m_context.dm->toTable.database().run([](db::Connection& c) { return c.tables(); });
         m_localTablesRead = true;
     }
-    return m_localTables.contains(tableName, Qt::CaseInsensitive);
+    return std::any_of(m_localTables.cbegin(), m_localTables.cend(),
+        [&](const QString& table) { return sameIdentifier(table, tableName); });
 }
 
 OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
 {
+    if (const QString refusal = unusable(entry); !refusal.isEmpty()) {
+        ApplyFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID, refusal);
+        return Outcome::Pending;
+    }
     if (entry.TableName == QLatin1String("AC"))
         return copyEmployeeItems(entry);
 

@@ -7,6 +7,7 @@
 #include "db/DbError.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
+#include "db/Transaction.h"
 #include "model/TDM.h"
 
 #include <QDateTime>
@@ -148,19 +149,46 @@ QString RecordApply::lookupStatement(const QString& tableName) const
 bool RecordApply::transactionStored() const
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    const db::RowQuery& fields = m_context.dm->FindFieldName;
     QStringList terms;
+    QList<QPair<QString, QVariant>> values;
+    db::RowQuery stored(QStringLiteral("storedTransaction"));
+    stored.setDatabase(m_context.dm->toTable.database());
+    // Compared as the insert wrote them: only the columns it copies, and a NULL as the null-aware
+    // copy stores it.
+    const int copied = source.columnCount() - 1;
     for (const char* column :
         {"ComputerName", "TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "Quantity", "BurnQty"}) {
         const QString name = QLatin1String(column);
-        if (!source.hasColumn(name))
+        const int index = source.columnIndex(name);
+        const int target = fields.columnIndex(name);
+        if (index < 0 || index >= copied || target < 0)
             continue;
-        const QVariant value = source.value(name);
-        terms << (value.isNull() ? QStringLiteral("[%1] IS NULL").arg(name)
-                                 : QStringLiteral("[%1] = %2").arg(name, q(db::valueText(value))));
+        const QString bracketedName = db::bracketed(name);
+        const QVariant value = source.value(index);
+        if (!value.isNull()) {
+            terms << bracketedName + QStringLiteral(" = :") + name;
+            values.append({name, value});
+            continue;
+        }
+        switch (fields.columnKind(target)) {
+        case db::ColumnKind::Integer:
+        case db::ColumnKind::Floating:
+            terms << QStringLiteral("(%1 = 0 OR %1 IS NULL)").arg(bracketedName);
+            break;
+        case db::ColumnKind::Text:
+            terms << QStringLiteral("(%1 = '' OR %1 IS NULL)").arg(bracketedName);
+            break;
+        default:
+            // The new row kept the column's default, which may be a value.
+            break;
+        }
     }
-    db::RowQuery stored(QStringLiteral("storedTransaction"));
-    stored.setDatabase(m_context.dm->toTable.database());
+    if (terms.isEmpty())
+        return false;
     stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms.join(QStringLiteral(" AND ")));
+    for (const auto& [name, value] : values)
+        stored.setParameter(name, value);
     stored.open();
     return !stored.isEmpty();
 }
@@ -270,6 +298,41 @@ void RecordApply::storeBinQuantities(db::RowQuery& transaction)
         transaction.setValue(QStringLiteral("CurBurn2"), bin.asInt(QStringLiteral("BurnQty")));
 }
 
+void RecordApply::insertRow(const QString& table)
+{
+    db::RowQuery& row = m_context.dm->FindFieldName;
+    row.append();
+    copyColumns(row, table, false);
+    if (table == kMyTran)
+        storeBinQuantities(row);
+    if (row.hasColumn(QStringLiteral("ASPProcessed")))
+        row.setValue(QStringLiteral("ASPProcessed"), true);
+    row.post();
+}
+
+bool RecordApply::applyTransaction(const QString& entryKey)
+{
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    {
+        // The check, the stock move and the transaction row are one local transaction, so that a
+        // transaction found stored has moved its stock exactly once.
+        db::Transaction transaction(*m_context.dm->toTable.database().fixedConnection());
+        // Holding the bin first makes a second agent that carries out the same transaction wait
+        // here until this one has stored it, and then find it.
+        m_effects.HoldBin(source);
+        if (transactionStored()) {
+            transaction.commit();
+            return true;
+        }
+        if (!m_effects.ApplyTransactionEffects(source, entryKey))
+            return false;
+        insertRow(kMyTran);
+        transaction.commit();
+    }
+    m_effects.UpdateEmployeeItems(source, entryKey);
+    return true;
+}
+
 bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& entryKey)
 {
     TDM& dm = *m_context.dm;
@@ -278,11 +341,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         dm.FindFieldName.close();
         dm.toTable.close();
     };
-    db::Connection* local = dm.toTable.database().fixedConnection();
-    bool inTransaction = false;
     const auto fail = [&](const std::exception& error) {
-        if (inTransaction)
-            local->rollback();
         dm.toTable.cancel();
         dm.FindFieldName.cancel();
         closeBoth();
@@ -304,50 +363,26 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         return fail(e);
     }
 
+    bool applied = true;
     try {
         dm.toTable.setSql(lookupStatement(tableName));
         dm.toTable.open();
-        if (!dm.toTable.isEmpty() && table != kMyTran) {
+        if (table == kMyTran) {
+            applied = applyTransaction(entryKey);
+        } else if (!dm.toTable.isEmpty()) {
             dm.toTable.first();
             dm.toTable.edit();
             copyColumns(dm.toTable, table, true);
             if (dm.toTable.hasColumn(QStringLiteral("ASPProcessed")))
                 dm.toTable.setValue(QStringLiteral("ASPProcessed"), true);
             dm.toTable.post();
-        } else {
-            if (table == kMyTran) {
-                // Carried out before (the entry's marking did not follow): the stock has moved.
-                if (transactionStored()) {
-                    closeBoth();
-                    return true;
-                }
-                // The stock moves and the transaction row are written together or not at all, so
-                // that a transaction found stored has moved its stock exactly once.
-                local->beginTransaction();
-                inTransaction = true;
-                const bool started = m_effects.ApplyTransactionEffects(m_context.statements->qryASPFindRec, entryKey);
-                if (!started || m_effects.lastEffectsFailed()) {
-                    local->rollback();
-                    closeBoth();
-                    return false;
-                }
-            }
+        } else if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
             // Report definitions are local: a remote one is never added.
-            if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
-                dm.FindFieldName.append();
-                copyColumns(dm.FindFieldName, table, false);
-                if (table == kMyTran)
-                    storeBinQuantities(dm.FindFieldName);
-                if (dm.FindFieldName.hasColumn(QStringLiteral("ASPProcessed")))
-                    dm.FindFieldName.setValue(QStringLiteral("ASPProcessed"), true);
-                dm.FindFieldName.post();
-            }
-            if (inTransaction)
-                local->commit();
+            insertRow(table);
         }
     } catch (const std::exception& e) {
         return fail(e);
     }
     closeBoth();
-    return true;
+    return applied;
 }

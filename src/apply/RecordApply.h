@@ -45,6 +45,11 @@ private:
     std::optional<Copy> copyFor(const QString& table, const QString& sourceColumn, bool update) const;
     static void copyValue(db::RowQuery& target, int targetIndex, const QVariant& value, Copy copy);
     void storeBinQuantities(db::RowQuery& transaction);
+    /// Appends the source row to the local table through FindFieldName.
+    void insertRow(const QString& table);
+    /// Stores a remote transaction once, after its effect on the local stock; false when it failed
+    /// (reported) and the entry must stay pending.
+    bool applyTransaction(const QString& entryKey);
 
     CycleContext& m_context;
     TransactionEffects m_effects;

@@ -28,15 +28,11 @@ int checkedSum(int a, int b, const QString& what)
 bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const QString& entryKey)
 {
     TDM& dm = *m_context.dm;
-    bool binAnswered = false;
-    m_lastFailed = false;
     try {
         const QString bin = row.asString(QStringLiteral("Bin"));
         const QString crib = row.asString(QStringLiteral("Station"));
         const QString type = row.asString(QStringLiteral("Type"));
         const QString poNo = row.asString(QStringLiteral("PoNo"));
-        const QString item = row.asString(QStringLiteral("Item"));
-        const QString emp = row.asString(QStringLiteral("Emp"));
         const int q = row.asInt(QStringLiteral("Quantity"));
         const int b = row.asInt(QStringLiteral("BurnQty"));
         const int qb = checkedSum(q, b, QStringLiteral("Quantity and BurnQty"));
@@ -45,7 +41,6 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
         dm.FindAccessBin.setParameter(QStringLiteral("bin"), bin);
         dm.FindAccessBin.setParameter(QStringLiteral("crib"), crib);
         dm.FindAccessBin.open();
-        binAnswered = true;
         if (dm.FindAccessBin.isEmpty())
             return true;
 
@@ -68,14 +63,16 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
             moveBin(bin, crib, q, b, poNo.isEmpty() ? 0 : -qb);
             dm.updAccOnorder.execute();
         }
-        if (type == QLatin1String("B") || type == QLatin1String("I"))
-            updateEmployeeItems(crib, emp, item, qb);
         return true;
     } catch (const std::exception& e) {
-        m_lastFailed = true;
         ApplyFailure::report(m_context, QStringLiteral("apply"), kTable, entryKey, e, true);
-        return binAnswered;
+        return false;
     }
+}
+
+void TransactionEffects::HoldBin(const db::RowQuery& row)
+{
+    moveBin(row.asString(QStringLiteral("Bin")), row.asString(QStringLiteral("Station")), 0, 0, 0);
 }
 
 void TransactionEffects::moveBin(const QString& bin, const QString& crib, int onHand, int burn, int onOrder)
@@ -93,29 +90,45 @@ void TransactionEffects::moveBin(const QString& bin, const QString& crib, int on
     }
 }
 
-void TransactionEffects::updateEmployeeItems(const QString& crib, const QString& emp, const QString& item, int quantity)
+void TransactionEffects::UpdateEmployeeItems(const db::RowQuery& row, const QString& entryKey)
 {
     TDM& dm = *m_context.dm;
-    dm.qryFindStation.close();
-    dm.qryFindStation.setParameter(QStringLiteral("crib"), crib);
-    dm.qryFindStation.open();
-    if (dm.qryFindStation.isEmpty() || !dm.qryFindStation.asBool(QStringLiteral("LimitAccess")))
-        return;
-    dm.qryFindEmp.close();
-    dm.qryFindEmp.setParameter(QStringLiteral("emp"), emp);
-    dm.qryFindEmp.open();
-    if (!dm.qryFindEmp.isEmpty()) {
-        EmployeeItems items(dm.qryFindEmp.asString(QStringLiteral("Items")));
-        // Only a list that holds the item is written back: the others stay as they are.
-        if (items.FindEmployeeItem(item)) {
-            items.SetFoundItemQuantity(
-                checkedSum(items.FoundItemQuantity(), quantity, QStringLiteral("The item's quantity")));
-            dm.qryUpdEmp.setParameter(QStringLiteral("Items"), items.text());
-            dm.qryUpdEmp.setParameter(QStringLiteral("emp"), emp);
-            dm.qryUpdEmp.execute();
+    QString emp;
+    try {
+        const QString type = row.asString(QStringLiteral("Type"));
+        if (type != QLatin1String("B") && type != QLatin1String("I"))
+            return;
+        const QString crib = row.asString(QStringLiteral("Station"));
+        emp = row.asString(QStringLiteral("Emp"));
+        const QString item = row.asString(QStringLiteral("Item"));
+        const int quantity = checkedSum(row.asInt(QStringLiteral("Quantity")), row.asInt(QStringLiteral("BurnQty")),
+            QStringLiteral("Quantity and BurnQty"));
+        dm.qryFindStation.close();
+        dm.qryFindStation.setParameter(QStringLiteral("crib"), crib);
+        dm.qryFindStation.open();
+        if (dm.qryFindStation.isEmpty() || !dm.qryFindStation.asBool(QStringLiteral("LimitAccess")))
+            return;
+        dm.qryFindEmp.close();
+        dm.qryFindEmp.setParameter(QStringLiteral("emp"), emp);
+        dm.qryFindEmp.open();
+        if (!dm.qryFindEmp.isEmpty()) {
+            EmployeeItems items(dm.qryFindEmp.asString(QStringLiteral("Items")));
+            // Only a list that holds the item is written back: the others stay as they are.
+            if (items.FindEmployeeItem(item)) {
+                items.SetFoundItemQuantity(
+                    checkedSum(items.FoundItemQuantity(), quantity, QStringLiteral("The item's quantity")));
+                dm.qryUpdEmp.setParameter(QStringLiteral("Items"), items.text());
+                dm.qryUpdEmp.setParameter(QStringLiteral("emp"), emp);
+                dm.qryUpdEmp.execute();
+            }
         }
+        dm.qryFindEmp.close();
+    } catch (const std::exception& e) {
+        dm.qryFindEmp.close();
+        ApplyFailure::refuse(m_context, QStringLiteral("apply"), kTable, entryKey,
+            QStringLiteral("The item list of employee '%1' is left as it was: %2")
+                .arg(emp, QString::fromUtf8(e.what())));
     }
-    dm.qryFindEmp.close();
 }
 
 bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, const QString& newItem)

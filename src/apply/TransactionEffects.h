@@ -17,20 +17,22 @@ public:
         : m_context(context)
     { }
 
-    /// Moves the local bin of the transaction `row` (and, for issues at a limited-access station,
-    /// the employee's running quantity). Returns false only when it failed before the bin lookup
-    /// answered, so that nothing has changed; true otherwise, also after a later failure.
+    /// Moves the local bin of the transaction `row` as its type says. Returns false after a
+    /// failure, reported with `entryKey`; the caller's database transaction then undoes what moved.
     bool ApplyTransactionEffects(const db::RowQuery& row, const QString& entryKey = QString());
-    /// Whether the last ApplyTransactionEffects stopped at a failure.
-    bool lastEffectsFailed() const { return m_lastFailed; }
+    /// Takes the write lock on the transaction's local bin row, changing nothing, so that the
+    /// caller's database transaction holds it until it ends.
+    void HoldBin(const db::RowQuery& row);
+    /// For an issue at a limited-access station, moves the employee's running quantity of the
+    /// item. A failure (a malformed list line) is reported with `entryKey` and leaves the list as
+    /// it was: the transaction it follows stands.
+    void UpdateEmployeeItems(const db::RowQuery& row, const QString& entryKey = QString());
     /// Renames `oldItem` to `newItem` in the item list of every local employee. Returns false
     /// when a step failed; employees already updated keep their new lists.
     bool RenameItemInLocalEmployees(const QString& oldItem, const QString& newItem);
 
 private:
     void moveBin(const QString& bin, const QString& crib, int onHand, int burn, int onOrder);
-    void updateEmployeeItems(const QString& crib, const QString& emp, const QString& item, int quantity);
 
     CycleContext& m_context;
-    bool m_lastFailed = false;
 };

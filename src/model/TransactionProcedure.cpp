@@ -99,18 +99,20 @@ QString TransactionProcedure::body(Version version)
     QStringList identity{QStringLiteral("ComputerName IS @ComputerName")};
     for (const char* c : kIdentity)
         identity << QStringLiteral("%1 IS @%1").arg(QLatin1String(c));
-    // A transaction the agent sends again because its marking was lost (a power cut, a locked
-    // local database) is already stored: it must not move the stock a second time.
     // Transactions of the employee code JAM leave the bins alone; a 'GI' moves stock by its
-    // absolute quantities; no bin is left with negative stock.
+    // absolute quantities; no bin is left with negative stock. Type letters compare without
+    // regard to case, as on a server's default collation.
+    // A transaction the agent sends again because its marking was lost (a power cut, a locked
+    // local database) is already stored, with the quantities taken above: it must not move the
+    // stock a second time.
     return QStringList{
-        QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT 1 FROM MyTran WHERE %1) THEN RETURN 0")
-            .arg(identity.join(QStringLiteral(" AND "))),
-        QStringLiteral("SET @MovesStock = CASE WHEN upper(@Emp) <> 'JAM' AND EXISTS (SELECT 1 %1) AND @Type IN "
+        QStringLiteral("SET @MovesStock = CASE WHEN upper(@Emp) <> 'JAM' AND EXISTS (SELECT 1 %1) AND upper(@Type) IN "
                        "('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S') THEN 1 ELSE 0 END")
             .arg(bin),
-        QStringLiteral("IF @MovesStock = 1 AND @Type = 'GI' THEN SET @Quantity = abs(@Quantity)"),
-        QStringLiteral("IF @MovesStock = 1 AND @Type = 'GI' THEN SET @BurnQty = abs(@BurnQty)"),
+        QStringLiteral("IF @MovesStock = 1 AND upper(@Type) = 'GI' THEN SET @Quantity = abs(@Quantity)"),
+        QStringLiteral("IF @MovesStock = 1 AND upper(@Type) = 'GI' THEN SET @BurnQty = abs(@BurnQty)"),
+        QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT 1 FROM MyTran WHERE %1) THEN RETURN 0")
+            .arg(identity.join(QStringLiteral(" AND "))),
         QStringLiteral("IF @MovesStock = 1 THEN UPDATE Bin SET OnHand = OnHand + @Quantity, BurnQty = BurnQty + "
                        "@BurnQty WHERE MyNo = @Bin AND Station = @Station"),
         QStringLiteral("IF @MovesStock = 1 THEN UPDATE Bin SET OnHand = 0 WHERE OnHand < 0"),
@@ -140,22 +142,26 @@ QString TransactionProcedure::createText()
     }
     columns << QStringLiteral("Processed") << QStringLiteral("ComputerName");
     values << QStringLiteral("1") << QStringLiteral("@ComputerName");
+    // NULL-safe: a column the transaction left NULL must still be recognised.
     QStringList identity{QStringLiteral("ComputerName = @ComputerName")};
     for (const char* c : kIdentity)
-        identity << QStringLiteral("[%1] = @%1").arg(QLatin1String(c));
+        identity << QStringLiteral("([%1] = @%1 OR ([%1] IS NULL AND @%1 IS NULL))").arg(QLatin1String(c));
+    const QString binExists = QStringLiteral("EXISTS (SELECT * FROM Bin WHERE (MyNo = @Bin) AND (Station = @Station))");
     lines << QStringLiteral("AS") << QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
-          << QStringLiteral("BEGIN")
-          // Sent again because the agent's marking was lost: already stored, the stock moved once.
-          << QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT * FROM MyTran WHERE %1)")
+          << QStringLiteral("BEGIN") << QStringLiteral("BEGIN TRAN")
+          << QStringLiteral("IF upper(@Emp) <> 'JAM' AND @Type = 'GI' AND ") + binExists << QStringLiteral("BEGIN")
+          << QStringLiteral("\tSET @Quantity = ABS(@Quantity)") << QStringLiteral("\tSET @BurnQty = ABS(@BurnQty)")
+          << QStringLiteral("END")
+          // Sent again because the agent's marking was lost: already stored (with the quantities
+          // taken above), the stock moved once. The locks keep a copy sent at the same time out.
+          << QStringLiteral("IF @ComputerName IS NOT NULL AND EXISTS (SELECT * FROM MyTran WITH (UPDLOCK, HOLDLOCK) "
+                            "WHERE %1)")
                  .arg(identity.join(QStringLiteral(" AND ")))
-          << QStringLiteral("\tRETURN 0") << QStringLiteral("BEGIN TRAN") << QStringLiteral("IF upper(@Emp) <> 'JAM'")
-          << QStringLiteral("BEGIN")
-          << QStringLiteral("\tIF EXISTS (SELECT * FROM Bin WHERE (MyNo = @Bin) AND (Station = @Station))")
-          << QStringLiteral("\tBEGIN")
+          << QStringLiteral("BEGIN") << QStringLiteral("\tCOMMIT TRAN") << QStringLiteral("\tRETURN 0")
+          << QStringLiteral("END") << QStringLiteral("IF upper(@Emp) <> 'JAM'") << QStringLiteral("BEGIN")
+          << QStringLiteral("\tIF ") + binExists << QStringLiteral("\tBEGIN")
           << QStringLiteral("\t\tIF @Type IN ('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S')")
-          << QStringLiteral("\t\tBEGIN") << QStringLiteral("\t\t\tIF @Type = 'GI'") << QStringLiteral("\t\t\tBEGIN")
-          << QStringLiteral("\t\t\t\tSET @Quantity = ABS(@Quantity)")
-          << QStringLiteral("\t\t\t\tSET @BurnQty = ABS(@BurnQty)") << QStringLiteral("\t\t\tEND")
+          << QStringLiteral("\t\tBEGIN")
           << QStringLiteral("\t\t\tUPDATE Bin SET OnHand = OnHand + @Quantity, BurnQty = BurnQty + @BurnQty")
           << QStringLiteral("\t\t\tWHERE (MyNo = @Bin) AND (Station = @Station)")
           << QStringLiteral("\t\t\tUPDATE Bin SET OnHand = 0 WHERE (OnHand < 0)")

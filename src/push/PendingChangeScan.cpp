@@ -4,12 +4,26 @@
 #include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/RowQuery.h"
+#include "db/SqlTokenizer.h"
 #include "model/TDM.h"
 #include "push/PushFailure.h"
 
 namespace {
 
 const QString kStep = QStringLiteral("push");
+
+/// The name with a to z in capitals and every other character as listed, so that it still names
+/// the same table where the database ignores letter case (Unicode upper-casing turns "ß" into
+/// "SS").
+QString asciiUpper(const QString& name)
+{
+    QString upper = name;
+    for (QChar& c : upper) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - ('a' - 'A'));
+    }
+    return upper;
+}
 
 } // namespace
 
@@ -52,8 +66,8 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         if (remoteTable.compare(QLatin1String("MyTran"), Qt::CaseInsensitive) == 0)
             pending.setSql(QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
         else
-            pending.setSql(
-                QStringLiteral("Select * from [") + localTable + QStringLiteral("] as T where (T.ASPProcessed = 0) "));
+            pending.setSql(QStringLiteral("Select * from ") + db::bracketed(localTable)
+                + QStringLiteral(" as T where (T.ASPProcessed = 0) "));
         try {
             pending.open();
         } catch (const std::exception& e) {
@@ -70,7 +84,7 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             return;
         }
         openRemoteProbe(remoteTable);
-        m_records.PushTableRows(pending, remoteTable.toUpper());
+        m_records.PushTableRows(pending, asciiUpper(remoteTable));
         return;
     }
 }
@@ -92,7 +106,7 @@ void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
     const QString upper = remoteTable.toUpper();
     const bool pictures = upper == QLatin1String("CLASSIMAGE") || upper == QLatin1String("EMPIMAGE")
         || upper == QLatin1String("ITEMIMAGE");
-    probe.setSql(QStringLiteral("Select * FROM ") + remoteTable
+    probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable)
         + (pictures ? QStringLiteral(" where Processed = 0") : QStringLiteral(" where RecordId = 0")));
     try {
         probe.open();
@@ -100,7 +114,7 @@ void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
         // A table without that column is read whole; a failure of this second opening ends the scan.
         probe.cancel();
         probe.close();
-        probe.setSql(QStringLiteral("Select * FROM ") + remoteTable);
+        probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable));
         probe.open();
     }
 }

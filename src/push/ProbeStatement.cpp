@@ -52,7 +52,7 @@ QString ProbeStatement::text(
         return sql;
     }
     if (isOneOf(table, {"BIN", "BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS", "RELEASE"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where (T.") + k1
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where (T.") + k1
             + QStringLiteral(" = ") + c(1) + QStringLiteral(") AND (T.") + k2 + QStringLiteral(" = ") + c(2)
             + QStringLiteral(")");
     if (isOneOf(table, {"BINATTRIB1"}))
@@ -70,7 +70,7 @@ QString ProbeStatement::text(
         return QStringLiteral("Select * from [TRANSFER2] as T where T.TransferID = ")
             + unquotedNumber(row, QStringLiteral("TransferID"));
     if (isOneOf(table, {"MyTran", "AdminTran"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where T.Type = 'nerd' ");
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where T.Type = 'nerd' ");
     if (isOneOf(table, {"MyTranExt1"})) {
         const QString tranNo = row.value(QStringLiteral("TranNo")).isNull()
             ? QStringLiteral("TranNo is null")
@@ -87,15 +87,17 @@ QString ProbeStatement::text(
     if (isOneOf(table, {"CalHistory"}))
         return QStringLiteral("Select * from [CalHistory] where CalibrateID = ") + named("CalibrateID");
     if (isOneOf(table, {"CLASSIMAGE", "EMPIMAGE"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where T.MyNo = ") + named("MyNo");
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where T.MyNo = ")
+            + named("MyNo");
     if (isOneOf(table, {"ITEMIMAGE", "ITEMATTRIB1"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where T.Code = ") + named("Code");
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where T.Code = ")
+            + named("Code");
     if (isOneOf(table, {"DEPTMACH"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where (T.Dept = ") + named("Dept")
-            + QStringLiteral(") AND (T.Mach = ") + named("Mach") + QStringLiteral(")");
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where (T.Dept = ")
+            + named("Dept") + QStringLiteral(") AND (T.Mach = ") + named("Mach") + QStringLiteral(")");
     if (isOneOf(table, {"MACHJOB"}))
-        return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where (T.Mach = ") + named("Mach")
-            + QStringLiteral(") AND (T.Job = ") + named("Job") + QStringLiteral(")");
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where (T.Mach = ")
+            + named("Mach") + QStringLiteral(") AND (T.Job = ") + named("Job") + QStringLiteral(")");
     if (isOneOf(table, {"REPORT", "CUSTOM"}))
         return QStringLiteral("Select * from ") + table + QStringLiteral(" where MyGroup = ") + named("MyGroup")
             + QStringLiteral(" AND [Name] = ") + named("Name");
@@ -106,6 +108,6 @@ QString ProbeStatement::text(
             return QStringLiteral("Select Top 0 * from ") + QLatin1String(appendOnly);
     }
     // The key's value comes from the local column that feeds the remote key column.
-    return QStringLiteral("Select * from [") + table + QStringLiteral("] as T where T.") + k1 + QStringLiteral(" = ")
-        + q(row.value(RecordPush::sourceColumn(table, k1)));
+    return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where T.") + k1
+        + QStringLiteral(" = ") + q(row.value(RecordPush::sourceColumn(table, k1)));
 }

@@ -199,6 +199,45 @@ private Q_SLOTS:
         QCOMPARE(f.events.recoveries, 0);
     }
 
+    // A transaction copied again (two entries, or an entry read again after its marking was lost)
+    // moves the stock once, with NULL columns stored as 0 or ''. A malformed line in the
+    // employee's list leaves the list alone but holds back neither the stock nor the entry.
+    void transactionsMoveTheStockOnce_data()
+    {
+        QTest::addColumn<QString>("quantity"); // field 5 of the employee's DRL line
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("failures");
+        QTest::newRow("well-formed list") << "4"
+                                          << "2" << 0;
+        QTest::newRow("malformed list") << "many"
+                                        << "many" << 1;
+    }
+
+    void transactionsMoveTheStockOnce()
+    {
+        QFETCH(QString, quantity);
+        QFETCH(QString, expected);
+        QFETCH(int, failures);
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Station (MyNo, LimitAccess) VALUES ('02', 1)");
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item, OnHand) VALUES ('02', 'A1', 'DRL', 10)");
+        f.local.execute(
+            QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', 'DRL\tEA\t1\t0\t%1\tnote')").arg(quantity));
+        const int id = f.insertRemote("MyTran",
+            "INSERT INTO MyTran (TranNo, MyDate, Station, Bin, Type, Item, Quantity, BurnQty, Emp) VALUES (700, "
+            "'2026-12-01T00:00:00', '02', 'A1', 'I', 'DRL', -2, NULL, 'E1')");
+        const int first = f.order("MyTran", "A", QString::number(id));
+        const int second = f.order("MyTran", "A", QString::number(id));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QCOMPARE(f.localValue("SELECT OnHand FROM Bin").toInt(), 8);
+        QCOMPARE(f.localCount("MyTran"), 1);
+        QVERIFY(f.entryProcessed(first) && f.entryProcessed(second));
+        QCOMPARE(f.localValue("SELECT Items FROM Emp").toString().section('\t', 4, 4), expected);
+        QCOMPARE(f.events.failures.size(), failures);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
     void employeeListCopies()
     {
         ApplyFixture f;
@@ -237,6 +276,44 @@ private Q_SLOTS:
         QCOMPARE(f.localCount("Bin"), 2);
         QCOMPARE(remoteInt(f, "SELECT count(*) FROM Bin"), 1);
         QCOMPARE(f.events.failures.size(), 3);
+        QCOMPARE(f.events.recoveries, 0);
+    }
+
+    // Entries that no statement can carry stay pending, are named, and the pass goes on.
+    void unusableEntriesStayPendingAndTheRestGoOn()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Safety (Message) VALUES ('local')");
+        f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
+        const int safety = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('central')");
+        const int kit = f.insertRemote("Kit", "INSERT INTO Kit (KitNo, Item) VALUES ('K1', 'DRL')");
+        const QString nul = QStringLiteral("1") + QChar(0) + QStringLiteral("2");
+        const QString kelvinKit = QChar(0x212A) + QStringLiteral("it");
+        const QList<QStringList> unusable = {{"Safety", "A", nul, ""}, {"Bin", "D", "", nul},
+            {"Bin", "C", QString::number(safety), nul}, {kelvinKit, "A", QString::number(kit), ""}};
+        QList<int> entries;
+        for (const QStringList& e : unusable) {
+            db::NamedValues values;
+            const QStringList names = {"table", "type", "id", "key"};
+            for (int i = 0; i < names.size(); ++i)
+                values.set(names[i], e[i]);
+            f.remote.execute("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Key1, Key2, Processed) VALUES "
+                             "('CRIB-01', :table, :type, :id, :key, 'A2', 0)",
+                values);
+            entries << f.remoteValue("SELECT max(RecordID) FROM Outbox").toInt();
+        }
+        const int later = f.order("Safety", "A", QString::number(safety));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(later));
+        QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(), QStringLiteral("central"));
+        QCOMPARE(f.localCount("Bin"), 1);
+        QCOMPARE(f.localCount("Kit"), 0);
+        QCOMPARE(f.events.failures.size(), entries.size());
+        for (int i = 0; i < entries.size(); ++i) {
+            QVERIFY(!f.entryProcessed(entries[i]));
+            QCOMPARE(f.events.failures[i].key, QString::number(entries[i]));
+        }
         QCOMPARE(f.events.recoveries, 0);
     }
 

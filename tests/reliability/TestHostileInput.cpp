@@ -870,7 +870,9 @@ private Q_SLOTS:
             "INSERT INTO Station (MyNo, Name, LimitAccess, ASPProcessed) VALUES ('01', 'limited', 1, 1)"));
         site.clearTrace();
 
-        enum class Expect { Updated, Untouched, Refused };
+        // A list whose line cannot take the quantity is kept as it is, named in the log, and does
+        // not hold back the transaction.
+        enum class Expect { Updated, Untouched, Refused, ListKept };
         struct Case
         {
             QString label;
@@ -888,17 +890,18 @@ private Q_SLOTS:
         const Expect updated = Expect::Updated;
         const Expect refused = Expect::Refused;
         const Expect untouched = Expect::Untouched;
+        const Expect listKept = Expect::ListKept;
         const QStringList plain = {listLine("AAA", "1"), listLine("DRL", "5"), listLine("ZZZ", "2")};
         const QString note10k = QString(10000, QLatin1Char('n'));
         const QString item10k = QStringLiteral("L") + QString(9999, QLatin1Char('7'));
         QList<Case> cases = {
             {"well-formed", plain},
-            {"missing fields", {listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "2")}, refused},
-            {"empty quantity", {listLine("AAA", "1"), listLine("DRL", ""), listLine("ZZZ", "2")}, refused},
-            {"quantity not a number", {listLine("AAA", "1"), listLine("DRL", "many"), listLine("ZZZ", "2")}, refused},
-            {"quantity out of range", {listLine("AAA", "1"), listLine("DRL", "99999999999999999999")}, refused},
-            {"quantity at the top of the range", {listLine("DRL", "2147483647")}, refused, 0, "DRL", 1},
-            {"quantity at the bottom of the range", {listLine("DRL", "-2147483648"), listLine("ZZZ", "1")}, refused, 0,
+            {"missing fields", {listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "2")}, listKept},
+            {"empty quantity", {listLine("AAA", "1"), listLine("DRL", ""), listLine("ZZZ", "2")}, listKept},
+            {"quantity not a number", {listLine("AAA", "1"), listLine("DRL", "many"), listLine("ZZZ", "2")}, listKept},
+            {"quantity out of range", {listLine("AAA", "1"), listLine("DRL", "99999999999999999999")}, listKept},
+            {"quantity at the top of the range", {listLine("DRL", "2147483647")}, listKept, 0, "DRL", 1},
+            {"quantity at the bottom of the range", {listLine("DRL", "-2147483648"), listLine("ZZZ", "1")}, listKept, 0,
                 "DRL", -1},
             {"empty lines", QStringList{"", ""} + plain + QStringList{""}, updated, 3, "DRL", -2, 0, "\r\n", "\r\n"},
             {"only CR", plain, updated, 1, "DRL", -2, 0, "\r", "\r"},
@@ -1024,6 +1027,8 @@ private Q_SLOTS:
             const int q = c.quantity.toInt();
             if (bin != QStringLiteral("%1/%2/0").arg(100 + q).arg(10 + c.burn))
                 faults << what + QStringLiteral(": the bin reads ") + bin;
+            if (c.expect == Expect::ListKept && !logNames(site, QStringLiteral("MyTran"), QString::number(s.entry)))
+                faults << what + QStringLiteral(": not named in the log");
             QString expected = s.text;
             if (c.expect == Expect::Updated) {
                 QStringList lines = c.lines;

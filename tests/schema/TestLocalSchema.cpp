@@ -201,6 +201,20 @@ private Q_SLOTS:
         QCOMPARE(stored.rows[1][1].toInt(), 8);
         QCOMPARE(stored.rows[1][2].toInt(), 1);
         QCOMPARE(stored.rows[1][3].toString(), QStringLiteral("PC-7"));
+
+        // Sent again, the 'GI' is found stored although its quantities were stored as absolute
+        // values; type letters count in any letter case, as on a server's default collation.
+        QCOMPARE(send("E1", "GI", -3, 0), 0);
+        QCOMPARE(count(m_remote, "SELECT OnHand FROM Bin"), 0);
+        QCOMPARE(send("E1", "gi", -5, 0), 0);
+        QCOMPARE(count(m_remote, "SELECT OnHand FROM Bin"), 5);
+        QCOMPARE(send("E1", "i", -1, 0), 0);
+        QCOMPARE(count(m_remote, "SELECT OnHand FROM Bin"), 4);
+        QCOMPARE(count(m_remote, "SELECT count(*) FROM MyTran"), 5);
+        // The server's text does the same, and finds a stored transaction whose columns hold NULL.
+        const QString text = m_st->CreateSPASPTran.sql();
+        QVERIFY(text.indexOf("ABS(@Quantity)") < text.indexOf("FROM MyTran"));
+        QVERIFY(text.contains("([BurnQty] IS NULL AND @BurnQty IS NULL)"));
     }
 };
 
