@@ -16,6 +16,9 @@ HeadlessRun::HeadlessRun(Agent* agent, HeadlessHost* host, bool once, QObject* p
 {
     // Without a window the log lines are the operator's view; a service manager keeps them.
     m_agent->log().setEcho([this](const QString& line) { m_host->writeLine(line); });
+    // A service may start before the network or the VPN: it waits for the remote server, while
+    // a single run reports the cause at once.
+    m_agent->setUnreachableRemote(m_once ? UnreachableRemote::End : UnreachableRemote::Wait);
     CrashReport::setReporter([this](const QString& text) {
         m_host->writeLine(CrashReport::caption() + QStringLiteral(" ") + text);
         // Once, an uncaught failure is the outcome: of the cycle when start-up had finished.
@@ -35,6 +38,18 @@ void HeadlessRun::start()
     QTimer::singleShot(0, this, &HeadlessRun::startUp);
 }
 
+int HeadlessRun::exec()
+{
+    const int status = QCoreApplication::exec();
+    return m_quitStatus != 0 ? m_quitStatus : status;
+}
+
+void HeadlessRun::quit(int status)
+{
+    m_quitStatus = status;
+    QCoreApplication::exit(status);
+}
+
 void HeadlessRun::startUp()
 {
     const bool finished = CrashReport::guard([this] { m_agent->FormCreate(); });
@@ -50,6 +65,11 @@ void HeadlessRun::startUp()
             // Once means now: nobody waits a whole interval for the one cycle.
             QTimer::singleShot(0, m_agent, &Agent::Timer1Timer);
         }
+        return;
+    case Agent::Startup::WaitingForRemote:
+        m_agent->log().startupStep(QStringLiteral("waiting for the remote database: start-up is tried again in %1 s")
+                                       .arg(m_agent->SyncIntervalSeconds()));
+        QTimer::singleShot(std::chrono::seconds(m_agent->SyncIntervalSeconds()), this, &HeadlessRun::startUp);
         return;
     case Agent::Startup::WaitingForAddress:
         m_host->writeLine(QStringLiteral("Start-up stopped: the remote address or port is missing."));

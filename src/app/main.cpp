@@ -37,13 +37,15 @@ QString machineName(const CommandLine& commandLine)
     return commandLine.machineName();
 }
 
-int runHeadless(const CommandLine& commandLine)
+int runHeadless(const CommandLine& commandLine, SignalQuit& signalQuit)
 {
     HeadlessHost host;
     Agent agent(configStore(commandLine), &host, machineName(commandLine));
     HeadlessRun run(&agent, &host, commandLine.once());
+    QObject::connect(
+        &signalQuit, &SignalQuit::received, &run, [&run](int signalNumber) { run.quit(128 + signalNumber); });
     run.start();
-    return QCoreApplication::exec();
+    return run.exec();
 }
 
 int runWindow(const CommandLine& commandLine, SingleInstance& instance, const int& signalStatus)
@@ -60,7 +62,8 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, const in
     window = &form;
     QObject::connect(&form, &TForm1::ended, qApp, [](int status) { QCoreApplication::exit(status); });
     form.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return signalStatus != 0 ? signalStatus : status;
 }
 
 } // namespace
@@ -109,11 +112,12 @@ int main(int argc, char* argv[])
     }
 
     SignalQuit signalQuit;
+    if (commandLine.headless())
+        return runHeadless(commandLine, signalQuit);
     int signalStatus = 0;
     QObject::connect(&signalQuit, &SignalQuit::received, [&signalStatus](int signalNumber) {
         signalStatus = 128 + signalNumber;
         QCoreApplication::exit(signalStatus);
     });
-
-    return commandLine.headless() ? runHeadless(commandLine) : runWindow(commandLine, instance, signalStatus);
+    return runWindow(commandLine, instance, signalStatus);
 }

@@ -19,7 +19,7 @@ constexpr std::array<StoreKeyInfo, 11> StoreKeys{{
     {StoreKey::Images, "Images", "", ""},
 }};
 
-constexpr std::array<FileKeyInfo, 3> FileKeys{{
+constexpr std::array<FileKeyInfo, 5> FileKeys{{
     {FileKey::SyncTime, "Corvane", "Time", "30"},
     {FileKey::ExcludeCrib, "Emp", "ExcludeCrib", "0"},
 #ifdef Q_OS_WIN
@@ -28,6 +28,8 @@ constexpr std::array<FileKeyInfo, 3> FileKeys{{
 #else
     {FileKey::OdbcDriver, "Cribsync", "OdbcDriver", "FreeTDS"},
 #endif
+    {FileKey::LoginTimeout, "Cribsync", "LoginTimeout", "15"},
+    {FileKey::StatementTimeout, "Cribsync", "StatementTimeout", "300"},
 }};
 
 } // namespace

@@ -20,6 +20,8 @@ enum class FileKey {
     SyncTime,
     ExcludeCrib,
     OdbcDriver,
+    LoginTimeout,
+    StatementTimeout,
 };
 
 struct StoreKeyInfo

@@ -221,6 +221,23 @@ QString ConfigStore::odbcDriver() const
     return readFile(FileKey::OdbcDriver);
 }
 
+int ConfigStore::readSeconds(FileKey key) const
+{
+    bool ok = false;
+    const int seconds = readFile(key).toInt(&ok);
+    return ok && seconds > 0 ? seconds : QString::fromLatin1(fileKeyInfo(key).defaultValue).toInt();
+}
+
+int ConfigStore::loginTimeout() const
+{
+    return readSeconds(FileKey::LoginTimeout);
+}
+
+int ConfigStore::statementTimeout() const
+{
+    return readSeconds(FileKey::StatementTimeout);
+}
+
 QString ConfigStore::folder() const
 {
     return QFileInfo(m_paths.path()).absolutePath();

@@ -52,6 +52,11 @@ public:
     QString excludeCrib() const;
     /// The ODBC driver for SQL Server connections.
     QString odbcDriver() const;
+    /// "LoginTimeout" and "StatementTimeout" of section "Cribsync": how many seconds an ODBC
+    /// login and an ODBC statement may wait for the server; the default when the value is absent
+    /// or not a positive integer.
+    int loginTimeout() const;
+    int statementTimeout() const;
     /// The folder that holds "paths.ini".
     QString folder() const;
 
@@ -59,6 +64,7 @@ private:
     /// The key's name as the store spells it, or as the agent does when it holds no such key.
     QString storedName(StoreKey key) const;
     QString readFile(FileKey key) const;
+    int readSeconds(FileKey key) const;
 
     QString m_registryFile;
     IniFile m_paths;

@@ -62,6 +62,7 @@ void Agent::FormCreate()
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");
     db::Connection::setOdbcDriver(m_config.odbcDriver());
+    db::Connection::setOdbcTimeouts(m_config.loginTimeout(), m_config.statementTimeout());
     if (!configureFirstTime())
         return;
     readLocalSettings();
@@ -132,7 +133,7 @@ bool Agent::readRemoteAddress()
 void Agent::connectDatabases()
 {
     StartupSettings settings{m_useWindowsAuth, m_localServer, m_localDatabase, m_localLogin, m_localPassword,
-        m_remoteAddress, m_remotePort, m_machineName, m_excludeCrib};
+        m_remoteAddress, m_remotePort, m_machineName, m_excludeCrib, m_unreachableRemote};
     // The local credentials are not kept in memory once the connection string holds them.
     m_localLogin.clear();
     m_localPassword.clear();
@@ -145,6 +146,9 @@ void Agent::connectDatabases()
         break;
     case SyncEngine::StartupOutcome::Ending:
         m_startup = Startup::Ending;
+        break;
+    case SyncEngine::StartupOutcome::RemoteUnreachable:
+        m_startup = Startup::WaitingForRemote;
         break;
     }
 }

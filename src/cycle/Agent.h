@@ -2,6 +2,7 @@
 
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
+#include "cycle/SyncEngine.h"
 #include "cycle/SystemClock.h"
 #include "cycle/SystemTimeZoneList.h"
 
@@ -12,7 +13,6 @@
 
 class CycleLog;
 class QTimer;
-class SyncEngine;
 
 /// The agent's state and start-up sequence, the same with a window and without one. The front
 /// end (AgentHost) shows what the agent reports and asks what it needs.
@@ -34,6 +34,8 @@ public:
         Idle,
         /// Finished with the timer running.
         Armed,
+        /// The remote server could not be reached, and the start-up is to be repeated.
+        WaitingForRemote,
     };
 
     static constexpr int MinimumInterval = 30;
@@ -50,6 +52,9 @@ public:
     void FormCreate();
     /// Change: stores `seconds` as the interval and restarts the timer with it, raised to 30.
     void btnChangeClick(int seconds);
+    /// What the start-up does when the remote server cannot be reached (by default it asks for
+    /// the remote credentials, as for a refused login).
+    void setUnreachableRemote(UnreachableRemote behaviour) { m_unreachableRemote = behaviour; }
     /// Connect: stores the remote address and port and runs the start-up again.
     void Button1Click(const QString& address, const QString& port);
     /// The data module's set-up at program start, once the start-up has built the remote
@@ -103,6 +108,7 @@ private:
     std::unique_ptr<CycleLog> m_log;
     std::unique_ptr<SyncEngine> m_engine;
     Startup m_startup = Startup::NotRun;
+    UnreachableRemote m_unreachableRemote = UnreachableRemote::AskForLogin;
 
     int m_syncIntervalSeconds = MinimumInterval;
     bool m_firstTick = false;

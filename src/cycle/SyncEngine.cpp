@@ -27,6 +27,34 @@ QString messageOf(const std::exception& e)
     return QString::fromLocal8Bit(e.what());
 }
 
+/// The failure in an operator's words: what could not be done and why, from the SQL state, then
+/// the database's own text. `database` names the database and its server.
+QString describeFailure(const std::exception& e, const QString& database, const QString& login)
+{
+    const auto* dbError = dynamic_cast<const db::DbError*>(&e);
+    if (!dbError)
+        return messageOf(e);
+    const QString state = dbError->sqlState();
+    switch (dbError->cause()) {
+    case db::DbError::Cause::Unreachable:
+        return QStringLiteral("%1 cannot be reached (%2): %3").arg(database, state, dbError->message());
+    case db::DbError::Cause::LoginRefused:
+        return QStringLiteral("%1 refused the login %2 (%3): %4").arg(database, login, state, dbError->message());
+    case db::DbError::Cause::Corrupt:
+        return QStringLiteral("%1 is damaged or is not a database (%2): %3").arg(database, state, dbError->message());
+    case db::DbError::Cause::Other:
+        break;
+    }
+    return dbError->message();
+}
+
+db::DbError::Cause causeOf(const std::exception& e)
+{
+    if (const auto* dbError = dynamic_cast<const db::DbError*>(&e))
+        return dbError->cause();
+    return db::DbError::Cause::Other;
+}
+
 /// A date-time as a quoted literal in the form every server reads the same way.
 QString dateTimeLiteral(const QDateTime& wallClock)
 {
@@ -77,6 +105,7 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
         ? db::CribConnectionStrings::localWindowsAuth(s.localDatabase, s.localServer, s.machineName)
         : db::CribConnectionStrings::localSqlAuth(
             s.localPassword, s.localLogin, s.localDatabase, s.localServer, s.machineName);
+    const QString localLogin = s.localLogin;
     s.localLogin.clear();
     s.localPassword.clear();
     m_local.setConnectionString(local);
@@ -84,9 +113,12 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
         m_local.open();
         m_startup.tbCompany.open();
     } catch (const std::exception& e) {
-        m_log->startupStep(QStringLiteral("cannot open the local database %1 on %2: %3")
-                               .arg(s.localDatabase, s.localServer, messageOf(e)));
-        m_host->showMessage(messageOf(e));
+        const QString text
+            = describeFailure(e, QStringLiteral("The local database %1 on %2").arg(s.localDatabase, s.localServer),
+                s.useWindowsAuth ? QStringLiteral("of this Windows user") : localLogin);
+        m_log->startupStep(
+            QStringLiteral("cannot open the local database %1 on %2: %3").arg(s.localDatabase, s.localServer, text));
+        m_host->showMessage(text);
         m_local.close();
         m_host->endProgram(ExitStatus::StartupIncomplete);
         return StartupOutcome::Ending;
@@ -122,9 +154,22 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
     m_log->startupStep(QStringLiteral("local schema checked"));
 
     m_remoteConnectionString = companyRow ? remoteStringFromCompany() : remoteString(*typed);
+    const QString remoteLogin
+        = companyRow ? DecodeCredential(m_startup.tbCompany.asString(QStringLiteral("ASPLoginName"))) : typed->login;
     m_startup.tbCompany.close();
     const QString remoteName = QStringLiteral("%1,%2").arg(s.remoteAddress, s.remotePort);
-    if (!connectRemote(m_remoteConnectionString)) {
+    if (const std::optional<db::DbError::Cause> cause = connectRemote(m_remoteConnectionString, remoteLogin)) {
+        const bool credentialsAtFault
+            = *cause == db::DbError::Cause::LoginRefused || *cause == db::DbError::Cause::Other;
+        if (!credentialsAtFault && s.unreachableRemote != UnreachableRemote::AskForLogin) {
+            // No credentials typed in would mend this.
+            if (s.unreachableRemote == UnreachableRemote::Wait && *cause == db::DbError::Cause::Unreachable) {
+                m_local.close();
+                return StartupOutcome::RemoteUnreachable;
+            }
+            m_host->endProgram(ExitStatus::StartupIncomplete);
+            return StartupOutcome::Ending;
+        }
         const std::optional<NetLoginValues> login = m_host->askRemoteLogin();
         if (!login) {
             m_host->endProgram(ExitStatus::StartupIncomplete);
@@ -134,7 +179,7 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
             storeRemoteCredentials(login->database, login->login, login->password);
         m_remoteConnectionString = db::CribConnectionStrings::remote(
             login->password, login->login, login->database, s.remoteAddress, s.remotePort, s.machineName);
-        if (!connectRemote(m_remoteConnectionString)) {
+        if (connectRemote(m_remoteConnectionString, login->login)) {
             m_host->endProgram(ExitStatus::StartupIncomplete);
             return StartupOutcome::Ending;
         }
@@ -164,17 +209,19 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
     return StartupOutcome::Connected;
 }
 
-bool SyncEngine::connectRemote(const QString& connectionString)
+std::optional<db::DbError::Cause> SyncEngine::connectRemote(const QString& connectionString, const QString& login)
 {
     m_web.setConnectionString(connectionString);
     try {
         m_web.open();
-        return true;
+        return std::nullopt;
     } catch (const std::exception& e) {
-        m_log->startupStep(QStringLiteral("cannot connect to the remote database: ") + messageOf(e));
-        m_host->showMessage(messageOf(e));
+        const QString text = describeFailure(
+            e, QStringLiteral("The remote database at %1,%2").arg(m_remoteAddress, m_remotePort), login);
+        m_log->startupStep(QStringLiteral("cannot connect to the remote database: ") + text);
+        m_host->showMessage(text);
         m_web.close();
-        return false;
+        return causeOf(e);
     }
 }
 

@@ -3,17 +3,27 @@
 #include "cycle/CycleContext.h"
 #include "cycle/CycleStatements.h"
 #include "db/Connection.h"
+#include "db/DbError.h"
 #include "model/StartupStatements.h"
 #include "model/TDM.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AgentHost;
 class Clock;
 class CycleLog;
 class TimeZoneList;
 struct NetLoginValues;
+
+/// What the start-up does when the remote server cannot be reached or its database file is
+/// damaged, as against a login that the server refused.
+enum class UnreachableRemote {
+    AskForLogin, // show the cause and ask for the remote credentials, as for a refused login
+    End, // show the cause and end the program
+    Wait, // show the cause and leave the start-up to be repeated
+};
 
 /// The settings the database start-up works from, read by the start-up sequence.
 struct StartupSettings
@@ -27,6 +37,7 @@ struct StartupSettings
     QString remotePort;
     QString machineName;
     QString excludeCrib = QStringLiteral("0");
+    UnreachableRemote unreachableRemote = UnreachableRemote::AskForLogin;
 };
 
 /// The databases and the synchronisation cycle: the two connections, the data module, the
@@ -39,6 +50,7 @@ public:
         Connected, // the remote database answered: the timer may run
         NotConnected, // start-up ended quietly with the timer off
         Ending, // a failure ended the program (the host has been told)
+        RemoteUnreachable, // UnreachableRemote::Wait: the remote server did not answer
     };
 
     SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log);
@@ -85,7 +97,9 @@ public:
     void workDone(const QString& what, const QString& table) override;
 
 private:
-    bool connectRemote(const QString& connectionString);
+    /// Connects the remote database; on failure tells the host and the log why and returns the
+    /// failure's cause.
+    std::optional<db::DbError::Cause> connectRemote(const QString& connectionString, const QString& login);
     QString remoteStringFromCompany();
     /// The remote connection string from the values typed into the dialog.
     QString remoteString(const NetLoginValues& typed) const;

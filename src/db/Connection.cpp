@@ -25,6 +25,8 @@ struct DriverSetting
 {
     QMutex mutex;
     QString driver;
+    int loginTimeout = 15;
+    int statementTimeout = 300;
 };
 
 DriverSetting& driverSetting()
@@ -76,6 +78,28 @@ QString Connection::odbcDriver()
     return s.driver.isEmpty() ? defaultOdbcDriver() : s.driver;
 }
 
+void Connection::setOdbcTimeouts(int loginSeconds, int statementSeconds)
+{
+    DriverSetting& s = driverSetting();
+    QMutexLocker lock(&s.mutex);
+    s.loginTimeout = loginSeconds;
+    s.statementTimeout = statementSeconds;
+}
+
+int Connection::loginTimeout()
+{
+    DriverSetting& s = driverSetting();
+    QMutexLocker lock(&s.mutex);
+    return s.loginTimeout;
+}
+
+int Connection::statementTimeout()
+{
+    DriverSetting& s = driverSetting();
+    QMutexLocker lock(&s.mutex);
+    return s.statementTimeout;
+}
+
 int Connection::physicalConnectionsOpened()
 {
     return g_opened.loadRelaxed();
@@ -84,14 +108,18 @@ int Connection::physicalConnectionsOpened()
 void Connection::open(OpenMode mode)
 {
     close();
-    const ConnectionTarget target = ConnectionTarget::fromConnectionString(m_connectionString, odbcDriver());
+    const QString driver = odbcDriver();
+    const ConnectionTarget target = ConnectionTarget::fromConnectionString(m_connectionString, driver);
     if (target.engine == ConnectionTarget::Engine::Sqlite) {
         m_engine = std::make_unique<SqliteEngine>(target.sqliteFile,
             mode == OpenMode::CreateEmbeddedIfMissing ? SqliteEngine::OpenMode::CreateIfMissing
                                                       : SqliteEngine::OpenMode::ExistingFile);
         m_embedded = true;
     } else {
-        m_engine = std::make_unique<OdbcEngine>(target.odbcString);
+        const int login = loginTimeout();
+        const int statement = statementTimeout();
+        m_engine = std::make_unique<OdbcEngine>(
+            target.odbcString + ConnectionTarget::timeoutKeywords(driver, login, statement), login, statement);
         m_embedded = false;
     }
     g_opened.fetchAndAddRelaxed(1);

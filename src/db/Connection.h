@@ -57,6 +57,10 @@ public:
     /// The ODBC driver used for data sources other than "sqlite:<folder>".
     static void setOdbcDriver(const QString& driver);
     static QString odbcDriver();
+    /// How long an ODBC login, and each ODBC statement, may wait for the server (seconds).
+    static void setOdbcTimeouts(int loginSeconds, int statementSeconds);
+    static int loginTimeout();
+    static int statementTimeout();
     /// Physical connections opened by this process so far.
     static int physicalConnectionsOpened();
 

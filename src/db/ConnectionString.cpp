@@ -134,6 +134,19 @@ QString ConnectionTarget::quoteOdbcValue(const QString& value, const QString& dr
     return QLatin1Char('{') + quoted + QLatin1Char('}');
 }
 
+QString ConnectionTarget::timeoutKeywords(const QString& driver, int loginSeconds, int statementSeconds)
+{
+    if (driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive)) {
+        QString keywords;
+        if (qEnvironmentVariableIsEmpty("TDSVER"))
+            keywords += QStringLiteral(";TDS_Version=7.4");
+        return keywords + QStringLiteral(";Timeout=%1").arg(statementSeconds);
+    }
+    if (driver.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        return QStringLiteral(";ConnectTimeout=%1").arg(loginSeconds);
+    return {};
+}
+
 ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, const QString& odbcDriver)
 {
     const ConnectionString cs = ConnectionString::parse(text);

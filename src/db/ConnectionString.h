@@ -53,6 +53,13 @@ struct ConnectionTarget
     /// "}}" inside braces as two characters, so for it a value is braced only when it must be,
     /// and a value holding both ';' and '}' is refused (DbError naming `field`).
     static QString quoteOdbcValue(const QString& value, const QString& driver, const QString& field);
+
+    /// The driver's own keywords that bound a login to `loginSeconds` and a statement to
+    /// `statementSeconds`, each starting with ';', for drivers that need them beside the ODBC
+    /// attributes: FreeTDS gets a fixed protocol version (unless TDSVER chooses one), since its
+    /// automatic choice retries an unanswered login with another protocol and then waits for
+    /// ever, and its "Timeout"; Microsoft's driver gets "ConnectTimeout".
+    static QString timeoutKeywords(const QString& driver, int loginSeconds, int statementSeconds);
 };
 
 } // namespace db

@@ -8,4 +8,34 @@ DbError::DbError(const QString& message, const QString& sqlState)
     , m_sqlState(sqlState)
 { }
 
+DbError::Cause DbError::cause() const
+{
+    if (m_sqlState == QLatin1String("08001") || m_sqlState == QLatin1String("08S01")
+        || m_sqlState == QLatin1String("HYT00") || m_sqlState == QLatin1String("HYT01"))
+        return Cause::Unreachable;
+    if (m_sqlState == QLatin1String("28000"))
+        return Cause::LoginRefused;
+    if (m_sqlState == QLatin1String("XX001"))
+        return Cause::Corrupt;
+    return Cause::Other;
+}
+
+QString DbError::sqliteState(int resultCode)
+{
+    // Result codes of sqlite3.h; an extended code carries its primary code in the low byte.
+    enum { Busy = 5, Locked = 6, Corrupt = 11, CantOpen = 14, NotADb = 26 };
+    switch (resultCode & 0xff) {
+    case CantOpen:
+        return QStringLiteral("08001");
+    case Corrupt:
+    case NotADb:
+        return QStringLiteral("XX001");
+    case Busy:
+    case Locked:
+        return QStringLiteral("HYT00");
+    default:
+        return {};
+    }
+}
+
 } // namespace db

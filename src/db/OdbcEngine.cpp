@@ -43,10 +43,41 @@ SQLHANDLE handleOf(const QVariant& v)
     return *static_cast<const SQLHANDLE*>(v.constData());
 }
 
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+/// The diagnostic records of an ODBC handle: their texts, and the state that tells most about
+/// the failure (the first one that is neither a warning nor a general error).
+struct Diagnostics
 {
+    QString state;
+    QString text;
+};
+
+/// The ODBC 3 form of a state: Qt's driver works in ODBC 2, whose "S1" class is ODBC 3's "HY".
+/// FreeTDS reports SQL Server's refusals of a login as syntax or access errors (42000); the
+/// server's own message numbers tell them, and they get the state Microsoft's driver gives.
+QString normalState(const QString& state, SQLINTEGER serverMessage)
+{
+    switch (serverMessage) {
+    case 4060: // cannot open the database requested by the login
+    case 18452: // login from an untrusted domain
+    case 18456: // login failed
+    case 18486: // account locked
+    case 18487: // password expired
+    case 18488: // password must be changed
+        return QStringLiteral("28000");
+    default:
+        break;
+    }
+    if (state.startsWith(QLatin1String("S1")))
+        return QStringLiteral("HY") + state.mid(2);
+    return state;
+}
+
+Diagnostics diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    Diagnostics result;
+    QString firstState;
     QStringList messages;
-    for (SQLSMALLINT i = 1;; ++i) {
+    for (SQLSMALLINT i = 1; handle; ++i) {
         SQLWCHAR state[6];
         SQLWCHAR text[1024];
         SQLINTEGER native = 0;
@@ -55,18 +86,77 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
         if (!SQL_SUCCEEDED(r))
             break;
         messages << QString::fromUtf16(reinterpret_cast<const char16_t*>(text), qMin<int>(length, 1023));
+        const QString code = normalState(QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5), native);
+        if (firstState.isEmpty())
+            firstState = code;
+        const bool general = code == QLatin1String("HY000");
+        if (result.state.isEmpty() && !general && !code.startsWith(QLatin1String("01")))
+            result.state = code;
     }
-    return messages.join(QLatin1Char(' '));
+    if (result.state.isEmpty())
+        result.state = firstState;
+    result.text = messages.join(QLatin1Char(' '));
+    return result;
+}
+
+/// A failure of a statement that Qt ran: Qt's text, and the state from the statement's records.
+DbError statementError(const QSqlQuery& q)
+{
+    return DbError(errorText(q.lastError()), diagnostics(SQL_HANDLE_STMT, handleOf(q.result()->handle())).state);
+}
+
+void setQueryTimeout(SQLHANDLE statement, int seconds)
+{
+    if (statement && seconds > 0)
+        SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)), 0);
+}
+
+/// Logs in with the driver directly and disconnects again. Qt's driver drops the diagnostic
+/// records of a refused connection with its handle, and the state tells an unreachable server
+/// from a refused login; the second login costs little beside the cycle's interval.
+void checkLogin(const QString& odbcConnectionString, int loginTimeoutSeconds)
+{
+    SQLHANDLE environment = nullptr;
+    SQLHANDLE connection = nullptr;
+    struct Handles
+    {
+        SQLHANDLE& environment;
+        SQLHANDLE& connection;
+        ~Handles()
+        {
+            if (connection)
+                SQLFreeHandle(SQL_HANDLE_DBC, connection);
+            if (environment)
+                SQLFreeHandle(SQL_HANDLE_ENV, environment);
+        }
+    } handles{environment, connection};
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))
+        || !SQL_SUCCEEDED(
+            SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
+        || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection)))
+        throw DbError(QStringLiteral("The ODBC driver manager cannot be used"));
+    const auto timeout = reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeoutSeconds));
+    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT, timeout, 0);
+    SQLSetConnectAttr(connection, SQL_ATTR_CONNECTION_TIMEOUT, timeout, 0);
+    std::u16string text = odbcConnectionString.toStdU16String();
+    const SQLRETURN r = SQLDriverConnectW(connection, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS,
+        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(r)) {
+        const Diagnostics d = diagnostics(SQL_HANDLE_DBC, connection);
+        throw DbError(d.text.trimmed(), d.state);
+    }
+    SQLDisconnect(connection);
 }
 
 /// A catalogue call's statement handle, freed on every way out.
 class CatalogStatement
 {
 public:
-    explicit CatalogStatement(SQLHANDLE connection)
+    CatalogStatement(SQLHANDLE connection, int timeoutSeconds)
     {
         if (!connection || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &m_handle)))
             throw DbError(QStringLiteral("Cannot read the catalogue: the ODBC connection is not open"));
+        setQueryTimeout(m_handle, timeoutSeconds);
     }
     ~CatalogStatement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
     CatalogStatement(const CatalogStatement&) = delete;
@@ -76,8 +166,10 @@ public:
 
     void check(SQLRETURN r, const QString& what) const
     {
-        if (!SQL_SUCCEEDED(r))
-            throw DbError(QStringLiteral("%1: %2").arg(what, diagnostics(SQL_HANDLE_STMT, m_handle)));
+        if (!SQL_SUCCEEDED(r)) {
+            const Diagnostics d = diagnostics(SQL_HANDLE_STMT, m_handle);
+            throw DbError(QStringLiteral("%1: %2").arg(what, d.text), d.state);
+        }
     }
 
     bool next() const { return SQL_SUCCEEDED(SQLFetch(m_handle)); }
@@ -185,9 +277,11 @@ QVariant typedNull(const QVariant& value)
 
 } // namespace
 
-OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds)
+OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds, int statementTimeoutSeconds)
     : m_connectionName(nextConnectionName())
+    , m_statementTimeout(statementTimeoutSeconds)
 {
+    checkLogin(odbcConnectionString, loginTimeoutSeconds);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_connectionName);
     db.setDatabaseName(odbcConnectionString);
     db.setConnectOptions(
@@ -226,14 +320,15 @@ QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(text))
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
+    setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
     for (const QString& name : names) {
         if (!values.contains(name))
             throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
         q.addBindValue(typedNull(values.value(name)));
     }
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
     return q;
 }
 
@@ -274,7 +369,7 @@ ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
         result.rows << row;
     }
     if (q.lastError().isValid())
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
     return result;
 }
 
@@ -290,7 +385,7 @@ qint64 OdbcEngine::execute(const QString& sql, const NamedValues& values)
 
 QStringList OdbcEngine::tables()
 {
-    CatalogStatement st(connectionHandle());
+    CatalogStatement st(connectionHandle(), m_statementTimeout);
     std::u16string types = wide(QStringLiteral("TABLE,VIEW"));
     st.check(
         SQLTablesW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0, w(types), SQL_NTS), QStringLiteral("SQLTables"));
@@ -305,7 +400,7 @@ QStringList OdbcEngine::tables()
 
 QStringList OdbcEngine::procedures()
 {
-    CatalogStatement st(connectionHandle());
+    CatalogStatement st(connectionHandle(), m_statementTimeout);
     st.check(SQLProceduresW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0), QStringLiteral("SQLProcedures"));
     QStringList names;
     while (st.next()) {
@@ -327,7 +422,7 @@ QList<ColumnInfo> OdbcEngine::layout(const QString& table)
         return *it;
     QList<ColumnInfo> columns;
     {
-        CatalogStatement st(connectionHandle());
+        CatalogStatement st(connectionHandle(), m_statementTimeout);
         std::u16string name = wide(table);
         st.check(SQLColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS, nullptr, 0),
             QStringLiteral("SQLColumns"));
@@ -340,7 +435,7 @@ QList<ColumnInfo> OdbcEngine::layout(const QString& table)
         }
     }
     if (!columns.isEmpty()) {
-        CatalogStatement st(connectionHandle());
+        CatalogStatement st(connectionHandle(), m_statementTimeout);
         std::u16string name = wide(table);
         if (SQL_SUCCEEDED(SQLPrimaryKeysW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS))) {
             while (st.next()) {
@@ -367,7 +462,7 @@ QList<ColumnInfo> OdbcEngine::columns(const QString& table)
 QList<ProcParameter> OdbcEngine::procedureParameters(const QString& procedure)
 {
     const QString name = procedure.section(QLatin1Char(';'), 0, 0);
-    CatalogStatement st(connectionHandle());
+    CatalogStatement st(connectionHandle(), m_statementTimeout);
     std::u16string n = wide(name);
     st.check(SQLProcedureColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(n), SQL_NTS, nullptr, 0),
         QStringLiteral("SQLProcedureColumns"));
@@ -433,11 +528,12 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
+    setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
     for (const QVariant& v : bound)
         q.addBindValue(v);
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
     // The procedure's own result sets come first; the return value is the last one.
     QVariant returnValue;
     do {
@@ -445,7 +541,7 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
             returnValue = q.value(0);
     } while (q.nextResult());
     if (q.lastError().isValid())
-        throw DbError(errorText(q.lastError()));
+        throw statementError(q);
     return returnValue;
 }
 
@@ -453,14 +549,14 @@ void OdbcEngine::beginTransaction()
 {
     QSqlDatabase db = database();
     if (!db.transaction())
-        throw DbError(errorText(db.lastError()));
+        throw DbError(errorText(db.lastError()), diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
 }
 
 void OdbcEngine::commit()
 {
     QSqlDatabase db = database();
     if (!db.commit())
-        throw DbError(errorText(db.lastError()));
+        throw DbError(errorText(db.lastError()), diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
 }
 
 void OdbcEngine::rollback()

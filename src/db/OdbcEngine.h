@@ -13,8 +13,10 @@ namespace db {
 class OdbcEngine : public Engine
 {
 public:
-    /// Connects with an ODBC connection string; throws DbError with the driver's text on failure.
-    OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds = 5);
+    /// Connects with an ODBC connection string; throws DbError with the driver's text and SQL
+    /// state on failure. The login may wait `loginTimeoutSeconds` for the server, and every
+    /// statement `statementTimeoutSeconds` (0: without limit).
+    OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds = 15, int statementTimeoutSeconds = 300);
     ~OdbcEngine() override;
 
     ResultSet query(const QString& sql, const NamedValues& values) override;
@@ -38,6 +40,7 @@ private:
     QList<ColumnInfo> layout(const QString& table);
 
     QString m_connectionName;
+    int m_statementTimeout;
     QHash<QString, QList<ColumnInfo>> m_layouts;
 };
 

@@ -31,6 +31,11 @@ QString errorText(const QSqlError& error)
     return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
 
+QString stateOf(const QSqlError& error)
+{
+    return DbError::sqliteState(error.nativeErrorCode().toInt());
+}
+
 QString dateTimeText(const QDateTime& value)
 {
     return value.toString(
@@ -132,16 +137,18 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     const QFileInfo info(file);
     if (mode == OpenMode::ExistingFile && !info.exists())
         throw DbError(QStringLiteral("Cannot open database \"%1\": the file %2 does not exist")
-                          .arg(info.completeBaseName(), QDir::toNativeSeparators(info.absoluteFilePath())));
+                          .arg(info.completeBaseName(), QDir::toNativeSeparators(info.absoluteFilePath())),
+            QStringLiteral("08001"));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(file);
     // Several agents may share one embedded remote database: wait for each other's writes.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     if (!db.open()) {
         const QString message = errorText(db.lastError());
+        const QString state = stateOf(db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connectionName);
-        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message));
+        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message), state);
     }
     QSqlQuery pragma(db);
     pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
@@ -149,11 +156,12 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     // A file that is not a database fails only at its first read.
     if (!pragma.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
         const QString message = errorText(pragma.lastError());
+        const QString state = stateOf(pragma.lastError());
         pragma = QSqlQuery();
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connectionName);
-        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message));
+        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message), state);
     }
 }
 
@@ -274,11 +282,11 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     for (const QVariant& v : positional)
         q.addBindValue(toSqlite(v));
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     result.affected = q.numRowsAffected();
     if (!wantRows || !q.isSelect())
         return result;
@@ -316,7 +324,7 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
         result.rows.rows << row;
     }
     if (q.lastError().isValid())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     return result;
 }
 
@@ -336,7 +344,7 @@ QList<ColumnInfo> SqliteEngine::layout(const QString& table)
         return *it;
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(bracketed(table))))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     QList<ColumnInfo> columns;
     int keyCount = 0;
     while (q.next()) {
@@ -367,7 +375,7 @@ QStringList SqliteEngine::tables()
                                "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' AND name <> '%1' "
                                "ORDER BY name COLLATE NOCASE")
                     .arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     QStringList names;
     while (q.next())
         names << q.value(0).toString();
@@ -381,7 +389,7 @@ QStringList SqliteEngine::procedures()
         return names;
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("SELECT name FROM %1 ORDER BY name COLLATE NOCASE").arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     while (q.next())
         names << q.value(0).toString() + QStringLiteral(";1");
     return names;
@@ -432,7 +440,7 @@ bool SqliteEngine::objectExists(const QString& name, const QString& type)
     q.addBindValue(kind);
     q.addBindValue(name);
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     return q.next();
 }
 
@@ -454,14 +462,14 @@ void SqliteEngine::installProcedure(const EmbeddedProcedure& procedure)
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY COLLATE NOCASE, "
                                "parameters TEXT NOT NULL DEFAULT '', body TEXT NOT NULL)")
                     .arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
     q.prepare(
         QStringLiteral("INSERT OR REPLACE INTO %1 (name, parameters, body) VALUES (?, ?, ?)").arg(kProcedureTable));
     q.addBindValue(procedure.name);
     q.addBindValue(procedure.parametersText);
     q.addBindValue(procedure.body);
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
 }
 
 void SqliteEngine::install(const QString& name)
@@ -490,7 +498,7 @@ void SqliteEngine::drop(const QString& name, const QString& type)
         q.prepare(QStringLiteral("DELETE FROM %1 WHERE name = ? COLLATE NOCASE").arg(kProcedureTable));
         q.addBindValue(name);
         if (!q.exec())
-            throw DbError(errorText(q.lastError()));
+            throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
         return;
     }
     runSql(QStringLiteral("DROP %1 %2").arg(type.toUpper(), bracketed(name)), {}, false);

@@ -1,5 +1,9 @@
+#include "FakeTdsServer.h"
+#include "demo/DemoSetup.h"
+
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -156,6 +160,71 @@ private Q_SLOTS:
             QVERIFY2(once->exitCode() == 0, qPrintable(QString::number(once->exitCode()) + onceErr));
             QVERIFY2(onceErr.contains("cycle 1 completed"), qPrintable(onceErr));
         }
+    }
+
+    void aBlockedProgramEnds_data()
+    {
+        QTest::addColumn<FakeTdsServer::Behaviour>("server");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("timeout"); // login and statement time-out, seconds
+        QTest::addColumn<QString>("terminateAfter"); // empty: no signal
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        using B = FakeTdsServer::Behaviour;
+        QTest::newRow("once, silent host") << B::Silent << "--once" << 3 << "" << 2 << "cannot be reached (HYT00)";
+        QTest::newRow("SIGTERM waiting for the network")
+            << B::Silent << "--headless" << 3 << "tried again in" << 143 << "";
+        QTest::newRow("SIGTERM during the login")
+            << B::Silent << "--headless" << 60 << "local schema checked" << 143 << "ending without waiting";
+        QTest::newRow("SIGTERM during a statement")
+            << B::SilentAfterLogin << "--once" << 60 << "local schema checked" << 143 << "ending without waiting";
+    }
+
+    void aBlockedProgramEnds()
+    {
+        QFETCH(FakeTdsServer::Behaviour, server);
+        QFETCH(QString, mode);
+        QFETCH(int, timeout);
+        QFETCH(QString, terminateAfter);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        if (qEnvironmentVariableIsEmpty("CRIBSYNC_SLOW"))
+            QSKIP("waits out time-outs: runs as test_executable_blocked (label slow)");
+        QTemporaryDir folder;
+        DemoSetup::prepare(folder.path(), "CRIB-DEMO");
+        FakeTdsServer remote(server);
+        {
+            QSettings key(folder.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("IPADDRESS", "127.0.0.1");
+            key.setValue("PortNo", remote.port());
+            QSettings paths(folder.filePath("paths.ini"), QSettings::IniFormat);
+            paths.setValue("Cribsync/LoginTimeout", timeout);
+            paths.setValue("Cribsync/StatementTimeout", timeout);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        QProcess* agent = start({"--demo", folder.path(), mode}, "none");
+        QString err;
+        if (!terminateAfter.isEmpty()) {
+            while (!err.contains(terminateAfter)) {
+                QVERIFY2(agent->waitForReadyRead(WaitMs), qPrintable(err));
+                err += QString::fromLocal8Bit(agent->readAllStandardError());
+            }
+            QTest::qWait(1000); // into the blocking call that follows
+            timer.restart();
+            agent->terminate();
+        }
+        QVERIFY(agent->waitForFinished(WaitMs));
+        err += QString::fromLocal8Bit(agent->readAllStandardError());
+        qInfo("%s ended after %lld ms with status %d", qPrintable(terminateAfter.isEmpty() ? "start-up" : "SIGTERM"),
+            timer.elapsed(), agent->exitCode());
+        QCOMPARE(agent->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(agent->exitCode(), status);
+        QVERIFY2(err.contains(message), qPrintable(err));
+        if (status == 2)
+            QVERIFY2(err.contains(QStringLiteral("127.0.0.1,%1").arg(remote.port())), qPrintable(err));
+        // Not hanging is the point: a generous bound over the time-outs and the grace period.
+        QVERIFY(timer.elapsed() < 45000);
     }
 
     void commandLine()

@@ -1,13 +1,17 @@
+#include "FakeTdsServer.h"
 #include "app/CrashReport.h"
 #include "app/HeadlessApplication.h"
 #include "app/HeadlessHost.h"
 #include "app/HeadlessRun.h"
 #include "app/SignalQuit.h"
 #include "cycle/Agent.h"
+#include "demo/DemoDatabases.h"
+#include "demo/DemoSetup.h"
 
 #include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -89,6 +93,73 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines.front().contains("login dialog"));
         QCOMPARE(QSettings(dir.filePath("settings.ini"), QSettings::IniFormat).allKeys(), QStringList());
+    }
+
+    void aRemoteStartUpFailureNamesItsCause_data()
+    {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<bool>("once");
+        QTest::addColumn<int>("status"); // -1: still running, waiting for the network
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unreachable, once") << "closed port" << true << 2 << "cannot be reached (08";
+        QTest::newRow("unreachable, headless waits") << "closed port" << false << -1 << "tried again in 30 s";
+        QTest::newRow("login refused, headless") << "refusing" << false << 2 << "refused the login crib (28000)";
+        QTest::newRow("corrupt remote file, once") << "corrupt" << true << 2 << "is not a database (XX001)";
+    }
+
+    void aRemoteStartUpFailureNamesItsCause()
+    {
+        QFETCH(QString, remote);
+        QFETCH(bool, once);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        DemoSetup::prepare(dir.path(), "CRIB-DEMO");
+        FakeTdsServer refusing(FakeTdsServer::Behaviour::RefuseLogin);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 closedPort = closed.serverPort();
+        closed.close();
+        if (remote == "corrupt") {
+            QFile file(QDir(dir.path()).filePath(DemoDatabases::remoteName() + ".db"));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray(4096, 'x'));
+        } else {
+            QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("IPADDRESS", "127.0.0.1");
+            key.setValue("PortNo", remote == "refusing" ? refusing.port() : closedPort);
+        }
+        QStringList lines;
+        HeadlessHost host([&lines](const QString& line) {
+            lines << line;
+            if (line.contains("tried again"))
+                QCoreApplication::exit(-1);
+        });
+        Agent agent(DemoSetup::store(dir.path()), &host, "CRIB-DEMO");
+        HeadlessRun run(&agent, &host, once);
+        run.start();
+        QCOMPARE(run.exec(), status);
+        QVERIFY2(!lines.filter(message).isEmpty(), qPrintable(lines.join('\n')));
+        // Only a refused login is blamed on the credentials.
+        QCOMPARE(lines.filter("login or password").isEmpty(), remote != "refusing");
+    }
+
+    void aSignalDuringTheOnceCycleEndsWithItsStatus()
+    {
+        QTemporaryDir dir;
+        DemoSetup::prepare(dir.path(), "CRIB-DEMO");
+        HeadlessHost host([](const QString&) {});
+        Agent agent(DemoSetup::store(dir.path()), &host, "CRIB-DEMO");
+        HeadlessRun run(&agent, &host, true);
+        bool cycleRan = false;
+        // The signal comes while the cycle runs; the cycle's end then asks for its own status.
+        connect(&agent, &Agent::cycleFinished, &run, [&run, &cycleRan] {
+            cycleRan = true;
+            run.quit(128 + SIGTERM);
+        });
+        run.start();
+        QCOMPARE(run.exec(), 128 + SIGTERM);
+        QVERIFY(cycleRan);
     }
 
     void interruptAndTerminateReachTheEventLoop()

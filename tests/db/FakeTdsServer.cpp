@@ -52,9 +52,68 @@ QString ucs2(const QByteArray& data, int offset, int characters)
     return text;
 }
 
+void sendPacket(int fd, quint8 type, const QByteArray& payload)
+{
+    QByteArray packet;
+    packet.append(char(type)).append(char(1)); // last packet of the message
+    const int total = 8 + int(payload.size());
+    packet.append(char(total >> 8)).append(char(total & 0xff));
+    packet.append(QByteArray::fromHex("00000100"));
+    packet.append(payload);
+    [[maybe_unused]] const ssize_t written = ::write(fd, packet.constData(), size_t(packet.size()));
+}
+
+void appendLe16(QByteArray& data, int value)
+{
+    data.append(char(value & 0xff)).append(char((value >> 8) & 0xff));
+}
+
+QByteArray ucs2Bytes(const QString& text)
+{
+    return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+
+/// A DONE token: final, with the error bit when `error`.
+QByteArray done(bool error)
+{
+    QByteArray token(1, char(0xFD));
+    appendLe16(token, error ? 2 : 0);
+    appendLe16(token, 0);
+    token.append(QByteArray(8, '\0'));
+    return token;
+}
+
+QByteArray loginAck()
+{
+    QByteArray body(1, char(1)); // T-SQL
+    body.append(QByteArray::fromHex("74000004")); // TDS 7.4
+    const QString program = QStringLiteral("Fake");
+    body.append(char(program.size())).append(ucs2Bytes(program));
+    body.append(QByteArray::fromHex("10000000"));
+    QByteArray token(1, char(0xAD));
+    appendLe16(token, int(body.size()));
+    return token + body + done(false);
+}
+
+QByteArray loginFailed(const QString& user)
+{
+    const QString text = QStringLiteral("Login failed for user '%1'.").arg(user);
+    QByteArray body;
+    body.append(QByteArray::fromHex("18480000")); // 18456
+    body.append(char(1)).append(char(14)); // state, class
+    appendLe16(body, int(text.size()));
+    body.append(ucs2Bytes(text));
+    body.append(char(0)).append(char(0)); // server and procedure names
+    body.append(QByteArray(4, '\0')); // line
+    QByteArray token(1, char(0xAA));
+    appendLe16(token, int(body.size()));
+    return token + body + done(true);
+}
+
 } // namespace
 
-FakeTdsServer::FakeTdsServer()
+FakeTdsServer::FakeTdsServer(Behaviour behaviour)
+    : m_behaviour(behaviour)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -62,7 +121,7 @@ FakeTdsServer::FakeTdsServer()
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(m_listener, 1);
+    ::listen(m_listener, 4);
     socklen_t length = sizeof(address);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
@@ -71,55 +130,72 @@ FakeTdsServer::FakeTdsServer()
 
 FakeTdsServer::~FakeTdsServer()
 {
-    if (m_thread.joinable()) {
-        ::shutdown(m_listener, SHUT_RDWR);
-        m_thread.join();
-    }
+    ::shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
     ::close(m_listener);
+    for (int client : m_openClients)
+        ::close(client);
 }
 
 FakeTdsServer::Login FakeTdsServer::login()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_login;
 }
 
 void FakeTdsServer::serve()
 {
-    pollfd p{m_listener, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0)
-        return;
-    const int client = ::accept(m_listener, nullptr, nullptr);
-    if (client < 0)
-        return;
+    for (;;) {
+        pollfd p{m_listener, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0 || (p.revents & POLLIN) == 0)
+            return;
+        const int client = ::accept(m_listener, nullptr, nullptr);
+        if (client < 0)
+            return;
+        if (m_behaviour == Behaviour::Silent) {
+            m_openClients.push_back(client);
+            continue;
+        }
+        serveClient(client);
+    }
+}
+
+void FakeTdsServer::serveClient(int client)
+{
     quint8 type = 0;
     QByteArray payload;
+    Login login;
     if (readPacket(client, &type, &payload) && type == 0x12) {
         // Pre-login answer: version 0.0.0, encryption not supported, so the login comes in clear.
-        const QByteArray options
-            = QByteArray::fromHex("00000b00060100110001ff") + QByteArray(6, '\0') + QByteArray(1, '\2');
-        QByteArray packet = QByteArray::fromHex("0401");
-        const int total = 8 + int(options.size());
-        packet.append(char(total >> 8)).append(char(total & 0xff));
-        packet.append(QByteArray::fromHex("00000100"));
-        packet.append(options);
-        ::write(client, packet.constData(), size_t(packet.size()));
+        sendPacket(
+            client, 0x04, QByteArray::fromHex("00000b00060100110001ff") + QByteArray(6, '\0') + QByteArray(1, '\2'));
         if (readPacket(client, &type, &payload) && type == 0x10 && payload.size() > 94) {
             auto field = [&payload](int at) { return ucs2(payload, le16(payload, at), le16(payload, at + 2)); };
-            m_login.received = true;
-            m_login.hostName = field(36);
-            m_login.userName = field(40);
+            login.received = true;
+            login.hostName = field(36);
+            login.userName = field(40);
             QByteArray scrambled = payload.mid(le16(payload, 44), le16(payload, 46) * 2);
             for (char& c : scrambled) {
                 const quint8 x = quint8(c) ^ 0xA5;
                 c = char(quint8((x << 4) | (x >> 4)));
             }
-            m_login.password
+            login.password
                 = QString::fromUtf16(reinterpret_cast<const char16_t*>(scrambled.constData()), scrambled.size() / 2);
-            m_login.appName = field(48);
-            m_login.database = field(68);
+            login.appName = field(48);
+            login.database = field(68);
         }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_login.received)
+            m_login = login;
+    }
+    if (login.received && m_behaviour == Behaviour::RefuseLogin)
+        sendPacket(client, 0x04, loginFailed(login.userName));
+    if (login.received && m_behaviour == Behaviour::SilentAfterLogin) {
+        sendPacket(client, 0x04, loginAck());
+        m_openClients.push_back(client);
+        return;
     }
     ::close(client);
 }

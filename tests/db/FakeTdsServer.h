@@ -1,15 +1,27 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
-/// A listener on a loopback port that answers a TDS client's pre-login (no encryption), reads
-/// its LOGIN7 packet, records the credentials and fields it carried, and hangs up. It lets a
-/// test see exactly what the ODBC driver sent, without a SQL Server.
+/// A listener on a loopback port that plays a SQL Server towards a TDS client: it answers the
+/// pre-login (no encryption), reads the LOGIN7 packet and records the credentials and fields it
+/// carried, then acts as `Behaviour` says. It lets a test see exactly what the ODBC driver sent,
+/// and how the client copes with a server that refuses or stops answering, without a SQL Server.
 class FakeTdsServer
 {
 public:
+    enum class Behaviour {
+        HangUpAfterLogin,
+        /// Accepts connections and never answers.
+        Silent,
+        /// Answers the login with SQL Server's "Login failed" error (18456).
+        RefuseLogin,
+        /// Accepts the login, then never answers a statement.
+        SilentAfterLogin,
+    };
+
     struct Login
     {
         bool received = false;
@@ -20,18 +32,22 @@ public:
         QString database;
     };
 
-    FakeTdsServer();
+    explicit FakeTdsServer(Behaviour behaviour = Behaviour::HangUpAfterLogin);
     ~FakeTdsServer();
 
     quint16 port() const { return m_port; }
-    /// Waits for the listener to finish with its one client and returns what it read.
+    /// The first login the listener read.
     Login login();
 
 private:
     void serve();
+    void serveClient(int client);
 
+    Behaviour m_behaviour;
     int m_listener = -1;
     quint16 m_port = 0;
     std::thread m_thread;
+    std::mutex m_mutex;
     Login m_login;
+    std::vector<int> m_openClients;
 };

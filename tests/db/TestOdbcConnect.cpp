@@ -10,12 +10,59 @@
 using namespace db;
 
 /// The ODBC path with a real driver: what FreeTDS sends to a server, and how it fails on a
-/// closed port.
+/// closed port, a server that does not answer and a refused login.
 class TestOdbcConnect : public QObject
 {
     Q_OBJECT
 
+    static QString remoteString(quint16 port)
+    {
+        return QStringLiteral("Password=x;User ID=crib;Initial Catalog=Hosted;Data Source=127.0.0.1,%1").arg(port);
+    }
+
 private Q_SLOTS:
+    void cleanup() { Connection::setOdbcTimeouts(15, 300); }
+
+    void failuresCarryTheirCause_data()
+    {
+        QTest::addColumn<FakeTdsServer::Behaviour>("behaviour");
+        QTest::addColumn<bool>("inStatement");
+        QTest::addColumn<DbError::Cause>("cause");
+        QTest::newRow("silent listener") << FakeTdsServer::Behaviour::Silent << false << DbError::Cause::Unreachable;
+        QTest::newRow("refused login") << FakeTdsServer::Behaviour::RefuseLogin << false
+                                       << DbError::Cause::LoginRefused;
+        QTest::newRow("statement unanswered")
+            << FakeTdsServer::Behaviour::SilentAfterLogin << true << DbError::Cause::Unreachable;
+    }
+
+    void failuresCarryTheirCause()
+    {
+        QFETCH(FakeTdsServer::Behaviour, behaviour);
+        QFETCH(bool, inStatement);
+        QFETCH(DbError::Cause, cause);
+        if (qEnvironmentVariableIsEmpty("CRIBSYNC_SLOW"))
+            QSKIP("waits out the time-outs: runs as test_odbc_timeouts (label slow)");
+        Connection::setOdbcDriver(QStringLiteral("FreeTDS"));
+        Connection::setOdbcTimeouts(2, 2);
+        FakeTdsServer server(behaviour);
+        Connection c(QStringLiteral("remote"));
+        c.setConnectionString(remoteString(server.port()));
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            c.open();
+            QVERIFY(inStatement);
+            c.query(QStringLiteral("Select * from Outbox"));
+            QFAIL("the fake server answers no statement");
+        } catch (const DbError& e) {
+            qInfo(
+                "failed after %lld ms with %s: %s", timer.elapsed(), qPrintable(e.sqlState()), qPrintable(e.message()));
+            QVERIFY2(e.cause() == cause, qPrintable(e.sqlState() + QLatin1Char(' ') + e.message()));
+        }
+        // Not hanging is the point here: a generous bound over the 2 s time-outs.
+        QVERIFY(timer.elapsed() < 30000);
+    }
+
     void freeTdsSendsTheExactCredentials_data()
     {
         QTest::addColumn<QString>("password");
@@ -57,8 +104,7 @@ private Q_SLOTS:
         probe.close(); // nothing listens there now
 
         Connection c(QStringLiteral("remote"));
-        c.setConnectionString(
-            QStringLiteral("Password=x;User ID=sa;Initial Catalog=Hosted;Data Source=127.0.0.1,%1").arg(port));
+        c.setConnectionString(remoteString(port));
         QElapsedTimer timer;
         timer.start();
         try {
@@ -66,6 +112,7 @@ private Q_SLOTS:
             QFAIL("a closed port must not connect");
         } catch (const DbError& e) {
             QVERIFY2(e.message().contains(QLatin1String("FreeTDS")), qPrintable(e.message()));
+            QCOMPARE(e.cause(), DbError::Cause::Unreachable);
             qInfo("refused after %lld ms: %s", timer.elapsed(), qPrintable(e.message()));
         }
         QVERIFY(!c.isOpen());
