@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLoggingCategory>
@@ -12,6 +13,12 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -20,82 +27,136 @@ Q_LOGGING_CATEGORY(lcInstance, "cribsync.instance", QtInfoMsg)
 
 const QByteArray ActivateRequest = QByteArrayLiteral("activate\n");
 constexpr int SocketWaitMs = 5000;
+// Beyond this a socket path no longer fits the address of a local socket.
+constexpr qsizetype MaxSocketPath = 100;
+
+/// The folder as the file system knows it, so that every spelling of it gives one crib.
+QString canonicalFolder(const QString& folder)
+{
+    if (folder.isEmpty())
+        return {};
+    QDir().mkpath(folder);
+    QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QDir(folder).absolutePath();
+#ifdef Q_OS_WIN
+    // The file system ignores letter case.
+    canonical = canonical.toLower();
+#endif
+    return canonical;
+}
+
+#ifndef Q_OS_WIN
+/// A world-wide folder for the lock of the machine's settings, whatever TMPDIR says.
+const QString MachineFolder = QStringLiteral("/tmp");
+#endif
 
 } // namespace
 
 QString SingleInstance::lockName(const QString& settingsFolder)
 {
     const QString name = QStringLiteral("TabcSingleInstance in application ") + QCoreApplication::applicationName();
-    if (settingsFolder.isEmpty())
+    const QString folder = canonicalFolder(settingsFolder);
+    if (folder.isEmpty())
         return name;
-    // The folder itself may hold characters a lock file or socket name cannot.
-    const QByteArray folder = QDir(settingsFolder).absolutePath().toUtf8();
+    // The folder itself may hold characters a lock or socket name cannot.
     return name + QLatin1Char(' ')
-        + QString::fromLatin1(QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(12));
+        + QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
-#ifdef Q_OS_WIN
-SingleInstance::SingleInstance(const QString& name, QObject* parent)
+SingleInstance::SingleInstance(const QString& settingsFolder, QObject* parent)
     : QObject(parent)
-    , m_name(name)
-{ }
+    , m_folder(canonicalFolder(settingsFolder))
+    , m_name(lockName(settingsFolder))
+    , m_serverName(m_name)
+{
+#ifndef Q_OS_WIN
+    // A socket beside the settings is reached whatever TMPDIR the later copy has.
+    const QString besideSettings
+        = QDir(m_folder.isEmpty() ? MachineFolder : m_folder).filePath(QCoreApplication::applicationName() + ".socket");
+    m_serverName = besideSettings.size() <= MaxSocketPath ? besideSettings : QDir(MachineFolder).filePath(m_name);
+#endif
+}
 
 SingleInstance::~SingleInstance()
 {
+#ifdef Q_OS_WIN
     if (m_mutex)
         CloseHandle(m_mutex);
-}
 #else
-SingleInstance::SingleInstance(const QString& name, QObject* parent)
-    : QObject(parent)
-    , m_name(name)
-    , m_lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")))
-{
-    // A lock left by a copy that died is taken over; a live holder keeps it however old.
-    m_lock.setStaleLockTime(0);
+    if (m_lockFile >= 0)
+        ::close(m_lockFile);
+#endif
 }
 
-SingleInstance::~SingleInstance() = default;
+#ifdef Q_OS_WIN
+bool SingleInstance::lock()
+{
+    const std::wstring name = (QStringLiteral("Global\\") + m_name).toStdWString();
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    // Held under another account, the mutex exists but may not be opened.
+    if (!mutex)
+        return false;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    m_mutex = mutex;
+    return true;
+}
+#else
+bool SingleInstance::lock()
+{
+    const QString path = m_folder.isEmpty() ? QDir(MachineFolder).filePath(m_name + ".lock")
+                                            : QDir(m_folder).filePath(QCoreApplication::applicationName() + ".lock");
+    const QByteArray file = QFile::encodeName(path);
+    // A file another account made may only be opened as it is; one made here is opened to all,
+    // so that a copy under another account can test the lock.
+    int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(file.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            ::fchmod(fd, 0666);
+        else if (errno == EEXIST)
+            fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        qCWarning(lcInstance) << "cannot open the lock file" << path << ":" << qt_error_string(errno);
+        return false;
+    }
+    // The lock goes with the process: a copy that died leaves nothing held.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_lockFile = fd;
+    return true;
+}
 #endif
 
 bool SingleInstance::claim()
 {
-#ifdef Q_OS_WIN
-    // The mutex lives as long as a handle to it: a copy that died no longer holds it. The temporary
-    // folder of a lock file would be each user's own.
-    const QString mutexName = QStringLiteral("Global\\") + m_name;
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(mutexName.utf16()));
-    const DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
-        if (mutex)
-            CloseHandle(mutex);
+    if (!lock()) {
         qCInfo(lcInstance) << "another copy holds" << m_name;
         return false;
     }
-    if (!mutex)
-        qCWarning(lcInstance) << "cannot create the mutex" << mutexName << ":" << qt_error_string(int(error));
-    m_mutex = mutex;
-#else
-    if (!m_lock.tryLock(0)) {
-        qCInfo(lcInstance) << "another copy holds" << m_name;
-        return false;
-    }
-#endif
     // A socket left behind by a copy that died would make listen() fail.
-    QLocalServer::removeServer(m_name);
+    QLocalServer::removeServer(m_serverName);
     m_server = new QLocalServer(this);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
-    if (m_server->listen(m_name))
+    // A copy started under another account may knock too; all it can ask for is the window.
+    m_server->setSocketOptions(QLocalServer::WorldAccessOption);
+    if (m_server->listen(m_serverName))
         qCDebug(lcInstance) << "listening as" << m_server->fullServerName();
     else
-        qCWarning(lcInstance) << "cannot listen as" << m_name << ":" << m_server->errorString();
+        qCWarning(lcInstance) << "cannot listen as" << m_serverName << ":" << m_server->errorString();
     return true;
 }
 
 bool SingleInstance::activateFirst()
 {
     QLocalSocket socket;
-    socket.connectToServer(m_name);
+    socket.connectToServer(m_serverName);
     if (!socket.waitForConnected(SocketWaitMs)) {
         qCWarning(lcInstance) << "cannot reach the running copy:" << socket.errorString();
         return false;

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
-#include <memory>
 
 class QLocalServer;
 
-/// The system-wide lock that keeps one copy of the program running. The first copy holds the lock
-/// (a named mutex in the global namespace on Windows, so that every session of the computer sees
-/// it; a lock file elsewhere) and listens on a local socket of the same name; a later copy finds
-/// the lock held, asks the first one through the socket to come forward, and ends.
+/// The lock that keeps one copy of the program per crib. The first copy holds it and listens on
+/// a local socket; a later copy finds the lock held, asks the first one through the socket to
+/// come forward, and ends. The lock is machine-wide, so that copies under other user accounts or
+/// with another TMPDIR are excluded as well: a named mutex in the global namespace on Windows, a
+/// flock on a file beside the settings elsewhere.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -18,10 +17,13 @@ class SingleInstance : public QObject
 public:
     /// "TabcSingleInstance in application " followed by the application's name. A copy kept in
     /// its own settings folder (`settingsFolder`, given on the command line) is a crib of its own
-    /// and does not exclude copies kept elsewhere: the folder's digest is added to the name.
+    /// and does not exclude copies kept elsewhere: a digest of the folder, however it is spelt
+    /// (symbolic links, relative paths), is added to the name.
     static QString lockName(const QString& settingsFolder = {});
 
-    explicit SingleInstance(const QString& name = lockName(), QObject* parent = nullptr);
+    /// The lock of the crib whose settings live in `settingsFolder` (created when missing), or,
+    /// when it is empty, of the machine's settings.
+    explicit SingleInstance(const QString& settingsFolder = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     /// Takes the lock; false when another copy holds it.
@@ -34,12 +36,15 @@ Q_SIGNALS:
 
 private:
     void acceptConnection();
+    bool lock();
 
+    QString m_folder;
     QString m_name;
+    QString m_serverName;
 #ifdef Q_OS_WIN
     void* m_mutex = nullptr;
 #else
-    QLockFile m_lock;
+    int m_lockFile = -1;
 #endif
     QLocalServer* m_server = nullptr;
 };

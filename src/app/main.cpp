@@ -95,8 +95,7 @@ int main(int argc, char* argv[])
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), CRIBSYNC_VERSION);
         return 0;
     }
-    SingleInstance instance(
-        SingleInstance::lockName(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder()));
+    SingleInstance instance(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder());
     if (!instance.claim()) {
         instance.activateFirst();
         return 0;

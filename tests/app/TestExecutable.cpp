@@ -5,11 +5,14 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+#include <unistd.h>
 
 /// The program as started from a shell: the single-instance rule, the headless exit statuses
 /// and the command line.
@@ -36,15 +39,22 @@ private:
         return files;
     }
 
-    QProcess* start(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen"))
+    QProcess* start(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen"),
+        const QString& tmpDir = {}, const QString& workingDir = {}, const QStringList& asUser = {})
     {
         auto* process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", platform);
+        if (!tmpDir.isEmpty())
+            env.insert("TMPDIR", tmpDir);
+        process->setWorkingDirectory(workingDir);
         env.insert("QT_LOGGING_RULES", "cribsync.instance.debug=true");
         process->setProcessEnvironment(env);
         process->setReadChannel(QProcess::StandardError);
-        process->start(m_program, arguments);
+        if (asUser.isEmpty())
+            process->start(m_program, arguments);
+        else
+            process->start(asUser.first(), asUser.mid(1) + QStringList{m_program} + arguments);
         return process;
     }
 
@@ -67,9 +77,45 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(CRIBSYNC_EXECUTABLE, m_program));
     }
 
+    // However the second copy spells the settings folder, and whatever its TMPDIR says.
+    void aSecondCopyWakesTheFirstAndEndsWithoutChanges_data()
+    {
+        QTest::addColumn<QString>("spelling");
+        QTest::newRow("same folder") << "same";
+        QTest::newRow("through a symbolic link") << "link";
+        QTest::newRow("relative") << "relative";
+        QTest::newRow("another TMPDIR") << "tmpdir";
+        QTest::newRow("another user account") << "user";
+    }
+
     void aSecondCopyWakesTheFirstAndEndsWithoutChanges()
     {
+        QFETCH(QString, spelling);
         QTemporaryDir config;
+        QTemporaryDir elsewhere;
+        QString secondFolder = config.path();
+        QString workingDir;
+        QString tmpDir;
+        QStringList asUser;
+        if (spelling == "link") {
+            secondFolder = elsewhere.filePath("link");
+            QVERIFY(QFile::link(config.path(), secondFolder));
+        } else if (spelling == "relative") {
+            workingDir = QFileInfo(config.path()).path();
+            secondFolder = "./" + QFileInfo(config.path()).fileName() + "/.";
+        } else if (spelling == "tmpdir") {
+            tmpDir = elsewhere.path();
+        } else if (spelling == "user") {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (::geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv to start a copy as another user");
+            asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+            tmpDir = elsewhere.path();
+            const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup;
+            for (const QString& folder : {m_programDir.path(), config.path(), elsewhere.path()})
+                QVERIFY(QFile::setPermissions(folder, open));
+        }
         {
             QSettings key(config.filePath("settings.ini"), QSettings::IniFormat);
             key.setValue("SERVER", "SQL01");
@@ -84,7 +130,7 @@ private Q_SLOTS:
         // The first copy now waits on its "Need to edit IP address!" box.
         const auto before = snapshot(config.path());
 
-        QProcess* second = start({"--config", config.path(), "--headless"});
+        QProcess* second = start({"--config", secondFolder, "--headless"}, "offscreen", tmpDir, workingDir, asUser);
         QVERIFY(second->waitForFinished(WaitMs));
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
