@@ -5,6 +5,7 @@
 #include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
+#include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
@@ -331,6 +332,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
                     closeBoth();
                     return false;
                 }
+                Failpoint::reach(Failpoint::Point::ApplyTransactionMoved);
             }
             // Report definitions are local: a remote one is never added.
             if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
