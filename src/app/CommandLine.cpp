@@ -3,6 +3,8 @@
 CommandLine::CommandLine()
     : m_help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help and ends."))
     , m_version(QStringLiteral("version"), QStringLiteral("Shows the version and ends."))
+    , m_listFailpoints(QStringLiteral("list-failpoints"),
+          QStringLiteral("Lists the failpoints that CRIBSYNC_FAILPOINT can name, one a line, and ends."))
     , m_headless(QStringLiteral("headless"),
           QStringLiteral("Runs without window, tray icon or dialogs; messages go to standard error."))
     , m_once(QStringLiteral("once"), QStringLiteral("Runs headless: start-up, one cycle, then ends."))
@@ -15,7 +17,7 @@ CommandLine::CommandLine()
     , m_demo(QStringLiteral("demo"), QStringLiteral("Runs on demo databases kept in [dir]."))
 {
     m_parser.setApplicationDescription(QStringLiteral("Keeps a crib's local database and its hosted copy in step."));
-    m_parser.addOptions({m_help, m_version, m_headless, m_once, m_config, m_machineName, m_demo});
+    m_parser.addOptions({m_help, m_version, m_listFailpoints, m_headless, m_once, m_config, m_machineName, m_demo});
     m_parser.addPositionalArgument(
         QStringLiteral("dir"), QStringLiteral("The demo folder, with --demo."), QStringLiteral("[dir]"));
 }

@@ -20,6 +20,7 @@ public:
 
     bool helpRequested() const { return m_parser.isSet(m_help); }
     bool versionRequested() const { return m_parser.isSet(m_version); }
+    bool failpointListRequested() const { return m_parser.isSet(m_listFailpoints); }
     /// --headless, or --once, which implies it.
     bool headless() const { return m_parser.isSet(m_headless) || once(); }
     bool once() const { return m_parser.isSet(m_once); }
@@ -33,6 +34,7 @@ private:
     QCommandLineParser m_parser;
     QCommandLineOption m_help;
     QCommandLineOption m_version;
+    QCommandLineOption m_listFailpoints;
     QCommandLineOption m_headless;
     QCommandLineOption m_once;
     QCommandLineOption m_config;

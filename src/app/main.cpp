@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
+#include "db/Failpoint.h"
 #include "demo/DemoSetup.h"
 
 #include <QDir>
@@ -81,7 +82,8 @@ int main(int argc, char* argv[])
     }
 
     std::unique_ptr<QCoreApplication> app;
-    if (commandLine.headless() || commandLine.helpRequested() || commandLine.versionRequested())
+    if (commandLine.headless() || commandLine.helpRequested() || commandLine.versionRequested()
+        || commandLine.failpointListRequested())
         app = std::make_unique<HeadlessApplication>(argc, argv);
     else
         app = std::make_unique<GuiApplication>(argc, argv);
@@ -93,6 +95,11 @@ int main(int argc, char* argv[])
     }
     if (commandLine.versionRequested()) {
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), CRIBSYNC_VERSION);
+        return 0;
+    }
+    if (commandLine.failpointListRequested()) {
+        for (Failpoint::Point point : Failpoint::all())
+            std::printf("%s\t%s\n", qPrintable(Failpoint::name(point)), qPrintable(Failpoint::description(point)));
         return 0;
     }
     SingleInstance instance(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder());

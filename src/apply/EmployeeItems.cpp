@@ -137,8 +137,8 @@ void EmployeeItems::RenameFoundItem(const QString& newItem)
     m_foundItemIndex = at;
 }
 
-void EmployeeItems::RenameInEveryList(
-    db::RowQuery& employees, const QString& oldItem, const QString& newItem, bool markProcessed)
+void EmployeeItems::RenameInEveryList(db::RowQuery& employees, const QString& oldItem, const QString& newItem,
+    bool markProcessed, Failpoint::Point afterEachRow)
 {
     employees.close();
     employees.open();
@@ -152,5 +152,6 @@ void EmployeeItems::RenameInEveryList(
         if (markProcessed)
             employees.setValue(QStringLiteral("ASPProcessed"), true);
         employees.post();
+        Failpoint::reach(afterEachRow);
     }
 }

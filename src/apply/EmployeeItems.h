@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Failpoint.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -40,9 +42,10 @@ public:
 
     /// Renames `oldItem` to `newItem` in the item list of every employee row that `employees`
     /// reads (it is reopened), posting each changed row at once; with `markProcessed` a changed
-    /// row is also marked as sent. Failures reach the caller, which cancels the open edit.
-    static void RenameInEveryList(
-        db::RowQuery& employees, const QString& oldItem, const QString& newItem, bool markProcessed);
+    /// row is also marked as sent; `afterEachRow` is reached after every posted row. Failures
+    /// reach the caller, which cancels the open edit.
+    static void RenameInEveryList(db::RowQuery& employees, const QString& oldItem, const QString& newItem,
+        bool markProcessed, Failpoint::Point afterEachRow);
 
     int FoundItemIndex() const { return m_foundItemIndex; }
     int FoundItemQuantity() const { return m_foundItemQuantity; }

@@ -2,9 +2,11 @@
 
 #include "apply/ApplyFailure.h"
 #include "apply/OutboxEntry.h"
+#include "apply/RenameState.h"
 #include "cycle/CycleContext.h"
 #include "cycle/CycleStatements.h"
 #include "db/Connection.h"
+#include "db/Failpoint.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
 
@@ -125,6 +127,7 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
             return *settled;
         if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
             return Outcome::Pending;
+        Failpoint::reach(Failpoint::Point::ApplyWritten);
         markSourceDone();
         markEntryDone(entry);
         return Outcome::Done;
@@ -132,6 +135,7 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
 
     if (!m_deletes.ApplyRemoteDelete(entry.TableName, entry.Key1, entry.Key2, entry.Key3, entry.RecordID))
         return Outcome::Pending;
+    Failpoint::reach(Failpoint::Point::ApplyDeleted);
     markEntryDone(entry);
     return Outcome::Done;
 }
@@ -183,6 +187,7 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
         }
     }
     employee.close();
+    Failpoint::reach(Failpoint::Point::ApplyWritten);
     markSourceDone();
     markEntryDone(entry);
     return Outcome::Done;
@@ -195,6 +200,9 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
                 + q(entry.ID) + QStringLiteral(")")))
         return *settled;
     TDM& dm = *m_context.dm;
+    // A rename refused because it was carried out before (its marks were lost) is done: what is
+    // left is the employees' lists of an item, and the marks.
+    const db::Database local = dm.toTable.database();
     if (entry.TableName.toUpper() == QLatin1String("ITEM")) {
         try {
             dm.spItemChange.clearValues();
@@ -202,9 +210,12 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
             dm.spItemChange.setValue(QStringLiteral("@NewItem"), entry.Key2);
             dm.spItemChange.setValue(QStringLiteral("@Change"), false);
             dm.spItemChange.execute();
+            Failpoint::reach(Failpoint::Point::ApplyItemRenamed);
         } catch (const std::exception& e) {
-            ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
-            return Outcome::Pending;
+            if (!RenameState::itemRenamed(local, entry.Key1, entry.Key2)) {
+                ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+                return Outcome::Pending;
+            }
         }
         if (!m_effects.RenameItemInLocalEmployees(entry.Key1, entry.Key2))
             return Outcome::Pending;
@@ -218,10 +229,13 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
             dm.spBinChange.setValue(QStringLiteral("@Change"), false);
             dm.spBinChange.execute();
         } catch (const std::exception& e) {
-            ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
-            return Outcome::Pending;
+            if (!RenameState::binRenamed(local, station, entry.Key1, entry.Key2)) {
+                ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+                return Outcome::Pending;
+            }
         }
     }
+    Failpoint::reach(Failpoint::Point::ApplyWritten);
     markSourceDone();
     markEntryDone(entry);
     return Outcome::Done;
@@ -232,7 +246,10 @@ void OutboxApply::markSourceDone()
     db::RowQuery& source = m_context.statements->qryASPFindRec;
     source.edit();
     source.setValue(QStringLiteral("Processed"), true);
-    source.post();
+    // A source row the hosted application changed after it was read keeps its new change pending.
+    if (!source.postIfUnchanged())
+        m_context.events->workDone(QStringLiteral("source changed while applied, left pending"), source.baseTable());
+    Failpoint::reach(Failpoint::Point::ApplySourceMarked);
 }
 
 void OutboxApply::markEntryDone(const OutboxEntry& entry)

@@ -5,6 +5,7 @@
 #include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
+#include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "db/Transaction.h"
@@ -326,6 +327,7 @@ bool RecordApply::applyTransaction(const QString& entryKey)
         }
         if (!m_effects.ApplyTransactionEffects(source, entryKey))
             return false;
+        Failpoint::reach(Failpoint::Point::ApplyTransactionMoved);
         insertRow(kMyTran);
         transaction.commit();
     }

@@ -135,7 +135,7 @@ bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.dm->qryEmp;
     try {
-        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true);
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true, Failpoint::Point::ApplyEmployeeRenamed);
         return true;
     } catch (const std::exception& e) {
         employees.cancel();

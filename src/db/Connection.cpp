@@ -207,6 +207,11 @@ void Connection::forgetLayouts()
         m_engine->forgetLayouts();
 }
 
+SqlDialect Connection::dialect()
+{
+    return engine().dialect();
+}
+
 void Connection::beginTransaction()
 {
     SqlTrace::record(m_traceTarget, QStringLiteral("BEGIN TRANSACTION"));

@@ -45,6 +45,9 @@ public:
 
     void forgetLayouts();
 
+    /// The form of generated statements the connected engine takes.
+    SqlDialect dialect();
+
     /// A database transaction on this connection; rollback() does nothing when it is closed
     /// (closing rolls back what was not committed).
     void beginTransaction();

@@ -299,6 +299,49 @@ void RowQuery::post()
     cancel();
 }
 
+bool RowQuery::postIfUnchanged()
+{
+    if (m_state != State::Edit)
+        throw DbError(QStringLiteral("%1: the query is not in edit mode").arg(name()));
+    QList<QPair<QString, QVariant>> values;
+    for (int i = 0; i < m_buffer.size(); ++i) {
+        if (m_changed[i] && m_result.columns[i].kind != ColumnKind::AutoIncrement)
+            values.append({m_result.columns[i].name, m_buffer[i]});
+    }
+    if (values.isEmpty()) {
+        cancel();
+        return true;
+    }
+    const QVariantList original = m_result.rows[m_position];
+    const QString table = m_result.baseTable;
+    qint64 updated = 0;
+    database().run([&](Connection& c) {
+        RowKey key = keyOf(c, original);
+        const bool embedded = c.dialect() == SqlDialect::Sqlite;
+        for (int i = 0; i < m_result.columns.size(); ++i) {
+            const ColumnInfo& column = m_result.columns[i];
+            bool inKey = false;
+            for (const auto& k : std::as_const(key.columns))
+                inKey = inKey || k.first.compare(column.name, Qt::CaseInsensitive) == 0;
+            // A server rounds date-times and reals on the way back, and cannot compare long text.
+            const QString type = column.typeName.toLower();
+            const bool exact = column.kind == ColumnKind::Integer || column.kind == ColumnKind::Boolean
+                || column.kind == ColumnKind::Decimal
+                || (column.kind == ColumnKind::Text && type != QLatin1String("text") && type != QLatin1String("ntext"));
+            if (!inKey && column.kind != ColumnKind::AutoIncrement && (embedded || exact))
+                key.columns.append({column.name, original[i]});
+        }
+        updated = c.updateRow(table, key, values);
+    });
+    if (updated == 0) {
+        cancel();
+        return false;
+    }
+    m_result.rows[m_position] = m_buffer;
+    cancel();
+    return true;
+}
+
 void RowQuery::deleteRow()
 {
     requireRow();

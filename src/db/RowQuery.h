@@ -47,6 +47,12 @@ public:
     void setValue(const QString& name, const QVariant& value);
     void setValue(int index, const QVariant& value);
     void post();
+    /// Posts the edit of the current row only while the row in the database still holds every
+    /// value it was read with, NULLs included, so that a change someone made after the read is
+    /// neither overwritten nor taken as handled. False, with the edit cancelled, when the row
+    /// has changed or is gone. On a server the values compared are the exact ones (integers,
+    /// text, booleans, decimals); the embedded engine compares them all.
+    bool postIfUnchanged();
     void cancel();
     void deleteRow();
     bool isEditing() const { return m_state != State::Browse; }

@@ -2,8 +2,11 @@
 
 #include "apply/EmployeeItems.h"
 #include "apply/RemoteDelete.h"
+#include "apply/RenameState.h"
 #include "cycle/CycleContext.h"
 #include "cycle/CycleStatements.h"
+#include "db/Connection.h"
+#include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
@@ -87,6 +90,7 @@ void DeletePropagation::PropagateDeletes()
                 table = history.asString(QStringLiteral("TableName"));
                 key = historyKey(key1, key2, key3);
                 if (ReplayDeleteRecord(table, key1, key2, key3, computerName)) {
+                    Failpoint::reach(Failpoint::Point::HistoryReplayed);
                     history.edit();
                     history.setValue(QStringLiteral("ASPProcessed"), true);
                     history.post();
@@ -114,6 +118,9 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     if (RemoteDelete::isPictureTable(tableName))
         return true;
 
+    // A rename refused because it was carried out before (its mark was lost) is done: what is left
+    // is the remote employees' lists of an item, and the mark.
+    const db::Database remote = cycle.qryASPFindRec.database();
     events.pumpEvents();
     if (named(tableName, "BinC")) {
         try {
@@ -125,6 +132,8 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
             rename.execute();
             return true;
         } catch (const std::exception& e) {
+            if (RenameState::binRenamed(remote, key1, key2, key3))
+                return true;
             PushFailure::report(m_context, kStep, tableName, key, e, false);
             return false;
         }
@@ -138,9 +147,12 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
             rename.setParameter(QStringLiteral("NewItem"), key2);
             rename.setParameter(QStringLiteral("Contact"), QStringLiteral("LocalItemChange"));
             rename.execute();
+            Failpoint::reach(Failpoint::Point::HistoryItemRenamed);
         } catch (const std::exception& e) {
-            PushFailure::report(m_context, kStep, tableName, key, e, false);
-            return false;
+            if (!RenameState::itemRenamed(remote, key1, key2)) {
+                PushFailure::report(m_context, kStep, tableName, key, e, false);
+                return false;
+            }
         }
         return RenameItemInRemoteEmployees(key1, key2);
     }
@@ -181,8 +193,9 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
         if (!lookup.isEmpty()) {
             lookup.first();
             if (named(table, "BIN"))
-                recordRemoteBinDelete(key1, key2, key3, computerName, key);
-            lookup.deleteRow();
+                deleteRemoteBin(key1, key2, key3, computerName, key);
+            else
+                lookup.deleteRow();
         }
     } catch (const std::exception& e) {
         lookup.cancel();
@@ -221,6 +234,42 @@ QString DeletePropagation::lookupStatement(
         + QStringLiteral(" = ") + q(key1);
 }
 
+void DeletePropagation::deleteRemoteBin(const QString& key1, const QString& key2, const QString& key3,
+    const QString& computerName, const QString& historyKey)
+{
+    db::RowQuery& lookup = m_context.statements->qryASPFindRec;
+    db::Command& insert = m_context.statements->insDelHist;
+    // The record of the deletion and the deletion are one remote transaction: a history row
+    // replayed after a cut between them must not record the deletion a second time.
+    lookup.database().run([&](db::Connection& connection) {
+        struct Restore
+        {
+            db::RowQuery& lookup;
+            db::Command& insert;
+            const db::Database lookupDatabase;
+            const db::Database insertDatabase;
+            ~Restore()
+            {
+                lookup.setDatabase(lookupDatabase);
+                insert.setDatabase(insertDatabase);
+            }
+        } restore{lookup, insert, lookup.database(), insert.database()};
+        const db::Database one = db::Database::fixed(&connection);
+        lookup.setDatabase(one);
+        insert.setDatabase(one);
+        connection.beginTransaction();
+        try {
+            recordRemoteBinDelete(key1, key2, key3, computerName, historyKey);
+            Failpoint::reach(Failpoint::Point::HistoryBinRecorded);
+            lookup.deleteRow();
+            connection.commit();
+        } catch (const std::exception&) {
+            connection.rollback();
+            throw;
+        }
+    });
+}
+
 void DeletePropagation::recordRemoteBinDelete(const QString& key1, const QString& key2, const QString& key3,
     const QString& computerName, const QString& historyKey)
 {
@@ -244,7 +293,7 @@ bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.statements->qryNETEmp;
     try {
-        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false);
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed);
         return true;
     } catch (const std::exception& e) {
         employees.cancel();

@@ -38,6 +38,9 @@ public:
 
 private:
     QString lookupStatement(const QString& table, const QString& key1, const QString& key2, const QString& key3) const;
+    /// Records the deletion of the lookup's bin in the remote history and deletes the bin.
+    void deleteRemoteBin(const QString& key1, const QString& key2, const QString& key3, const QString& computerName,
+        const QString& historyKey);
     void recordRemoteBinDelete(const QString& key1, const QString& key2, const QString& key3,
         const QString& computerName, const QString& historyKey);
 

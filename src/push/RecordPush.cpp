@@ -3,6 +3,7 @@
 #include "cycle/CycleContext.h"
 #include "cycle/CycleStatements.h"
 #include "db/DbError.h"
+#include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "model/TDM.h"
 #include "push/ProbeStatement.h"
@@ -99,6 +100,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
                     m_context.events->RecoverFromCycleError();
                 return false;
             }
+            Failpoint::reach(Failpoint::Point::PushTransactionSent);
             db::Command& marking = m_context.dm->updTranProc;
             marking.setParameter(QStringLiteral("RecordID"), rows.value(QStringLiteral("RecordID")));
             marking.execute();
@@ -114,12 +116,18 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
         probe.edit();
         postRemoteRow(fillRemoteRow(rows, table, Write::Update));
     }
+    Failpoint::reach(Failpoint::Point::PushRowWritten);
 
     if (table != QLatin1String("MYTRAN") && table != QLatin1String("LASTPOLL")
         && rows.hasColumn(QStringLiteral("ASPProcessed"))) {
         rows.edit();
         rows.setValue(QStringLiteral("ASPProcessed"), true);
-        rows.post();
+        // The crib application may have changed the row since it was read: it stays pending and
+        // goes again with its new values.
+        if (!rows.postIfUnchanged()) {
+            m_context.events->workDone(QStringLiteral("row changed while pushed, left pending"), table);
+            return true;
+        }
     }
     m_context.events->workDone(QStringLiteral("row pushed"), table);
     return true;

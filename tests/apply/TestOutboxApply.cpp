@@ -2,6 +2,7 @@
 #include "apply/EmployeeItems.h"
 #include "apply/OutboxApply.h"
 #include "db/ConnectionPool.h"
+#include "db/Failpoint.h"
 #include "db/SqlTrace.h"
 #include "demo/DemoDatabases.h"
 
@@ -236,6 +237,54 @@ private Q_SLOTS:
         QCOMPARE(f.localValue("SELECT Items FROM Emp").toString().section('\t', 4, 4), expected);
         QCOMPARE(f.events.failures.size(), failures);
         QCOMPARE(f.events.recoveries, 0);
+    }
+
+    void renameCarriedOutBeforeIsFinished_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("bin") << "Bin";
+        QTest::newRow("item") << "Item";
+    }
+
+    void renameCarriedOutBeforeIsFinished()
+    {
+        QFETCH(QString, table);
+        ApplyFixture f;
+        // Renamed, then the power failed before the marks: the new numbers are in place, the
+        // employee's list still holds the old item.
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item) VALUES ('01', 'A30', 'BIT')");
+        f.local.execute("INSERT INTO Item (MyNo) VALUES ('BIT')");
+        f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', '%1')")
+                            .arg(QStringList{line("AAA", 1), line("TAP", 2)}.join("\r\n")));
+        const bool bin = table == QLatin1String("Bin");
+        const int source = bin ? f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A30')")
+                               : f.insertRemote("Item", "INSERT INTO Item (MyNo) VALUES ('BIT')");
+        const int entry = bin ? f.order("Bin", "C", QString::number(source), "A5", "A30")
+                              : f.order("Item", "C", QString::number(source), "TAP", "BIT");
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(entry));
+        QCOMPARE(remoteInt(f, "SELECT Processed FROM " + table), 1);
+        QCOMPARE(f.localValue("SELECT Items FROM Emp").toString(),
+            QStringList({line("AAA", 1), line(bin ? "TAP" : "BIT", 2)}).join("\r\n"));
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
+    void sourceChangedWhileItIsAppliedStaysPending()
+    {
+        ApplyFixture f;
+        const int item = f.insertRemote("Item", "INSERT INTO Item (MyNo, Description) VALUES ('BIT', 'first')");
+        const int entry = f.order("Item", "A", QString::number(item));
+        // The hosted application writes the source row between the apply's read and its mark.
+        const Failpoint::Hook hosted([&](Failpoint::Point point) {
+            if (point == Failpoint::Point::ApplyWritten)
+                f.remote.execute("UPDATE Item SET Description = 'second', Processed = 0 WHERE MyNo = 'BIT'");
+        });
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(entry));
+        QCOMPARE(f.localValue("SELECT Description FROM Item WHERE MyNo = 'BIT'").toString(), QStringLiteral("first"));
+        QCOMPARE(remoteInt(f, "SELECT Processed FROM Item WHERE MyNo = 'BIT'"), 0);
     }
 
     void employeeListCopies()

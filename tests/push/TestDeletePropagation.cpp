@@ -198,8 +198,10 @@ private Q_SLOTS:
         const QStringList remote = f.traced(QStringLiteral("remote"));
         QCOMPARE(
             remote.value(1), QStringLiteral("Select * from BIN where ( [Station] = '01' ) AND ( [MyNo] = 'A07' )"));
-        QVERIFY(remote.value(2).startsWith(QLatin1String("Insert into DeleteHst")));
-        QCOMPARE(remote.size(), 4); // probe, lookup, history, delete
+        QCOMPARE(remote.value(2), QStringLiteral("BEGIN TRANSACTION"));
+        QVERIFY(remote.value(3).startsWith(QLatin1String("Insert into DeleteHst")));
+        QCOMPARE(remote.value(5), QStringLiteral("COMMIT"));
+        QCOMPARE(remote.size(), 6); // probe, lookup, and history and delete in one transaction
         QCOMPARE(f.remote
                      .query(QStringLiteral("SELECT TableName, Key1, Key2, date(LastUpdate), time(LastUpdate), "
                                            "ComputerName, LocalComputerName FROM DeleteHst"))
@@ -274,11 +276,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("keys");
         QTest::addColumn<QString>("badList"); // an employee whose list cannot be searched
         QTest::addColumn<bool>("marked");
-        QTest::newRow("bin") << "BinC" << QStringList{"01", "A06", "A66"} << "" << true;
-        QTest::newRow("bin refused") << "binc" << QStringList{"01", "A99", "A66"} << "" << false;
-        QTest::newRow("item") << "ItemC" << QStringList{"OLD", "BBB"} << "" << true;
-        QTest::newRow("item refused") << "ITEMC" << QStringList{"NONE", "BBB"} << "" << false;
-        QTest::newRow("employee list failing") << "ItemC" << QStringList{"OLD", "BBB"} << "OLD\tEA\t1\t0\tx\t" << false;
+        // Renamed remotely before, the power failed before the mark: the new numbers are in place.
+        QTest::addColumn<bool>("renamedBefore");
+        QTest::newRow("bin") << "BinC" << QStringList{"01", "A06", "A66"} << "" << true << false;
+        QTest::newRow("bin refused") << "binc" << QStringList{"01", "A99", "A66"} << "" << false << false;
+        QTest::newRow("bin renamed before") << "BinC" << QStringList{"01", "A06", "A66"} << "" << true << true;
+        QTest::newRow("item") << "ItemC" << QStringList{"OLD", "BBB"} << "" << true << false;
+        QTest::newRow("item refused") << "ITEMC" << QStringList{"NONE", "BBB"} << "" << false << false;
+        QTest::newRow("item renamed before") << "ItemC" << QStringList{"OLD", "BBB"} << "" << true << true;
+        QTest::newRow("employee list failing")
+            << "ItemC" << QStringList{"OLD", "BBB"} << "OLD\tEA\t1\t0\tx\t" << false << false;
     }
 
     void renames()
@@ -287,11 +294,13 @@ private Q_SLOTS:
         QFETCH(QStringList, keys);
         QFETCH(QString, badList);
         QFETCH(bool, marked);
+        QFETCH(bool, renamedBefore);
         PushFixture f;
         const auto line = [](const char* item) { return QLatin1String(item) + QStringLiteral("\tEA\t1\t0\t2\t"); };
         const QString first = QStringList{line("AAA"), line("MMM"), line("OLD")}.join(QStringLiteral("\r\n"));
-        f.remote.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A06')"));
-        f.remote.execute(QStringLiteral("INSERT INTO Item (MyNo) VALUES ('OLD')"));
+        f.remote.execute(
+            QStringLiteral("INSERT INTO Bin (Station, MyNo) VALUES ('01', '%1')").arg(renamedBefore ? "A66" : "A06"));
+        f.remote.execute(QStringLiteral("INSERT INTO Item (MyNo) VALUES ('%1')").arg(renamedBefore ? "BBB" : "OLD"));
         f.remote.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', %1), ('E2', %2), ('E3', %3), "
                                         "('E4', NULL)")
                              .arg(db::quotedLiteral(badList.isEmpty() ? first : badList),

@@ -1,4 +1,5 @@
 #include "PushFixture.h"
+#include "db/Failpoint.h"
 
 #include <QTest>
 
@@ -281,6 +282,48 @@ private Q_SLOTS:
         QVERIFY(f.events.failures[0].message.contains(QLatin1String("bin refused")));
         QCOMPARE(f.events.progressTexts.last(), QStringLiteral("BIN record 2 out of 3"));
         QCOMPARE(f.events.position, 2);
+    }
+
+    void rowChangedWhileItIsPushedStaysPending_data()
+    {
+        QTest::addColumn<QVariant>("sent");
+        QTest::addColumn<QVariant>("changed");
+        QTest::newRow("text changed") << QVariant(QStringLiteral("first")) << QVariant(QStringLiteral("second"));
+        QTest::newRow("text set to NULL") << QVariant(QStringLiteral("first")) << QVariant();
+        QTest::newRow("NULL set to text") << QVariant() << QVariant(QStringLiteral("second"));
+    }
+
+    void rowChangedWhileItIsPushedStaysPending()
+    {
+        QFETCH(QVariant, sent);
+        QFETCH(QVariant, changed);
+        PushFixture f;
+        const auto withDescription = [](const QVariant& value) {
+            db::NamedValues values;
+            values.set(QStringLiteral("d"), value);
+            return values;
+        };
+        const auto remoteDescription = [&] {
+            const QVariant value = f.remoteValue(QStringLiteral("SELECT Description FROM Item WHERE MyNo = 'SAF'"));
+            return value.isNull() ? QStringLiteral("NULL") : value.toString();
+        };
+        f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('SAF', :d, 0)"),
+            withDescription(sent));
+        bool written = false;
+        // The crib application writes the row between the push's read and its mark.
+        const Failpoint::Hook crib([&](Failpoint::Point point) {
+            if (point == Failpoint::Point::PushRowWritten && !std::exchange(written, true))
+                f.local.execute(QStringLiteral("UPDATE Item SET Description = :d, ASPProcessed = 0 WHERE MyNo = 'SAF'"),
+                    withDescription(changed));
+        });
+        f.push({QStringLiteral("Item")});
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 1);
+        QCOMPARE(remoteDescription(), sent.isNull() ? QStringLiteral("NULL") : sent.toString());
+
+        f.push({QStringLiteral("Item")});
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
+        QCOMPARE(remoteDescription(), changed.isNull() ? QStringLiteral("NULL") : changed.toString());
+        QVERIFY(f.events.failures.isEmpty());
     }
 
     void remoteTableWithTooFewColumnsWritesNothing()

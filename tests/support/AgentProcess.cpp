@@ -40,6 +40,20 @@ QString AgentProcess::defaultExecutable()
     return QStringLiteral(CRIBSYNC_SUPPORT_EXECUTABLE);
 }
 
+QStringList AgentProcess::failpoints(const QString& executable)
+{
+    QProcess process;
+    process.start(executable, {QStringLiteral("--list-failpoints")});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        throw std::runtime_error(QStringLiteral("%1 --list-failpoints failed").arg(executable).toStdString());
+    QStringList names;
+    for (const QString& line : QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty())
+            names << line.section(QLatin1Char('\t'), 0, 0).trimmed();
+    }
+    return names;
+}
+
 AgentProcess::AgentProcess(QString executable)
     : m_executable(std::move(executable))
     , m_environment(QProcessEnvironment::systemEnvironment())
@@ -50,6 +64,7 @@ AgentProcess::AgentProcess(QString executable)
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // A trace file left set by whoever started the tests would collect every agent's statements.
     m_environment.remove(QStringLiteral("CRIBSYNC_SQL_TRACE"));
+    m_environment.remove(QStringLiteral("CRIBSYNC_FAILPOINT"));
 }
 
 AgentProcess::~AgentProcess()

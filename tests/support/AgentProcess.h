@@ -38,6 +38,8 @@ public:
 
     /// The executable this build made.
     static QString defaultExecutable();
+    /// The failpoint names the executable lists (--list-failpoints).
+    static QStringList failpoints(const QString& executable = defaultExecutable());
 
     explicit AgentProcess(QString executable = defaultExecutable());
     ~AgentProcess();
