@@ -300,6 +300,8 @@ private Q_SLOTS:
             clock.elapsed() / 1000.0);
         for (auto it = kindsAt.constBegin(); it != kindsAt.constEnd(); ++it)
             std::printf("  %s: %s\n", qPrintable(it.key()), qPrintable(it.value().join(QStringLiteral(", "))));
+        for (const QString& problem : std::as_const(problems))
+            std::printf("  problem: %s\n", qPrintable(problem.section(QLatin1Char('\n'), 0, 0)));
         std::fflush(stdout);
 
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n\n"))));
