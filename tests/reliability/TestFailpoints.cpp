@@ -18,7 +18,8 @@
 /// a small crib with one change is run until the process dies at the point, then run again until
 /// nothing is pending, and both of its databases are compared whole with the same crib
 /// synchronised without a cut. A row missing or short of its value counts as lost, a row or a
-/// stock movement too many as twice, work still pending as stuck.
+/// stock movement too many as twice, work still pending as stuck. A computer name that the
+/// retried push stamps because it updates a row it first inserted is counted apart (restamped).
 ///
 /// Which kinds pass which point is learnt from a traced run of each kind, so a new failpoint or a
 /// new kind is covered without editing a table; a point that no kind passes fails the suite.
@@ -300,6 +301,8 @@ private Q_SLOTS:
             clock.elapsed() / 1000.0);
         for (auto it = kindsAt.constBegin(); it != kindsAt.constEnd(); ++it)
             std::printf("  %s: %s\n", qPrintable(it.key()), qPrintable(it.value().join(QStringLiteral(", "))));
+        for (const QString& problem : std::as_const(problems))
+            std::printf("  problem: %s\n", qPrintable(problem.section(QLatin1Char('\n'), 0, 0)));
         std::fflush(stdout);
 
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n\n"))));
