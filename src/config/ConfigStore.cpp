@@ -16,6 +16,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <optional>
+#include <vector>
 #include <windows.h>
 #endif
 
@@ -33,20 +35,37 @@ QString keyName(StoreKey key)
 #ifdef Q_OS_WIN
 const wchar_t* const RegistryKeyPath = L"Software\\Quellora\\Paths";
 
-// QSettings writes a byte array as text; the other programs of the store read an 8-byte binary value.
-void writeRegistryBinary(const QString& name, const QByteArray& bytes)
+// QSettings writes a byte array as text and escapes a text that begins with '@'; the other
+// programs of the store read the values as they are.
+void writeRegistryValue(const QString& name, DWORD type, const QByteArray& bytes)
 {
     HKEY key = nullptr;
     LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, RegistryKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(key, reinterpret_cast<const wchar_t*>(name.utf16()), 0, REG_BINARY,
+        status = RegSetValueExW(key, reinterpret_cast<const wchar_t*>(name.utf16()), 0, type,
             reinterpret_cast<const BYTE*>(bytes.constData()), DWORD(bytes.size()));
         RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS)
         throw ConfigError(QStringLiteral("Cannot write %1 into HKEY_LOCAL_MACHINE\\Software\\Quellora\\Paths: %2")
                               .arg(name, qt_error_string(int(status))));
+}
+
+// A text value as stored; nothing when the value is absent or no text.
+std::optional<QString> readRegistryString(const QString& name)
+{
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND | RRF_SUBKEY_WOW6464KEY;
+    const auto* valueName = reinterpret_cast<const wchar_t*>(name.utf16());
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, RegistryKeyPath, valueName, flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1);
+    DWORD bytes = DWORD(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, RegistryKeyPath, valueName, flags, nullptr, text.data(), &bytes)
+        != ERROR_SUCCESS)
+        return std::nullopt;
+    return QString::fromWCharArray(text.data());
 }
 #endif
 
@@ -114,6 +133,12 @@ QString ConfigStore::read(StoreKey key) const
     if (m_form == Form::Ini)
         return m_paths.value(PathsSection, keyName(key), QString::fromLatin1(info.iniDefault));
 
+#ifdef Q_OS_WIN
+    if (m_registryFile.isEmpty()) {
+        if (const std::optional<QString> text = readRegistryString(keyName(key)))
+            return *text;
+    }
+#endif
     const QVariant value = m_registry->value(storedName(key), QString::fromLatin1(info.registryDefault));
     // A hand-edited settings file reads an unquoted "a,b" as a list.
     if (value.typeId() == QMetaType::QStringList)
@@ -127,6 +152,13 @@ void ConfigStore::write(StoreKey key, const QString& value)
         m_paths.setValue(PathsSection, keyName(key), value);
         return;
     }
+#ifdef Q_OS_WIN
+    if (m_registryFile.isEmpty()) {
+        writeRegistryValue(keyName(key), REG_SZ,
+            QByteArray(reinterpret_cast<const char*>(value.utf16()), (value.size() + 1) * qsizetype(sizeof(char16_t))));
+        return;
+    }
+#endif
     // Where a file stands in for the key, a write rewrites the whole file and drops what it cannot
     // keep (comments, lines it cannot read): a value that is already there is not written again.
     const QString name = storedName(key);
@@ -146,7 +178,7 @@ void ConfigStore::writeLastPolled(const QDateTime& localTime)
     }
 #ifdef Q_OS_WIN
     if (m_registryFile.isEmpty()) {
-        writeRegistryBinary(storedName(StoreKey::LastPolled), DateTimeValue::toBinary(localTime));
+        writeRegistryValue(keyName(StoreKey::LastPolled), REG_BINARY, DateTimeValue::toBinary(localTime));
         return;
     }
 #endif
