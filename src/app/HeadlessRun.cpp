@@ -4,6 +4,7 @@
 #include "app/HeadlessHost.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -27,6 +27,7 @@ Agent::Agent(ConfigStore config, AgentHost* host, const QString& machineName, QO
     , m_timer(new QTimer(this))
     , m_log(std::make_unique<CycleLog>(logPath(m_config), &m_clock))
     , m_engine(std::make_unique<SyncEngine>(host, &m_clock, &m_zones, m_log.get()))
+    , m_unreachableRemote(UnreachableRemote::AskForLogin)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(MinimumInterval * 1000);

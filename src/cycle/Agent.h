@@ -2,7 +2,6 @@
 
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
-#include "cycle/SyncEngine.h"
 #include "cycle/SystemClock.h"
 #include "cycle/SystemTimeZoneList.h"
 
@@ -13,6 +12,8 @@
 
 class CycleLog;
 class QTimer;
+class SyncEngine;
+enum class UnreachableRemote;
 
 /// The agent's state and start-up sequence, the same with a window and without one. The front
 /// end (AgentHost) shows what the agent reports and asks what it needs.
@@ -108,7 +109,7 @@ private:
     std::unique_ptr<CycleLog> m_log;
     std::unique_ptr<SyncEngine> m_engine;
     Startup m_startup = Startup::NotRun;
-    UnreachableRemote m_unreachableRemote = UnreachableRemote::AskForLogin;
+    UnreachableRemote m_unreachableRemote;
 
     int m_syncIntervalSeconds = MinimumInterval;
     bool m_firstTick = false;
