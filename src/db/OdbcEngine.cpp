@@ -4,6 +4,7 @@
 #include "db/SqlTokenizer.h"
 
 #include <QAtomicInt>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
@@ -113,7 +114,7 @@ void setQueryTimeout(SQLHANDLE statement, int seconds)
 
 /// Logs in with the driver directly and disconnects again. Qt's driver drops the diagnostic
 /// records of a refused connection with its handle, and the state tells an unreachable server
-/// from a refused login; the second login costs little beside the cycle's interval.
+/// from a refused login.
 void checkLogin(const QString& odbcConnectionString, int loginTimeoutSeconds)
 {
     SQLHANDLE environment = nullptr;
@@ -267,6 +268,15 @@ bool columnIsAutoIncrement(SQLHANDLE statement, int column)
     return value == SQL_TRUE;
 }
 
+/// Connection strings that have logged in once in this run. Their later connections (every cycle's)
+/// go straight to Qt's driver, so that a login is not made twice over a slow network; the direct
+/// login runs again only to name the cause when such a connection fails.
+QSet<QString>& provenConnectionStrings()
+{
+    static QSet<QString> strings;
+    return strings;
+}
+
 QVariant typedNull(const QVariant& value)
 {
     // A NULL without a type makes some drivers refuse the binding; text is accepted everywhere.
@@ -281,7 +291,9 @@ OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeco
     : m_connectionName(nextConnectionName())
     , m_statementTimeout(statementTimeoutSeconds)
 {
-    checkLogin(odbcConnectionString, loginTimeoutSeconds);
+    const bool proven = provenConnectionStrings().contains(odbcConnectionString);
+    if (!proven)
+        checkLogin(odbcConnectionString, loginTimeoutSeconds);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_connectionName);
     db.setDatabaseName(odbcConnectionString);
     db.setConnectOptions(
@@ -290,8 +302,13 @@ OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeco
         const QString message = errorText(db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connectionName);
+        if (proven) {
+            provenConnectionStrings().remove(odbcConnectionString);
+            checkLogin(odbcConnectionString, loginTimeoutSeconds);
+        }
         throw DbError(message);
     }
+    provenConnectionStrings().insert(odbcConnectionString);
 }
 
 OdbcEngine::~OdbcEngine()
