@@ -344,7 +344,6 @@ struct SqliteEngine::Prepared
     quint64 layoutGeneration = 0; // of `columns`
     QList<ColumnInfo> columns;
     QList<ColumnKind> kinds; // Other keeps the value as stored
-    QList<QString> declaredTypes;
     QList<bool> typedByValue; // neither in the layout nor declared: typed by the first row's value
 
     ~Prepared() { sqlite3_finalize(handle); }
@@ -577,7 +576,6 @@ void SqliteEngine::describe(Prepared& prepared)
     }
     prepared.columns.clear();
     prepared.kinds.clear();
-    prepared.declaredTypes.clear();
     prepared.typedByValue.clear();
     const int count = sqlite3_column_count(prepared.handle);
     for (int i = 0; i < count; ++i) {
@@ -597,7 +595,6 @@ void SqliteEngine::describe(Prepared& prepared)
             prepared.kinds << ColumnKind::Other;
         }
         prepared.columns << info;
-        prepared.declaredTypes << declared;
         prepared.typedByValue << byValue;
     }
     prepared.described = true;
