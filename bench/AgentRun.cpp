@@ -77,10 +77,46 @@ template <typename Work> Traced traced(const QString& folder, Work&& work)
     return countTrace(path);
 }
 
+/// The local side of idle cycles through the SQLite ODBC driver: per cycle a fresh local
+/// connection and the column lookup of every synchronised table, as the pending-change scan makes
+/// them (the agent's other local texts are T-SQL, which that driver does not take).
+RunReport runIdleOdbc(const QString& folder)
+{
+    RunReport report;
+    db::Connection::setOdbcDriver(QStringLiteral("SQLite3"));
+    db::Connection local(QStringLiteral("local"));
+    local.setConnectionString(QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;"
+                                             "Password=bench;Initial Catalog=%1;Data Source=localhost")
+                                  .arg(QDir(folder).filePath(BenchSite::localName() + QStringLiteral(".db"))));
+    const QStringList tables = BenchSite::synchronisedTables(folder);
+    const auto cycle = [&] {
+        local.open();
+        for (const QString& table : tables)
+            local.columns(table);
+        local.close();
+    };
+    db::Connection::Traffic before = db::Connection::traffic(QStringLiteral("local"));
+    cycle();
+    db::Connection::Traffic after = db::Connection::traffic(QStringLiteral("local"));
+    report.set(QStringLiteral("first_local_catalogue_calls"), double(after.catalogueCalls - before.catalogueCalls));
+    constexpr int kCycles = 20;
+    before = after;
+    for (int i = 0; i < kCycles; ++i)
+        cycle();
+    after = db::Connection::traffic(QStringLiteral("local"));
+    report.set(QStringLiteral("cycles"), double(kCycles));
+    report.set(
+        QStringLiteral("local_catalogue_per_cycle"), double(after.catalogueCalls - before.catalogueCalls) / kCycles);
+    report.set(QStringLiteral("tables"), double(tables.size()));
+    return report;
+}
+
 } // namespace
 
 RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
 {
+    if (benchCase == BenchCase::IdleOdbc)
+        return runIdleOdbc(folder);
     RunReport report;
     SystemClock clock;
     SystemTimeZoneList zones;
@@ -102,6 +138,8 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
     bool firstTick = true;
 
     const auto cycle = [&](const QString& prefix) {
+        const db::Connection::Traffic remoteBefore = db::Connection::traffic(QStringLiteral("remote"));
+        const db::Connection::Traffic localBefore = db::Connection::traffic(QStringLiteral("local"));
         const SqliteCounter::Counts before = SqliteCounter::counts();
         const int physicalBefore = db::Connection::physicalConnectionsOpened();
         QElapsedTimer timer;
@@ -113,6 +151,13 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
             double(db::Connection::physicalConnectionsOpened() - physicalBefore));
         report.set(prefix + QStringLiteral("completed"), completed ? 1.0 : 0.0);
         report.set(prefix + QStringLiteral("pooled_after"), double(db::ConnectionPool::instance().idleCount()));
+        const db::Connection::Traffic remoteAfter = db::Connection::traffic(QStringLiteral("remote"));
+        const db::Connection::Traffic localAfter = db::Connection::traffic(QStringLiteral("local"));
+        report.set(prefix + QStringLiteral("remote_round_trips"),
+            double(remoteAfter.statements + remoteAfter.catalogueCalls - remoteBefore.statements
+                - remoteBefore.catalogueCalls));
+        report.set(prefix + QStringLiteral("local_catalogue_calls"),
+            double(localAfter.catalogueCalls - localBefore.catalogueCalls));
         return seconds;
     };
 
@@ -121,11 +166,17 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
         constexpr int kCycles = 200;
         report.set(QStringLiteral("cycles"), double(kCycles));
         report.set(QStringLiteral("rss_before_kb"), double(ProcessMemory::residentKb()));
+        const db::Connection::Traffic remoteBefore = db::Connection::traffic(QStringLiteral("remote"));
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < kCycles; ++i)
             cycle(QString());
         report.set(QStringLiteral("seconds"), timer.nsecsElapsed() / 1e9 / kCycles);
+        const db::Connection::Traffic remoteAfter = db::Connection::traffic(QStringLiteral("remote"));
+        report.set(QStringLiteral("remote_round_trips_per_cycle"),
+            double(remoteAfter.statements + remoteAfter.catalogueCalls - remoteBefore.statements
+                - remoteBefore.catalogueCalls)
+                / kCycles);
         report.set(QStringLiteral("rss_after_kb"), double(ProcessMemory::residentKb()));
         const Traced sent = traced(folder, [&] { cycle(QStringLiteral("traced_")); });
         report.set(QStringLiteral("sent_local"), double(sent.local));
@@ -157,6 +208,8 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
         return report;
     }
 
+    if (benchCase == BenchCase::Wan)
+        db::Connection::setStatementDelay(QStringLiteral("remote"), kWanDelayMs);
     ProcessMemory::resetPeak();
     report.set(QStringLiteral("base_kb"), double(ProcessMemory::residentKb()));
     report.set(QStringLiteral("seconds"), cycle(QString()));

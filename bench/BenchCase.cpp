@@ -17,6 +17,8 @@ constexpr Named kNames[] = {
     {BenchCase::ApplyTransactions, "apply-transactions"},
     {BenchCase::Idle, "idle"},
     {BenchCase::Connections, "connections"},
+    {BenchCase::Wan, "wan"},
+    {BenchCase::IdleOdbc, "idle-odbc"},
 };
 
 } // namespace
@@ -49,4 +51,9 @@ bool isPush(BenchCase benchCase)
 {
     return benchCase == BenchCase::PushGeneric || benchCase == BenchCase::PushBin || benchCase == BenchCase::PushIssue
         || benchCase == BenchCase::PushMyTran;
+}
+
+bool isBothWays(BenchCase benchCase)
+{
+    return benchCase == BenchCase::Connections || benchCase == BenchCase::Wan;
 }

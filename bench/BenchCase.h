@@ -15,6 +15,8 @@ enum class BenchCase {
     ApplyTransactions, // copied transactions that move local stock
     Idle, // nothing pending in 60 synchronised tables
     Connections, // a backlog both ways, counted for connections
+    Wan, // a backlog both ways with a fixed delay on every remote statement
+    IdleOdbc, // the idle cycle with the local database reached through the SQLite ODBC driver
 };
 
 QString caseName(BenchCase benchCase);
@@ -22,3 +24,5 @@ std::optional<BenchCase> caseFromName(const QString& name);
 /// The cases whose throughput is compared with a raw loop.
 QList<BenchCase> throughputCases();
 bool isPush(BenchCase benchCase);
+/// The cases with pending rows and outbox orders both ways (generic rows and their copies).
+bool isBothWays(BenchCase benchCase);

@@ -81,7 +81,8 @@ void seedPending(RawDb& local, BenchCase benchCase, int rows)
 {
     switch (benchCase) {
     case BenchCase::PushGeneric:
-    case BenchCase::Connections: {
+    case BenchCase::Connections:
+    case BenchCase::Wan: {
         Inserter in(local,
             QStringLiteral("INSERT INTO Part (PartNo, Description, Qty, Price, Updated, ASPProcessed) "
                            "VALUES (?, ?, ?, ?, ?, 0)"));
@@ -286,9 +287,8 @@ void BenchSite::seed(const QString& folder, BenchCase benchCase, int rows)
     RawDb local(localFile(folder));
     RawDb remote(remoteFile(folder));
     seedPending(local, benchCase, rows);
-    if (benchCase == BenchCase::ApplyCopies || benchCase == BenchCase::ApplyTransactions
-        || benchCase == BenchCase::Connections)
-        seedOutbox(remote, benchCase == BenchCase::Connections ? BenchCase::ApplyCopies : benchCase, rows);
+    if (benchCase == BenchCase::ApplyCopies || benchCase == BenchCase::ApplyTransactions || isBothWays(benchCase))
+        seedOutbox(remote, isBothWays(benchCase) ? BenchCase::ApplyCopies : benchCase, rows);
 }
 
 QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
@@ -306,7 +306,7 @@ QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
     const QString pendingOrders
         = QStringLiteral("SELECT count(*) FROM r.Outbox WHERE Processed = 0 AND ComputerName = '%1'").arg(machine);
 
-    if (benchCase == BenchCase::PushGeneric || benchCase == BenchCase::Connections) {
+    if (benchCase == BenchCase::PushGeneric || isBothWays(benchCase)) {
         check(QStringLiteral("local parts still pending"),
             QStringLiteral("SELECT count(*) FROM main.Part WHERE ASPProcessed = 0"), 0);
         check(QStringLiteral("parts arrived with their values"),
@@ -348,7 +348,7 @@ QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
         check(QStringLiteral("remote stock of the shared bins"),
             QStringLiteral("SELECT sum(OnHand) FROM r.Bin WHERE MyNo LIKE 'S%'"), stock);
     }
-    if (benchCase == BenchCase::ApplyCopies || benchCase == BenchCase::Connections) {
+    if (benchCase == BenchCase::ApplyCopies || isBothWays(benchCase)) {
         check(QStringLiteral("orders still pending"), pendingOrders, 0);
         check(QStringLiteral("parts copied with their values"),
             QStringLiteral("SELECT count(*) FROM r.Part p JOIN main.Part l ON l.PartNo = p.PartNo AND "

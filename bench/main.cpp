@@ -20,7 +20,7 @@
 namespace {
 
 const char* const kUsage = R"(usage: cribsync_bench [--sizes N,N,...] [--reduced | --tiny] [--connections N,N]
-                      [--plot FILE] [--work DIR] [--check]
+                      [--wan N] [--plot FILE] [--work DIR] [--check]
 
 Measures the agent's push and apply on the embedded engines against raw SQLite loops issuing
 the same per-row statements, an idle cycle against a probe-only cycle, the connections a cycle
@@ -31,6 +31,8 @@ opens, peak memory and how time grows with the backlog; prints one table and dra
   --tiny         sizes 100,300 and connections at 10,300 (a quick check)
   --size-from-env  --tiny, or --reduced when CRIBSYNC_SIZE is "full" (the test suites' size)
   --connections  backlog sizes for the connection count (default 10,10000)
+  --wan N        rows each way for the WAN case, 20 ms per remote statement (default 10000;
+                 200 with --reduced, 20 with --tiny; 0 leaves it out)
   --plot FILE    where to write the PNG (default bench-throughput.png)
   --work DIR     where the databases are made (default: a temporary folder)
   --check        exit with status 1 when a run failed or a backlog did not arrive whole
@@ -38,13 +40,14 @@ opens, peak memory and how time grows with the backlog; prints one table and dra
 To profile one run: cribsync_bench --seed CASE ROWS DIR makes and seeds a site, then
 cribsync_bench --child agent|raw CASE ROWS DIR runs it (under perf, heaptrack, ...), and
 cribsync_bench --verify CASE ROWS DIR checks it. CASE is one of push-generic, push-bin,
-push-issue, push-mytran, apply-copies, apply-transactions, idle, connections.
+push-issue, push-mytran, apply-copies, apply-transactions, idle, idle-odbc, connections, wan.
 )";
 
 struct Options
 {
     QList<int> sizes{1000, 10000, 100000};
     QList<int> connectionSizes{10, 10000};
+    int wanRows = 10000;
     QString plot = QStringLiteral("bench-throughput.png");
     QString work;
     bool check = false;
@@ -133,7 +136,7 @@ Run measure(const QString& work, BenchCase benchCase, int rows, const QString& s
     } else if (run.report.has(QStringLiteral("completed")) && run.report.number(QStringLiteral("completed")) != 1) {
         run.problem = QStringLiteral("the cycle reported a failure");
     }
-    if (run.problem.isEmpty() && benchCase != BenchCase::Idle)
+    if (run.problem.isEmpty() && benchCase != BenchCase::Idle && benchCase != BenchCase::IdleOdbc)
         run.problem = BenchSite::verify(folder, benchCase, rows);
     QDir(folder).removeRecursively();
     return run;
@@ -235,13 +238,21 @@ Options parseOptions(const QStringList& args)
             options.sizes = parseSizes(value());
         } else if (a == QLatin1String("--reduced")) {
             options.sizes = {1000, 10000};
+            options.wanRows = 200;
         } else if (a == QLatin1String("--tiny")
             || (a == QLatin1String("--size-from-env")
                 && qEnvironmentVariable("CRIBSYNC_SIZE") != QLatin1String("full"))) {
             options.sizes = {100, 300};
             options.connectionSizes = {10, 300};
+            options.wanRows = 20;
         } else if (a == QLatin1String("--size-from-env")) {
             options.sizes = {1000, 10000};
+            options.wanRows = 200;
+        } else if (a == QLatin1String("--wan")) {
+            bool ok = false;
+            options.wanRows = value().toInt(&ok);
+            if (!ok || options.wanRows < 0)
+                throw std::runtime_error("--wan needs a number of rows");
         } else if (a == QLatin1String("--connections")) {
             options.connectionSizes = parseSizes(value());
         } else if (a == QLatin1String("--plot")) {
@@ -304,9 +315,10 @@ int runParent(const Options& options)
             const double agentRate = rate(m.agent, m.rows);
             const double rawRate = rate(m.raw, m.rows);
             QString notes
-                = QStringLiteral("per row: SQLite statements %1 vs %2, VM steps %3 vs %4")
+                = QStringLiteral("per row: SQLite statements %1 vs %2, VM steps %3 vs %4, remote round trips %5")
                       .arg(number(statementsPerRow(m.agent, m.rows), 2), number(statementsPerRow(m.raw, m.rows), 2),
-                          number(vmStepsPerRow(m.agent, m.rows)), number(vmStepsPerRow(m.raw, m.rows)));
+                          number(vmStepsPerRow(m.agent, m.rows)), number(vmStepsPerRow(m.raw, m.rows)),
+                          number(m.agent.report.number(QStringLiteral("remote_round_trips")) / m.rows, 2));
             notes += QStringLiteral("; agent RSS before %1, after the next cycle %2")
                          .arg(megabytes(m.agent.report.number(QStringLiteral("base_kb"))),
                              megabytes(m.agent.report.number(QStringLiteral("next_rss_kb"))));
@@ -397,10 +409,11 @@ int runParent(const Options& options)
         table.add({QStringLiteral("idle cycle"), tables, QStringLiteral("0"),
             number(cycleMs, 2) + QStringLiteral(" ms"), number(rawMs, 2) + QStringLiteral(" ms (raw, same statements)"),
             rawMs > 0 ? number(cycleMs / rawMs, 1) + QStringLiteral("×") : QStringLiteral("-"), QString(),
-            QStringLiteral("SQLite statements local+remote %1+%2 (raw %3+%4; probe only %5+%6)")
+            QStringLiteral("SQLite statements local+remote %1+%2 (raw %3+%4; probe only %5+%6); remote round trips "
+                           "per cycle %7")
                 .arg(n(r, "local_statements"), n(r, "remote_statements"), n(raw.report, "local_statements"),
-                    n(raw.report, "remote_statements"), n(r, "probe_local_statements"),
-                    n(r, "probe_remote_statements"))});
+                    n(raw.report, "remote_statements"), n(r, "probe_local_statements"), n(r, "probe_remote_statements"),
+                    number(r.number(QStringLiteral("remote_round_trips_per_cycle")), 2))});
         progress(QStringLiteral("idle cycle: %1 ms, raw %2 ms, probe only %3 ms")
                      .arg(number(cycleMs, 2), number(rawMs, 2), number(probeMs, 3)));
     }
@@ -420,6 +433,46 @@ int runParent(const Options& options)
                 + (run.problem.isEmpty() ? QStringLiteral("; arrived whole") : QStringLiteral("; CHECK FAILED"))});
         progress(QStringLiteral("connections at %1 rows: remote %2, local %3")
                      .arg(number(rows), n("remote_opens"), n("local_opens")));
+    }
+
+    // 7: the local catalogue calls of idle cycles with the local database reached through ODBC.
+    {
+        const Run run = measure(work, BenchCase::IdleOdbc, 0, QStringLiteral("agent"));
+        if (!run.problem.isEmpty())
+            problems << QStringLiteral("idle cycle through ODBC: ") + run.problem;
+        const RunReport& r = run.report;
+        table.add({QStringLiteral("idle cycle"), QStringLiteral("local side through ODBC"), QStringLiteral("0"),
+            QString(), QString(), QString(), QString(),
+            QStringLiteral("local catalogue calls for the column lookups of %1 tables, through a local connection "
+                           "opened each cycle: first cycle %2, each later cycle %3")
+                .arg(number(r.number(QStringLiteral("tables"))),
+                    number(r.number(QStringLiteral("first_local_catalogue_calls"))),
+                    number(r.number(QStringLiteral("local_catalogue_per_cycle")), 1))});
+        progress(QStringLiteral("idle cycle through ODBC: %1 local catalogue calls per cycle")
+                     .arg(number(r.number(QStringLiteral("local_catalogue_per_cycle")), 1)));
+    }
+
+    // 8: a backlog both ways over a slow link, against the round trips it needs at the least.
+    if (options.wanRows > 0) {
+        const int rows = options.wanRows;
+        const Run run = measure(work, BenchCase::Wan, rows, QStringLiteral("agent"));
+        if (!run.problem.isEmpty())
+            problems << QStringLiteral("WAN case at %1 rows: %2").arg(number(rows), run.problem);
+        // Per pushed row a probe and an insert; per applied order the source row, its mark and
+        // the order's mark; per cycle the probe, the outbox read twice and the two time stamps.
+        const double required = 2.0 * rows + 3.0 * rows + 5;
+        const double floor = required * kWanDelayMs / 1000.0;
+        const double seconds = run.report.number(QStringLiteral("seconds"));
+        const double trips = run.report.number(QStringLiteral("remote_round_trips"));
+        table.add({QStringLiteral("WAN"), QStringLiteral("push + apply, %1 ms per remote statement").arg(kWanDelayMs),
+            number(rows), number(seconds, 1) + QStringLiteral(" s"),
+            number(floor, 1) + QStringLiteral(" s (floor: required round trips × %1 ms)").arg(kWanDelayMs),
+            floor > 0 ? number(seconds / floor, 2) + QStringLiteral("×") : QStringLiteral("-"),
+            megabytes(run.report.number(QStringLiteral("peak_kb"))),
+            QStringLiteral("remote round trips %1 (required %2)").arg(number(trips), number(required))
+                + (run.problem.isEmpty() ? QStringLiteral("; arrived whole") : QStringLiteral("; CHECK FAILED"))});
+        progress(QStringLiteral("WAN at %1 rows each way: %2 s, floor %3 s")
+                     .arg(number(rows), number(seconds, 1), number(floor, 1)));
     }
 
     std::printf("%s", qPrintable(table.text()));

@@ -10,6 +10,8 @@
 #include <QAtomicInt>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThread>
+#include <map>
 
 #ifdef Q_OS_WIN
 #include <QSettings>
@@ -20,6 +22,34 @@ namespace db {
 namespace {
 
 QAtomicInt g_opened;
+
+/// Table layouts by connection string, then by table in lower case.
+struct KeptLayouts
+{
+    QMutex mutex;
+    QHash<QString, QHash<QString, QList<ColumnInfo>>> byConnection;
+};
+
+KeptLayouts& keptLayouts()
+{
+    static KeptLayouts kept;
+    return kept;
+}
+
+void forgetLayoutsOf(const QString& connectionString)
+{
+    KeptLayouts& kept = keptLayouts();
+    QMutexLocker lock(&kept.mutex);
+    kept.byConnection.remove(connectionString);
+}
+
+/// Texts that may change tables or procedures (the agent's schema scripts start with IF).
+bool changesObjects(const QString& sql)
+{
+    const QString keyword = sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
+    return keyword == QLatin1String("alter") || keyword == QLatin1String("create") || keyword == QLatin1String("drop")
+        || keyword == QLatin1String("if");
+}
 
 struct DriverSetting
 {
@@ -58,9 +88,69 @@ QString defaultOdbcDriver()
 
 } // namespace
 
+struct Connection::TrafficCounter
+{
+    QAtomicInteger<qint64> statements;
+    QAtomicInteger<qint64> catalogueCalls;
+    QAtomicInt delayMs;
+};
+
+namespace {
+
+Connection::TrafficCounter* trafficCounter(const QString& traceTarget)
+{
+    static QMutex mutex;
+    static std::map<QString, std::unique_ptr<Connection::TrafficCounter>> counters;
+    QMutexLocker lock(&mutex);
+    std::unique_ptr<Connection::TrafficCounter>& counter = counters[traceTarget];
+    if (!counter)
+        counter = std::make_unique<Connection::TrafficCounter>();
+    return counter.get();
+}
+
+} // namespace
+
 Connection::Connection(const QString& traceTarget)
     : m_traceTarget(traceTarget)
+    , m_traffic(trafficCounter(traceTarget))
 { }
+
+Connection::Traffic Connection::traffic(const QString& traceTarget)
+{
+    const TrafficCounter* counter = trafficCounter(traceTarget);
+    return {counter->statements.loadRelaxed(), counter->catalogueCalls.loadRelaxed()};
+}
+
+void Connection::setStatementDelay(const QString& traceTarget, int milliseconds)
+{
+    trafficCounter(traceTarget)->delayMs.storeRelaxed(milliseconds);
+}
+
+void Connection::roundTrip(bool statement)
+{
+    (statement ? m_traffic->statements : m_traffic->catalogueCalls).fetchAndAddRelaxed(1);
+    if (const int delay = m_traffic->delayMs.loadRelaxed(); delay > 0)
+        QThread::msleep(delay);
+}
+
+template <typename Work> auto Connection::sent(const QString& sql, Work&& work) -> decltype(work())
+{
+    roundTrip(true);
+    try {
+        if (changesObjects(sql))
+            forgetKept();
+        return work();
+    } catch (const DbError&) {
+        forgetKept();
+        throw;
+    }
+}
+
+void Connection::forgetKept()
+{
+    m_procedureParameters.clear();
+    forgetLayoutsOf(m_connectionString);
+}
 
 Connection::~Connection() = default;
 
@@ -128,6 +218,7 @@ void Connection::open(OpenMode mode)
 void Connection::close()
 {
     m_engine.reset();
+    m_procedureParameters.clear();
 }
 
 bool Connection::isEmbedded() const
@@ -145,33 +236,61 @@ Engine& Connection::engine()
 ResultSet Connection::query(const QString& sql, const NamedValues& values)
 {
     SqlTrace::record(m_traceTarget, sql);
-    return engine().query(sql, values);
+    Engine& e = engine();
+    return sent(sql, [&] { return e.query(sql, values); });
 }
 
 qint64 Connection::execute(const QString& sql, const NamedValues& values)
 {
     SqlTrace::record(m_traceTarget, sql);
-    return engine().execute(sql, values);
+    Engine& e = engine();
+    return sent(sql, [&] { return e.execute(sql, values); });
 }
 
 QStringList Connection::tables()
 {
-    return engine().tables();
+    Engine& e = engine();
+    roundTrip(false);
+    return e.tables();
 }
 
 QStringList Connection::procedures()
 {
-    return engine().procedures();
+    Engine& e = engine();
+    roundTrip(false);
+    return e.procedures();
 }
 
 QList<ColumnInfo> Connection::columns(const QString& table)
 {
-    return engine().columns(table);
+    Engine& e = engine();
+    const QString key = table.toLower();
+    KeptLayouts& kept = keptLayouts();
+    {
+        QMutexLocker lock(&kept.mutex);
+        const auto connection = kept.byConnection.constFind(m_connectionString);
+        if (connection != kept.byConnection.constEnd()) {
+            if (const auto it = connection->constFind(key); it != connection->constEnd())
+                return *it;
+        }
+    }
+    roundTrip(false);
+    const QList<ColumnInfo> result = e.columns(table);
+    QMutexLocker lock(&kept.mutex);
+    kept.byConnection[m_connectionString].insert(key, result);
+    return result;
 }
 
 QList<ProcParameter> Connection::procedureParameters(const QString& procedure)
 {
-    return engine().procedureParameters(procedure);
+    Engine& e = engine();
+    const QString key = procedure.toLower();
+    if (const auto it = m_procedureParameters.constFind(key); it != m_procedureParameters.constEnd())
+        return *it;
+    roundTrip(false);
+    const QList<ProcParameter> result = e.procedureParameters(procedure);
+    m_procedureParameters.insert(key, result);
+    return result;
 }
 
 QVariant Connection::callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values)
@@ -180,7 +299,15 @@ QVariant Connection::callProcedure(const QString& procedure, const QList<QPair<Q
     for (const auto& v : values)
         names << v.first;
     SqlTrace::record(m_traceTarget, QStringLiteral("EXEC %1 %2").arg(procedure, names.join(QStringLiteral(", "))));
-    return engine().callProcedure(procedure, values);
+    Engine& e = engine();
+    roundTrip(true);
+    try {
+        return e.callProcedure(procedure, values);
+    } catch (const DbError&) {
+        // The definition may have changed: its parameter list is fetched again.
+        m_procedureParameters.remove(procedure.toLower());
+        throw;
+    }
 }
 
 qint64 Connection::insertRow(const QString& table, const QList<QPair<QString, QVariant>>& values)
@@ -203,6 +330,7 @@ qint64 Connection::deleteRow(const QString& table, const RowKey& key)
 
 void Connection::forgetLayouts()
 {
+    forgetKept();
     if (m_engine)
         m_engine->forgetLayouts();
 }
@@ -212,16 +340,27 @@ SqlDialect Connection::dialect()
     return engine().dialect();
 }
 
+void Connection::forgetAllLayouts()
+{
+    KeptLayouts& kept = keptLayouts();
+    QMutexLocker lock(&kept.mutex);
+    kept.byConnection.clear();
+}
+
 void Connection::beginTransaction()
 {
     SqlTrace::record(m_traceTarget, QStringLiteral("BEGIN TRANSACTION"));
-    engine().beginTransaction();
+    Engine& e = engine();
+    roundTrip(true);
+    e.beginTransaction();
 }
 
 void Connection::commit()
 {
     SqlTrace::record(m_traceTarget, QStringLiteral("COMMIT"));
-    engine().commit();
+    Engine& e = engine();
+    roundTrip(true);
+    e.commit();
 }
 
 void Connection::rollback()
@@ -229,6 +368,7 @@ void Connection::rollback()
     if (!m_engine)
         return;
     SqlTrace::record(m_traceTarget, QStringLiteral("ROLLBACK"));
+    roundTrip(true);
     m_engine->rollback();
 }
 

@@ -3,6 +3,7 @@
 #include "db/EmbeddedProcedure.h"
 #include "db/Engine.h"
 
+#include <QHash>
 #include <memory>
 
 namespace db {
@@ -35,7 +36,10 @@ public:
 
     QStringList tables();
     QStringList procedures();
+    /// A table's columns, kept across connections with the same connection string (a local
+    /// connection opens every cycle) until a statement fails or changes objects.
     QList<ColumnInfo> columns(const QString& table);
+    /// Fetched once per connection; a failed call of the procedure fetches it again.
     QList<ProcParameter> procedureParameters(const QString& procedure);
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values);
 
@@ -44,6 +48,8 @@ public:
     qint64 deleteRow(const QString& table, const RowKey& key);
 
     void forgetLayouts();
+    /// Forgets the table layouts kept for every connection string.
+    static void forgetAllLayouts();
 
     /// The form of generated statements the connected engine takes.
     SqlDialect dialect();
@@ -67,13 +73,37 @@ public:
     /// Physical connections opened by this process so far.
     static int physicalConnectionsOpened();
 
+    /// What connections of one trace target sent since the program started: statements
+    /// (queries, commands, procedure calls, transaction control) and catalogue calls (tables,
+    /// procedures, and the column and parameter lists not served from what was kept).
+    struct Traffic
+    {
+        qint64 statements = 0;
+        qint64 catalogueCalls = 0;
+    };
+    static Traffic traffic(const QString& traceTarget);
+    /// Waits `milliseconds` before every statement and catalogue call of a trace target, as a
+    /// wide-area link would: for benchmarks of the round trips against an embedded database.
+    static void setStatementDelay(const QString& traceTarget, int milliseconds);
+    struct TrafficCounter;
+
 private:
     Engine& engine();
+    /// After a statement that changed objects, or a failure that may come from a changed table:
+    /// the column and parameter lists kept are read again.
+    void forgetKept();
+    template <typename Work> auto sent(const QString& sql, Work&& work) -> decltype(work());
+    /// Counts one round trip (a statement, or else a catalogue call) to this connection's side.
+    void roundTrip(bool statement);
 
     QString m_traceTarget;
     QString m_connectionString;
     std::unique_ptr<Engine> m_engine;
     bool m_embedded = false;
+    TrafficCounter* m_traffic;
+    // A procedure's parameter list, fetched once per connection: a call per pushed transaction
+    // would otherwise cost a round trip for the list.
+    QHash<QString, QList<ProcParameter>> m_procedureParameters;
 };
 
 } // namespace db

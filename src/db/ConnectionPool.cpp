@@ -49,6 +49,7 @@ void ConnectionPool::clear()
 
 void ConnectionPool::forgetLayouts()
 {
+    Connection::forgetAllLayouts();
     for (auto& entry : m_idle) {
         for (auto& connection : entry.second)
             connection->forgetLayouts();

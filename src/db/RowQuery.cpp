@@ -32,6 +32,15 @@ void RowQuery::open()
     const NamedValues values = boundValues();
     const QString text = sql();
     m_result = database().run([&](Connection& c) { return c.query(text, values); });
+    m_columnIndex.clear();
+    for (int i = 0; i < m_result.columns.size(); ++i) {
+        const QString& name = m_result.columns[i].name;
+        const QString lower = name.toLower();
+        if (m_columnIndex.contains(lower))
+            continue;
+        m_columnIndex.insert(lower, i);
+        m_columnIndex.insert(name, i);
+    }
     m_open = true;
     m_position = 0;
 }
@@ -40,6 +49,7 @@ void RowQuery::close()
 {
     m_open = false;
     m_result = ResultSet();
+    m_columnIndex.clear();
     m_position = 0;
     m_state = State::Browse;
     m_buffer.clear();
@@ -115,11 +125,9 @@ ColumnKind RowQuery::columnKind(int index) const
 int RowQuery::columnIndex(const QString& column) const
 {
     requireOpen();
-    for (int i = 0; i < m_result.columns.size(); ++i) {
-        if (m_result.columns[i].name.compare(column, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    if (const auto it = m_columnIndex.constFind(column); it != m_columnIndex.constEnd())
+        return *it;
+    return m_columnIndex.value(column.toLower(), -1);
 }
 
 QStringList RowQuery::columnNames() const

@@ -2,6 +2,8 @@
 
 #include "db/Statement.h"
 
+#include <QHash>
+
 namespace db {
 
 /// A row query: opened, walked and edited like a static updatable cursor. The rows are read
@@ -72,6 +74,9 @@ private:
     RowKey keyOf(Connection& connection, const QVariantList& row) const;
 
     ResultSet m_result;
+    // Column names, as read and in lower case, to their first position: a row's values are
+    // looked up by name for every row of a backlog.
+    QHash<QString, int> m_columnIndex;
     bool m_open = false;
     int m_position = 0;
     State m_state = State::Browse;

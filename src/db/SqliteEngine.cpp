@@ -8,11 +8,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlField>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <cmath>
+#include <sqlite3.h>
 
 namespace db {
 
@@ -128,7 +127,232 @@ int thenPosition(const QString& statement)
     return -1;
 }
 
+/// Binds as Qt's SQLite driver does, so that the values stored are the same.
+int bindValue(sqlite3_stmt* statement, int index, const QVariant& given)
+{
+    const QVariant value = toSqlite(given);
+    if (value.isNull())
+        return sqlite3_bind_null(statement, index);
+    switch (value.typeId()) {
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob(statement, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    }
+    case QMetaType::Int:
+    case QMetaType::Bool:
+        return sqlite3_bind_int(statement, index, value.toInt());
+    case QMetaType::Double:
+        return sqlite3_bind_double(statement, index, value.toDouble());
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return sqlite3_bind_int64(statement, index, value.toLongLong());
+    default: {
+        const QString text = value.toString();
+        return sqlite3_bind_text16(statement, index, text.utf16(), int(text.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+    }
+    }
+}
+
+/// A column's value as Qt's SQLite driver gives it.
+QVariant readValue(sqlite3_stmt* statement, int column)
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(statement, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(statement, column));
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_BLOB:
+        return QByteArray(
+            static_cast<const char*>(sqlite3_column_blob(statement, column)), sqlite3_column_bytes(statement, column));
+    default:
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+            sqlite3_column_bytes(statement, column));
+    }
+}
+
+/// The value type Qt's SQLite driver reports for a column: by its declared type, else by the
+/// first row's value.
+QMetaType declaredMetaType(const QString& declared, int valueType)
+{
+    if (!declared.isEmpty()) {
+        const QString t = declared.toLower();
+        if (t == QLatin1String("integer") || t == QLatin1String("int"))
+            return QMetaType::fromType<int>();
+        if (t == QLatin1String("double") || t == QLatin1String("float") || t == QLatin1String("real")
+            || t.startsWith(QLatin1String("numeric")))
+            return QMetaType::fromType<double>();
+        if (t == QLatin1String("blob"))
+            return QMetaType::fromType<QByteArray>();
+        if (t == QLatin1String("boolean") || t == QLatin1String("bool"))
+            return QMetaType::fromType<bool>();
+        return QMetaType::fromType<QString>();
+    }
+    switch (valueType) {
+    case SQLITE_INTEGER:
+        return QMetaType::fromType<int>();
+    case SQLITE_FLOAT:
+        return QMetaType::fromType<double>();
+    case SQLITE_BLOB:
+        return QMetaType::fromType<QByteArray>();
+    case SQLITE_TEXT:
+        return QMetaType::fromType<QString>();
+    default:
+        return QMetaType();
+    }
+}
+
+/// Marks a literal lifted out of a text; no placeholder of the agent starts with '#'.
+const QString kLiteralMark = QStringLiteral(":#");
+
+/// The text with the literals of its WHERE clauses turned into placeholders, their values in
+/// `literals`: the per-row probes and lookups of a table then share one form. Only plain
+/// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
+/// written (x'..', ORDER BY n) stays.
+QString literalShape(const QString& tsql, QVariantList* literals)
+{
+    if (!tsql.contains(QLatin1String("where"), Qt::CaseInsensitive))
+        return tsql;
+    const QList<SqlToken> tokens = tokenizeSql(tsql);
+    int first = 0;
+    while (first < tokens.size() && tokens[first].type == SqlToken::Type::Space)
+        ++first;
+    if (first == tokens.size()
+        || !(tokens[first].isWord("select") || tokens[first].isWord("update") || tokens[first].isWord("delete")
+            || tokens[first].isWord("insert")))
+        return tsql;
+    QString shape;
+    shape.reserve(tsql.size());
+    bool inWhere = false;
+    const SqlToken* previous = nullptr; // the last token that is not a blank
+    const SqlToken* beforePrevious = nullptr;
+    for (int i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.type == SqlToken::Type::Word) {
+            if (t.isWord("where"))
+                inWhere = true;
+            else if (t.isWord("order") || t.isWord("group") || t.isWord("having") || t.isWord("limit")
+                || t.isWord("union") || t.isWord("except") || t.isWord("intersect"))
+                inWhere = false;
+        }
+        bool lifted = false;
+        if (inWhere && (t.type == SqlToken::Type::String || t.type == SqlToken::Type::Number)) {
+            const bool afterTop = (previous && previous->isWord("top"))
+                || (previous && previous->isPunct('(') && beforePrevious && beforePrevious->isWord("top"));
+            const bool blob = t.type == SqlToken::Type::String && i > 0 && tokens[i - 1].type == SqlToken::Type::Word
+                && tokens[i - 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0;
+            QVariant value;
+            if (t.type == SqlToken::Type::String) {
+                value = t.stringValue();
+            } else if (!t.text.contains(QLatin1Char('.'))) {
+                bool ok = false;
+                const qlonglong number = t.text.toLongLong(&ok);
+                if (ok)
+                    value = number;
+            } else {
+                bool ok = false;
+                const double number = t.text.toDouble(&ok);
+                if (ok && t.text.count(QLatin1Char('.')) == 1)
+                    value = number;
+            }
+            if (!afterTop && !blob && value.isValid()) {
+                // N'' marks a Unicode literal: the value is the same text.
+                if (i > 0 && tokens[i - 1].isWord("N"))
+                    shape.chop(tokens[i - 1].text.size());
+                shape += kLiteralMark + QString::number(literals->size());
+                literals->append(value);
+                lifted = true;
+            }
+        }
+        if (!lifted)
+            shape += t.text;
+        if (t.type != SqlToken::Type::Space) {
+            beforePrevious = previous;
+            previous = &t;
+        }
+    }
+    return shape;
+}
+
+/// Whether an expression calls only functions whose result its arguments fix (a subquery may
+/// still read a table).
+bool callsOnlyKnownFunctions(const QString& expression)
+{
+    static const QStringList allowed = {QStringLiteral("abs"), QStringLiteral("upper"), QStringLiteral("lower"),
+        QStringLiteral("coalesce"), QStringLiteral("ifnull"), QStringLiteral("nullif"), QStringLiteral("length"),
+        QStringLiteral("trim"), QStringLiteral("ltrim"), QStringLiteral("rtrim"), QStringLiteral("substr"),
+        QStringLiteral("round"), QStringLiteral("cast"), QStringLiteral("iif"), QStringLiteral("in"),
+        QStringLiteral("and"), QStringLiteral("or"), QStringLiteral("not"), QStringLiteral("case"),
+        QStringLiteral("when"), QStringLiteral("then"), QStringLiteral("else"), QStringLiteral("is"),
+        QStringLiteral("like"), QStringLiteral("between"), QStringLiteral("exists"), QStringLiteral("select"),
+        QStringLiteral("from"), QStringLiteral("where")};
+    const QList<SqlToken> tokens = tokenizeSql(expression);
+    for (int i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.type != SqlToken::Type::Word)
+            continue;
+        int next = i + 1;
+        while (next < tokens.size() && tokens[next].type == SqlToken::Type::Space)
+            ++next;
+        if (next < tokens.size() && tokens[next].isPunct('(') && !allowed.contains(t.text.toLower()))
+            return false;
+    }
+    return true;
+}
+
+/// Whether an expression reads no table and calls only functions whose result its arguments fix.
+bool isPure(const QString& expression)
+{
+    for (const SqlToken& t : tokenizeSql(expression)) {
+        if (t.isWord("select"))
+            return false;
+    }
+    return callsOnlyKnownFunctions(expression);
+}
+
+/// Values as a key: their type and their text.
+QString valuesKey(const QString& prefix, const QVariantList& values)
+{
+    QString key = prefix;
+    for (const QVariant& v : values) {
+        key += QChar(0x1f);
+        if (v.isNull())
+            key += QLatin1Char('N');
+        else
+            key += QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
+    }
+    return key;
+}
+
+/// Bounds the per-engine caches of texts: a caller that sends ever new texts cannot grow them.
+template <typename Value> void keepBounded(QHash<QString, Value>& cache, qsizetype limit = 512)
+{
+    if (cache.size() >= limit)
+        cache.clear();
+}
+
+QString firstWord(const QString& sql)
+{
+    return sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
+}
+
 } // namespace
+
+/// A prepared statement with what its result looks like.
+struct SqliteEngine::Prepared
+{
+    sqlite3_stmt* handle = nullptr;
+    int reprepares = 0;
+    QString baseTable;
+    bool described = false;
+    quint64 layoutGeneration = 0; // of `columns`
+    QList<ColumnInfo> columns;
+    QList<ColumnKind> kinds; // Other keeps the value as stored
+    QList<bool> typedByValue; // neither in the layout nor declared: typed by the first row's value
+
+    ~Prepared() { sqlite3_finalize(handle); }
+};
 
 SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     : m_connectionName(nextConnectionName())
@@ -150,33 +374,33 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         QSqlDatabase::removeDatabase(m_connectionName);
         throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message), state);
     }
-    QSqlQuery pragma(db);
-    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    // A file that is not a database fails only at its first read.
-    if (!pragma.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        const QString message = errorText(pragma.lastError());
-        const QString state = stateOf(pragma.lastError());
-        pragma = QSqlQuery();
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    try {
+        if (!m_handle)
+            throw DbError(QStringLiteral("the SQLite driver gave no connection handle"));
+        runSql(QStringLiteral("PRAGMA journal_mode=WAL"), {}, false);
+        runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
+        // A file that is not a database fails only at its first read.
+        runSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, true);
+    } catch (const DbError& e) {
+        m_statements.clear();
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connectionName);
-        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, message), state);
+        throw DbError(QStringLiteral("Cannot open database file %1: %2").arg(file, e.message()), e.sqlState());
     }
 }
 
 SqliteEngine::~SqliteEngine()
 {
+    m_statements.clear(); // finalized before the connection closes
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
-}
-
-QSqlDatabase SqliteEngine::database() const
-{
-    return QSqlDatabase::database(m_connectionName, false);
 }
 
 ResultSet SqliteEngine::query(const QString& sql, const NamedValues& values)
@@ -191,15 +415,59 @@ qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
 
 SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValues& values, bool wantRows)
 {
+    QVariantList literals;
+    const QString shape = literalShape(tsql, &literals);
+    const Plan planned = plan(shape, tsql);
     StepResult last;
-    for (const AdaptedStep& step : SqliteAdapter::adapt(tsql)) {
-        if (!guardHolds(step))
+    for (const PlannedStep& step : planned.steps) {
+        if (!guardHolds(step.step))
             continue;
-        last = runStep(step, values, wantRows);
+        last = runStep(step, values, literals, wantRows);
     }
     if (wantRows && !last.rows.hasResult)
-        last.rows.baseTable = baseTableOf(tsql);
+        last.rows.baseTable = planned.baseTable;
     return last;
+}
+
+SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
+{
+    if (const auto it = m_plans.constFind(shape); it != m_plans.constEnd())
+        return *it;
+    QList<AdaptedStep> steps;
+    try {
+        steps = SqliteAdapter::adapt(shape);
+    } catch (const DbError&) {
+        if (shape == tsql)
+            throw;
+        SqliteAdapter::adapt(tsql); // refused as written, with the text as written in the message
+        throw;
+    }
+    Plan plan;
+    for (const AdaptedStep& step : steps) {
+        PlannedStep planned;
+        planned.step = step;
+        if (step.kind == AdaptedStep::Kind::Sql) {
+            QStringList names;
+            planned.sql = positionalPlaceholders(step.sql, &names);
+            for (const QString& name : names) {
+                Source source;
+                if (name.startsWith(QLatin1Char('#')))
+                    source.literal = name.mid(1).toInt();
+                else
+                    source.placeholder = name;
+                planned.sources << source;
+            }
+            planned.baseTable = baseTableOf(step.sql);
+            const QString keyword = firstWord(step.sql);
+            planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
+                || keyword == QLatin1String("drop");
+        }
+        plan.steps << planned;
+    }
+    plan.baseTable = baseTableOf(shape);
+    keepBounded(m_plans);
+    m_plans.insert(shape, plan);
+    return plan;
 }
 
 bool SqliteEngine::guardHolds(const AdaptedStep& step)
@@ -211,6 +479,7 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
         return objectExists(step.guardObject, step.guardType);
     case AdaptedStep::Guard::ColumnExists:
     case AdaptedStep::Guard::ColumnMissing: {
+        checkSchemaVersion();
         bool found = false;
         for (const ColumnInfo& c : layout(step.guardObject))
             found = found || c.name.compare(step.guardColumn, Qt::CaseInsensitive) == 0;
@@ -220,35 +489,46 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
     return true;
 }
 
-SqliteEngine::StepResult SqliteEngine::runStep(const AdaptedStep& step, const NamedValues& values, bool wantRows)
+SqliteEngine::StepResult SqliteEngine::runStep(
+    const PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
 {
+    const AdaptedStep& step = planned.step;
     StepResult result;
     switch (step.kind) {
     case AdaptedStep::Kind::Sql: {
-        QStringList names;
-        const QString sql = positionalPlaceholders(step.sql, &names);
         QVariantList positional;
-        for (const QString& name : names) {
-            if (!values.contains(name))
-                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
-            positional << values.value(name);
+        positional.reserve(planned.sources.size());
+        // Generated statements give their values in the order of their placeholders: look there first.
+        const QList<QPair<QString, QVariant>> items = values.items();
+        qsizetype next = 0;
+        for (const Source& source : planned.sources) {
+            if (source.literal >= 0) {
+                positional << literals.value(source.literal);
+                continue;
+            }
+            if (next < items.size() && items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0) {
+                positional << items[next++].second;
+                continue;
+            }
+            if (!values.contains(source.placeholder))
+                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
+            positional << values.value(source.placeholder);
         }
-        result = runSql(sql, positional, wantRows);
+        result = runSql(planned.sql, positional, wantRows);
         if (result.rows.hasResult)
-            result.rows.baseTable = baseTableOf(step.sql);
-        if (!wantRows || !result.rows.hasResult) {
-            const QString keyword = step.sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
-            if (keyword == QLatin1String("alter") || keyword == QLatin1String("create")
-                || keyword == QLatin1String("drop"))
-                m_layouts.clear();
-        }
+            result.rows.baseTable = planned.baseTable;
+        if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
+            forgetSchema();
         return result;
     }
     case AdaptedStep::Kind::Exec: {
-        callPositionally(step.name, evaluate(step.args, {}, values));
+        const Compiled args = compile(
+            QStringLiteral("A\x1f") + step.args.join(QChar(0x1f)), QStringLiteral("SELECT "), step.args, true);
+        callPositionally(step.name, evaluate(args, {}, values));
         return result;
     }
     case AdaptedStep::Kind::NameProbe: {
+        checkSchemaVersion();
         result.rows.columns = {ColumnInfo{QStringLiteral("name"), ColumnKind::Text, false, QStringLiteral("sysname")}};
         QStringList names;
         if (const auto procedure = findProcedure(step.name)) {
@@ -276,82 +556,170 @@ SqliteEngine::StepResult SqliteEngine::runStep(const AdaptedStep& step, const Na
     return result;
 }
 
-SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariantList& positional, bool wantRows)
+QString SqliteEngine::handleState() const
 {
-    StepResult result;
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
-    for (const QVariant& v : positional)
-        q.addBindValue(toSqlite(v));
-    if (!q.exec())
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
-    result.affected = q.numRowsAffected();
-    if (!wantRows || !q.isSelect())
-        return result;
+    return DbError::sqliteState(sqlite3_extended_errcode(m_handle));
+}
 
-    const QString base = baseTableOf(sql);
+std::shared_ptr<SqliteEngine::Prepared> SqliteEngine::prepare(const QString& sql)
+{
+    if (const auto it = m_statements.constFind(sql); it != m_statements.constEnd())
+        return *it;
+    auto prepared = std::make_shared<Prepared>();
+    const int rc = sqlite3_prepare16_v3(
+        m_handle, sql.utf16(), int(sql.size() * sizeof(QChar)), SQLITE_PREPARE_PERSISTENT, &prepared->handle, nullptr);
+    if (rc != SQLITE_OK)
+        throw DbError(QString::fromUtf8(sqlite3_errmsg(m_handle)), handleState());
+    if (!prepared->handle)
+        return prepared; // only blanks or a comment: nothing to run, nothing to keep
+    prepared->baseTable = baseTableOf(sql);
+    // A statement in use stays alive through its shared pointer when the cache is cleared.
+    keepBounded(m_statements, 256);
+    m_statements.insert(sql, prepared);
+    return prepared;
+}
+
+void SqliteEngine::describe(Prepared& prepared)
+{
     QHash<QString, ColumnInfo> known;
-    if (!base.isEmpty()) {
-        for (const ColumnInfo& c : layout(base))
+    if (!prepared.baseTable.isEmpty()) {
+        for (const ColumnInfo& c : layout(prepared.baseTable))
             known.insert(c.name.toLower(), c);
     }
-    const QSqlRecord record = q.record();
-    result.rows.hasResult = true;
-    QList<ColumnKind> kinds;
-    for (int i = 0; i < record.count(); ++i) {
-        const QSqlField field = record.field(i);
+    prepared.columns.clear();
+    prepared.kinds.clear();
+    prepared.typedByValue.clear();
+    const int count = sqlite3_column_count(prepared.handle);
+    for (int i = 0; i < count; ++i) {
         ColumnInfo info;
-        info.name = field.name();
+        info.name = QString::fromUtf8(sqlite3_column_name(prepared.handle, i)).remove(QLatin1Char('"'));
+        const QString declared = QString::fromUtf8(sqlite3_column_decltype(prepared.handle, i));
+        bool byValue = false;
         if (const auto it = known.constFind(info.name.toLower()); it != known.constEnd()) {
             info.kind = it->kind;
             info.primaryKey = it->primaryKey;
             info.typeName = it->typeName;
-            kinds << info.kind;
+            prepared.kinds << info.kind;
         } else {
             // An expression has no declared type: keep the value as SQLite stored it.
-            info.kind = columnKindFromMetaType(field.metaType());
-            kinds << ColumnKind::Other;
+            byValue = declared.isEmpty();
+            info.kind = columnKindFromMetaType(declaredMetaType(declared, -1));
+            prepared.kinds << ColumnKind::Other;
         }
-        result.rows.columns << info;
+        prepared.columns << info;
+        prepared.typedByValue << byValue;
     }
-    while (q.next()) {
+    prepared.described = true;
+    prepared.layoutGeneration = m_layoutGeneration;
+}
+
+SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariantList& positional, bool wantRows)
+{
+    const std::shared_ptr<Prepared> prepared = prepare(sql);
+    StepResult result;
+    sqlite3_stmt* statement = prepared->handle;
+    if (!statement)
+        return result;
+    struct Reset
+    {
+        sqlite3_stmt* statement;
+        ~Reset() { sqlite3_reset(statement); }
+    } reset{statement};
+    const auto fail = [&] {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        const QString state = handleState();
+        // The statement may have failed because a table changed under the layouts kept.
+        forgetSchema();
+        throw DbError(message, state);
+    };
+    const int parameters = sqlite3_bind_parameter_count(statement);
+    if (positional.size() != parameters) {
+        throw DbError(QStringLiteral("%1 values were given for the %2 parameters of: %3")
+                          .arg(positional.size())
+                          .arg(parameters)
+                          .arg(sql));
+    }
+    for (int i = 0; i < parameters; ++i) {
+        if (bindValue(statement, i + 1, positional[i]) != SQLITE_OK)
+            fail();
+    }
+    int rc = sqlite3_step(statement);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail();
+    // SQLite prepares a statement again when the schema changed since: then the layouts kept
+    // may be stale too. This replaces asking for the schema version before every statement.
+    const int reprepares = sqlite3_stmt_status(statement, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (reprepares != prepared->reprepares) {
+        prepared->reprepares = reprepares;
+        forgetSchema();
+    }
+    const int columnCount = sqlite3_column_count(statement);
+    result.affected = sqlite3_changes(m_handle);
+    if (!wantRows || columnCount == 0)
+        return result;
+
+    if (!prepared->described || prepared->layoutGeneration != m_layoutGeneration)
+        describe(*prepared);
+    result.rows.hasResult = true;
+    result.rows.columns = prepared->columns;
+    for (int i = 0; i < columnCount; ++i) {
+        if (prepared->typedByValue[i])
+            result.rows.columns[i].kind = columnKindFromMetaType(
+                declaredMetaType(QString(), rc == SQLITE_ROW ? sqlite3_column_type(statement, i) : -1));
+    }
+    const QList<ColumnKind>& kinds = prepared->kinds;
+    while (rc == SQLITE_ROW) {
         QVariantList row;
-        row.reserve(record.count());
-        for (int i = 0; i < record.count(); ++i)
-            row << fromSqlite(q.value(i), kinds[i]);
+        row.reserve(columnCount);
+        for (int i = 0; i < columnCount; ++i)
+            row << fromSqlite(readValue(statement, i), kinds[i]);
         result.rows.rows << row;
+        rc = sqlite3_step(statement);
     }
-    if (q.lastError().isValid())
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
+    if (rc != SQLITE_DONE)
+        fail();
     return result;
+}
+
+void SqliteEngine::runQuietly(const QString& sql)
+{
+    try {
+        runSql(sql, {}, false);
+    } catch (const DbError&) {
+        // Nothing left to undo.
+    }
+}
+
+void SqliteEngine::forgetSchema()
+{
+    m_layouts.clear();
+    ++m_layoutGeneration;
+    m_schemaVersion = -1;
+}
+
+void SqliteEngine::checkSchemaVersion()
+{
+    const ResultSet version = runSql(QStringLiteral("PRAGMA schema_version"), {}, true).rows;
+    const qint64 current = version.rows.isEmpty() ? -1 : version.rows.first().value(0).toLongLong();
+    if (current != m_schemaVersion) {
+        forgetSchema();
+        m_schemaVersion = current;
+    }
 }
 
 QList<ColumnInfo> SqliteEngine::layout(const QString& table)
 {
-    // Another connection may have changed the schema since the layouts were read.
-    QSqlQuery version(database());
-    if (version.exec(QStringLiteral("PRAGMA schema_version")) && version.next()) {
-        const qint64 current = version.value(0).toLongLong();
-        if (current != m_schemaVersion) {
-            m_layouts.clear();
-            m_schemaVersion = current;
-        }
-    }
     const QString key = table.toLower();
     if (const auto it = m_layouts.constFind(key); it != m_layouts.constEnd())
         return *it;
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(bracketed(table))))
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
+    const ResultSet info = runSql(QStringLiteral("PRAGMA table_info(%1)").arg(bracketed(table)), {}, true).rows;
     QList<ColumnInfo> columns;
     int keyCount = 0;
-    while (q.next()) {
+    for (const QVariantList& row : info.rows) {
         ColumnInfo c;
-        c.name = q.value(1).toString();
-        c.typeName = q.value(2).toString();
-        c.primaryKey = q.value(5).toInt() > 0;
+        c.name = row.value(1).toString();
+        c.typeName = row.value(2).toString();
+        c.primaryKey = row.value(5).toInt() > 0;
         c.kind = columnKindFromTypeName(c.typeName);
         keyCount += c.primaryKey ? 1 : 0;
         columns << c;
@@ -370,15 +738,15 @@ QList<ColumnInfo> SqliteEngine::layout(const QString& table)
 
 QStringList SqliteEngine::tables()
 {
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table','view') "
-                               "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' AND name <> '%1' "
-                               "ORDER BY name COLLATE NOCASE")
-                    .arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
+    const ResultSet result = runSql(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table','view') "
+                                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' AND name <> '%1' "
+                                                   "ORDER BY name COLLATE NOCASE")
+                                        .arg(kProcedureTable),
+        {}, true)
+                                 .rows;
     QStringList names;
-    while (q.next())
-        names << q.value(0).toString();
+    for (const QVariantList& row : result.rows)
+        names << row.value(0).toString();
     return names;
 }
 
@@ -387,11 +755,11 @@ QStringList SqliteEngine::procedures()
     QStringList names;
     if (!objectExists(kProcedureTable, QStringLiteral("usertable")))
         return names;
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("SELECT name FROM %1 ORDER BY name COLLATE NOCASE").arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
-    while (q.next())
-        names << q.value(0).toString() + QStringLiteral(";1");
+    const ResultSet result
+        = runSql(QStringLiteral("SELECT name FROM %1 ORDER BY name COLLATE NOCASE").arg(kProcedureTable), {}, true)
+              .rows;
+    for (const QVariantList& row : result.rows)
+        names << row.value(0).toString() + QStringLiteral(";1");
     return names;
 }
 
@@ -413,7 +781,7 @@ QList<ProcParameter> SqliteEngine::procedureParameters(const QString& procedure)
     returnValue.type = ParamType::Integer;
     returnValue.direction = ParamDirection::ReturnValue;
     returnValue.typeName = QStringLiteral("int");
-    return QList<ProcParameter>{returnValue} + definition->parameters();
+    return QList<ProcParameter>{returnValue} + procedureForm(*definition)->declared;
 }
 
 QVariant SqliteEngine::callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values)
@@ -435,41 +803,37 @@ bool SqliteEngine::objectExists(const QString& name, const QString& type)
         kind = QStringLiteral("trigger");
     else if (t == QLatin1String("view"))
         kind = QStringLiteral("view");
-    QSqlQuery q(database());
-    q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE"));
-    q.addBindValue(kind);
-    q.addBindValue(name);
-    if (!q.exec())
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
-    return q.next();
+    return !runSql(
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = ? AND name = ? COLLATE NOCASE"), {kind, name}, true)
+                .rows.rows.isEmpty();
 }
 
 std::optional<EmbeddedProcedure> SqliteEngine::findProcedure(const QString& name)
 {
-    QSqlQuery q(database());
-    q.prepare(
-        QStringLiteral("SELECT name, parameters, body FROM %1 WHERE name = ? COLLATE NOCASE").arg(kProcedureTable));
-    q.addBindValue(name);
-    if (!q.exec() || !q.next())
+    ResultSet found;
+    try {
+        found = runSql(
+            QStringLiteral("SELECT name, parameters, body FROM %1 WHERE name = ? COLLATE NOCASE").arg(kProcedureTable),
+            {name}, true)
+                    .rows;
+    } catch (const DbError&) {
+        return std::nullopt; // no procedure stored yet
+    }
+    if (found.rows.isEmpty())
         return std::nullopt;
-    return EmbeddedProcedure{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()};
+    const QVariantList& row = found.rows.first();
+    return EmbeddedProcedure{row.value(0).toString(), row.value(1).toString(), row.value(2).toString()};
 }
 
 void SqliteEngine::installProcedure(const EmbeddedProcedure& procedure)
 {
     procedure.parameters(); // refuse a malformed declaration before storing it
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY COLLATE NOCASE, "
-                               "parameters TEXT NOT NULL DEFAULT '', body TEXT NOT NULL)")
-                    .arg(kProcedureTable)))
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
-    q.prepare(
-        QStringLiteral("INSERT OR REPLACE INTO %1 (name, parameters, body) VALUES (?, ?, ?)").arg(kProcedureTable));
-    q.addBindValue(procedure.name);
-    q.addBindValue(procedure.parametersText);
-    q.addBindValue(procedure.body);
-    if (!q.exec())
-        throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
+    runSql(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY COLLATE NOCASE, "
+                          "parameters TEXT NOT NULL DEFAULT '', body TEXT NOT NULL)")
+               .arg(kProcedureTable),
+        {}, false);
+    runSql(QStringLiteral("INSERT OR REPLACE INTO %1 (name, parameters, body) VALUES (?, ?, ?)").arg(kProcedureTable),
+        {procedure.name, procedure.parametersText, procedure.body}, false);
 }
 
 void SqliteEngine::install(const QString& name)
@@ -494,15 +858,11 @@ void SqliteEngine::drop(const QString& name, const QString& type)
     if (!objectExists(name, type))
         throw DbError(QStringLiteral("Cannot drop the %1 '%2', because it does not exist.").arg(type, name));
     if (type == QLatin1String("procedure")) {
-        QSqlQuery q(database());
-        q.prepare(QStringLiteral("DELETE FROM %1 WHERE name = ? COLLATE NOCASE").arg(kProcedureTable));
-        q.addBindValue(name);
-        if (!q.exec())
-            throw DbError(errorText(q.lastError()), stateOf(q.lastError()));
+        runSql(QStringLiteral("DELETE FROM %1 WHERE name = ? COLLATE NOCASE").arg(kProcedureTable), {name}, false);
         return;
     }
     runSql(QStringLiteral("DROP %1 %2").arg(type.toUpper(), bracketed(name)), {}, false);
-    m_layouts.clear();
+    forgetSchema();
 }
 
 void SqliteEngine::callPositionally(const QString& name, const QVariantList& args)
@@ -510,7 +870,7 @@ void SqliteEngine::callPositionally(const QString& name, const QVariantList& arg
     const auto procedure = findProcedure(name);
     if (!procedure)
         throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(name));
-    const QList<ProcParameter> declared = procedure->parameters();
+    const QList<ProcParameter>& declared = procedureForm(*procedure)->declared;
     if (args.size() > declared.size())
         throw DbError(QStringLiteral("Procedure or function %1 has too many arguments specified.").arg(name));
     QList<QPair<QString, QVariant>> named;
@@ -519,27 +879,20 @@ void SqliteEngine::callPositionally(const QString& name, const QVariantList& arg
     runProcedure(*procedure, named);
 }
 
-namespace {
-
-/// Bounds the per-engine caches of texts: a caller that sends ever new texts cannot grow them.
-template <typename Value> void keepBounded(QHash<QString, Value>& cache)
-{
-    if (cache.size() >= 512)
-        cache.clear();
-}
-
-} // namespace
-
 SqliteEngine::Compiled SqliteEngine::compile(
     const QString& key, const QString& prefix, const QStringList& parts, bool bindPlaceholders)
 {
     if (const auto it = m_compiled.constFind(key); it != m_compiled.constEnd())
         return *it;
     Compiled compiled;
+    compiled.pure = true;
+    if (parts.isEmpty())
+        return compiled;
     compiled.sql = prefix;
     for (int i = 0; i < parts.size(); ++i) {
         if (i)
             compiled.sql += QStringLiteral(", ");
+        compiled.pure = compiled.pure && isPure(parts[i]);
         for (const SqlToken& t : tokenizeSql(parts[i])) {
             if (t.type == SqlToken::Type::Variable) {
                 compiled.sql += QLatin1Char('?');
@@ -578,35 +931,62 @@ QVariantList SqliteEngine::bind(
 }
 
 QVariantList SqliteEngine::evaluate(
-    const QStringList& expressions, const QHash<QString, QVariant>& variables, const NamedValues& placeholders)
+    const Compiled& compiled, const QHash<QString, QVariant>& variables, const NamedValues& placeholders)
 {
-    if (expressions.isEmpty())
+    if (compiled.sql.isEmpty())
         return {};
-    const Compiled compiled = compile(
-        QStringLiteral("E\x1f") + expressions.join(QChar(0x1f)), QStringLiteral("SELECT "), expressions, true);
-    const ResultSet rows = runSql(compiled.sql, bind(compiled, variables, placeholders), true).rows;
-    return rows.rows.isEmpty() ? QVariantList() : rows.rows.first();
+    const QVariantList values = bind(compiled, variables, placeholders);
+    QString key;
+    if (compiled.pure) {
+        key = valuesKey(compiled.sql, values);
+        if (const auto it = m_pureResults.constFind(key); it != m_pureResults.constEnd())
+            return *it;
+    }
+    const ResultSet rows = runSql(compiled.sql, values, true).rows;
+    const QVariantList result = rows.rows.isEmpty() ? QVariantList() : rows.rows.first();
+    if (compiled.pure) {
+        keepBounded(m_pureResults, 1024);
+        m_pureResults.insert(key, result);
+    }
+    return result;
+}
+
+std::shared_ptr<const SqliteEngine::ProcedureForm> SqliteEngine::procedureForm(const EmbeddedProcedure& procedure)
+{
+    const QString key = procedure.parametersText + QChar(0x1f) + procedure.body;
+    if (const auto it = m_procedureForms.constFind(key); it != m_procedureForms.constEnd())
+        return *it;
+    auto form = std::make_shared<ProcedureForm>();
+    form->declared = procedure.parameters();
+    for (int i = 0; i < form->declared.size(); ++i)
+        form->byName.insert(form->declared[i].name.toLower(), i);
+    for (const QString& statement : procedure.statements())
+        form->statements << bodyForm(statement);
+    keepBounded(m_procedureForms, 64);
+    m_procedureForms.insert(key, form);
+    return form;
 }
 
 QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QList<QPair<QString, QVariant>>& values)
 {
-    const QList<ProcParameter> declared = procedure.parameters();
+    const std::shared_ptr<const ProcedureForm> form = procedureForm(procedure);
     QHash<QString, QVariant> variables;
+    variables.reserve(form->declared.size() + 4);
     for (const auto& value : values) {
-        bool known = false;
-        for (const ProcParameter& p : declared)
-            known = known || p.name.compare(value.first, Qt::CaseInsensitive) == 0;
-        if (!known && value.first.compare(QLatin1String("@RETURN_VALUE"), Qt::CaseInsensitive) != 0)
+        const QString name = value.first.toLower();
+        if (!form->byName.contains(name) && name != QLatin1String("@return_value"))
             throw DbError(QStringLiteral("%1 is not a parameter for procedure %2.").arg(value.first, procedure.name));
-        variables.insert(value.first.toLower(), value.second);
+        variables.insert(name, value.second);
     }
-    for (const ProcParameter& p : declared) {
+    for (const ProcParameter& p : form->declared) {
         if (variables.contains(p.name.toLower()))
             continue;
         if (!p.hasDefault)
             throw DbError(QStringLiteral("Procedure or function '%1' expects parameter '%2', which was not supplied.")
                               .arg(procedure.name, p.name));
-        variables.insert(p.name.toLower(), evaluate({procedure.defaultOf(p.name)}, {}, {}).value(0));
+        const QString text = procedure.defaultOf(p.name);
+        const Compiled value = compile(QStringLiteral("E\x1f") + text, QStringLiteral("SELECT "), {text}, true);
+        variables.insert(p.name.toLower(), evaluate(value, {}, {}).value(0));
     }
 
     // A body reads before it writes. In a deferred transaction the read pins a snapshot, and
@@ -629,8 +1009,8 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
     } depth(m_procedureDepth);
     try {
         QVariant returnValue = 0;
-        for (const QString& statement : procedure.statements()) {
-            if (const auto returned = runBodyStatement(procedure, statement, variables)) {
+        for (const std::shared_ptr<const BodyForm>& statement : form->statements) {
+            if (const auto returned = runBodyStatement(procedure, *statement, variables)) {
                 returnValue = *returned;
                 break;
             }
@@ -638,18 +1018,17 @@ QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QL
         runSql(outermost ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + savepoint, {}, false);
         return returnValue;
     } catch (...) {
-        QSqlQuery rollback(database());
         if (outermost) {
-            rollback.exec(QStringLiteral("ROLLBACK"));
+            runQuietly(QStringLiteral("ROLLBACK"));
         } else {
-            rollback.exec(QStringLiteral("ROLLBACK TO ") + savepoint);
-            rollback.exec(QStringLiteral("RELEASE ") + savepoint);
+            runQuietly(QStringLiteral("ROLLBACK TO ") + savepoint);
+            runQuietly(QStringLiteral("RELEASE ") + savepoint);
         }
         throw;
     }
 }
 
-SqliteEngine::BodyForm SqliteEngine::bodyForm(const QString& statement)
+std::shared_ptr<const SqliteEngine::BodyForm> SqliteEngine::bodyForm(const QString& statement)
 {
     if (const auto it = m_bodyForms.constFind(statement); it != m_bodyForms.constEnd())
         return *it;
@@ -663,36 +1042,53 @@ SqliteEngine::BodyForm SqliteEngine::bodyForm(const QString& statement)
     static const QRegularExpression execRe(
         QStringLiteral(R"(^exec(ute)?\s)"), QRegularExpression::CaseInsensitiveOption);
 
-    BodyForm form;
+    const auto expressions = [this](const QStringList& parts) {
+        return compile(QStringLiteral("E\x1f") + parts.join(QChar(0x1f)), QStringLiteral("SELECT "), parts, true);
+    };
+    auto form = std::make_shared<BodyForm>();
     const QString s = statement.trimmed();
     if (const auto m = setRe.match(s); m.hasMatch()) {
-        form.kind = BodyForm::Kind::Set;
-        form.variable = m.captured(1).toLower();
-        form.expressions = {SqliteAdapter::translate(m.captured(2))};
+        form->kind = BodyForm::Kind::Set;
+        form->variable = m.captured(1).toLower();
+        form->expressions = expressions({SqliteAdapter::translate(m.captured(2))});
     } else if (const auto m = returnRe.match(s); m.hasMatch()) {
-        form.kind = BodyForm::Kind::Return;
+        form->kind = BodyForm::Kind::Return;
         if (!m.captured(1).trimmed().isEmpty())
-            form.expressions = {m.captured(1)};
+            form->expressions = expressions({m.captured(1)});
     } else if (const auto m = raiseRe.match(s); m.hasMatch()) {
-        form.kind = BodyForm::Kind::Raise;
-        form.expressions = {m.captured(1)};
+        form->kind = BodyForm::Kind::Raise;
+        form->expressions = expressions({m.captured(1)});
     } else if (ifRe.match(s).hasMatch()) {
         const int then = thenPosition(s);
         if (then < 0) {
-            form.kind = BodyForm::Kind::IfWithoutThen;
-            form.inner = s;
+            form->kind = BodyForm::Kind::IfWithoutThen;
+            form->inner = s;
         } else {
-            form.kind = BodyForm::Kind::If;
-            form.expressions = {QStringLiteral("CASE WHEN (%1) THEN 1 ELSE 0 END").arg(s.mid(2, then - 2).trimmed())};
-            form.inner = s.mid(then + 4).trimmed();
+            form->kind = BodyForm::Kind::If;
+            const QString condition
+                = QStringLiteral("CASE WHEN (%1) THEN 1 ELSE 0 END").arg(s.mid(2, then - 2).trimmed());
+            form->inner = s.mid(then + 4).trimmed();
+            form->then = bodyForm(form->inner);
+            const BodyForm& inner = *form->then;
+            const QString value = inner.kind == BodyForm::Kind::Set ? setRe.match(form->inner).captured(2) : QString();
+            // "IF EXISTS (SELECT ...) THEN SET @v = (SELECT ...)": a condition that reads a table
+            // takes a statement anyway; the value, which changes nothing, comes with it and is
+            // used only when the condition holds.
+            if (inner.kind == BodyForm::Kind::Set && !isPure(condition) && callsOnlyKnownFunctions(value)) {
+                form->fusedSet = true;
+                form->variable = inner.variable;
+                form->expressions = expressions({condition, SqliteAdapter::translate(value)});
+            } else {
+                form->expressions = expressions({condition});
+            }
         }
     } else if (execRe.match(s).hasMatch()) {
         const AdaptedStep step = SqliteAdapter::adapt(s).constFirst();
-        form.kind = BodyForm::Kind::Exec;
-        form.name = step.name;
-        form.expressions = step.args;
+        form->kind = BodyForm::Kind::Exec;
+        form->name = step.name;
+        form->expressions = expressions(step.args);
     } else {
-        form.plain = compile(QStringLiteral("S\x1f") + s, QString(), {SqliteAdapter::translate(s)}, false);
+        form->plain = compile(QStringLiteral("S\x1f") + s, QString(), {SqliteAdapter::translate(s)}, false);
     }
     keepBounded(m_bodyForms);
     m_bodyForms.insert(statement, form);
@@ -700,25 +1096,30 @@ SqliteEngine::BodyForm SqliteEngine::bodyForm(const QString& statement)
 }
 
 std::optional<QVariant> SqliteEngine::runBodyStatement(
-    const EmbeddedProcedure& procedure, const QString& statement, QHash<QString, QVariant>& variables)
+    const EmbeddedProcedure& procedure, const BodyForm& form, QHash<QString, QVariant>& variables)
 {
-    const BodyForm form = bodyForm(statement);
     switch (form.kind) {
     case BodyForm::Kind::Set:
         variables.insert(form.variable, evaluate(form.expressions, variables, {}).value(0));
         return std::nullopt;
     case BodyForm::Kind::Return:
-        if (form.expressions.isEmpty())
+        if (form.expressions.sql.isEmpty())
             return QVariant(0);
         return evaluate(form.expressions, variables, {}).value(0);
     case BodyForm::Kind::Raise:
         throw DbError(evaluate(form.expressions, variables, {}).value(0).toString());
     case BodyForm::Kind::IfWithoutThen:
         throw DbError(QStringLiteral("Procedure %1: IF without THEN in \"%2\"").arg(procedure.name, form.inner));
-    case BodyForm::Kind::If:
-        if (evaluate(form.expressions, variables, {}).value(0).toInt() == 1)
-            return runBodyStatement(procedure, form.inner, variables);
-        return std::nullopt;
+    case BodyForm::Kind::If: {
+        const QVariantList values = evaluate(form.expressions, variables, {});
+        if (values.value(0).toInt() != 1)
+            return std::nullopt;
+        if (form.fusedSet) {
+            variables.insert(form.variable, values.value(1));
+            return std::nullopt;
+        }
+        return runBodyStatement(procedure, *form.then, variables);
+    }
     case BodyForm::Kind::Exec:
         callPositionally(form.name, evaluate(form.expressions, variables, {}));
         return std::nullopt;
@@ -745,8 +1146,7 @@ void SqliteEngine::commit()
 
 void SqliteEngine::rollback()
 {
-    QSqlQuery rollback(database());
-    rollback.exec(QStringLiteral("ROLLBACK"));
+    runQuietly(QStringLiteral("ROLLBACK"));
     m_transactionOpen = false;
 }
 

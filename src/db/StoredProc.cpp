@@ -24,6 +24,11 @@ void StoredProc::refreshParameters()
 void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
 {
     m_parameters = parameters;
+    m_index.clear();
+    for (int i = 0; i < parameters.size(); ++i) {
+        if (!m_index.contains(parameters[i].name.toLower()))
+            m_index.insert(parameters[i].name.toLower(), i);
+    }
     m_values = QVariantList(parameters.size());
     m_set = QList<bool>(parameters.size(), false);
     m_returnValue = QVariant();
@@ -31,11 +36,7 @@ void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
 
 int StoredProc::indexOf(const QString& parameter) const
 {
-    for (int i = 0; i < m_parameters.size(); ++i) {
-        if (m_parameters[i].name.compare(parameter, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    return m_index.value(parameter.toLower(), -1);
 }
 
 void StoredProc::setValue(const QString& parameter, const QVariant& value)

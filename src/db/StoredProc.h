@@ -3,6 +3,8 @@
 #include "db/ConnectionPool.h"
 #include "db/Types.h"
 
+#include <QHash>
+
 namespace db {
 
 /// A stored-procedure call: the procedure's parameter list is fetched from the server, values are
@@ -42,6 +44,7 @@ private:
     Database m_database;
     QString m_procedure;
     QList<ProcParameter> m_parameters;
+    QHash<QString, int> m_index; // lower-case parameter name to its position
     QVariantList m_values;
     QList<bool> m_set;
     QVariant m_returnValue;

@@ -2,10 +2,19 @@
 
 namespace db {
 
+namespace {
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 void NamedValues::set(const QString& name, const QVariant& value)
 {
     for (auto& item : m_items) {
-        if (item.first.compare(name, Qt::CaseInsensitive) == 0) {
+        if (sameName(item.first, name)) {
             item.second = value;
             return;
         }
@@ -16,7 +25,7 @@ void NamedValues::set(const QString& name, const QVariant& value)
 bool NamedValues::contains(const QString& name) const
 {
     for (const auto& item : m_items) {
-        if (item.first.compare(name, Qt::CaseInsensitive) == 0)
+        if (sameName(item.first, name))
             return true;
     }
     return false;
@@ -25,7 +34,7 @@ bool NamedValues::contains(const QString& name) const
 QVariant NamedValues::value(const QString& name) const
 {
     for (const auto& item : m_items) {
-        if (item.first.compare(name, Qt::CaseInsensitive) == 0)
+        if (sameName(item.first, name))
             return item.second;
     }
     return {};

@@ -231,6 +231,32 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(DbError, unknown.refreshParameters());
     }
 
+    void keepsParameterListsAndLayoutsUntilAFailure()
+    {
+        const auto fetched = [] { return Connection::traffic(QStringLiteral("remote")).catalogueCalls; };
+        StoredProc proc;
+        proc.setDatabase(Database::fixed(m_c));
+        proc.setProcedureName(QStringLiteral("sproc_BinChange"));
+        proc.refreshParameters();
+        const qint64 once = fetched();
+        proc.refreshParameters();
+        QCOMPARE(fetched(), once);
+        QVERIFY_THROWS_EXCEPTION(DbError, proc.execute()); // no @Station: the list is fetched again
+        proc.refreshParameters();
+        QCOMPARE(fetched(), once + 1);
+
+        Connection other(QStringLiteral("remote"));
+        other.setConnectionString(m_cs);
+        other.open();
+        m_c->columns(QStringLiteral("Bin"));
+        const qint64 kept = fetched();
+        QCOMPARE(other.columns(QStringLiteral("bin")).size(), 5);
+        QCOMPARE(fetched(), kept);
+        QVERIFY_THROWS_EXCEPTION(DbError, other.execute(QStringLiteral("UPDATE Bin SET Missing = 1")));
+        other.columns(QStringLiteral("Bin"));
+        QCOMPARE(fetched(), kept + 1);
+    }
+
     void refusesBadInputWithoutWriting()
     {
         Connection missing;
@@ -289,6 +315,35 @@ private Q_SLOTS:
         QVERIFY2(text.contains(QLatin1String(" remote: UPDATE [Bin] SET [OnHand] = :p0 WHERE [RecordID] = :p1")),
             qPrintable(text));
         QVERIFY(!text.contains(QLatin1String("LIMIT")));
+    }
+
+    void bindsWhereLiteralsWithoutChangingResults()
+    {
+        // Run in one connection, so that texts differing only in a literal share one statement.
+        const struct
+        {
+            const char* sql;
+            int rows;
+            const char* first; // MyNo of the first row
+        } cases[] = {
+            {"Select MyNo from Bin where OnHand = 5", 1, "A1"},
+            {"Select MyNo from Bin where OnHand = 7", 1, "A2"},
+            {"Select MyNo from Bin where MyNo = N'A2' and Station = '01'", 1, "A2"},
+            {"Select MyNo from Bin where MyNo = 'it''s'", 0, ""},
+            {"Select MyNo from Bin where OnHand > 1.5 and OnHand < -1 + 7", 1, "A1"},
+            {"Select MyNo, OnHand from Bin where Station = '01' order by 2 desc", 2, "A2"},
+            {"Select MyNo from Bin where MyNo = x'4131'", 0, ""},
+            {"Select MyNo from Bin where OnHand = (select top 1 OnHand from Bin order by OnHand desc)", 1, "A2"},
+            {"Select MyNo from Bin where MyNo like 'a%' group by MyNo having count(*) > 1", 1, "A1"},
+        };
+        for (const auto& c : cases) {
+            const ResultSet r = m_c->query(QLatin1String(c.sql));
+            QCOMPARE(r.rows.size(), c.rows);
+            if (c.rows > 0)
+                QCOMPARE(r.rows.first().first().toString(), QLatin1String(c.first));
+        }
+        QCOMPARE(m_c->execute(QStringLiteral("Update Bin set OnHand = 8 where MyNo = 'A1' and Station = '02'")), 1);
+        QCOMPARE(count(QStringLiteral("Select count(*) from Bin where OnHand = 8")), 1);
     }
 };
 
