@@ -26,8 +26,8 @@ command -v "$compiler" >/dev/null || {
 [ -f "$build/compile_commands.json" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 work=$build/windows-check
-rm -rf "$work/jobs" "$work/logs" "$work/include"
-mkdir -p "$work/jobs" "$work/logs" "$work/ok" "$work/include"
+rm -rf "$work/jobs" "$work/logs" "$work/failed" "$work/include"
+mkdir -p "$work/jobs" "$work/logs" "$work/failed" "$work/ok" "$work/include"
 # MinGW-w64 ships the Windows and ODBC headers but not SQLite's, which are the same on every
 # platform: only they are taken from the host.
 for h in sqlite3.h sqlite3ext.h; do
@@ -92,6 +92,9 @@ compile_one() {
     fi
     if "$compiler" -fsyntax-only "${args[@]}" >"$work/logs/$name" 2>&1; then
         touch "$work/ok/$key"
+    else
+        # A compiler that died without a diagnostic (killed, out of memory) fails the file too.
+        echo "$name: the compiler ended with status $?" >"$work/failed/$name"
     fi
     return 0
 }
@@ -100,10 +103,12 @@ export -f compile_one
 find "$work/jobs" -type f -print0 | sort -z | xargs -0 -r -P 2 -I{} bash -c 'compile_one "$1" "$2" "$3"' _ {} "$compiler" "$work"
 
 files=$(find "$work/jobs" -type f | wc -l)
+failed=$(find "$work/failed" -type f | wc -l)
 errors=$(cat "$work"/logs/* | grep -c ' error: ' || true)
 warnings=$(cat "$work"/logs/* | grep -c ' warning: ' || true)
 for log in "$work"/logs/*; do
     [ -s "$log" ] && cat "$log" >&2
 done
-echo "windows-check: $files files compiled for Windows (MinGW-w64, syntax only), $errors errors, $warnings warnings"
-((errors == 0))
+cat "$work"/failed/* 2>/dev/null >&2 || true
+echo "windows-check: $files files compiled for Windows (MinGW-w64, syntax only), $failed failed, $errors errors, $warnings warnings"
+((failed == 0 && errors == 0))

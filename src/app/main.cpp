@@ -11,6 +11,12 @@
 #include "demo/DemoSetup.h"
 
 #include <QDir>
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 #include <cstdio>
 #include <memory>
 
@@ -71,6 +77,13 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, const in
 
 int main(int argc, char* argv[])
 {
+#ifdef Q_OS_WIN
+    // A windowed program has no console of its own: write to the prompt it was started from.
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+    }
+#endif
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

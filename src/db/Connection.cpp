@@ -71,8 +71,9 @@ QString defaultOdbcDriver()
     // The newest of Microsoft's drivers that is installed; Windows' own "SQL Server" driver is
     // always there but old.
     static const QString driver = [] {
-        const QSettings installed(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"),
-            QSettings::Registry64Format);
+        // The driver loads into this process, so the view is the build's own (32 or 64 bits).
+        const QSettings installed(
+            QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"), QSettings::NativeFormat);
         for (const QString& name :
             {QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("ODBC Driver 17 for SQL Server")}) {
             if (installed.value(name).toString() == QLatin1String("Installed"))

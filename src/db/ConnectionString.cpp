@@ -235,6 +235,10 @@ ConnectionTarget ConnectionTarget::fromConnectionString(const QString& text, con
         const bool encrypt = encryption.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
             || encryption.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
         add(QStringLiteral("Encrypt"), encrypt ? QStringLiteral("yes") : QStringLiteral("no"));
+        // Driver 17 does not check the certificate of a server that forces encryption on its own;
+        // driver 18 does unless told to trust it.
+        if (!encrypt)
+            add(QStringLiteral("TrustServerCertificate"), QStringLiteral("yes"));
     }
     target.odbcString = attrs.join(QLatin1Char(';'));
     return target;

@@ -99,8 +99,9 @@ private Q_SLOTS:
             = ConnectionTarget::fromConnectionString(text, QStringLiteral("ODBC Driver 18 for SQL Server"));
         QCOMPARE(t.engine, ConnectionTarget::Engine::Odbc);
         QCOMPARE(t.odbcString,
-            QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=192.0.2.10,1433;"
-                           "DATABASE=Hosted;UID=crib;PWD={p;w}}d{x=1};WSID=PC-7;Encrypt=no"));
+            QStringLiteral(
+                "DRIVER=ODBC Driver 18 for SQL Server;SERVER=192.0.2.10,1433;"
+                "DATABASE=Hosted;UID=crib;PWD={p;w}}d{x=1};WSID=PC-7;Encrypt=no;TrustServerCertificate=yes"));
         // FreeTDS takes the port apart and has no such encryption keyword.
         QVERIFY(ConnectionTarget::fromConnectionString(
             QStringLiteral("Data Source=h,1499;Use Encryption for Data=false"), QStringLiteral("FreeTDS"))
