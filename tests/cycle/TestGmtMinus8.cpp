@@ -205,6 +205,9 @@ private Q_SLOTS:
         QCOMPARE(chooseGmtMinus8Zone({}).displayName, pacificRegistryEntry().displayName);
         const MockClock clock(QTimeZone::utc(), at(2025, 7, 1, 12));
         QCOMPARE(GmtMinus8Now(clock, FakeZoneList({})), at(2025, 7, 1, 5));
+        // Without the zone database the computer's own zone is unknown too: its local stamp must
+        // still be a time.
+        QVERIFY(MockClock(QTimeZone(), at(2025, 7, 1, 12)).currentLocal().isValid());
     }
 
     void pacificTransitions_data()
