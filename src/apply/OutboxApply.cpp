@@ -79,8 +79,8 @@ void OutboxApply::ApplyRemoteOutbox()
             const OutboxEntry entry = OutboxEntry::fromRow(outbox);
             table = entry.TableName;
             key = entry.RecordID;
-            if (applyEntry(entry) == Outcome::EndPass)
-                return;
+            // One entry's failure leaves it pending; it never holds back the entries after it.
+            applyEntry(entry);
         }
     } catch (const std::exception& e) {
         ApplyFailure::report(m_context, kStep, table, key, e, true);
@@ -121,8 +121,8 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
         const QString sql = m_context.flags.IssueHasComputerName && entry.TableName.toUpper() == QLatin1String("ISSUE")
             ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
                 + QStringLiteral(") AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")")
-            : QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
-                + q(entry.ID) + QStringLiteral(")");
+            : QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
+                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")");
         if (const std::optional<Outcome> settled = openSource(entry, sql))
             return *settled;
         if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
@@ -150,7 +150,7 @@ std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& e
     } catch (const std::exception& e) {
         source.cancel();
         ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
-        return Outcome::EndPass;
+        return Outcome::Pending;
     }
     // A source row that no longer exists leaves nothing to apply.
     if (source.isEmpty()) {
@@ -196,8 +196,8 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
 OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
 {
     if (const std::optional<Outcome> settled = openSource(entry,
-            QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
-                + q(entry.ID) + QStringLiteral(")")))
+            QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
+                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")")))
         return *settled;
     TDM& dm = *m_context.dm;
     // A rename refused because it was carried out before (its marks were lost) is done: what is
