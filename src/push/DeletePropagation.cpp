@@ -277,7 +277,11 @@ bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.statements->qryNETEmp;
     try {
-        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed);
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed,
+            [&](const QString& employee, const std::exception& e) {
+                PushFailure::report(m_context, kStep, QStringLiteral("Emp"),
+                    employee + QStringLiteral(": ") + oldItem + QStringLiteral(" -> ") + newItem, e, false);
+            });
         return true;
     } catch (const std::exception& e) {
         employees.cancel();
