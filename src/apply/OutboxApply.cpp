@@ -21,20 +21,6 @@ QString q(const QString& value)
     return db::quotedLiteral(value);
 }
 
-/// Names compared as the databases compare identifiers: letter case ignored for A to Z only, so
-/// that a name that matches only under Unicode case folding (a Kelvin sign for K) is another name.
-bool sameIdentifier(const QString& a, const QString& b)
-{
-    if (a.size() != b.size())
-        return false;
-    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c; };
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (upper(a[i].unicode()) != upper(b[i].unicode()))
-            return false;
-    }
-    return true;
-}
-
 /// What keeps the entry from being carried out by a statement; empty when nothing does. A NUL
 /// ends a statement's text early, and a procedure's argument would not be the order's value.
 QString unusable(const OutboxEntry& entry)
@@ -94,7 +80,7 @@ bool OutboxApply::isLocalTable(const QString& tableName)
         m_localTablesRead = true;
     }
     return std::any_of(m_localTables.cbegin(), m_localTables.cend(),
-        [&](const QString& table) { return sameIdentifier(table, tableName); });
+        [&](const QString& table) { return db::sameIdentifier(table, tableName); });
 }
 
 OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
