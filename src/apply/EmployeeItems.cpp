@@ -138,15 +138,22 @@ void EmployeeItems::RenameFoundItem(const QString& newItem)
 }
 
 void EmployeeItems::RenameInEveryList(db::RowQuery& employees, const QString& oldItem, const QString& newItem,
-    bool markProcessed, Failpoint::Point afterEachRow)
+    bool markProcessed, Failpoint::Point afterEachRow,
+    const std::function<void(const QString& employee, const std::exception& error)>& malformed)
 {
     employees.close();
     employees.open();
     for (employees.first(); !employees.eof(); employees.next()) {
         EmployeeItems items(employees.asString(QStringLiteral("Items")));
-        if (!items.FindEmployeeItem(oldItem))
+        // One employee's broken list must not hold the rename back for good.
+        try {
+            if (!items.FindEmployeeItem(oldItem))
+                continue;
+            items.RenameFoundItem(newItem);
+        } catch (const std::runtime_error& e) {
+            malformed(employees.asString(QStringLiteral("MyNo")), e);
             continue;
-        items.RenameFoundItem(newItem);
+        }
         employees.edit();
         employees.setValue(QStringLiteral("Items"), items.text());
         if (markProcessed)

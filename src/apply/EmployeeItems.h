@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <exception>
+#include <functional>
 
 namespace db {
 class RowQuery;
@@ -42,10 +44,12 @@ public:
 
     /// Renames `oldItem` to `newItem` in the item list of every employee row that `employees`
     /// reads (it is reopened), posting each changed row at once; with `markProcessed` a changed
-    /// row is also marked as sent; `afterEachRow` is reached after every posted row. Failures
-    /// reach the caller, which cancels the open edit.
+    /// row is also marked as sent; `afterEachRow` is reached after every posted row. A list with a
+    /// malformed line is left as it is and handed to `malformed` with the error, and the others
+    /// are still renamed. Database failures reach the caller, which cancels the open edit.
     static void RenameInEveryList(db::RowQuery& employees, const QString& oldItem, const QString& newItem,
-        bool markProcessed, Failpoint::Point afterEachRow);
+        bool markProcessed, Failpoint::Point afterEachRow,
+        const std::function<void(const QString& employee, const std::exception& error)>& malformed);
 
     int FoundItemIndex() const { return m_foundItemIndex; }
     int FoundItemQuantity() const { return m_foundItemQuantity; }

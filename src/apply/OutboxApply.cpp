@@ -21,20 +21,6 @@ QString q(const QString& value)
     return db::quotedLiteral(value);
 }
 
-/// Names compared as the databases compare identifiers: letter case ignored for A to Z only, so
-/// that a name that matches only under Unicode case folding (a Kelvin sign for K) is another name.
-bool sameIdentifier(const QString& a, const QString& b)
-{
-    if (a.size() != b.size())
-        return false;
-    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c; };
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (upper(a[i].unicode()) != upper(b[i].unicode()))
-            return false;
-    }
-    return true;
-}
-
 /// What keeps the entry from being carried out by a statement; empty when nothing does. A NUL
 /// ends a statement's text early, and a procedure's argument would not be the order's value.
 QString unusable(const OutboxEntry& entry)
@@ -79,8 +65,8 @@ void OutboxApply::ApplyRemoteOutbox()
             const OutboxEntry entry = OutboxEntry::fromRow(outbox);
             table = entry.TableName;
             key = entry.RecordID;
-            if (applyEntry(entry) == Outcome::EndPass)
-                return;
+            // One entry's failure leaves it pending; it never holds back the entries after it.
+            applyEntry(entry);
         }
     } catch (const std::exception& e) {
         ApplyFailure::report(m_context, kStep, table, key, e, true);
@@ -94,7 +80,7 @@ bool OutboxApply::isLocalTable(const QString& tableName)
         m_localTablesRead = true;
     }
     return std::any_of(m_localTables.cbegin(), m_localTables.cend(),
-        [&](const QString& table) { return sameIdentifier(table, tableName); });
+        [&](const QString& table) { return db::sameIdentifier(table, tableName); });
 }
 
 OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
@@ -121,8 +107,8 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
         const QString sql = m_context.flags.IssueHasComputerName && entry.TableName.toUpper() == QLatin1String("ISSUE")
             ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
                 + QStringLiteral(") AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")")
-            : QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
-                + q(entry.ID) + QStringLiteral(")");
+            : QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
+                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")");
         if (const std::optional<Outcome> settled = openSource(entry, sql))
             return *settled;
         if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
@@ -150,7 +136,7 @@ std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& e
     } catch (const std::exception& e) {
         source.cancel();
         ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
-        return Outcome::EndPass;
+        return Outcome::Pending;
     }
     // A source row that no longer exists leaves nothing to apply.
     if (source.isEmpty()) {
@@ -196,8 +182,8 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
 OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
 {
     if (const std::optional<Outcome> settled = openSource(entry,
-            QStringLiteral("Select * from ") + entry.TableName + QStringLiteral(" as T where (T.RecordID = ")
-                + q(entry.ID) + QStringLiteral(")")))
+            QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
+                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")")))
         return *settled;
     TDM& dm = *m_context.dm;
     // A rename refused because it was carried out before (its marks were lost) is done: what is

@@ -30,7 +30,7 @@ public:
     const db::RowQuery& outbox() const;
 
 private:
-    enum class Outcome { Done, Pending, EndPass };
+    enum class Outcome { Done, Pending };
 
     Outcome applyEntry(const OutboxEntry& entry);
     /// Opens the source lookup; returns the entry's outcome when there is no source row to use.

@@ -98,13 +98,13 @@ QString RecordApply::lookupStatement(const QString& tableName) const
     if (table == kMyTran)
         return QStringLiteral("Select  TOP 1 * from MYTRAN");
     if (table == QLatin1String("COMPANY") || table == QLatin1String("SYSPARAMETERS"))
-        return QStringLiteral("Select TOP 1 * from ") + tableName;
+        return QStringLiteral("Select TOP 1 * from ") + db::bracketed(tableName);
     if (table == QLatin1String("RELEASE"))
-        return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where ( [") + lf(1)
+        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
             + QStringLiteral("] = ") + q(rv(1)) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ") + rv(2)
             + QStringLiteral(" )");
     if (keyedByTwoColumns.contains(table))
-        return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where ( [") + lf(1)
+        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
             + QStringLiteral("] = ") + q(rv(1)) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ")
             + q(rv(2)) + QStringLiteral(" )");
     if (table == QLatin1String("BINATTRIB1"))
@@ -130,8 +130,8 @@ QString RecordApply::lookupStatement(const QString& tableName) const
     if (table == QLatin1String("CALHISTORY"))
         return QStringLiteral("Select * from [CalHistory]  where [CalibrateID] = ") + q(named("CalibrateID"));
     if (table == QLatin1String("REPORT") || table == QLatin1String("CUSTOM"))
-        return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where MyGroup = ") + q(named("MyGroup"))
-            + QStringLiteral(" AND [Name] = ") + q(named("Name"));
+        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where MyGroup = ")
+            + q(named("MyGroup")) + QStringLiteral(" AND [Name] = ") + q(named("Name"));
     if (table == QLatin1String("STOCKOUTS"))
         return QStringLiteral("Select * from [STOCKOUTS]  where [BoNo] = ") + q(named("BoNo"));
     for (const QString& name : neverFound) {
@@ -143,8 +143,8 @@ QString RecordApply::lookupStatement(const QString& tableName) const
             + QStringLiteral(") and (ComputerName = ") + q(named("ComputerName")) + QStringLiteral(")");
     if (table == QLatin1String("ITEMATTRIB1"))
         return QStringLiteral("Select * from ITEMATTRIB1 where Code=") + q(named("Code"));
-    return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where [") + lf(1) + QStringLiteral("] = ")
-        + q(rv(1));
+    return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where [") + lf(1)
+        + QStringLiteral("] = ") + q(rv(1));
 }
 
 bool RecordApply::transactionStored() const
@@ -359,7 +359,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
             return false;
         }
         closeBoth();
-        dm.FindFieldName.setSql(QStringLiteral("Select  TOP 1 * from ") + tableName);
+        dm.FindFieldName.setSql(QStringLiteral("Select  TOP 1 * from ") + db::bracketed(tableName));
         dm.FindFieldName.open();
     } catch (const std::exception& e) {
         return fail(e);

@@ -40,15 +40,15 @@ QString RemoteDelete::lookupStatement(
             + QStringLiteral(" ) AND ( Item = ") + q(key2) + QStringLiteral(" ) AND (PkgQty = ") + q(key3)
             + QStringLiteral(" )");
     if (!key3.isEmpty())
-        return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where ( [") + lf(1)
+        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
             + QStringLiteral("] = ") + q(key1) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ") + q(key2)
             + QStringLiteral(" ) AND ( [") + lf(3) + QStringLiteral("] = ") + q(key3) + QStringLiteral(" )");
     if (!key2.isEmpty())
-        return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where ( [") + lf(1)
+        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
             + QStringLiteral("] = ") + q(key1) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ") + q(key2)
             + QStringLiteral(" )");
-    return QStringLiteral("Select * from ") + tableName + QStringLiteral(" where [") + lf(1) + QStringLiteral("] = ")
-        + q(key1);
+    return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where [") + lf(1)
+        + QStringLiteral("] = ") + q(key1);
 }
 
 bool RemoteDelete::ApplyRemoteDelete(
@@ -63,7 +63,8 @@ bool RemoteDelete::ApplyRemoteDelete(
     };
     try {
         closeBoth();
-        dm.FindFieldName.setSql(QStringLiteral("Select Top 1 * FROM ") + tableName + QStringLiteral("   "));
+        dm.FindFieldName.setSql(
+            QStringLiteral("Select Top 1 * FROM ") + db::bracketed(tableName) + QStringLiteral("   "));
         dm.FindFieldName.open();
         dm.toTable.setSql(QString());
         const bool otherComputersIssue = tableName.toUpper() == QLatin1String("ISSUE") && !key3.isEmpty()

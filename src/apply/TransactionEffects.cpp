@@ -135,7 +135,11 @@ bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.dm->qryEmp;
     try {
-        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true, Failpoint::Point::ApplyEmployeeRenamed);
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true, Failpoint::Point::ApplyEmployeeRenamed,
+            [&](const QString& employee, const std::exception& e) {
+                ApplyFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
+                    employee + QStringLiteral(": ") + oldItem + QStringLiteral(" -> ") + newItem, e, false);
+            });
         return true;
     } catch (const std::exception& e) {
         employees.cancel();

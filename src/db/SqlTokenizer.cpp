@@ -187,4 +187,16 @@ QString bracketed(const QString& name)
     return QLatin1Char('[') + inner + QLatin1Char(']');
 }
 
+bool sameIdentifier(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c; };
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (upper(a[i].unicode()) != upper(b[i].unicode()))
+            return false;
+    }
+    return true;
+}
+
 } // namespace db

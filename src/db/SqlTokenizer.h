@@ -53,4 +53,9 @@ QString baseTableOf(const QString& sql);
 /// A table or column name in square brackets, inner closing brackets doubled.
 QString bracketed(const QString& name);
 
+/// Whether two names are the same as the databases compare identifiers: letter case ignored for
+/// A to Z only, so that a name that matches only under Unicode case folding (a Kelvin sign for K)
+/// is another name.
+bool sameIdentifier(const QString& a, const QString& b);
+
 } // namespace db

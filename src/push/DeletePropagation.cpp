@@ -13,7 +13,6 @@
 #include "push/PushFailure.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 
 namespace {
 
@@ -43,13 +42,6 @@ QString historyKey(const QString& key1, const QString& key2, const QString& key3
 void DeletePropagation::propagate(CycleContext& context)
 {
     DeletePropagation(context).PropagateDeletes();
-}
-
-bool DeletePropagation::isPlainTableName(const QString& tableName)
-{
-    static const QRegularExpression plain(
-        QStringLiteral("^[\\w@#$]+(\\.[\\w@#$]+)*$"), QRegularExpression::UseUnicodePropertiesOption);
-    return plain.match(tableName).hasMatch();
 }
 
 void DeletePropagation::PropagateDeletes()
@@ -160,25 +152,17 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     events.pumpEvents();
     if (tableName.isEmpty())
         return false;
-    // The name is pasted into the remote statements as it stands.
-    if (!isPlainTableName(tableName)) {
-        PushFailure::refuse(
-            m_context, kStep, tableName, key, QStringLiteral("'%1' cannot name a table in a statement").arg(tableName));
-        events.RecoverFromCycleError();
-        return false;
-    }
-
     QString table = tableName;
     if (named(table, "Tran"))
-        table = QStringLiteral("[MyTran]");
+        table = QStringLiteral("MyTran");
     else if (named(table, "User"))
-        table = QStringLiteral("[MyUser]");
+        table = QStringLiteral("MyUser");
 
     db::RowQuery& probe = cycle.RemoteProbe;
     db::RowQuery& lookup = cycle.qryASPFindRec;
     try {
         probe.close();
-        probe.setSql(QStringLiteral("Select top(1) * FROM ") + table + QStringLiteral("   "));
+        probe.setSql(QStringLiteral("Select top(1) * FROM ") + db::bracketed(table) + QStringLiteral("   "));
         probe.open();
         events.pumpEvents();
         lookup.close();
@@ -219,7 +203,7 @@ QString DeletePropagation::lookupStatement(
     }
     static const QStringList byTwoColumns = {"BIN", "BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS"};
     if (byTwoColumns.contains(upper) || (upper == QLatin1String("RELEASE") && !key2.isEmpty()))
-        return QStringLiteral("Select * from ") + table + QStringLiteral(" where ( ")
+        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" where ( ")
             + db::bracketed(probe.columnName(1)) + QStringLiteral(" = ") + q(key1) + QStringLiteral(" ) AND ( ")
             + db::bracketed(probe.columnName(2)) + QStringLiteral(" = ") + q(key2) + QStringLiteral(" )");
     if (upper == QLatin1String("REGRIND"))
@@ -230,8 +214,8 @@ QString DeletePropagation::lookupStatement(
         return QStringLiteral("Select * from ROBOMINMAX where ( Station = ") + q(key1)
             + QStringLiteral(" ) AND ( Item = ") + q(key2) + QStringLiteral(" ) AND (PkgQty = ") + q(key3)
             + QStringLiteral(" )");
-    return QStringLiteral("Select * from ") + table + QStringLiteral(" where ") + db::bracketed(probe.columnName(1))
-        + QStringLiteral(" = ") + q(key1);
+    return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" where ")
+        + db::bracketed(probe.columnName(1)) + QStringLiteral(" = ") + q(key1);
 }
 
 void DeletePropagation::deleteRemoteBin(const QString& key1, const QString& key2, const QString& key3,
@@ -293,7 +277,11 @@ bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, cons
 {
     db::RowQuery& employees = m_context.statements->qryNETEmp;
     try {
-        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed);
+        EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed,
+            [&](const QString& employee, const std::exception& e) {
+                PushFailure::report(m_context, kStep, QStringLiteral("Emp"),
+                    employee + QStringLiteral(": ") + oldItem + QStringLiteral(" -> ") + newItem, e, false);
+            });
         return true;
     } catch (const std::exception& e) {
         employees.cancel();

@@ -32,10 +32,6 @@ public:
     /// when a step failed; employees already updated keep their new lists.
     bool RenameItemInRemoteEmployees(const QString& oldItem, const QString& newItem);
 
-    /// Whether a history table name may stand in a statement as it is: word characters, with
-    /// dots between the parts of a qualified name.
-    static bool isPlainTableName(const QString& tableName);
-
 private:
     QString lookupStatement(const QString& table, const QString& key1, const QString& key2, const QString& key3) const;
     /// Records the deletion of the lookup's bin in the remote history and deletes the bin.

@@ -45,8 +45,8 @@ void PendingChangeScan::PushPendingChanges()
 
 bool PendingChangeScan::isNeverPushed(const QString& remoteTable)
 {
-    return remoteTable.compare(QLatin1String("MyUser"), Qt::CaseInsensitive) == 0
-        || remoteTable.compare(QLatin1String("DeleteHst"), Qt::CaseInsensitive) == 0
+    return db::sameIdentifier(remoteTable, QStringLiteral("MyUser"))
+        || db::sameIdentifier(remoteTable, QStringLiteral("DeleteHst"))
         || remoteTable.contains(QLatin1String("vw_"), Qt::CaseSensitive);
 }
 
@@ -57,13 +57,14 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         m_context.events->pumpEvents();
         if (isNeverPushed(remoteTable))
             return;
-        if (remoteTable.compare(localTable, Qt::CaseInsensitive) != 0)
+        // Matched as the databases match names, not by Unicode case folding.
+        if (!db::sameIdentifier(remoteTable, localTable))
             continue;
         if (!tracksUnsentRows(localTable))
             return;
 
         pending.close();
-        if (remoteTable.compare(QLatin1String("MyTran"), Qt::CaseInsensitive) == 0)
+        if (db::sameIdentifier(remoteTable, QStringLiteral("MyTran")))
             pending.setSql(QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
         else
             pending.setSql(QStringLiteral("Select * from ") + db::bracketed(localTable)
