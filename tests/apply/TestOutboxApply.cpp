@@ -287,6 +287,40 @@ private Q_SLOTS:
         QCOMPARE(remoteInt(f, "SELECT Processed FROM Item WHERE MyNo = 'BIT'"), 0);
     }
 
+    void sourceMarkedOnlyWhileItHoldsWhatWasApplied_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("insert");
+        QTest::addColumn<QString>("hosted");
+        QTest::addColumn<int>("processed");
+        QTest::newRow("date stored in another text form")
+            << "Bin"
+            << "INSERT INTO Bin (Station, MyNo, Item, LastCount) VALUES ('S1', 'B1', 'BIT', '2026-12-03 08:00:00')"
+            << "" << 1;
+        QTest::newRow("case-only change") << "Item"
+                                          << "INSERT INTO Item (MyNo, Description) VALUES ('BIT', 'abc')"
+                                          << "UPDATE Item SET Description = 'ABC', Processed = 0" << 0;
+    }
+
+    void sourceMarkedOnlyWhileItHoldsWhatWasApplied()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, insert);
+        QFETCH(QString, hosted);
+        QFETCH(int, processed);
+        ApplyFixture f;
+        const int source = f.insertRemote(table, insert);
+        const int entry = f.order(table, "A", QString::number(source));
+        const Failpoint::Hook write([&](Failpoint::Point point) {
+            if (point == Failpoint::Point::ApplyWritten && !hosted.isEmpty())
+                f.remote.execute(hosted);
+        });
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(entry));
+        QCOMPARE(remoteInt(f, "SELECT Processed FROM " + table), processed);
+    }
+
     void employeeListCopies()
     {
         ApplyFixture f;
