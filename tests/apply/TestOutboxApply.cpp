@@ -239,6 +239,22 @@ private Q_SLOTS:
         QCOMPARE(f.events.recoveries, 0);
     }
 
+    void transactionsDifferingOnlyInTheEmployeeAreBothStored()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item, OnHand) VALUES ('02', 'A1', 'DRL', 10)");
+        const QString tran
+            = "INSERT INTO MyTran (TranNo, MyDate, Station, Bin, Type, Item, Quantity, Emp) VALUES (700, "
+              "'2026-12-01T00:00:00', '02', 'A1', 'I', 'DRL', -2, '%1')";
+        const int first = f.order("MyTran", "A", QString::number(f.insertRemote("MyTran", tran.arg("E1"))));
+        const int second = f.order("MyTran", "A", QString::number(f.insertRemote("MyTran", tran.arg("E2"))));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(first) && f.entryProcessed(second));
+        QCOMPARE(f.localCount("MyTran"), 2);
+        QCOMPARE(f.localValue("SELECT OnHand FROM Bin").toInt(), 6);
+    }
+
     void renameCarriedOutBeforeIsFinished_data()
     {
         QTest::addColumn<QString>("table");
