@@ -155,15 +155,19 @@ bool RecordApply::transactionStored() const
     QList<QPair<QString, QVariant>> values;
     db::RowQuery stored(QStringLiteral("storedTransaction"));
     stored.setDatabase(m_context.dm->toTable.database());
-    // Compared as the insert wrote them: only the columns it copies, and a NULL as the null-aware
-    // copy stores it.
+    // Compared as the insert wrote them: every column it copies that tells two transactions apart
+    // (two differing only in the employee are both stored), and a NULL as the null-aware copy
+    // stores it. The bin figures and the mark are the agent's own; reals and binaries cannot be
+    // compared exactly.
     const int copied = source.columnCount() - 1;
-    for (const char* column :
-        {"ComputerName", "TranNo", "MyDate", "MyTime", "Station", "Bin", "Type", "Item", "Quantity", "BurnQty"}) {
-        const QString name = QLatin1String(column);
-        const int index = source.columnIndex(name);
+    for (int index = 0; index < copied; ++index) {
+        const QString name = source.columnName(index);
         const int target = fields.columnIndex(name);
-        if (index < 0 || index >= copied || target < 0)
+        if (target < 0 || QStringList({"curonhand2", "curburn2", "aspprocessed"}).contains(name.toLower()))
+            continue;
+        const db::ColumnKind kind = fields.columnKind(target);
+        if (kind == db::ColumnKind::AutoIncrement || kind == db::ColumnKind::Floating || kind == db::ColumnKind::Binary
+            || kind == db::ColumnKind::Other || source.columnKind(index) == db::ColumnKind::AutoIncrement)
             continue;
         const QString bracketedName = db::bracketed(name);
         const QVariant value = source.value(index);
@@ -172,9 +176,8 @@ bool RecordApply::transactionStored() const
             values.append({name, value});
             continue;
         }
-        switch (fields.columnKind(target)) {
+        switch (kind) {
         case db::ColumnKind::Integer:
-        case db::ColumnKind::Floating:
             terms << QStringLiteral("(%1 = 0 OR %1 IS NULL)").arg(bracketedName);
             break;
         case db::ColumnKind::Text:

@@ -76,6 +76,17 @@ GeneratedStatement Dml::update(
     return b.finish(QStringLiteral("UPDATE TOP (1) %1 SET %2 WHERE %3").arg(t, set, where));
 }
 
+GeneratedStatement Dml::select(const QString& table, const QStringList& columns, const RowKey& key)
+{
+    Builder b;
+    QStringList names;
+    for (const QString& c : columns)
+        names << bracketed(c);
+    const QString where = b.condition(key);
+    return b.finish(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3").arg(names.join(QStringLiteral(", ")), bracketed(table), where));
+}
+
 GeneratedStatement Dml::remove(SqlDialect dialect, const QString& table, const RowKey& key)
 {
     Builder b;

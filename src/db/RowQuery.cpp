@@ -1,6 +1,8 @@
 #include "db/RowQuery.h"
 
 #include "db/DbError.h"
+#include "db/Dml.h"
+#include "db/Transaction.h"
 
 #include <QDateTime>
 
@@ -307,6 +309,17 @@ void RowQuery::post()
     cancel();
 }
 
+namespace {
+
+bool sameValue(const QVariant& a, const QVariant& b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    return a == b;
+}
+
+} // namespace
+
 bool RowQuery::postIfUnchanged()
 {
     if (m_state != State::Edit)
@@ -322,26 +335,51 @@ bool RowQuery::postIfUnchanged()
     }
     const QVariantList original = m_result.rows[m_position];
     const QString table = m_result.baseTable;
-    qint64 updated = 0;
+    bool unchanged = false;
     database().run([&](Connection& c) {
-        RowKey key = keyOf(c, original);
-        const bool embedded = c.dialect() == SqlDialect::Sqlite;
+        const RowKey key = keyOf(c, original);
+        // The row is compared in C++ as read back, not by SQL: the database would compare a
+        // value's stored form (a date kept in another text form, a boolean kept as -1) against
+        // the form read, and text without regard to case.
+        QStringList tableColumns;
+        for (const ColumnInfo& column : c.columns(table))
+            tableColumns << column.name.toLower();
+        QStringList compared;
+        QList<int> positions;
         for (int i = 0; i < m_result.columns.size(); ++i) {
-            const ColumnInfo& column = m_result.columns[i];
-            bool inKey = false;
-            for (const auto& k : std::as_const(key.columns))
-                inKey = inKey || k.first.compare(column.name, Qt::CaseInsensitive) == 0;
-            // A server rounds date-times and reals on the way back, and cannot compare long text.
-            const QString type = column.typeName.toLower();
-            const bool exact = column.kind == ColumnKind::Integer || column.kind == ColumnKind::Boolean
-                || column.kind == ColumnKind::Decimal
-                || (column.kind == ColumnKind::Text && type != QLatin1String("text") && type != QLatin1String("ntext"));
-            if (!inKey && column.kind != ColumnKind::AutoIncrement && (embedded || exact))
-                key.columns.append({column.name, original[i]});
+            if (!m_changed[i] && tableColumns.contains(m_result.columns[i].name.toLower())) {
+                compared << m_result.columns[i].name;
+                positions << i;
+            }
         }
-        updated = c.updateRow(table, key, values);
+        // The row is marked first, so that no one writes it until the transaction ends; a
+        // keyless row is then found again by its marked values.
+        RowKey marked = key;
+        for (auto& k : marked.columns) {
+            for (const auto& v : std::as_const(values)) {
+                if (k.first.compare(v.first, Qt::CaseInsensitive) == 0)
+                    k.second = v.second;
+            }
+        }
+        Transaction transaction(c);
+        if (c.updateRow(table, key, values) == 0)
+            return;
+        if (!compared.isEmpty()) {
+            const GeneratedStatement read = Dml::select(table, compared, marked);
+            const ResultSet now = c.query(read.sql, read.values);
+            for (const QVariantList& row : now.rows) {
+                bool same = true;
+                for (int j = 0; j < positions.size() && same; ++j)
+                    same = sameValue(row.value(j), original[positions[j]]);
+                unchanged = unchanged || same;
+            }
+            if (!unchanged)
+                return;
+        }
+        unchanged = true;
+        transaction.commit();
     });
-    if (updated == 0) {
+    if (!unchanged) {
         cancel();
         return false;
     }

@@ -52,8 +52,8 @@ public:
     /// Posts the edit of the current row only while the row in the database still holds every
     /// value it was read with, NULLs included, so that a change someone made after the read is
     /// neither overwritten nor taken as handled. False, with the edit cancelled, when the row
-    /// has changed or is gone. On a server the values compared are the exact ones (integers,
-    /// text, booleans, decimals); the embedded engine compares them all.
+    /// has changed or is gone. The row is read again by its key in one transaction with the
+    /// write, and its values compared as read, exactly (text with its case).
     bool postIfUnchanged();
     void cancel();
     void deleteRow();

@@ -257,6 +257,22 @@ private Q_SLOTS:
         QCOMPARE(f.events.recoveries, 0);
     }
 
+    void transactionsDifferingOnlyInTheEmployeeAreBothStored()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item, OnHand) VALUES ('02', 'A1', 'DRL', 10)");
+        const QString tran
+            = "INSERT INTO MyTran (TranNo, MyDate, Station, Bin, Type, Item, Quantity, Emp) VALUES (700, "
+              "'2026-12-01T00:00:00', '02', 'A1', 'I', 'DRL', -2, '%1')";
+        const int first = f.order("MyTran", "A", QString::number(f.insertRemote("MyTran", tran.arg("E1"))));
+        const int second = f.order("MyTran", "A", QString::number(f.insertRemote("MyTran", tran.arg("E2"))));
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(first) && f.entryProcessed(second));
+        QCOMPARE(f.localCount("MyTran"), 2);
+        QCOMPARE(f.localValue("SELECT OnHand FROM Bin").toInt(), 6);
+    }
+
     void renameCarriedOutBeforeIsFinished_data()
     {
         QTest::addColumn<QString>("table");
@@ -303,6 +319,40 @@ private Q_SLOTS:
         QVERIFY(f.entryProcessed(entry));
         QCOMPARE(f.localValue("SELECT Description FROM Item WHERE MyNo = 'BIT'").toString(), QStringLiteral("first"));
         QCOMPARE(remoteInt(f, "SELECT Processed FROM Item WHERE MyNo = 'BIT'"), 0);
+    }
+
+    void sourceMarkedOnlyWhileItHoldsWhatWasApplied_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("insert");
+        QTest::addColumn<QString>("hosted");
+        QTest::addColumn<int>("processed");
+        QTest::newRow("date stored in another text form")
+            << "Bin"
+            << "INSERT INTO Bin (Station, MyNo, Item, LastCount) VALUES ('S1', 'B1', 'BIT', '2026-12-03 08:00:00')"
+            << "" << 1;
+        QTest::newRow("case-only change") << "Item"
+                                          << "INSERT INTO Item (MyNo, Description) VALUES ('BIT', 'abc')"
+                                          << "UPDATE Item SET Description = 'ABC', Processed = 0" << 0;
+    }
+
+    void sourceMarkedOnlyWhileItHoldsWhatWasApplied()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, insert);
+        QFETCH(QString, hosted);
+        QFETCH(int, processed);
+        ApplyFixture f;
+        const int source = f.insertRemote(table, insert);
+        const int entry = f.order(table, "A", QString::number(source));
+        const Failpoint::Hook write([&](Failpoint::Point point) {
+            if (point == Failpoint::Point::ApplyWritten && !hosted.isEmpty())
+                f.remote.execute(hosted);
+        });
+        OutboxApply(f.context).ApplyRemoteOutbox();
+
+        QVERIFY(f.entryProcessed(entry));
+        QCOMPARE(remoteInt(f, "SELECT Processed FROM " + table), processed);
     }
 
     void employeeListCopies()

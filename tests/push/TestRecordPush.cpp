@@ -1,5 +1,6 @@
 #include "PushFixture.h"
 #include "db/Failpoint.h"
+#include "db/RowQuery.h"
 
 #include <QTest>
 
@@ -286,43 +287,67 @@ private Q_SLOTS:
 
     void rowChangedWhileItIsPushedStaysPending_data()
     {
-        QTest::addColumn<QVariant>("sent");
-        QTest::addColumn<QVariant>("changed");
-        QTest::newRow("text changed") << QVariant(QStringLiteral("first")) << QVariant(QStringLiteral("second"));
-        QTest::newRow("text set to NULL") << QVariant(QStringLiteral("first")) << QVariant();
-        QTest::newRow("NULL set to text") << QVariant() << QVariant(QStringLiteral("second"));
+        QTest::addColumn<QString>("insert");
+        QTest::addColumn<QString>("crib");
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("final");
+        const QString item = QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('SAF', %1, 0)");
+        const QString itemChange = QStringLiteral("UPDATE Item SET Description = %1, ASPProcessed = 0");
+        const QString description = QStringLiteral("SELECT Description FROM Item");
+        QTest::newRow("text changed") << item.arg("'first'") << itemChange.arg("'second'") << description << "first"
+                                      << "second";
+        QTest::newRow("text set to NULL") << item.arg("'first'") << itemChange.arg("NULL") << description << "first"
+                                          << "NULL";
+        QTest::newRow("NULL set to text") << item.arg("NULL") << itemChange.arg("'second'") << description << "NULL"
+                                          << "second";
+        QTest::newRow("case-only change") << item.arg("'abc'") << itemChange.arg("'ABC'") << description << "abc"
+                                          << "ABC";
+        const QString bin = QStringLiteral(
+            "INSERT INTO Bin (Station, MyNo, Item, LastCount, ASPProcessed) VALUES ('S1', 'B1', 'SAF', '%1', 0)");
+        const QString lastCount = QStringLiteral("SELECT LastCount FROM Bin");
+        QTest::newRow("date with milliseconds unchanged")
+            << bin.arg("2026-12-01T08:00:00.000") << "" << lastCount << "2026-12-01T08:00:00"
+            << "";
+        QTest::newRow("date with a space unchanged")
+            << bin.arg("2026-12-01 08:00:00") << "" << lastCount << "2026-12-01T08:00:00"
+            << "";
+        QTest::newRow("boolean stored as -1 unchanged")
+            << "INSERT INTO Station (MyNo, Name, LimitAccess, ASPProcessed) VALUES ('S1', 'Main', -1, 0)"
+            << ""
+            << "SELECT LimitAccess FROM Station"
+            << "1"
+            << "";
     }
 
     void rowChangedWhileItIsPushedStaysPending()
     {
-        QFETCH(QVariant, sent);
-        QFETCH(QVariant, changed);
+        QFETCH(QString, insert);
+        QFETCH(QString, crib);
+        QFETCH(QString, remote);
+        QFETCH(QString, sent);
+        QFETCH(QString, final);
         PushFixture f;
-        const auto withDescription = [](const QVariant& value) {
-            db::NamedValues values;
-            values.set(QStringLiteral("d"), value);
-            return values;
+        const QString table = insert.section(QLatin1Char(' '), 2, 2);
+        const auto remoteText = [&] {
+            const QVariant value = f.remoteValue(remote);
+            return value.isNull() ? QStringLiteral("NULL") : db::valueText(value);
         };
-        const auto remoteDescription = [&] {
-            const QVariant value = f.remoteValue(QStringLiteral("SELECT Description FROM Item WHERE MyNo = 'SAF'"));
-            return value.isNull() ? QStringLiteral("NULL") : value.toString();
-        };
-        f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('SAF', :d, 0)"),
-            withDescription(sent));
+        f.local.execute(insert);
         bool written = false;
         // The crib application writes the row between the push's read and its mark.
-        const Failpoint::Hook crib([&](Failpoint::Point point) {
-            if (point == Failpoint::Point::PushRowWritten && !std::exchange(written, true))
-                f.local.execute(QStringLiteral("UPDATE Item SET Description = :d, ASPProcessed = 0 WHERE MyNo = 'SAF'"),
-                    withDescription(changed));
+        const Failpoint::Hook write([&](Failpoint::Point point) {
+            if (point == Failpoint::Point::PushRowWritten && !crib.isEmpty() && !std::exchange(written, true))
+                f.local.execute(crib);
         });
-        f.push({QStringLiteral("Item")});
-        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 1);
-        QCOMPARE(remoteDescription(), sent.isNull() ? QStringLiteral("NULL") : sent.toString());
-
-        f.push({QStringLiteral("Item")});
-        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
-        QCOMPARE(remoteDescription(), changed.isNull() ? QStringLiteral("NULL") : changed.toString());
+        f.push({table});
+        QCOMPARE(f.pendingCount(table), crib.isEmpty() ? 0 : 1);
+        QCOMPARE(remoteText(), sent);
+        if (!crib.isEmpty()) {
+            f.push({table});
+            QCOMPARE(f.pendingCount(table), 0);
+            QCOMPARE(remoteText(), final);
+        }
         QVERIFY(f.events.failures.isEmpty());
     }
 
