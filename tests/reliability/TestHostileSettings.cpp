@@ -380,7 +380,7 @@ private:
             if (cs.contains(QStringLiteral("Application Name")))
                 expected << Attribute{"APP", cs.value(QStringLiteral("Application Name"))};
             if (!freeTds && cs.contains(QStringLiteral("Use Encryption for Data")))
-                expected << Attribute{"Encrypt", "no"};
+                expected << Attribute{"Encrypt", "no"} << Attribute{"TrustServerCertificate", "yes"};
             QString fault;
             const auto read = odbcAttributes(target.odbcString, freeTds, &fault);
             if (read != expected) {
