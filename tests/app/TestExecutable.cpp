@@ -145,6 +145,36 @@ private Q_SLOTS:
         QCOMPARE(first->state(), QProcess::Running);
     }
 
+    void aSignalDuringAStartUpBoxEndsWith128PlusSignal_data()
+    {
+        QTest::addColumn<QString>("server"); // empty: first configuration, the login dialog
+        QTest::newRow("login dialog") << "";
+        QTest::newRow("address box") << "SQL01";
+    }
+
+    void aSignalDuringAStartUpBoxEndsWith128PlusSignal()
+    {
+        QFETCH(QString, server);
+        QTemporaryDir config;
+        if (!server.isEmpty()) {
+            QSettings key(config.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("SERVER", server);
+            key.setValue("WinAuth", "0");
+        }
+        QProcess* window = start({"--config", config.path()});
+        QString err;
+        while (!err.contains("listening as")) {
+            QVERIFY2(window->waitForReadyRead(WaitMs), qPrintable(err));
+            err += QString::fromLocal8Bit(window->readAllStandardError());
+        }
+        // Now on its "Need to edit IP address!" box.
+        QTest::qWait(500);
+        window->terminate();
+        QVERIFY(window->waitForFinished(WaitMs));
+        QCOMPARE(window->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window->exitCode(), 128 + 15);
+    }
+
     void headlessMessagesGoToStandardError()
     {
         QTemporaryDir config;
