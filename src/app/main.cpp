@@ -105,6 +105,11 @@ int main(int argc, char* argv[])
     }
     SingleInstance instance(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder());
     if (!instance.claim()) {
+        // Nothing ran: a scheduler must not count that as success.
+        if (!instance.error().isEmpty()) {
+            printLine(instance.error());
+            return static_cast<int>(ExitStatus::StartupIncomplete);
+        }
         instance.activateFirst();
         return 0;
     }

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /// The program as started from a shell: the single-instance rule, the headless exit statuses
@@ -173,6 +174,47 @@ private Q_SLOTS:
         QVERIFY(window->waitForFinished(WaitMs));
         QCOMPARE(window->exitStatus(), QProcess::NormalExit);
         QCOMPARE(window->exitCode(), 128 + 15);
+    }
+
+    // Not the lock another copy holds: nothing ran, and a scheduler must see that.
+    void aLockFileThatCannotBeUsedEndsWithStatus2_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("FIFO") << "fifo"
+                              << "not a regular file";
+        QTest::newRow("directory") << "directory"
+                                   << "not a regular file";
+        QTest::newRow("folder another user cannot write") << "user"
+                                                          << "Permission denied";
+    }
+
+    void aLockFileThatCannotBeUsedEndsWithStatus2()
+    {
+        QFETCH(QString, lock);
+        QFETCH(QString, message);
+        QTemporaryDir config;
+        const QString lockPath = config.filePath(QFileInfo(m_program).fileName() + ".lock");
+        QStringList asUser;
+        if (lock == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lockPath).constData(), 0666), 0);
+        } else if (lock == "directory") {
+            QVERIFY(QDir().mkdir(lockPath));
+        } else {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (::geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv to start a copy as another user");
+            asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+            const auto readOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup;
+            for (const QString& folder : {m_programDir.path(), config.path()})
+                QVERIFY(QFile::setPermissions(folder, readOnly));
+        }
+        QProcess* once = start({"--once", "--config", config.path()}, "none", {}, {}, asUser);
+        QVERIFY(once->waitForFinished(WaitMs));
+        const QString err = QString::fromLocal8Bit(once->readAllStandardError());
+        QVERIFY2(once->exitCode() == 2, qPrintable(QString::number(once->exitCode()) + err));
+        QVERIFY2(err.contains(message) && err.contains(config.path()), qPrintable(err));
     }
 
     void headlessMessagesGoToStandardError()
