@@ -176,28 +176,32 @@ private Q_SLOTS:
         QCOMPARE(window->exitCode(), 128 + 15);
     }
 
-    // Not the lock another copy holds: nothing ran, and a scheduler must see that.
-    void aLockFileThatCannotBeUsedEndsWithStatus2_data()
+    // A lock file that cannot be used is not the lock another copy holds: nothing ran, and a
+    // scheduler must see that. A log that is not a file is only said, and the run goes on.
+    void aSettingsFileThatCannotBeUsedIsSaid_data()
     {
         QTest::addColumn<QString>("lock");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("FIFO") << "fifo"
-                              << "not a regular file";
-        QTest::newRow("directory") << "directory"
-                                   << "not a regular file";
-        QTest::newRow("folder another user cannot write") << "user"
-                                                          << "Permission denied";
+        QTest::newRow("FIFO") << "fifo" << 2 << "not a regular file";
+        QTest::newRow("directory") << "directory" << 2 << "not a regular file";
+        QTest::newRow("folder another user cannot write") << "user" << 2 << "Permission denied";
+        QTest::newRow("log is a FIFO") << "logfifo" << 0 << "not a regular file";
     }
 
-    void aLockFileThatCannotBeUsedEndsWithStatus2()
+    void aSettingsFileThatCannotBeUsedIsSaid()
     {
         QFETCH(QString, lock);
+        QFETCH(int, status);
         QFETCH(QString, message);
         QTemporaryDir config;
         const QString lockPath = config.filePath(QFileInfo(m_program).fileName() + ".lock");
         QStringList asUser;
         if (lock == "fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(lockPath).constData(), 0666), 0);
+        } else if (lock == "logfifo") {
+            DemoSetup::prepare(config.path(), "CRIB-DEMO");
+            QCOMPARE(::mkfifo(QFile::encodeName(config.filePath("cribsync.log")).constData(), 0666), 0);
         } else if (lock == "directory") {
             QVERIFY(QDir().mkdir(lockPath));
         } else {
@@ -210,10 +214,11 @@ private Q_SLOTS:
             for (const QString& folder : {m_programDir.path(), config.path()})
                 QVERIFY(QFile::setPermissions(folder, readOnly));
         }
-        QProcess* once = start({"--once", "--config", config.path()}, "none", {}, {}, asUser);
+        QProcess* once
+            = start({"--once", lock == "logfifo" ? "--demo" : "--config", config.path()}, "none", {}, {}, asUser);
         QVERIFY(once->waitForFinished(WaitMs));
         const QString err = QString::fromLocal8Bit(once->readAllStandardError());
-        QVERIFY2(once->exitCode() == 2, qPrintable(QString::number(once->exitCode()) + err));
+        QVERIFY2(once->exitCode() == status, qPrintable(QString::number(once->exitCode()) + err));
         QVERIFY2(err.contains(message) && err.contains(config.path()), qPrintable(err));
     }
 
