@@ -111,17 +111,37 @@ bool SingleInstance::lock()
                                             : QDir(m_folder).filePath(QCoreApplication::applicationName() + ".lock");
     const QByteArray file = QFile::encodeName(path);
     // A file another account made may only be opened as it is; one made here is opened to all,
-    // so that a copy under another account can test the lock.
-    int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(file.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
+    // so that a copy under another account can test the lock. Non-blocking, so that a FIFO in
+    // its place cannot hold start-up.
+    int fd = ::open(file.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int error = errno;
+    if (fd < 0 && error == ENOENT) {
+        fd = ::open(file.constData(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+        error = errno;
+        if (fd >= 0) {
             ::fchmod(fd, 0666);
-        else if (errno == EEXIST)
-            fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+        } else if (error == EEXIST) {
+            fd = ::open(file.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            error = errno;
+        } else {
+            m_error
+                = QStringLiteral("The settings folder %1 cannot be written: cannot create the lock file %2: %3")
+                      .arg(QDir::toNativeSeparators(m_folder), QDir::toNativeSeparators(path), qt_error_string(error));
+            return false;
+        }
     }
     if (fd < 0) {
-        qCWarning(lcInstance) << "cannot open the lock file" << path << ":" << qt_error_string(errno);
+        m_error = QStringLiteral("Cannot open the lock file %1: %2")
+                      .arg(QDir::toNativeSeparators(path), qt_error_string(error));
+        return false;
+    }
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        m_error
+            = QStringLiteral("The lock file %1 is not a regular file: remove it").arg(QDir::toNativeSeparators(path));
         return false;
     }
     // The lock goes with the process: a copy that died leaves nothing held.
@@ -137,7 +157,8 @@ bool SingleInstance::lock()
 bool SingleInstance::claim()
 {
     if (!lock()) {
-        qCInfo(lcInstance) << "another copy holds" << m_name;
+        if (m_error.isEmpty())
+            qCInfo(lcInstance) << "another copy holds" << m_name;
         return false;
     }
     // A socket left behind by a copy that died would make listen() fail.

@@ -26,8 +26,12 @@ public:
     explicit SingleInstance(const QString& settingsFolder = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    /// Takes the lock; false when another copy holds it.
+    /// Takes the lock; false when another copy holds it or when the lock cannot be used at all
+    /// (then error() says why).
     bool claim();
+    /// Why the lock could not be used, such as a settings folder that cannot be written; empty
+    /// when it was taken or another copy holds it.
+    QString error() const { return m_error; }
     /// Asks the copy that holds the lock to come forward; false when it could not be reached.
     bool activateFirst();
 
@@ -41,6 +45,7 @@ private:
     QString m_folder;
     QString m_name;
     QString m_serverName;
+    QString m_error;
 #ifdef Q_OS_WIN
     void* m_mutex = nullptr;
 #else

@@ -61,11 +61,12 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, const in
     // A later copy may knock while start-up still shows a dialog.
     QObject::connect(&instance, &SingleInstance::activationRequested, [&window] { TForm1::bringForward(window); });
     TForm1 form(configStore(commandLine), machineName(commandLine));
-    if (form.ending())
-        return static_cast<int>(form.exitStatus());
-    // A signal during start-up ended its dialogs' loops, but the main loop has not run yet.
+    // A signal during start-up ended its dialogs' loops, but the main loop has not run yet; it
+    // outranks the status of a start-up the signal itself cut short.
     if (signalStatus != 0)
         return signalStatus;
+    if (form.ending())
+        return static_cast<int>(form.exitStatus());
     window = &form;
     QObject::connect(&form, &TForm1::ended, qApp, [](int status) { QCoreApplication::exit(status); });
     form.show();
@@ -117,6 +118,11 @@ int main(int argc, char* argv[])
     }
     SingleInstance instance(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder());
     if (!instance.claim()) {
+        // Nothing ran: a scheduler must not count that as success.
+        if (!instance.error().isEmpty()) {
+            printLine(instance.error());
+            return static_cast<int>(ExitStatus::StartupIncomplete);
+        }
         instance.activateFirst();
         return 0;
     }

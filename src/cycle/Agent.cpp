@@ -170,6 +170,8 @@ void Agent::Timer1Timer()
     } catch (const std::exception& e) {
         // Left stopped, the timer would end synchronisation for good on one bad moment of the
         // network; the failure is still reported as uncaught.
+        // Counted, so that the summary does not say "0 failures" for a cycle that failed.
+        m_log->failureCaught({QStringLiteral("cycle"), {}, {}, QString::fromUtf8(e.what())});
         m_log->cycleFinished(false, QStringLiteral("uncaught failure: ") + QString::fromUtf8(e.what()));
         m_timer->start();
         m_host->setChangeEnabled(true);

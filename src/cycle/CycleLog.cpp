@@ -5,6 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 CycleLog::CycleLog(const QString& filePath, const Clock* clock, qint64 maxBytes, int keptFiles)
     : m_filePath(filePath)
@@ -22,6 +29,32 @@ void CycleLog::rotateIfNeeded(qint64 incoming)
     for (int i = m_keptFiles - 1; i >= 1; --i)
         QFile::rename(m_filePath + QStringLiteral(".%1").arg(i), m_filePath + QStringLiteral(".%1").arg(i + 1));
     QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
+}
+
+void CycleLog::appendToFile(const QByteArray& bytes)
+{
+#ifdef Q_OS_WIN
+    QFile file(m_filePath);
+    if (file.open(QIODevice::Append))
+        file.write(bytes);
+#else
+    // Non-blocking, should a FIFO take the file's place after the check.
+    const int fd = ::open(
+        QFile::encodeName(m_filePath).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        QFile file;
+        if (file.open(fd, QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+            file.write(bytes);
+            return;
+        }
+    }
+    ::close(fd);
+#endif
 }
 
 namespace {
@@ -58,15 +91,24 @@ QString CycleLog::write(const QString& text)
     const QString line
         = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') + printable(text);
     const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-    if (!m_filePath.isEmpty()) {
-        rotateIfNeeded(bytes.size());
-        QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-        QFile file(m_filePath);
-        if (file.open(QIODevice::Append))
-            file.write(bytes);
+    if (!m_filePath.isEmpty() && !m_notAFile) {
+        // A FIFO or device in the log's place would block start-up or take the lines elsewhere.
+        const QFileInfo info(m_filePath);
+        if (info.exists() && !info.isFile()) {
+            m_notAFile = true;
+            std::fprintf(stderr, "%s\n",
+                qPrintable(QStringLiteral("The log %1 is not a regular file: logging to standard error only")
+                               .arg(QDir::toNativeSeparators(m_filePath))));
+        } else {
+            rotateIfNeeded(bytes.size());
+            QDir().mkpath(info.absolutePath());
+            appendToFile(bytes);
+        }
     }
     if (m_echo)
         m_echo(line.trimmed());
+    else if (m_notAFile)
+        std::fprintf(stderr, "%s\n", qPrintable(line));
     return line;
 }
 

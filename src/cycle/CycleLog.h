@@ -50,12 +50,14 @@ private:
     /// Writes `text` as one line with the time; returns the line.
     QString write(const QString& text);
     void rotateIfNeeded(qint64 incoming);
+    void appendToFile(const QByteArray& bytes);
 
     QString m_filePath;
     const Clock* m_clock;
     qint64 m_maxBytes;
     int m_keptFiles;
     std::function<void(const QString&)> m_echo;
+    bool m_notAFile = false;
 
     int m_cycle = 0;
     QDateTime m_started;

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /// The program as started from a shell: the single-instance rule, the headless exit statuses
@@ -143,6 +144,82 @@ private Q_SLOTS:
             firstErr += QString::fromLocal8Bit(first->readAllStandardError());
         }
         QCOMPARE(first->state(), QProcess::Running);
+    }
+
+    void aSignalDuringAStartUpBoxEndsWith128PlusSignal_data()
+    {
+        QTest::addColumn<QString>("server"); // empty: first configuration, the login dialog
+        QTest::newRow("login dialog") << "";
+        QTest::newRow("address box") << "SQL01";
+    }
+
+    void aSignalDuringAStartUpBoxEndsWith128PlusSignal()
+    {
+        QFETCH(QString, server);
+        QTemporaryDir config;
+        if (!server.isEmpty()) {
+            QSettings key(config.filePath("settings.ini"), QSettings::IniFormat);
+            key.setValue("SERVER", server);
+            key.setValue("WinAuth", "0");
+        }
+        QProcess* window = start({"--config", config.path()});
+        QString err;
+        while (!err.contains("listening as")) {
+            QVERIFY2(window->waitForReadyRead(WaitMs), qPrintable(err));
+            err += QString::fromLocal8Bit(window->readAllStandardError());
+        }
+        // Now on its "Need to edit IP address!" box.
+        QTest::qWait(500);
+        window->terminate();
+        QVERIFY(window->waitForFinished(WaitMs));
+        QCOMPARE(window->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window->exitCode(), 128 + 15);
+    }
+
+    // A lock file that cannot be used is not the lock another copy holds: nothing ran, and a
+    // scheduler must see that. A log that is not a file is only said, and the run goes on.
+    void aSettingsFileThatCannotBeUsedIsSaid_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("FIFO") << "fifo" << 2 << "not a regular file";
+        QTest::newRow("directory") << "directory" << 2 << "not a regular file";
+        QTest::newRow("folder another user cannot write") << "user" << 2 << "Permission denied";
+        QTest::newRow("log is a FIFO") << "logfifo" << 0 << "not a regular file";
+    }
+
+    void aSettingsFileThatCannotBeUsedIsSaid()
+    {
+        QFETCH(QString, lock);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QTemporaryDir config;
+        const QString lockPath = config.filePath(QFileInfo(m_program).fileName() + ".lock");
+        QStringList asUser;
+        if (lock == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lockPath).constData(), 0666), 0);
+        } else if (lock == "logfifo") {
+            DemoSetup::prepare(config.path(), "CRIB-DEMO");
+            QCOMPARE(::mkfifo(QFile::encodeName(config.filePath("cribsync.log")).constData(), 0666), 0);
+        } else if (lock == "directory") {
+            QVERIFY(QDir().mkdir(lockPath));
+        } else {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (::geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv to start a copy as another user");
+            asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+            const auto readOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup;
+            for (const QString& folder : {m_programDir.path(), config.path()})
+                QVERIFY(QFile::setPermissions(folder, readOnly));
+        }
+        QProcess* once
+            = start({"--once", lock == "logfifo" ? "--demo" : "--config", config.path()}, "none", {}, {}, asUser);
+        QVERIFY(once->waitForFinished(WaitMs));
+        const QString err = QString::fromLocal8Bit(once->readAllStandardError());
+        QVERIFY2(once->exitCode() == status, qPrintable(QString::number(once->exitCode()) + err));
+        QVERIFY2(err.contains(message) && err.contains(config.path()), qPrintable(err));
     }
 
     void headlessMessagesGoToStandardError()

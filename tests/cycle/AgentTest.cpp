@@ -198,6 +198,7 @@ private Q_SLOTS:
         // The remote database goes away before the first tick.
         QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
         QVERIFY_THROWS_EXCEPTION(std::exception, agent.Timer1Timer());
+        QVERIFY2(agent.log().lastSummary().endsWith("; 1 failure"), qPrintable(agent.log().lastSummary()));
         QVERIFY(agent.FirstTick());
         QVERIFY(agent.Timer1()->isActive());
         QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
