@@ -295,13 +295,17 @@ private:
                 : site.remoteValue(QStringLiteral("SELECT Processed FROM Outbox WHERE RecordID = %1").arg(s.order))
                       .toBool();
             if (c.expect == RenameCase::Refused) {
+                // A list that cannot take the rename is kept and named; the rename still counts as done.
                 ++m_refused;
-                if (done)
-                    faults << c.label + QStringLiteral(": marked done");
+                if (!done)
+                    faults << c.label + QStringLiteral(": left pending");
                 if (items != s.text)
                     faults << c.label + QStringLiteral(": the list changed");
-                if (!logNames(site, QStringLiteral("Emp"), c.oldItem + QStringLiteral(" -> ") + c.newItem.toString()))
+                if (!site.logText().contains(CycleLog::printable(
+                        QStringLiteral(": ") + c.oldItem + QStringLiteral(" -> ") + c.newItem.toString()))) {
+                    ++m_unnamed;
                     faults << c.label + QStringLiteral(": not named in the log");
+                }
                 continue;
             }
             if (!done) {
