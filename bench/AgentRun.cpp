@@ -1,11 +1,11 @@
 #include "AgentRun.h"
 
 #include "BenchSite.h"
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "cycle/AgentHost.h"
 #include "cycle/CycleLog.h"
 #include "cycle/SyncEngine.h"
-#include "cycle/SystemClock.h"
-#include "cycle/SystemTimeZoneList.h"
 #include "db/Connection.h"
 #include "db/ConnectionPool.h"
 #include "db/RowQuery.h"

@@ -1,14 +1,15 @@
 #include "apply/OutboxApply.h"
 
-#include "apply/ApplyFailure.h"
 #include "apply/OutboxEntry.h"
-#include "apply/RenameState.h"
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/Failpoint.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
+#include "model/TableRules.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/RenameState.h"
+#include "step/StepFailure.h"
 
 #include <algorithm>
 
@@ -69,7 +70,7 @@ void OutboxApply::ApplyRemoteOutbox()
             applyEntry(entry);
         }
     } catch (const std::exception& e) {
-        ApplyFailure::report(m_context, kStep, table, key, e, true);
+        StepFailure::report(m_context, kStep, table, key, e, true);
     }
 }
 
@@ -86,16 +87,16 @@ bool OutboxApply::isLocalTable(const QString& tableName)
 OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
 {
     if (const QString refusal = unusable(entry); !refusal.isEmpty()) {
-        ApplyFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID, refusal);
+        StepFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID, refusal);
         return Outcome::Pending;
     }
     if (entry.TableName == QLatin1String("AC"))
         return copyEmployeeItems(entry);
 
     // The table name is pasted into statements: only a table this database has may get there.
-    const bool namePasted = entry.Type != QLatin1String("D") || !RemoteDelete::isPictureTable(entry.TableName);
+    const bool namePasted = entry.Type != QLatin1String("D") || !TableRules::isPictureTable(entry.TableName);
     if (namePasted && !isLocalTable(entry.TableName)) {
-        ApplyFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID,
+        StepFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID,
             QStringLiteral("'%1' is not a table of the local database").arg(entry.TableName));
         return Outcome::Pending;
     }
@@ -135,7 +136,7 @@ std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& e
         source.open();
     } catch (const std::exception& e) {
         source.cancel();
-        ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
+        StepFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, true);
         return Outcome::Pending;
     }
     // A source row that no longer exists leaves nothing to apply.
@@ -168,7 +169,7 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
         } catch (const std::exception& e) {
             employee.cancel();
             employee.close();
-            ApplyFailure::report(m_context, kStep, QStringLiteral("Emp"), entry.RecordID, e, false);
+            StepFailure::report(m_context, kStep, QStringLiteral("Emp"), entry.RecordID, e, false);
             return Outcome::Pending;
         }
     }
@@ -199,7 +200,7 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
             Failpoint::reach(Failpoint::Point::ApplyItemRenamed);
         } catch (const std::exception& e) {
             if (!RenameState::itemRenamed(local, entry.Key1, entry.Key2)) {
-                ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+                StepFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
                 return Outcome::Pending;
             }
         }
@@ -216,7 +217,7 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
             dm.spBinChange.execute();
         } catch (const std::exception& e) {
             if (!RenameState::binRenamed(local, station, entry.Key1, entry.Key2)) {
-                ApplyFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
+                StepFailure::report(m_context, kStep, entry.TableName, entry.RecordID, e, false);
                 return Outcome::Pending;
             }
         }

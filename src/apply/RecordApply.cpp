@@ -1,8 +1,5 @@
 #include "apply/RecordApply.h"
 
-#include "apply/ApplyFailure.h"
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/Failpoint.h"
@@ -10,6 +7,9 @@
 #include "db/SqlTokenizer.h"
 #include "db/Transaction.h"
 #include "model/TDM.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/StepFailure.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -350,7 +350,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         dm.toTable.cancel();
         dm.FindFieldName.cancel();
         closeBoth();
-        ApplyFailure::report(m_context, kStep, tableName, entryKey, error, true);
+        StepFailure::report(m_context, kStep, tableName, entryKey, error, true);
         return false;
     };
 
@@ -358,7 +358,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         // Keys pasted into the lookup without quotes must be numbers, or they could rewrite it.
         const QString refusal = nonNumericKey(table);
         if (!refusal.isEmpty()) {
-            ApplyFailure::refuse(m_context, kStep, tableName, entryKey, refusal);
+            StepFailure::refuse(m_context, kStep, tableName, entryKey, refusal);
             return false;
         }
         closeBoth();

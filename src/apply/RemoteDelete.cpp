@@ -1,9 +1,10 @@
 #include "apply/RemoteDelete.h"
 
-#include "apply/ApplyFailure.h"
-#include "cycle/CycleContext.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
+#include "model/TableRules.h"
+#include "step/CycleContext.h"
+#include "step/StepFailure.h"
 
 namespace {
 
@@ -15,12 +16,6 @@ QString q(const QString& value)
 }
 
 } // namespace
-
-bool RemoteDelete::isPictureTable(const QString& tableName)
-{
-    static const QStringList pictures = {"ITEMIMAGE", "CLASSIMAGE", "EMPIMAGE"};
-    return pictures.contains(tableName.toUpper());
-}
 
 QString RemoteDelete::lookupStatement(
     const QString& tableName, const QString& key1, const QString& key2, const QString& key3) const
@@ -54,7 +49,7 @@ QString RemoteDelete::lookupStatement(
 bool RemoteDelete::ApplyRemoteDelete(
     const QString& tableName, const QString& key1, const QString& key2, const QString& key3, const QString& entryKey)
 {
-    if (isPictureTable(tableName))
+    if (TableRules::isPictureTable(tableName))
         return true;
     TDM& dm = *m_context.dm;
     const auto closeBoth = [&] {
@@ -77,7 +72,7 @@ bool RemoteDelete::ApplyRemoteDelete(
         dm.toTable.open();
     } catch (const std::exception& e) {
         closeBoth();
-        ApplyFailure::report(m_context, kStep, tableName, entryKey, e, true);
+        StepFailure::report(m_context, kStep, tableName, entryKey, e, true);
         return false;
     }
     bool deleted = true;
@@ -88,7 +83,7 @@ bool RemoteDelete::ApplyRemoteDelete(
         } catch (const std::exception& e) {
             // A refused delete stays pending: marking it done would keep the row here for good.
             dm.toTable.cancel();
-            ApplyFailure::report(m_context, kStep, tableName, entryKey, e, true);
+            StepFailure::report(m_context, kStep, tableName, entryKey, e, true);
             deleted = false;
         }
     }

@@ -19,9 +19,6 @@ public:
     bool ApplyRemoteDelete(const QString& tableName, const QString& key1, const QString& key2, const QString& key3,
         const QString& entryKey = QString());
 
-    /// The picture tables, whose delete orders are accepted without any local change.
-    static bool isPictureTable(const QString& tableName);
-
 private:
     QString lookupStatement(
         const QString& tableName, const QString& key1, const QString& key2, const QString& key3) const;

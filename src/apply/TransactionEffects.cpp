@@ -1,9 +1,9 @@
 #include "apply/TransactionEffects.h"
 
-#include "apply/ApplyFailure.h"
-#include "apply/EmployeeItems.h"
-#include "cycle/CycleContext.h"
 #include "model/TDM.h"
+#include "step/CycleContext.h"
+#include "step/EmployeeItems.h"
+#include "step/StepFailure.h"
 
 #include <limits>
 #include <stdexcept>
@@ -65,7 +65,7 @@ bool TransactionEffects::ApplyTransactionEffects(const db::RowQuery& row, const 
         }
         return true;
     } catch (const std::exception& e) {
-        ApplyFailure::report(m_context, QStringLiteral("apply"), kTable, entryKey, e, true);
+        StepFailure::report(m_context, QStringLiteral("apply"), kTable, entryKey, e, true);
         return false;
     }
 }
@@ -125,7 +125,7 @@ void TransactionEffects::UpdateEmployeeItems(const db::RowQuery& row, const QStr
         dm.qryFindEmp.close();
     } catch (const std::exception& e) {
         dm.qryFindEmp.close();
-        ApplyFailure::refuse(m_context, QStringLiteral("apply"), kTable, entryKey,
+        StepFailure::refuse(m_context, QStringLiteral("apply"), kTable, entryKey,
             QStringLiteral("The item list of employee '%1' is left as it was: %2")
                 .arg(emp, QString::fromUtf8(e.what())));
     }
@@ -137,13 +137,13 @@ bool TransactionEffects::RenameItemInLocalEmployees(const QString& oldItem, cons
     try {
         EmployeeItems::RenameInEveryList(employees, oldItem, newItem, true, Failpoint::Point::ApplyEmployeeRenamed,
             [&](const QString& employee, const std::exception& e) {
-                ApplyFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
+                StepFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
                     employee + QStringLiteral(": ") + oldItem + QStringLiteral(" -> ") + newItem, e, false);
             });
         return true;
     } catch (const std::exception& e) {
         employees.cancel();
-        ApplyFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
+        StepFailure::report(m_context, QStringLiteral("apply"), QStringLiteral("Emp"),
             oldItem + QStringLiteral(" -> ") + newItem, e, false);
         return false;
     }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
-#include "cycle/SystemClock.h"
-#include "cycle/SystemTimeZoneList.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "cycle/CycleLog.h"
 
-#include "cycle/Clock.h"
+#include "clock/Clock.h"
 
 #include <QDir>
 #include <QFile>

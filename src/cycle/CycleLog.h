@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/CycleContext.h"
+#include "step/CycleContext.h"
 
 #include <QHash>
 #include <QMap>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "model/StartupStatements.h"
 #include "model/TDM.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
 
 #include <functional>
 #include <memory>

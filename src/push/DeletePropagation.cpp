@@ -1,16 +1,16 @@
 #include "push/DeletePropagation.h"
 
-#include "apply/EmployeeItems.h"
-#include "apply/RemoteDelete.h"
-#include "apply/RenameState.h"
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
-#include "push/PushFailure.h"
+#include "model/TableRules.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/EmployeeItems.h"
+#include "step/RenameState.h"
+#include "step/StepFailure.h"
 
 #include <QDateTime>
 
@@ -95,7 +95,7 @@ void DeletePropagation::PropagateDeletes()
         events.setProgress(count, count);
     } catch (const std::exception& e) {
         history.cancel();
-        PushFailure::report(m_context, kStep, table, key, e, true);
+        StepFailure::report(m_context, kStep, table, key, e, true);
     }
 }
 
@@ -107,7 +107,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     const QString key = historyKey(key1, key2, key3);
 
     events.pumpEvents();
-    if (RemoteDelete::isPictureTable(tableName))
+    if (TableRules::isPictureTable(tableName))
         return true;
 
     // A rename refused because it was carried out before (its mark was lost) is done: what is left
@@ -126,7 +126,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
         } catch (const std::exception& e) {
             if (RenameState::binRenamed(remote, key1, key2, key3))
                 return true;
-            PushFailure::report(m_context, kStep, tableName, key, e, false);
+            StepFailure::report(m_context, kStep, tableName, key, e, false);
             return false;
         }
     }
@@ -142,7 +142,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
             Failpoint::reach(Failpoint::Point::HistoryItemRenamed);
         } catch (const std::exception& e) {
             if (!RenameState::itemRenamed(remote, key1, key2)) {
-                PushFailure::report(m_context, kStep, tableName, key, e, false);
+                StepFailure::report(m_context, kStep, tableName, key, e, false);
                 return false;
             }
         }
@@ -169,7 +169,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
         lookup.setSql(lookupStatement(table, key1, key2, key3));
         lookup.open();
     } catch (const std::exception& e) {
-        PushFailure::report(m_context, kStep, tableName, key, e, true);
+        StepFailure::report(m_context, kStep, tableName, key, e, true);
         return false;
     }
 
@@ -183,7 +183,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
         }
     } catch (const std::exception& e) {
         lookup.cancel();
-        PushFailure::report(m_context, kStep, tableName, key, e, true);
+        StepFailure::report(m_context, kStep, tableName, key, e, true);
         return false;
     }
     return true;
@@ -269,7 +269,7 @@ void DeletePropagation::recordRemoteBinDelete(const QString& key1, const QString
         insert.execute();
     } catch (const std::exception& e) {
         // The remote bin is deleted all the same.
-        PushFailure::report(m_context, kStep, QStringLiteral("DeleteHst"), historyKey, e, false);
+        StepFailure::report(m_context, kStep, QStringLiteral("DeleteHst"), historyKey, e, false);
     }
 }
 
@@ -279,13 +279,13 @@ bool DeletePropagation::RenameItemInRemoteEmployees(const QString& oldItem, cons
     try {
         EmployeeItems::RenameInEveryList(employees, oldItem, newItem, false, Failpoint::Point::HistoryEmployeeRenamed,
             [&](const QString& employee, const std::exception& e) {
-                PushFailure::report(m_context, kStep, QStringLiteral("Emp"),
+                StepFailure::report(m_context, kStep, QStringLiteral("Emp"),
                     employee + QStringLiteral(": ") + oldItem + QStringLiteral(" -> ") + newItem, e, false);
             });
         return true;
     } catch (const std::exception& e) {
         employees.cancel();
-        PushFailure::report(
+        StepFailure::report(
             m_context, kStep, QStringLiteral("Emp"), oldItem + QStringLiteral(" -> ") + newItem, e, false);
         return false;
     }

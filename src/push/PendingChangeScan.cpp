@@ -1,12 +1,12 @@
 #include "push/PendingChangeScan.h"
 
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
-#include "push/PushFailure.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/StepFailure.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void PendingChangeScan::PushPendingChanges()
             m_context.events->pumpEvents();
         }
     } catch (const std::exception& e) {
-        PushFailure::report(m_context, kStep, table, QString(), e, true);
+        StepFailure::report(m_context, kStep, table, QString(), e, true);
     }
 }
 
@@ -73,9 +73,9 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             pending.open();
         } catch (const std::exception& e) {
             pending.cancel();
-            if (PushFailure::messageOf(e).contains(QLatin1String("ASPProcessed")))
+            if (StepFailure::messageOf(e).contains(QLatin1String("ASPProcessed")))
                 continue;
-            PushFailure::report(m_context, kStep, localTable, QString(), e, true);
+            StepFailure::report(m_context, kStep, localTable, QString(), e, true);
             return;
         }
         m_context.events->setProgressText(localTable);

@@ -1,10 +1,10 @@
 #include "push/ProbeStatement.h"
 
-#include "cycle/CycleContext.h"
 #include "db/DbError.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "push/RecordPush.h"
+#include "step/CycleContext.h"
 
 #include <QRegularExpression>
 

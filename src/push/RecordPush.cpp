@@ -1,13 +1,13 @@
 #include "push/RecordPush.h"
 
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/DbError.h"
 #include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "model/TDM.h"
 #include "push/ProbeStatement.h"
-#include "push/PushFailure.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/StepFailure.h"
 
 #include <QDateTime>
 
@@ -61,7 +61,7 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
         k1 = probe.columnName(1);
         k2 = probe.columnName(2);
     } catch (const std::exception& e) {
-        PushFailure::report(m_context, kStep, tableName, QString(), e, true);
+        StepFailure::report(m_context, kStep, tableName, QString(), e, true);
         return;
     }
 
@@ -79,7 +79,7 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
             probe.cancel();
             const QString key = rowKey(pendingRows);
             pendingRows.cancel();
-            PushFailure::report(m_context, kStep, tableName, key, e, true);
+            StepFailure::report(m_context, kStep, tableName, key, e, true);
             return;
         }
     }

@@ -1,9 +1,9 @@
 #include "push/TransactionPush.h"
 
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/RowQuery.h"
-#include "push/PushFailure.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
+#include "step/StepFailure.h"
 
 namespace {
 
@@ -55,10 +55,10 @@ bool TransactionPush::PushTransaction(const db::RowQuery& transaction, bool& err
             return true;
     } catch (const std::exception& e) {
         errorFlag = true;
-        PushFailure::report(m_context, kStep, kTable, keyOf(transaction), e, false);
+        StepFailure::report(m_context, kStep, kTable, keyOf(transaction), e, false);
         return false;
     }
-    PushFailure::refuse(m_context, kStep, kTable, keyOf(transaction),
+    StepFailure::refuse(m_context, kStep, kTable, keyOf(transaction),
         QStringLiteral("sp_CorvaneTran returned %1")
             .arg(returned.isNull() ? QStringLiteral("NULL") : db::valueText(returned)));
     return false;

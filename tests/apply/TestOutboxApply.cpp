@@ -1,10 +1,10 @@
 #include "ApplyFixture.h"
-#include "apply/EmployeeItems.h"
 #include "apply/OutboxApply.h"
 #include "db/ConnectionPool.h"
 #include "db/Failpoint.h"
 #include "db/SqlTrace.h"
 #include "demo/DemoDatabases.h"
+#include "step/EmployeeItems.h"
 
 #include <QFile>
 #include <QTest>

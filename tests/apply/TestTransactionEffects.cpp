@@ -1,7 +1,7 @@
 #include "ApplyFixture.h"
-#include "apply/EmployeeItems.h"
 #include "apply/RecordApply.h"
 #include "apply/TransactionEffects.h"
+#include "step/EmployeeItems.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "MockClock.h"
+#include "clock/MockClock.h"
 #include "cycle/CycleLog.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "cycle/CycleContext.h"
-#include "cycle/CycleStatements.h"
 #include "db/Connection.h"
 #include "demo/CribSchema.h"
 #include "model/TDM.h"
 #include "push/PendingChangeScan.h"
+#include "step/CycleContext.h"
+#include "step/CycleStatements.h"
 
 #include <QTemporaryDir>
 #include <QVariant>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "clock/MockClock.h"
+#include "clock/TimeZoneList.h"
 #include "cycle/CycleLog.h"
 #include "cycle/FakeHost.h"
-#include "cycle/MockClock.h"
 #include "cycle/SyncEngine.h"
-#include "cycle/TimeZoneList.h"
 #include "db/Connection.h"
 #include "demo/CribSchema.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/TimeZoneEntry.h"
+#include "clock/TimeZoneEntry.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/Clock.h"
+#include "clock/Clock.h"
 
 /// A clock that stands still at the instant a test sets, in the zone the test names.
 class MockClock : public Clock

@@ -1,9 +1,9 @@
-#include "push/PushFailure.h"
+#include "step/StepFailure.h"
 
-#include "cycle/CycleContext.h"
 #include "db/DbError.h"
+#include "step/CycleContext.h"
 
-void PushFailure::report(CycleContext& context, const QString& step, const QString& table, const QString& key,
+void StepFailure::report(CycleContext& context, const QString& step, const QString& table, const QString& key,
     const std::exception& error, bool recover)
 {
     refuse(context, step, table, key, messageOf(error));
@@ -11,13 +11,13 @@ void PushFailure::report(CycleContext& context, const QString& step, const QStri
         context.events->RecoverFromCycleError();
 }
 
-void PushFailure::refuse(
+void StepFailure::refuse(
     CycleContext& context, const QString& step, const QString& table, const QString& key, const QString& message)
 {
     context.events->failureCaught(CycleFailure{step, table, key, message});
 }
 
-QString PushFailure::messageOf(const std::exception& error)
+QString StepFailure::messageOf(const std::exception& error)
 {
     const auto* dbError = dynamic_cast<const db::DbError*>(&error);
     return dbError ? dbError->message() : QString::fromLocal8Bit(error.what());

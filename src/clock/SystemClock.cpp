@@ -1,4 +1,4 @@
-#include "cycle/SystemClock.h"
+#include "clock/SystemClock.h"
 
 QDateTime SystemClock::currentUtc() const
 {

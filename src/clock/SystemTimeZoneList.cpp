@@ -1,4 +1,4 @@
-#include "cycle/SystemTimeZoneList.h"
+#include "clock/SystemTimeZoneList.h"
 
 #include <QTimeZone>
 

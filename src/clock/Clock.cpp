@@ -1,4 +1,4 @@
-#include "cycle/Clock.h"
+#include "clock/Clock.h"
 
 Clock::~Clock() = default;
 

@@ -1,6 +1,6 @@
-#include "MockClock.h"
-#include "cycle/GmtMinus8.h"
-#include "cycle/SystemTimeZoneList.h"
+#include "clock/GmtMinus8.h"
+#include "clock/MockClock.h"
+#include "clock/SystemTimeZoneList.h"
 
 #include <QTest>
 #include <QtEndian>

@@ -1,4 +1,4 @@
-#include "db/CribConnectionStrings.h"
+#include "crib/CribConnectionStrings.h"
 
 #include "db/ConnectionString.h"
 #include "db/RowQuery.h"

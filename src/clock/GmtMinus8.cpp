@@ -1,4 +1,4 @@
-#include "cycle/GmtMinus8.h"
+#include "clock/GmtMinus8.h"
 
 TimeZoneEntry usPacificRules()
 {

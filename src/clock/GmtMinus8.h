@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cycle/Clock.h"
-#include "cycle/TimeZoneList.h"
+#include "clock/Clock.h"
+#include "clock/TimeZoneList.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "cycle/TransitionRule.h"
+#include "clock/TransitionRule.h"
 
 std::optional<QDateTime> TransitionRule::dateIn(int forYear) const
 {

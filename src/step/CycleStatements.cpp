@@ -1,4 +1,4 @@
-#include "cycle/CycleStatements.h"
+#include "step/CycleStatements.h"
 
 #include "model/TDM.h"
 

@@ -1,6 +1,6 @@
+#include "crib/CribConnectionStrings.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "db/CribConnectionStrings.h"
 #include "db/RowQuery.h"
 #include "demo/CribSchema.h"
 #include "model/StartupStatements.h"

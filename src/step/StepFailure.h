@@ -5,8 +5,8 @@
 
 struct CycleContext;
 
-/// Reports a failure that a push step caught to the cycle's events.
-class PushFailure
+/// Reports a failure that a push or apply step caught to the cycle's events.
+class StepFailure
 {
 public:
     /// Reports `error` for the cycle log and then, with `recover`, calls the common handler.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/TransitionRule.h"
+#include "clock/TransitionRule.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "apply/EmployeeItems.h"
+#include "step/EmployeeItems.h"
 
 #include "db/RowQuery.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/TimeZoneList.h"
+#include "clock/TimeZoneList.h"
 
 /// On Windows the registry's zone list; elsewhere a single entry for the US Pacific zone of the tz database,
 /// presented as Windows presents it, or none without tz data. Read afresh on every call.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cycle/Clock.h"
+#include "clock/Clock.h"
 
 #include <QElapsedTimer>
 

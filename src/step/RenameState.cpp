@@ -1,4 +1,4 @@
-#include "apply/RenameState.h"
+#include "step/RenameState.h"
 
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"

@@ -1,4 +1,4 @@
-#include "cycle/TimeZoneEntry.h"
+#include "clock/TimeZoneEntry.h"
 
 #include <QtEndian>
 
