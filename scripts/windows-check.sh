@@ -74,6 +74,8 @@ for entry in json.load(open(commands)):
             a.startswith("-I") and not a.startswith("-I/usr/") and not a.endswith("_autogen/include")
         ):
             out.append(a)
+    # What the top-level CMakeLists.txt defines for Windows builds only.
+    out.append("-DNOMINMAX")
     out += ["-idirafter", os.path.join(work, "include"), entry["file"]]
     name = path.replace("/", "_")
     with open(os.path.join(work, "jobs", name), "w") as f:

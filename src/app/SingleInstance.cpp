@@ -9,9 +9,6 @@
 #include <QLoggingCategory>
 
 #ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #else
 #include <cerrno>

@@ -13,9 +13,6 @@
 #include <QSettings>
 
 #ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <optional>
 #include <vector>
 #include <windows.h>

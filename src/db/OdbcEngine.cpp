@@ -13,9 +13,6 @@
 #include <QSqlResult>
 #ifdef Q_OS_WIN
 // Windows' ODBC headers use its base types without including them.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #endif
 #include <sql.h>
