@@ -1,8 +1,8 @@
-#include "FakeTdsServer.h"
 #include "demo/DemoSetup.h"
+#include "doubles/FakeTdsServer.h"
+#include "support/Files.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -26,19 +26,6 @@ private:
     QString m_program;
 
     static constexpr int WaitMs = 60000;
-
-    // Every file of `folder` with its contents.
-    static QMap<QString, QByteArray> snapshot(const QString& folder)
-    {
-        QMap<QString, QByteArray> files;
-        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            if (file.open(QIODevice::ReadOnly))
-                files.insert(file.fileName(), file.readAll());
-        }
-        return files;
-    }
 
     QProcess* start(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen"),
         const QString& tmpDir = {}, const QString& workingDir = {}, const QStringList& asUser = {})
@@ -129,7 +116,7 @@ private Q_SLOTS:
             firstErr += QString::fromLocal8Bit(first->readAllStandardError());
         }
         // The first copy now waits on its "Need to edit IP address!" box.
-        const auto before = snapshot(config.path());
+        const auto before = filesOf(config.path());
 
         QProcess* second = start({"--config", secondFolder, "--headless"}, "offscreen", tmpDir, workingDir, asUser);
         QVERIFY(second->waitForFinished(WaitMs));
@@ -137,7 +124,7 @@ private Q_SLOTS:
         QCOMPARE(second->exitCode(), 0);
         const QString secondErr = QString::fromLocal8Bit(second->readAllStandardError());
         QVERIFY2(!secondErr.contains("Need to edit"), qPrintable(secondErr));
-        QCOMPARE(snapshot(config.path()), before);
+        QCOMPARE(filesOf(config.path()), before);
 
         while (!firstErr.contains("asks this one to come forward")) {
             QVERIFY2(first->waitForReadyRead(WaitMs), qPrintable(firstErr));

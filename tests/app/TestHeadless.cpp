@@ -1,4 +1,3 @@
-#include "FakeTdsServer.h"
 #include "app/CrashReport.h"
 #include "app/HeadlessApplication.h"
 #include "app/HeadlessHost.h"
@@ -7,6 +6,7 @@
 #include "cycle/Agent.h"
 #include "demo/DemoDatabases.h"
 #include "demo/DemoSetup.h"
+#include "doubles/FakeTdsServer.h"
 
 #include <QDir>
 #include <QSettings>

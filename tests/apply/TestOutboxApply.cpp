@@ -1,9 +1,7 @@
 #include "ApplyFixture.h"
 #include "apply/OutboxApply.h"
-#include "db/ConnectionPool.h"
 #include "db/Failpoint.h"
 #include "db/SqlTrace.h"
-#include "demo/DemoDatabases.h"
 #include "step/EmployeeItems.h"
 
 #include <QFile>
@@ -32,11 +30,6 @@ private:
     }
 
     static int remoteInt(ApplyFixture& f, const QString& sql) { return f.remoteValue(sql).toInt(); }
-
-    static QString line(const QString& item, int quantity)
-    {
-        return QStringList{item, "EA", "1", "0", QString::number(quantity), "note"}.join(QLatin1Char('\t'));
-    }
 
 private Q_SLOTS:
     void emptyOutboxTouchesNothingLocal()
@@ -197,7 +190,7 @@ private Q_SLOTS:
         f.local.execute("INSERT INTO Bin (Station, MyNo, Item) VALUES ('01', 'A5', 'TAP'), ('02', 'A5', 'DRL')");
         f.local.execute("INSERT INTO Item (MyNo) VALUES ('TAP')");
         f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', '%1')")
-                            .arg(QStringList{line("AAA", 1), line("TAP", 2)}.join("\r\n")));
+                            .arg(QStringList{itemLine("AAA", 1), itemLine("TAP", 2)}.join("\r\n")));
         const int bin = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A30')");
         const int item = f.insertRemote("Item", "INSERT INTO Item (MyNo) VALUES ('BIT')");
         const int binRename = f.order("Bin", "C", QString::number(bin), "A5", "A30");
@@ -209,7 +202,7 @@ private Q_SLOTS:
                      .toString(),
             QStringLiteral("01A30BIT,02A5DRL"));
         QCOMPARE(f.localValue("SELECT MyNo FROM Item").toString(), QStringLiteral("BIT"));
-        const QString renamed = QStringList{line("AAA", 1), line("BIT", 2)}.join("\r\n");
+        const QString renamed = QStringList{itemLine("AAA", 1), itemLine("BIT", 2)}.join("\r\n");
         QCOMPARE(f.localValue("SELECT Items FROM Emp").toString(), renamed);
         QVERIFY(f.entryProcessed(binRename) && f.entryProcessed(itemRename));
         QVERIFY(!f.entryProcessed(refused));
@@ -289,7 +282,7 @@ private Q_SLOTS:
         f.local.execute("INSERT INTO Bin (Station, MyNo, Item) VALUES ('01', 'A30', 'BIT')");
         f.local.execute("INSERT INTO Item (MyNo) VALUES ('BIT')");
         f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items) VALUES ('E1', '%1')")
-                            .arg(QStringList{line("AAA", 1), line("TAP", 2)}.join("\r\n")));
+                            .arg(QStringList{itemLine("AAA", 1), itemLine("TAP", 2)}.join("\r\n")));
         const bool bin = table == QLatin1String("Bin");
         const int source = bin ? f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A30')")
                                : f.insertRemote("Item", "INSERT INTO Item (MyNo) VALUES ('BIT')");
@@ -300,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(f.entryProcessed(entry));
         QCOMPARE(remoteInt(f, "SELECT Processed FROM " + table), 1);
         QCOMPARE(f.localValue("SELECT Items FROM Emp").toString(),
-            QStringList({line("AAA", 1), line(bin ? "TAP" : "BIT", 2)}).join("\r\n"));
+            QStringList({itemLine("AAA", 1), itemLine(bin ? "TAP" : "BIT", 2)}).join("\r\n"));
         QVERIFY(f.events.failures.isEmpty());
     }
 
@@ -436,39 +429,18 @@ private Q_SLOTS:
 
     void demoOutboxIsAppliedAsItsOrdersDescribe()
     {
-        QTemporaryDir dir;
-        const QString machine = QStringLiteral("CRIB-07");
-        DemoDatabases::create(dir.path(), machine, "c", "l", "p");
-        db::Connection local(QStringLiteral("local"));
-        local.setConnectionString(
-            QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), DemoDatabases::localName()));
-        local.open();
-        db::Connection remote(QStringLiteral("remote"));
-        const QString remoteCs
-            = QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(dir.path(), DemoDatabases::remoteName());
-        remote.setConnectionString(remoteCs);
-        remote.open();
-        const auto localValue = [&](const QString& sql) { return local.query(sql).rows.value(0).value(0); };
-        const auto remoteValue = [&](const QString& sql) { return remote.query(sql).rows.value(0).value(0); };
+        ApplyFixture f({}, {.databases = ApplyFixture::Databases::Demo, .machineName = QStringLiteral("CRIB-07")});
+        const auto localValue = [&](const QString& sql) { return f.localValue(sql); };
+        const auto remoteValue = [&](const QString& sql) { return f.remoteValue(sql); };
         const int orders = remoteValue("SELECT count(*) FROM Outbox WHERE ComputerName = 'CRIB-07'").toInt();
         const int tranCount = localValue("SELECT count(*) FROM MyTran").toInt();
         const int dailyCount = localValue("SELECT count(*) FROM DailyInventory").toInt();
 
-        TDM dm(&local);
-        CycleStatements statements;
-        RecordingEvents events;
-        CycleContext context;
-        context.dm = &dm;
-        context.statements = &statements;
-        context.events = &events;
-        context.machineName = machine;
-        dm.DataModuleCreate(remoteCs, context.flags);
-        statements.PrepareCycleStatements(dm, machine);
-        OutboxApply(context).ApplyRemoteOutbox();
+        OutboxApply(f.context).ApplyRemoteOutbox();
 
-        QVERIFY2(events.failures.isEmpty(), qPrintable(events.failures.value(0).message));
-        QCOMPARE(events.recoveries, 0);
-        QCOMPARE(events.done.size(), orders);
+        QVERIFY2(f.events.failures.isEmpty(), qPrintable(f.events.failures.value(0).message));
+        QCOMPARE(f.events.recoveries, 0);
+        QCOMPARE(f.events.done.size(), orders);
         QCOMPARE(
             remoteValue("SELECT count(*) FROM Outbox WHERE ComputerName = 'CRIB-07' AND Processed = 0").toInt(), 0);
         // The other computer's order is left alone, and so is the bin it names.
@@ -514,7 +486,6 @@ private Q_SLOTS:
             localValue("SELECT OnHand FROM DailyInventory WHERE Station = '02' AND Item = 'END-0500'").toInt(), 17);
         // A report the crib does not have is not added.
         QCOMPARE(localValue("SELECT count(*) FROM Report WHERE Name = 'By employee'").toInt(), 0);
-        db::ConnectionPool::instance().clear();
     }
 };
 

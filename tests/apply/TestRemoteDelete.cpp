@@ -3,8 +3,6 @@
 #include "db/SqlTrace.h"
 
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 
 /// Remote delete orders: the local row the keys name is deleted, orders the rules pass over count
@@ -104,16 +102,8 @@ private Q_SLOTS:
     {
         ApplyFixture f;
         f.local.execute("INSERT INTO Kit (KitNo, Item) VALUES ('K1', 'X')");
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
-            raw.setDatabaseName(f.dir.filePath("L.db"));
-            QVERIFY(raw.open());
-            QSqlQuery q(raw);
-            QVERIFY(q.exec("CREATE TRIGGER KeepKits BEFORE DELETE ON Kit BEGIN SELECT RAISE(ABORT, 'kits stay'); "
-                           "END"));
-            raw.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        f.executeRaw(
+            f.localFile(), "CREATE TRIGGER KeepKits BEFORE DELETE ON Kit BEGIN SELECT RAISE(ABORT, 'kits stay'); END");
         QVERIFY(!remove(f, "Kit", "K1", "X"));
         QCOMPARE(f.localCount("Kit"), 1);
         QCOMPARE(f.events.recoveries, 1);

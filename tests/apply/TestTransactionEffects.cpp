@@ -12,11 +12,6 @@ class TestTransactionEffects : public QObject
     Q_OBJECT
 
 private:
-    static QString line(const QString& item, int quantity)
-    {
-        return QStringList{item, "EA", "1", "0", QString::number(quantity), "note"}.join(QLatin1Char('\t'));
-    }
-
     /// A remote transaction; returns its RecordID.
     static int transaction(ApplyFixture& f, const QString& station, const QString& bin, const QString& type,
         const QString& quantity, int burn, const QString& poNo = QStringLiteral("NULL"),
@@ -170,10 +165,10 @@ private Q_SLOTS:
         f.local.execute("INSERT INTO Station (MyNo, LimitAccess) VALUES ('01', 0), ('02', 1)");
         f.local.execute("INSERT INTO Bin (Station, MyNo, Item, OnHand) VALUES ('01', 'A1', 'DRL', 10), "
                         "('02', 'A1', 'DRL', 10)");
-        const QString e1 = QStringList{line("AAA", 1), line("drl", 4), line("ZZZ", 2)}.join("\r\n");
+        const QString e1 = QStringList{itemLine("AAA", 1), itemLine("drl", 4), itemLine("ZZZ", 2)}.join("\r\n");
         f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('E1', '%1', 0), "
                                        "('E2', '%2', 0)")
-                            .arg(e1, line("XYZ", 9)));
+                            .arg(e1, itemLine("XYZ", 9)));
         const int id = transaction(f, station, "A1", type, "-2", -1, "NULL", "'" + emp + "'");
         f.openSource("MyTran", id);
         QVERIFY(RecordApply(f.context).ApplyRemoteRecord("MyTran"));
@@ -182,8 +177,8 @@ private Q_SLOTS:
         QCOMPARE(items.FoundItemQuantity(), expected);
         QCOMPARE(items.lines().size(), 3);
         QCOMPARE(f.localValue("SELECT ASPProcessed FROM Emp WHERE MyNo = 'E1'").toInt(), processed);
-        QCOMPARE(
-            f.localValue("SELECT Items || ASPProcessed FROM Emp WHERE MyNo = 'E2'").toString(), line("XYZ", 9) + "0");
+        QCOMPARE(f.localValue("SELECT Items || ASPProcessed FROM Emp WHERE MyNo = 'E2'").toString(),
+            itemLine("XYZ", 9) + "0");
     }
 
     void itemRenameReachesEveryEmployeesList()
@@ -192,14 +187,15 @@ private Q_SLOTS:
         f.local.execute(
             QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('E1', '%1', 0), "
                            "('E2', '%2', 0), ('E3', NULL, 0)")
-                .arg(QStringList{line("AAA", 1), line("tap-m8", 4), line("ZZZ", 2)}.join("\r\n"), line("XYZ", 9)));
+                .arg(QStringList{itemLine("AAA", 1), itemLine("tap-m8", 4), itemLine("ZZZ", 2)}.join("\r\n"),
+                    itemLine("XYZ", 9)));
         QVERIFY(TransactionEffects(f.context).RenameItemInLocalEmployees("TAP-M8", "BIT-01"));
-        const QString renamed = QStringList{line("AAA", 1), line("BIT-01", 4), line("ZZZ", 2)}.join("\r\n");
+        const QString renamed = QStringList{itemLine("AAA", 1), itemLine("BIT-01", 4), itemLine("ZZZ", 2)}.join("\r\n");
         QCOMPARE(f.localValue("SELECT Items FROM Emp WHERE MyNo = 'E1'").toString(), renamed);
         QCOMPARE(f.localValue("SELECT group_concat(ASPProcessed) FROM (SELECT ASPProcessed FROM Emp ORDER BY MyNo)")
                      .toString(),
             QStringLiteral("1,0,0"));
-        QCOMPARE(f.localValue("SELECT Items FROM Emp WHERE MyNo = 'E2'").toString(), line("XYZ", 9));
+        QCOMPARE(f.localValue("SELECT Items FROM Emp WHERE MyNo = 'E2'").toString(), itemLine("XYZ", 9));
     }
 
     // A malformed line leaves its list as it is; the rename still counts as done.
@@ -208,7 +204,7 @@ private Q_SLOTS:
         ApplyFixture f;
         f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('E1', '%1', 0), "
                                        "('E2', '%2', 0), ('E3', '%1', 0)")
-                            .arg(line("OLD", 1), QStringLiteral("OLD\tEA\t1\t0\tmany\tnote")));
+                            .arg(itemLine("OLD", 1), QStringLiteral("OLD\tEA\t1\t0\tmany\tnote")));
         QVERIFY(TransactionEffects(f.context).RenameItemInLocalEmployees("OLD", "NEW"));
         QCOMPARE(f.localValue("SELECT group_concat(substr(Items, 1, 3)) FROM (SELECT Items FROM Emp ORDER BY MyNo)")
                      .toString(),

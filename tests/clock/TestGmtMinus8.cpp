@@ -1,6 +1,7 @@
 #include "clock/GmtMinus8.h"
-#include "clock/MockClock.h"
 #include "clock/SystemTimeZoneList.h"
+#include "doubles/FakeZones.h"
+#include "doubles/MockClock.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -65,18 +66,6 @@ TimeZoneEntry sydneyEntry()
     return entry(
         QStringLiteral("(GMT+10:00) Canberra, Melbourne, Sydney"), -600, rule(0, 4, 0, 1, 3), rule(0, 10, 0, 1, 2));
 }
-
-class FakeZoneList : public TimeZoneList
-{
-public:
-    explicit FakeZoneList(const QList<TimeZoneEntry>& zones)
-        : m_zones(zones)
-    { }
-    QList<TimeZoneEntry> zonesAt(const QDateTime&) const override { return m_zones; }
-
-private:
-    QList<TimeZoneEntry> m_zones;
-};
 
 // Every six hours through the years, and every quarter hour for two hours either side of each transition.
 QList<QDateTime> sampleInstants(const QTimeZone& zone, int firstYear, int lastYear)
@@ -204,7 +193,7 @@ private Q_SLOTS:
     {
         QCOMPARE(chooseGmtMinus8Zone({}).displayName, pacificRegistryEntry().displayName);
         const MockClock clock(QTimeZone::utc(), at(2025, 7, 1, 12));
-        QCOMPARE(GmtMinus8Now(clock, FakeZoneList({})), at(2025, 7, 1, 5));
+        QCOMPARE(GmtMinus8Now(clock, FakeZones(QList<TimeZoneEntry>{})), at(2025, 7, 1, 5));
         // Without the zone database the computer's own zone is unknown too: its local stamp must
         // still be a time.
         QVERIFY(MockClock(QTimeZone(), at(2025, 7, 1, 12)).currentLocal().isValid());
@@ -281,7 +270,7 @@ private Q_SLOTS:
         const QTimeZone zone(zoneId.toUtf8());
         if (!zone.isValid())
             QSKIP("no tz data for the zone");
-        const FakeZoneList list(zones);
+        const FakeZones list(zones);
         MockClock clock(zone);
         for (const QDateTime& utc : sampleInstants(zone, firstYear, lastYear)) {
             clock.setUtc(utc);

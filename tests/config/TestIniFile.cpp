@@ -1,5 +1,6 @@
 #include "config/ConfigError.h"
 #include "config/IniFile.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,20 +13,6 @@
 class TestIniFile : public QObject
 {
     Q_OBJECT
-
-private:
-    static void writeFile(const QString& path, const QByteArray& bytes)
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
-    static QByteArray readFile(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
 private Q_SLOTS:
     void readsNamesWithoutRegardToCase()

@@ -2,10 +2,9 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowQuery.h"
-#include "demo/CribSchema.h"
 #include "model/StartupStatements.h"
+#include "support/CribFixture.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace db;
@@ -48,11 +47,8 @@ private Q_SLOTS:
 
     void registersThisComputer()
     {
-        QTemporaryDir dir;
-        Connection local;
-        local.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=L").arg(dir.path()));
-        local.open(Connection::OpenMode::CreateEmbeddedIfMissing);
-        CribSchema::create(local, CribSchema::Side::Local);
+        CribFixture f({});
+        Connection& local = f.local;
         StartupStatements st(&local, nullptr);
         local.execute("INSERT INTO Control (ComputerName, Synch, Port) VALUES ('OFF', 0, 7), ('ON', 1, 9)");
 

@@ -1,5 +1,5 @@
-#include "clock/MockClock.h"
 #include "cycle/CycleLog.h"
+#include "doubles/MockClock.h"
 
 #include <QDir>
 #include <QFile>

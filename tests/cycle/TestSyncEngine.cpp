@@ -1,41 +1,14 @@
-#include "FakeHost.h"
-#include "clock/MockClock.h"
-#include "clock/TimeZoneList.h"
 #include "config/Credential.h"
-#include "cycle/CycleLog.h"
-#include "cycle/SyncEngine.h"
+#include "db/ConnectionPool.h"
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
-#include "db/SqlTrace.h"
-#include "demo/CribSchema.h"
-#include "demo/DemoDatabases.h"
+#include "support/EngineSite.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace db;
-
-namespace {
-
-/// One zone: US Pacific without daylight saving, so the remote stamp is UTC - 8 hours; or none.
-class PacificZones : public TimeZoneList
-{
-public:
-    bool listed = true;
-
-    QList<TimeZoneEntry> zonesAt(const QDateTime&) const override
-    {
-        if (!listed)
-            return {};
-        TimeZoneEntry e;
-        e.displayName = QStringLiteral("(GMT-08:00) Pacific Time (US & Canada)");
-        e.bias = 480;
-        return {e};
-    }
-};
-
-} // namespace
 
 /// The database start-up and whole cycles on the embedded demo databases, with the clock, the
 /// machine name and the front end injected.
@@ -44,61 +17,36 @@ class TestSyncEngine : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<EngineSite> m_site;
+    // The site's parts under the names the cases use.
     QTemporaryDir* m_dir = nullptr;
     FakeHost* m_host = nullptr;
-    MockClock* m_clock = nullptr;
-    PacificZones m_zones;
     CycleLog* m_log = nullptr;
     SyncEngine* m_engine = nullptr;
     int m_restarts = 0;
     bool m_timerRunning = false;
 
-    StartupSettings settings(const QString& remoteFolder)
-    {
-        StartupSettings s;
-        s.useWindowsAuth = true;
-        s.localServer = QStringLiteral("sqlite:") + m_dir->path();
-        s.localDatabase = DemoDatabases::localName();
-        s.remoteAddress = QStringLiteral("sqlite:") + remoteFolder;
-        s.remotePort = QStringLiteral("1433");
-        s.machineName = QStringLiteral("CRIB-DEMO");
-        return s;
-    }
-
     QVariant scalar(const QString& database, const QString& sql)
     {
-        Connection c;
-        c.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(m_dir->path(), database));
-        c.open();
-        return c.query(sql).rows.value(0).value(0);
+        return database == m_site->localName ? m_site->localValue(sql) : m_site->remoteValue(sql);
     }
 
     void execute(const QString& database, const QString& sql)
     {
-        Connection c;
-        c.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=%2").arg(m_dir->path(), database));
-        c.open();
-        c.execute(sql);
+        (database == m_site->localName ? m_site->local : m_site->remote).execute(sql);
     }
 
-    void start()
-    {
-        StartupSettings s = settings(m_dir->path());
-        QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
-        m_engine->DataModuleCreate();
-    }
+    void start() { QVERIFY(m_site->start()); }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = new QTemporaryDir;
-        DemoDatabases::create(m_dir->path(), QStringLiteral("CRIB-DEMO"), EncodeCredential("CribRemote"),
-            EncodeCredential("crib"), EncodeCredential("secret"));
-        m_host = new FakeHost;
-        m_clock = new MockClock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(17, 30), Qt::UTC));
-        m_log = new CycleLog(m_dir->filePath("cribsync.log"), m_clock);
-        m_engine = new SyncEngine(m_host, m_clock, &m_zones, m_log);
-        m_zones.listed = true;
+        m_site = std::make_unique<EngineSite>(CribFixture::Options{
+            .databases = CribFixture::Databases::Demo, .machineName = QStringLiteral("CRIB-DEMO")});
+        m_dir = &m_site->dir;
+        m_host = &m_site->host;
+        m_log = m_site->log.get();
+        m_engine = m_site->engine.get();
         m_restarts = 0;
         m_timerRunning = true;
         m_engine->setTimerControl([this] { m_timerRunning = false; },
@@ -108,21 +56,11 @@ private Q_SLOTS:
             });
     }
 
-    void cleanup()
-    {
-        delete m_engine;
-        delete m_log;
-        delete m_clock;
-        delete m_host;
-        delete m_dir;
-        ConnectionPool::instance().clear();
-        qunsetenv("CRIBSYNC_SQL_TRACE");
-        SqlTrace::reload();
-    }
+    void cleanup() { m_site.reset(); }
 
     void startUpConnectsRegistersAndListsTables()
     {
-        StartupSettings s = settings(m_dir->path());
+        StartupSettings s = m_site->settings();
         s.useWindowsAuth = false;
         s.localLogin = QStringLiteral("sa");
         s.localPassword = QStringLiteral("pw");
@@ -150,7 +88,7 @@ private Q_SLOTS:
             c.execute("INSERT INTO Company (Name) VALUES ('second')");
         }
         m_host->remoteLogins << NetLoginValues{"CribRemote", "crib2", "pw2"};
-        StartupSettings s = settings(m_dir->path());
+        StartupSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(
@@ -163,13 +101,13 @@ private Q_SLOTS:
     void anEmptyCompanyTableAsksForTheCredentials()
     {
         execute("CribLocal", "DELETE FROM Company");
-        StartupSettings s = settings(m_dir->path());
+        StartupSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
 
         m_host->messages.clear();
         m_host->remoteLogins << NetLoginValues{"CribRemote", "crib", "secret"};
-        s = settings(m_dir->path());
+        s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
         QCOMPARE(m_host->remoteLoginsAsked, 2);
         QCOMPARE(m_host->messages.size(), 1);
@@ -187,7 +125,7 @@ private Q_SLOTS:
             c.execute("UPDATE Company SET ASPDataBaseName = " + db::quotedLiteral(EncodeCredential("Nowhere")));
         }
         m_host->remoteLogins << NetLoginValues{"StillNowhere", "crib", "pw"};
-        StartupSettings s = settings(m_dir->path());
+        StartupSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(m_host->messages.size(), 2);
@@ -198,7 +136,7 @@ private Q_SLOTS:
 
     void localDatabaseFailureEndsTheProgram()
     {
-        StartupSettings s = settings(m_dir->path());
+        StartupSettings s = m_site->settings();
         s.localDatabase = QStringLiteral("Missing");
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->messages.size(), 1);
@@ -292,7 +230,7 @@ private Q_SLOTS:
 
     void withoutAZoneListTheStampFollowsTheUsRulesAndSaysSoOnce()
     {
-        m_zones.listed = false;
+        m_site->zones.zones.clear();
         start();
         bool firstTick = true;
         QVERIFY(m_engine->runCycle(firstTick));

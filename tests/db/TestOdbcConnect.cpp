@@ -1,7 +1,7 @@
-#include "FakeTdsServer.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/DbError.h"
+#include "doubles/FakeTdsServer.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>

@@ -4,9 +4,11 @@
 #include "db/StoredProc.h"
 #include "demo/CribSchema.h"
 #include "demo/DemoDatabases.h"
+#include "support/CribFixture.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace db;
 
@@ -17,7 +19,7 @@ class TestCribSchema : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* m_dir = nullptr;
+    std::unique_ptr<CribFixture> m_fixture;
     Connection* m_local = nullptr;
     Connection* m_remote = nullptr;
 
@@ -34,26 +36,14 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = new QTemporaryDir;
-        m_local = new Connection(QStringLiteral("local"));
-        m_local->setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=L").arg(m_dir->path()));
-        m_local->open(Connection::OpenMode::CreateEmbeddedIfMissing);
-        m_remote = new Connection(QStringLiteral("remote"));
-        m_remote->setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=R").arg(m_dir->path()));
-        m_remote->open(Connection::OpenMode::CreateEmbeddedIfMissing);
         CribSchema::Options older;
         older.deleteHstWithoutKey3 = true;
-        CribSchema::create(*m_local, CribSchema::Side::Local, older);
-        CribSchema::create(*m_remote, CribSchema::Side::Remote);
+        m_fixture = std::make_unique<CribFixture>(CribFixture::Options{.localSchema = older});
+        m_local = &m_fixture->local;
+        m_remote = &m_fixture->remote;
     }
 
-    void cleanup()
-    {
-        delete m_local;
-        delete m_remote;
-        delete m_dir;
-        ConnectionPool::instance().clear();
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void keyColumnsStandWhereTheRulesLook()
     {

@@ -1,12 +1,11 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "db/SqlTrace.h"
-#include "demo/CribSchema.h"
 #include "model/StartupStatements.h"
 #include "model/TDM.h"
+#include "support/CribFixture.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace db;
@@ -114,15 +113,13 @@ private Q_SLOTS:
 
     void versionProbeSetsTheFlags()
     {
-        QTemporaryDir dir;
-        const QString cs = QStringLiteral("Data Source=sqlite:%1;Initial Catalog=R").arg(dir.path());
-        Connection remote;
-        remote.setConnectionString(cs);
-        remote.open(Connection::OpenMode::CreateEmbeddedIfMissing);
         CribSchema::Options options;
         options.withTransactionProcedure = false;
         options.issueHasComputerName = false;
-        CribSchema::create(remote, CribSchema::Side::Remote, options);
+        CribFixture f({.schema = options});
+        QTemporaryDir& dir = f.dir;
+        const QString cs = f.remoteConnectionString;
+        Connection& remote = f.remote;
 
         const QString trace = dir.filePath(QStringLiteral("trace"));
         qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
@@ -162,7 +159,6 @@ private Q_SLOTS:
         QVERIFY(flags.ProcHasComputerName);
         qunsetenv("CRIBSYNC_SQL_TRACE");
         SqlTrace::reload();
-        ConnectionPool::instance().clear();
     }
 };
 

@@ -2,9 +2,6 @@
 #include "db/SqlTokenizer.h"
 #include "push/DeletePropagation.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTest>
 
 /// Replaying the local delete history on the remote database: lookups by table, renames, the
@@ -351,17 +348,10 @@ private Q_SLOTS:
         PushFixture f;
         const int first = addHistory(f, QStringLiteral("ItemImage"), QStringLiteral("P1"));
         const int second = addHistory(f, QStringLiteral("ItemImage"), QStringLiteral("P2"));
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw-local"));
-            raw.setDatabaseName(f.dir.filePath(QStringLiteral("L.db")));
-            QVERIFY(raw.open());
-            QSqlQuery query(raw);
-            QVERIFY2(query.exec(QStringLiteral("CREATE TRIGGER Locked BEFORE UPDATE ON DeleteHst WHEN OLD.RecordID = "
-                                               "%1 BEGIN SELECT RAISE(ABORT, 'locked'); END")
-                                    .arg(first)),
-                qPrintable(query.lastError().text()));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw-local"));
+        f.executeRaw(f.localFile(),
+            QStringLiteral("CREATE TRIGGER Locked BEFORE UPDATE ON DeleteHst WHEN OLD.RecordID = %1 BEGIN SELECT "
+                           "RAISE(ABORT, 'locked'); END")
+                .arg(first));
         replay(f);
         QVERIFY(isPending(f, first));
         QVERIFY(isPending(f, second));

@@ -1,5 +1,7 @@
 #include "HostileCorpus.h"
 
+#include "db/SqlTokenizer.h"
+
 QList<HostileValue> hostileCorpus()
 {
     QString longText;
@@ -32,4 +34,31 @@ QList<HostileValue> hostileCorpus()
         {QStringLiteral("not a number"), QStringLiteral("NaN")},
         {QStringLiteral("NULL"), QVariant()},
     };
+}
+
+QStringList statementsBeyondIntent(const QStringList& traced)
+{
+    QStringList beyond;
+    for (const QString& statement : traced) {
+        const QString text = statement.section(QStringLiteral(": "), 1);
+        bool extra = false;
+        bool afterSemicolon = false;
+        for (const db::SqlToken& t : db::tokenizeSql(text)) {
+            if (t.type == db::SqlToken::Type::Space) {
+                extra = extra || t.text.startsWith(QLatin1String("--")) || t.text.startsWith(QLatin1String("/*"));
+                continue;
+            }
+            // A procedure's group number ("BinChange;1") is the one semicolon the agent writes.
+            if (afterSemicolon && t.type != db::SqlToken::Type::Number)
+                extra = true;
+            afterSemicolon = t.isPunct(';');
+            if (t.type == db::SqlToken::Type::Word) {
+                for (const char* word : {"drop", "attach", "pragma", "alter", "create", "detach", "vacuum"})
+                    extra = extra || t.isWord(word);
+            }
+        }
+        if (extra)
+            beyond << statement;
+    }
+    return beyond;
 }

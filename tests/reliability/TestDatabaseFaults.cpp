@@ -1,47 +1,12 @@
-#include "EngineSite.h"
 #include "ReliabilitySize.h"
 #include "db/ConnectionPool.h"
+#include "support/EngineSite.h"
+#include "support/RawConnection.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTest>
 #include <cstdio>
-
-namespace {
-
-/// The crib application's (or the hosting's) own connection to a database file, past the agent.
-class OtherConnection
-{
-public:
-    explicit OtherConnection(const QString& file)
-        : m_name(QStringLiteral("other-%1").arg(quintptr(this)))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        db.open();
-    }
-    ~OtherConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    bool exec(const QString& sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        const bool ok = query.exec(sql);
-        if (!ok)
-            qWarning() << sql << query.lastError().text();
-        return ok;
-    }
-
-private:
-    QString m_name;
-};
-
-} // namespace
 
 /// The databases failing under the agent in the middle of a cycle: the remote file gone, the
 /// remote database refusing writes, one remote table refusing one row, the remote database and
@@ -178,7 +143,7 @@ private Q_SLOTS:
         seed(site, QStringLiteral("ro"), n);
         QVERIFY(site.start());
         int pumps = 0;
-        OtherConnection hosting(site.remoteFile());
+        RawConnection hosting(site.remoteFile());
         site.host.onProcessEvents = [&] {
             if (++pumps == 3) {
                 for (const char* table : {"Item", "MyTran", "Outbox", "Bin"}) {
@@ -214,7 +179,7 @@ private Q_SLOTS:
         seed(site, QStringLiteral("one"), n);
         site.local.execute("INSERT INTO Emp (MyNo, Name, ASPProcessed) VALUES ('BAD-1', 'refused', 0)");
         const int badId = site.localValue("SELECT RecordID FROM Emp WHERE MyNo = 'BAD-1'").toInt();
-        OtherConnection hosting(site.remoteFile());
+        RawConnection hosting(site.remoteFile());
         QVERIFY(hosting.exec("CREATE TRIGGER refuse_bad BEFORE INSERT ON Emp WHEN NEW.MyNo LIKE 'BAD%' BEGIN "
                              "SELECT RAISE(ABORT, 'employee number not allowed'); END"));
         QVERIFY(site.start());
@@ -242,7 +207,7 @@ private Q_SLOTS:
         const int n = ReliabilitySize::pick(5, 20);
         seed(site, QStringLiteral("lock"), n);
         QVERIFY(site.start());
-        OtherConnection hosting(site.remoteFile());
+        RawConnection hosting(site.remoteFile());
         const int holdMs = ReliabilitySize::pick(2000, 12000);
         QElapsedTimer held;
         int pumps = 0;
@@ -285,7 +250,7 @@ private Q_SLOTS:
                                           "VALUES (7100, '2026-12-02T00:00:00', '1899-12-30T09:00:00', '01', 'B1', "
                                           "'I', 'DRL', -5, 0, 'E1', :v, '2026-12-02T09:00:00', 0)"),
             bind({site.machineName}));
-        OtherConnection crib(site.localFile());
+        RawConnection crib(site.localFile());
         QVERIFY(crib.exec("BEGIN EXCLUSIVE"));
         QVERIFY(crib.exec("UPDATE Company SET Name = Name"));
         QVERIFY(!site.cycle());

@@ -45,11 +45,6 @@ private:
         QString log;
     };
 
-    static QString itemLine(const QString& item, int quantity)
-    {
-        return QStringList{item, "EA", "1", "0", QString::number(quantity), "issued"}.join(QLatin1Char('\t'));
-    }
-
     /// One change of each kind the agent carries, each on a crib of its own.
     QList<Kind> kinds() const
     {
@@ -130,7 +125,7 @@ private:
                 }},
             {"hosted item list",
                 [m](CribSites& s, const CribComputer&) {
-                    s.updateRemote("Emp", "MyNo = 'E200'", {{"Items", itemLine(CribSites::itemNo(3), 9)}});
+                    s.updateRemote("Emp", "MyNo = 'E200'", {{"Items", itemLine(CribSites::itemNo(3), 9, "issued")}});
                     s.orderEmployeeList(m, s.remoteId("Emp", "MyNo = 'E200'"));
                 }},
         };

@@ -1,8 +1,9 @@
-#include "EngineSite.h"
 #include "HostileCorpus.h"
 #include "config/Credential.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
+#include "support/EngineSite.h"
+#include "support/TableSnapshot.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -31,23 +32,10 @@ QString matchAll(const QStringList& columns)
     return terms.join(QStringLiteral(" AND "));
 }
 
-/// Rows of `before` that are gone or changed in `after`, outside the tables named in `skip`.
-QStringList rowsDisturbed(
-    const QMap<QString, QStringList>& before, const QMap<QString, QStringList>& after, const QStringList& skip)
+/// Every table of a database with its schema, the engine's own tables included.
+TableSnapshot whole(db::Connection& connection)
 {
-    QStringList disturbed;
-    if (before.value(QStringLiteral("schema")) != after.value(QStringLiteral("schema")))
-        disturbed << QStringLiteral("the schema changed");
-    for (auto table = before.cbegin(); table != before.cend(); ++table) {
-        if (table.key() == QLatin1String("schema") || skip.contains(table.key(), Qt::CaseInsensitive))
-            continue;
-        const QStringList now = after.value(table.key());
-        for (const QString& row : table.value()) {
-            if (!now.contains(row))
-                disturbed << table.key() + QStringLiteral(": ") + row.left(120);
-        }
-    }
-    return disturbed;
+    return TableSnapshot::take(connection, {}, TableSnapshot::Scope::Everything);
 }
 
 /// A table whose rows a case pushes, with the key columns the push probes by.
@@ -91,14 +79,6 @@ const QList<PushCase>& pushCases()
         {"Station", {"MyNo"}, {}, "Name", "'cell'"},
     };
     return cases;
-}
-
-/// One line of an employee's item list: item number, three carried fields, the running quantity
-/// and a carried note.
-QString listLine(const QString& item, const QString& quantity, const QString& note = QStringLiteral("note"))
-{
-    return QStringList{item, QStringLiteral("EA"), QStringLiteral("1"), QStringLiteral("0"), quantity, note}.join(
-        QLatin1Char('\t'));
 }
 
 /// Lines in the order the list search relies on: by their upper-case form.
@@ -225,7 +205,7 @@ private:
     void renameRound(EngineSite& site, const QList<RenameCase>& cases)
     {
         const QString bystander
-            = QStringList{listLine("AAA", "1"), "BROKEN\tEA\t1\t0\tmany\tnote", listLine("ZZZ", "2")}.join(
+            = QStringList{itemLine("AAA", "1"), "BROKEN\tEA\t1\t0\tmany\tnote", itemLine("ZZZ", "2")}.join(
                 QStringLiteral("\r\n"));
         site.local.execute(
             QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('ALL', :v, 1)"), bind({bystander}));
@@ -269,13 +249,13 @@ private:
             seeded.append({empId, order, text});
             ++m_tried;
         }
-        const auto localBefore = snapshotOf(site.local);
-        const auto remoteBefore = snapshotOf(site.remote);
+        const auto localBefore = whole(site.local);
+        const auto remoteBefore = whole(site.remote);
         site.cycle();
         countBeyond(site);
         const QStringList renamedTables{"Item", "Emp", "DeleteHst", "Outbox", "Company", "Control"};
-        QStringList faults = rowsDisturbed(localBefore, snapshotOf(site.local), renamedTables);
-        faults += rowsDisturbed(remoteBefore, snapshotOf(site.remote), renamedTables);
+        QStringList faults = localBefore.diff(whole(site.local)).disturbed(renamedTables);
+        faults += remoteBefore.diff(whole(site.remote)).disturbed(renamedTables);
         for (db::Connection* side : {&site.local, &site.remote}) {
             if (side->query(QStringLiteral("SELECT Items FROM Emp WHERE MyNo = 'ALL'")).rows.value(0).value(0)
                 != bystander)
@@ -404,16 +384,16 @@ private Q_SLOTS:
                 rows.append({c, keyValues, recordId, refused});
                 ++m_tried;
             }
-            const auto remoteBefore = snapshotOf(site.remote);
-            const auto localBefore = snapshotOf(site.local);
+            const auto remoteBefore = whole(site.remote);
+            const auto localBefore = whole(site.local);
 
             site.cycle();
             countBeyond(site);
             QStringList touched{"Company", "Control"};
             for (const Row& row : rows)
                 touched << row.c->table;
-            QStringList disturbed = rowsDisturbed(remoteBefore, snapshotOf(site.remote), touched);
-            disturbed += rowsDisturbed(localBefore, snapshotOf(site.local), touched);
+            QStringList disturbed = remoteBefore.diff(whole(site.remote)).disturbed(touched);
+            disturbed += localBefore.diff(whole(site.local)).disturbed(touched);
             QVERIFY2(disturbed.isEmpty(), qPrintable(hostile.label + QStringLiteral(": ") + disturbed.join("\n")));
 
             for (const Row& row : rows) {
@@ -511,11 +491,10 @@ private Q_SLOTS:
                 recordIds << site.localValue(QStringLiteral("SELECT max(RecordID) FROM MyTran")).toInt();
                 ++m_tried;
             }
-            const auto remoteBefore = snapshotOf(site.remote);
+            const auto remoteBefore = whole(site.remote);
             site.cycle();
             countBeyond(site);
-            QStringList disturbed
-                = rowsDisturbed(remoteBefore, snapshotOf(site.remote), {"Company", "Control", "MyTran"});
+            QStringList disturbed = remoteBefore.diff(whole(site.remote)).disturbed({"Company", "Control", "MyTran"});
             QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
             for (int at = 0; at < columns.size(); ++at) {
                 const int sent = site.remoteValue(QStringLiteral("SELECT count(*) FROM MyTran WHERE TranNo = %1")
@@ -627,7 +606,7 @@ private Q_SLOTS:
                                        .match(v)
                                        .hasMatch();
 
-            const auto before = snapshotOf(site.remote);
+            const auto before = whole(site.remote);
             site.cycle();
             countBeyond(site);
             for (const Target& t : gone) {
@@ -646,23 +625,23 @@ private Q_SLOTS:
                          bind({tag + QStringLiteral("item")})),
                 QVariant(1));
             // Nothing else went: every other remote row is still there as it was.
-            const auto after = snapshotOf(site.remote);
-            QCOMPARE(after.value(QStringLiteral("schema")), before.value(QStringLiteral("schema")));
+            const auto after = whole(site.remote);
+            QCOMPARE(after.schema(), before.schema());
             for (const QString& table :
                 QStringList{"Bin", "Issue", "Regrind", "CalHistory", "RoboMinMax", "Item", "Release"}) {
-                int expected = int(before.value(table).size());
+                int expected = int(before.rows(table).size());
                 for (const Target& t : gone)
                     expected -= t.table == table ? 1 : 0;
                 if (table == QLatin1String("Bin"))
                     ++expected; // the renamed bin
                 if (table == QLatin1String("Item"))
                     ++expected; // the renamed item
-                if (after.value(table).size() != expected)
+                if (after.rows(table).size() != expected)
                     ++m_lost;
-                QVERIFY2(after.value(table).size() == expected,
+                QVERIFY2(after.rows(table).size() == expected,
                     qPrintable(QStringLiteral("%1 (%2): %3 rows, %4 expected")
                                    .arg(table, hostile.label)
-                                   .arg(after.value(table).size())
+                                   .arg(after.rows(table).size())
                                    .arg(expected)));
             }
             const int pendingRefused
@@ -793,7 +772,7 @@ private Q_SLOTS:
                     c.table, QStringLiteral("U"), QString::number(id), QVariant(), QVariant(), QVariant());
             }
 
-            const auto localBefore = snapshotOf(site.local);
+            const auto localBefore = whole(site.local);
             site.cycle();
             countBeyond(site);
             // Orders carried out a second time find the copied rows again instead of adding rows.
@@ -806,8 +785,7 @@ private Q_SLOTS:
                 return site.remoteValue(QStringLiteral("SELECT Processed FROM Outbox WHERE RecordID = %1").arg(entry))
                     .toInt();
             };
-            const bool localTableName
-                = localBefore.contains(text) || localBefore.keys().contains(text, Qt::CaseInsensitive);
+            const bool localTableName = localBefore.tables().contains(text, Qt::CaseInsensitive);
             if (!localTableName) {
                 ++m_refused;
                 QVERIFY2(processed(badTable) == 0, qPrintable(hostile.label));
@@ -853,9 +831,9 @@ private Q_SLOTS:
                 QVERIFY2(processed(copyEntries[i]) == 1, qPrintable(what + QStringLiteral(" left pending")));
             }
             // Whatever the orders did not name is as it was.
-            QStringList disturbed = rowsDisturbed(localBefore, snapshotOf(site.local),
-                {"Bin", "Issue", "Regrind", "RoboMinMax", "Item", "Company", "Emp", "Schedules", "StockOuts",
-                    "ItemAttrib1", "Transfer2", "Release"});
+            QStringList disturbed = localBefore.diff(whole(site.local))
+                                        .disturbed({"Bin", "Issue", "Regrind", "RoboMinMax", "Item", "Company", "Emp",
+                                            "Schedules", "StockOuts", "ItemAttrib1", "Transfer2", "Release"});
             QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
             site.remote.execute(QStringLiteral("UPDATE Outbox SET Processed = 1"));
         }
@@ -895,17 +873,17 @@ private Q_SLOTS:
         const Expect refused = Expect::Refused;
         const Expect untouched = Expect::Untouched;
         const Expect listKept = Expect::ListKept;
-        const QStringList plain = {listLine("AAA", "1"), listLine("DRL", "5"), listLine("ZZZ", "2")};
+        const QStringList plain = {itemLine("AAA", "1"), itemLine("DRL", "5"), itemLine("ZZZ", "2")};
         const QString note10k = QString(10000, QLatin1Char('n'));
         const QString item10k = QStringLiteral("L") + QString(9999, QLatin1Char('7'));
         QList<Case> cases = {
             {"well-formed", plain},
-            {"missing fields", {listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "2")}, listKept},
-            {"empty quantity", {listLine("AAA", "1"), listLine("DRL", ""), listLine("ZZZ", "2")}, listKept},
-            {"quantity not a number", {listLine("AAA", "1"), listLine("DRL", "many"), listLine("ZZZ", "2")}, listKept},
-            {"quantity out of range", {listLine("AAA", "1"), listLine("DRL", "99999999999999999999")}, listKept},
-            {"quantity at the top of the range", {listLine("DRL", "2147483647")}, listKept, 0, "DRL", 1},
-            {"quantity at the bottom of the range", {listLine("DRL", "-2147483648"), listLine("ZZZ", "1")}, listKept, 0,
+            {"missing fields", {itemLine("AAA", "1"), "DRL\tEA\t1", itemLine("ZZZ", "2")}, listKept},
+            {"empty quantity", {itemLine("AAA", "1"), itemLine("DRL", ""), itemLine("ZZZ", "2")}, listKept},
+            {"quantity not a number", {itemLine("AAA", "1"), itemLine("DRL", "many"), itemLine("ZZZ", "2")}, listKept},
+            {"quantity out of range", {itemLine("AAA", "1"), itemLine("DRL", "99999999999999999999")}, listKept},
+            {"quantity at the top of the range", {itemLine("DRL", "2147483647")}, listKept, 0, "DRL", 1},
+            {"quantity at the bottom of the range", {itemLine("DRL", "-2147483648"), itemLine("ZZZ", "1")}, listKept, 0,
                 "DRL", -1},
             {"empty lines", QStringList{"", ""} + plain + QStringList{""}, updated, 3, "DRL", -2, 0, "\r\n", "\r\n"},
             {"only CR", plain, updated, 1, "DRL", -2, 0, "\r", "\r"},
@@ -913,14 +891,14 @@ private Q_SLOTS:
             {"tab in the item number", plain, untouched, 1, "DRL\tEA"},
             {"line break in the item number", plain, untouched, 1, "DRL\r\n"},
             {"10000-character lines",
-                inSearchOrder({listLine("AAA", "1"), listLine("DRL", "5", note10k), listLine(item10k, "9"),
-                    listLine("ZZZ", "2")}),
+                inSearchOrder({itemLine("AAA", "1"), itemLine("DRL", "5", note10k), itemLine(item10k, "9"),
+                    itemLine("ZZZ", "2")}),
                 updated, 2, item10k},
-            {"Unicode", inSearchOrder({listLine("Ärger €", "1"), listLine("DRL", "5"), listLine("日本 🔧", "4")}),
+            {"Unicode", inSearchOrder({itemLine("Ärger €", "1"), itemLine("DRL", "5"), itemLine("日本 🔧", "4")}),
                 updated, 2, QStringLiteral("日本 🔧")},
-            {"upper case longer than the item", {listLine("AAA", "1"), listLine("MAß-3", "8"), listLine("ZZZ", "2")},
+            {"upper case longer than the item", {itemLine("AAA", "1"), itemLine("MAß-3", "8"), itemLine("ZZZ", "2")},
                 updated, 1, QStringLiteral("maß-3")},
-            {"lower case in the list", {listLine("AAA", "1"), listLine("drl", "5"), listLine("ZZZ", "2")}},
+            {"lower case in the list", {itemLine("AAA", "1"), itemLine("drl", "5"), itemLine("ZZZ", "2")}},
             {"transaction quantity out of range", plain, refused, 1, "DRL", "99999999999999999999"},
             {"transaction quantity out of range with burn", plain, refused, 1, "DRL", "99999999999999999999", 5},
             {"transaction quantity below range", plain, refused, 1, "DRL", "-2147483649"},
@@ -932,9 +910,9 @@ private Q_SLOTS:
         for (const HostileValue& hostile : corpus()) {
             const QString v = hostile.value.toString();
             // A NULL item reads as empty text, which an empty item number matches.
-            const QStringList lines = inSearchOrder({listLine("AAA", "1"), listLine(v, "5"), listLine("ZZZ", "2")});
+            const QStringList lines = inSearchOrder({itemLine("AAA", "1"), itemLine(v, "5"), itemLine("ZZZ", "2")});
             Case item{QStringLiteral("item ") + hostile.label, lines};
-            item.target = int(lines.indexOf(listLine(v, "5")));
+            item.target = int(lines.indexOf(itemLine(v, "5")));
             item.item = hostile.value;
             item.expect = breaksAListLine(v) ? Expect::Untouched : Expect::Updated;
             cases << item;
@@ -983,14 +961,13 @@ private Q_SLOTS:
             ++m_tried;
         }
 
-        const auto localBefore = snapshotOf(site.local);
-        const auto remoteBefore = snapshotOf(site.remote);
+        const auto localBefore = whole(site.local);
+        const auto remoteBefore = whole(site.remote);
         site.cycle();
         countBeyond(site);
-        QStringList disturbed
-            = rowsDisturbed(localBefore, snapshotOf(site.local), {"Emp", "Bin", "Company", "Control"});
+        QStringList disturbed = localBefore.diff(whole(site.local)).disturbed({"Emp", "Bin", "Company", "Control"});
         // The remote transactions and entries carried out are marked done.
-        disturbed += rowsDisturbed(remoteBefore, snapshotOf(site.remote), {"Outbox", "MyTran", "Company", "Control"});
+        disturbed += remoteBefore.diff(whole(site.remote)).disturbed({"Outbox", "MyTran", "Company", "Control"});
         QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
         QCOMPARE(site.localValue(QStringLiteral("SELECT Items FROM Emp WHERE MyNo = 'ALL'")).toString(), bystander);
 
@@ -1070,12 +1047,12 @@ private Q_SLOTS:
                     newItem, lines, target, expect, separator, ending});
             };
             const auto around = [](const QString& line) {
-                return QStringList{listLine("AAA", "1"), line, listLine("ZZZ", "2")};
+                return QStringList{itemLine("AAA", "1"), line, itemLine("ZZZ", "2")};
             };
             for (int k = 0; k < 14; ++k) {
                 const QString old = QStringLiteral("DRL%1").arg(k);
                 const QString renamed = QStringLiteral("DRM%1").arg(k);
-                const QStringList plain = around(listLine(old, "5"));
+                const QStringList plain = around(itemLine(old, "5"));
                 switch (k) {
                 case 0:
                     add("well-formed", old, renamed, plain, 1, RenameCase::Renamed);
@@ -1084,10 +1061,10 @@ private Q_SLOTS:
                     add("missing fields", old, renamed, around(old + "\tEA\t1"), 1, RenameCase::Refused);
                     break;
                 case 2:
-                    add("quantity not a number", old, renamed, around(listLine(old, "many")), 1, RenameCase::Refused);
+                    add("quantity not a number", old, renamed, around(itemLine(old, "many")), 1, RenameCase::Refused);
                     break;
                 case 3:
-                    add("quantity out of range", old, renamed, around(listLine(old, "99999999999999999999")), 1,
+                    add("quantity out of range", old, renamed, around(itemLine(old, "99999999999999999999")), 1,
                         RenameCase::Refused);
                     break;
                 case 4:
@@ -1101,23 +1078,23 @@ private Q_SLOTS:
                     add("only LF", old, renamed, plain, 1, RenameCase::Renamed, "\n", "\n");
                     break;
                 case 7:
-                    add("10000-character line", old, renamed, around(listLine(old, "5", note10k)), 1,
+                    add("10000-character line", old, renamed, around(itemLine(old, "5", note10k)), 1,
                         RenameCase::Renamed);
                     break;
                 case 8: {
-                    const QStringList unicode = inSearchOrder({listLine("Ärger €", "1"),
-                        listLine(QStringLiteral("日本 🔧%1").arg(k), "5"), listLine("ZZZ", "2")});
+                    const QStringList unicode = inSearchOrder({itemLine("Ärger €", "1"),
+                        itemLine(QStringLiteral("日本 🔧%1").arg(k), "5"), itemLine("ZZZ", "2")});
                     add("Unicode", QStringLiteral("日本 🔧%1").arg(k), QStringLiteral("Ärger %1 שלום").arg(k), unicode,
-                        int(unicode.indexOf(listLine(QStringLiteral("日本 🔧%1").arg(k), "5"))), RenameCase::Renamed);
+                        int(unicode.indexOf(itemLine(QStringLiteral("日本 🔧%1").arg(k), "5"))), RenameCase::Renamed);
                     break;
                 }
                 case 9:
                     add("upper case longer than the item", QStringLiteral("maß-%1").arg(k),
-                        QStringLiteral("Maß-N%1").arg(k), around(listLine(QStringLiteral("MAß-%1").arg(k), "5")), 1,
+                        QStringLiteral("Maß-N%1").arg(k), around(itemLine(QStringLiteral("MAß-%1").arg(k), "5")), 1,
                         RenameCase::Renamed);
                     break;
                 case 10:
-                    add("lower case in the list", old, renamed, around(listLine(old.toLower(), "5")), 1,
+                    add("lower case in the list", old, renamed, around(itemLine(old.toLower(), "5")), 1,
                         RenameCase::Renamed);
                     break;
                 case 11:
@@ -1139,8 +1116,8 @@ private Q_SLOTS:
             ++round;
             const QString v = hostile.value.toString();
             // A NULL key reads as empty text, as the rules say: it renames an item without a number.
-            const QStringList holding = inSearchOrder({listLine("AAA", "1"), listLine(v, "5"), listLine("ZZZ", "2")});
-            const int at = int(holding.indexOf(listLine(v, "5")));
+            const QStringList holding = inSearchOrder({itemLine("AAA", "1"), itemLine(v, "5"), itemLine("ZZZ", "2")});
+            const int at = int(holding.indexOf(itemLine(v, "5")));
             cases.clear();
             for (const bool hosted : {false, true}) {
                 const QString side = hosted ? QStringLiteral("hosted ") : QStringLiteral("local ");
@@ -1150,7 +1127,7 @@ private Q_SLOTS:
                 cases.append({side + QStringLiteral("from ") + hostile.label, hosted, v, to, holding, at,
                     breaksAListLine(v) ? RenameCase::Untouched : RenameCase::Renamed});
                 cases.append({side + QStringLiteral("to ") + hostile.label, hosted, from, hostile.value,
-                    {listLine("AAA", "1"), listLine(from, "5"), listLine("ZZZ", "2")}, 1,
+                    {itemLine("AAA", "1"), itemLine(from, "5"), itemLine("ZZZ", "2")}, 1,
                     breaksAListLine(v) ? RenameCase::Refused : RenameCase::Renamed});
             }
             renameRound(site, cases);
@@ -1168,12 +1145,12 @@ private Q_SLOTS:
         QVariantList texts;
         for (const HostileValue& hostile : corpus())
             texts << hostile.value;
-        const QStringList plain = {listLine("AAA", "1"), listLine("DRL", "5"), listLine("ZZZ", "2")};
-        texts << QStringList{listLine("AAA", "1"), "DRL\tEA\t1", listLine("ZZZ", "x")}.join(QStringLiteral("\r\n"))
+        const QStringList plain = {itemLine("AAA", "1"), itemLine("DRL", "5"), itemLine("ZZZ", "2")};
+        texts << QStringList{itemLine("AAA", "1"), "DRL\tEA\t1", itemLine("ZZZ", "x")}.join(QStringLiteral("\r\n"))
               << plain.join(QStringLiteral("\r")) + QStringLiteral("\r") << plain.join(QStringLiteral("\n"))
               << QStringLiteral("\r\n\r\n") + plain.join(QStringLiteral("\n\r"))
-              << listLine("DRL", "5", QString(10000, QLatin1Char('n')))
-              << listLine(QStringLiteral("日本 🔧\x01"), "5", QStringLiteral("\x1b[31m"));
+              << itemLine("DRL", "5", QString(10000, QLatin1Char('n')))
+              << itemLine(QStringLiteral("日本 🔧\x01"), "5", QStringLiteral("\x1b[31m"));
         QList<int> entries;
         for (int i = 0; i < texts.size(); ++i) {
             site.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, :v1, 0)"),

@@ -1,4 +1,3 @@
-#include "EngineSite.h"
 #include "HostileCorpus.h"
 #include "config/ConfigKeys.h"
 #include "config/ConfigStore.h"
@@ -8,14 +7,16 @@
 #include "crib/CribConnectionStrings.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
-#include "cycle/FakeHost.h"
 #include "cycle/SyncEngine.h"
 #include "db/Connection.h"
 #include "db/ConnectionPool.h"
 #include "db/ConnectionString.h"
 #include "db/DbError.h"
 #include "demo/DemoDatabases.h"
+#include "doubles/FakeHost.h"
 #include "support/AgentProcess.h"
+#include "support/EngineSite.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -44,30 +45,6 @@ const QList<StoreKey> kStoreKeys = {StoreKey::Server, StoreKey::DatabaseName, St
 QString keyName(StoreKey key)
 {
     return QString::fromLatin1(storeKeyInfo(key).name);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-/// Every file under `folder` with its bytes.
-QMap<QString, QByteArray> filesOf(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, readFile(path));
-    }
-    return files;
 }
 
 /// The attributes of an ODBC connection string as a driver reads them: a C string (it ends at

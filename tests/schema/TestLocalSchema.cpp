@@ -4,9 +4,10 @@
 #include "model/StartupStatements.h"
 #include "model/TransactionProcedure.h"
 #include "schema/LocalSchema.h"
+#include "support/CribFixture.h"
 
-#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace db;
 
@@ -17,7 +18,7 @@ class TestLocalSchema : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* m_dir = nullptr;
+    std::unique_ptr<CribFixture> m_fixture;
     Connection* m_local = nullptr;
     Connection* m_remote = nullptr;
     StartupStatements* m_st = nullptr;
@@ -53,22 +54,16 @@ private Q_SLOTS:
 
     void init()
     {
-        m_dir = new QTemporaryDir;
-        m_local = new Connection(QStringLiteral("local"));
-        m_local->setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=L").arg(m_dir->path()));
-        m_local->open(Connection::OpenMode::CreateEmbeddedIfMissing);
-        m_remote = new Connection(QStringLiteral("remote"));
-        m_remote->setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=R").arg(m_dir->path()));
-        m_remote->open(Connection::OpenMode::CreateEmbeddedIfMissing);
+        m_fixture = std::make_unique<CribFixture>(CribFixture::Options{.databases = CribFixture::Databases::Bare});
+        m_local = &m_fixture->local;
+        m_remote = &m_fixture->remote;
         m_st = new StartupStatements(m_local, m_remote);
     }
 
     void cleanup()
     {
         delete m_st;
-        delete m_local;
-        delete m_remote;
-        delete m_dir;
+        m_fixture.reset();
     }
 
     void databaseWithKey3IsLeftAlone()

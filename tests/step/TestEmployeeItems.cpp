@@ -1,4 +1,5 @@
 #include "step/EmployeeItems.h"
+#include "support/CribFixture.h"
 
 #include <QTest>
 #include <stdexcept>
@@ -10,17 +11,12 @@ class TestEmployeeItems : public QObject
     Q_OBJECT
 
 private:
-    static QString line(const QString& item, int quantity, const QString& note = QStringLiteral("note"))
-    {
-        return QStringList{item, "EA", "1", "0", QString::number(quantity), note}.join(QLatin1Char('\t'));
-    }
-
     /// A list of `n` lines with keys K00, K02, K04, ... and quantities 100 + index.
     static QStringList ordered(int n)
     {
         QStringList lines;
         for (int i = 0; i < n; ++i)
-            lines << line(QStringLiteral("K%1").arg(2 * i, 2, 10, QLatin1Char('0')), 100 + i);
+            lines << itemLine(QStringLiteral("K%1").arg(2 * i, 2, 10, QLatin1Char('0')), 100 + i);
         return lines;
     }
 
@@ -56,7 +52,7 @@ private Q_SLOTS:
 
     void searchMatchesTheWholeItemNumber()
     {
-        EmployeeItems items(QStringList{line("DRL", 1), line("DRL-0125", 2)}.join("\r\n"));
+        EmployeeItems items(QStringList{itemLine("DRL", 1), itemLine("DRL-0125", 2)}.join("\r\n"));
         QVERIFY(items.FindEmployeeItem(QStringLiteral("drl-0125")));
         QCOMPARE(items.FoundItemQuantity(), 2);
         QVERIFY(items.FindEmployeeItem(QStringLiteral("DRL")));
@@ -66,7 +62,7 @@ private Q_SLOTS:
 
     void quantityThatIsNotAnIntegerRaises()
     {
-        EmployeeItems items(QStringList{line("A", 1), "B\tEA\t1\t0\tmany\tx"}.join("\r\n"));
+        EmployeeItems items(QStringList{itemLine("A", 1), "B\tEA\t1\t0\tmany\tx"}.join("\r\n"));
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, items.FindEmployeeItem(QStringLiteral("B")));
         QCOMPARE(items.FoundItemIndex(), -1);
         items.SetFoundItemQuantity(5); // no found line: nothing changes
@@ -75,35 +71,35 @@ private Q_SLOTS:
 
     void quantityUpdateRewritesOnlyFieldFive()
     {
-        EmployeeItems items(QStringList{line("A", 1), line("B", 7, "keep\tthis")}.join("\r\n"));
+        EmployeeItems items(QStringList{itemLine("A", 1), itemLine("B", 7, "keep\tthis")}.join("\r\n"));
         QVERIFY(items.FindEmployeeItem(QStringLiteral("b")));
         items.SetFoundItemQuantity(items.FoundItemQuantity() - 9);
-        QCOMPARE(items.lines(), QStringList({line("A", 1), line("B", -2, "keep\tthis")}));
+        QCOMPARE(items.lines(), QStringList({itemLine("A", 1), itemLine("B", -2, "keep\tthis")}));
         QVERIFY(!items.FindEmployeeItem(QStringLiteral("C")));
         items.SetFoundItemQuantity(50);
-        QCOMPARE(items.lines(), QStringList({line("A", 1), line("B", -2, "keep\tthis")}));
+        QCOMPARE(items.lines(), QStringList({itemLine("A", 1), itemLine("B", -2, "keep\tthis")}));
     }
 
     void renameMovesTheLineToItsPlaceComparingLetterCase()
     {
-        EmployeeItems items(QStringList{line("AAA", 1), line("BBB", 2), line("CCC", 3)}.join("\r\n"));
+        EmployeeItems items(QStringList{itemLine("AAA", 1), itemLine("BBB", 2), itemLine("CCC", 3)}.join("\r\n"));
         QVERIFY(items.FindEmployeeItem(QStringLiteral("aaa")));
         items.RenameFoundItem(QStringLiteral("BZZ"));
-        QCOMPARE(items.lines(), QStringList({line("BBB", 2), line("BZZ", 1), line("CCC", 3)}));
+        QCOMPARE(items.lines(), QStringList({itemLine("BBB", 2), itemLine("BZZ", 1), itemLine("CCC", 3)}));
         QCOMPARE(items.FoundItemIndex(), 1);
 
         // Lower case sorts after every upper-case key.
         QVERIFY(items.FindEmployeeItem(QStringLiteral("BBB")));
         items.RenameFoundItem(QStringLiteral("bbb"));
-        QCOMPARE(items.lines(), QStringList({line("BZZ", 1), line("CCC", 3), line("bbb", 2)}));
+        QCOMPARE(items.lines(), QStringList({itemLine("BZZ", 1), itemLine("CCC", 3), itemLine("bbb", 2)}));
 
         QVERIFY(items.FindEmployeeItem(QStringLiteral("CCC")));
         items.RenameFoundItem(QStringLiteral("A"));
-        QCOMPARE(items.lines(), QStringList({line("A", 3), line("BZZ", 1), line("bbb", 2)}));
+        QCOMPARE(items.lines(), QStringList({itemLine("A", 3), itemLine("BZZ", 1), itemLine("bbb", 2)}));
 
         QVERIFY(!items.FindEmployeeItem(QStringLiteral("ZZZ")));
         items.RenameFoundItem(QStringLiteral("ZZZ"));
-        QCOMPARE(items.lines(), QStringList({line("A", 3), line("BZZ", 1), line("bbb", 2)}));
+        QCOMPARE(items.lines(), QStringList({itemLine("A", 3), itemLine("BZZ", 1), itemLine("bbb", 2)}));
     }
 };
 

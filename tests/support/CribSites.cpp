@@ -27,14 +27,6 @@ std::unique_ptr<db::Connection> openDatabase(
     return connection;
 }
 
-/// One line of an employee's item list: item, three carried fields, running quantity, note.
-QString itemLine(const QString& item, int quantity)
-{
-    return QStringList{item, QStringLiteral("EA"), QStringLiteral("1"), QStringLiteral("0"), QString::number(quantity),
-        QStringLiteral("issued")}
-        .join(QLatin1Char('\t'));
-}
-
 QVariant nullIfEmpty(const QString& text)
 {
     return text.isEmpty() ? QVariant() : QVariant(text);
@@ -98,11 +90,6 @@ QStringList CribSites::stampColumns()
 {
     return {QStringLiteral("Company.LastSyncTime"), QStringLiteral("Company.ClientSyncTime"),
         QStringLiteral("Control.LastSyncTime")};
-}
-
-QString CribSites::q(const QString& text)
-{
-    return db::quotedLiteral(text);
 }
 
 CribSites::CribSites(const QString& root)
@@ -203,8 +190,10 @@ void CribSites::seedCompany(db::Connection& c, CribSchema::Side side)
                 {QStringLiteral("UnitCost"), n}, {flag, 1}});
     }
     // Alice's list holds the first two items, Bob's the third; Chen has none.
-    const QString alice = QStringList{itemLine(itemNo(1), 4), itemLine(itemNo(2), 2)}.join(QStringLiteral("\r\n"));
-    const QString bob = itemLine(itemNo(3), 3);
+    const QString alice = QStringList{itemLine(itemNo(1), 4, QStringLiteral("issued")),
+        itemLine(itemNo(2), 2, QStringLiteral("issued"))}
+                              .join(QStringLiteral("\r\n"));
+    const QString bob = itemLine(itemNo(3), 3, QStringLiteral("issued"));
     const QList<QStringList> employees = {{"E100", "Alice Turner", "MACH", alice}, {"E200", "Bob Okafor", "GRIND", bob},
         {"E300", "Chen Li", "MAINT", QString()}};
     for (const QStringList& e : employees) {
@@ -258,15 +247,6 @@ void CribSites::writeSettings(const CribComputer& computer)
     config.write(StoreKey::IpAddress, QStringLiteral("sqlite:") + remoteFolder());
     config.write(StoreKey::PortNo, QStringLiteral("1433"));
     config.writeSyncTime(m_options.intervalSeconds);
-}
-
-qint64 CribSites::insert(db::Connection& connection, const QString& table, const QVariantMap& values)
-{
-    QList<QPair<QString, QVariant>> columns;
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
-        columns.append({it.key(), it.value()});
-    connection.insertRow(table, columns);
-    return value(connection, QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
 }
 
 qint64 CribSites::insertLocal(const QString& machineName, const QString& table, const QVariantMap& values)
@@ -393,22 +373,6 @@ qint64 CribSites::orderRename(
 qint64 CribSites::orderEmployeeList(const QString& machineName, qint64 sourceId)
 {
     return addOutbox(machineName, QStringLiteral("AC"), QStringLiteral("A"), QString::number(sourceId));
-}
-
-qint64 CribSites::count(db::Connection& connection, const QString& table, const QString& where)
-{
-    QString sql = QStringLiteral("SELECT count(*) FROM [%1]").arg(table);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    return value(connection, sql).toLongLong();
-}
-
-QVariant CribSites::value(db::Connection& connection, const QString& sql)
-{
-    const db::ResultSet rows = connection.query(sql);
-    if (rows.rows.isEmpty() || rows.rows.first().isEmpty())
-        return {};
-    return rows.rows.first().first();
 }
 
 qint64 CribSites::pendingLocal(const QString& machineName, const QString& table)

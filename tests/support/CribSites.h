@@ -1,6 +1,6 @@
 #pragma once
 
-#include "demo/CribSchema.h"
+#include "support/CribFixture.h"
 
 #include <QDateTime>
 #include <QList>
@@ -8,10 +8,6 @@
 #include <QVariantMap>
 #include <map>
 #include <memory>
-
-namespace db {
-class Connection;
-}
 
 /// One crib computer of a site: its own local database, settings folder and crib (station).
 struct CribComputer
@@ -53,7 +49,7 @@ struct CribTransaction
 /// crib application and the hosted application do.
 ///
 /// Helpers throw db::DbError (or std::runtime_error) on failure.
-class CribSites
+class CribSites : public CribRows
 {
 public:
     struct Options
@@ -147,22 +143,15 @@ public:
 
     // Counting.
 
-    static qint64 count(db::Connection& connection, const QString& table, const QString& where = {});
-    /// The first column of the first row, or an invalid value when there is no row.
-    static QVariant value(db::Connection& connection, const QString& sql);
     /// Local rows of `table` with ASPProcessed = 0.
     qint64 pendingLocal(const QString& machineName, const QString& table);
     /// Outbox rows addressed to the computer with Processed = 0.
     qint64 pendingOutbox(const QString& machineName);
 
-    /// A quoted SQL literal.
-    static QString q(const QString& text);
-
 private:
     void seedCompany(db::Connection& connection, CribSchema::Side side);
     void seedCrib(db::Connection& connection, CribSchema::Side side, const CribComputer& computer);
     void writeSettings(const CribComputer& computer);
-    static qint64 insert(db::Connection& connection, const QString& table, const QVariantMap& values);
 
     QString m_root;
     Options m_options;

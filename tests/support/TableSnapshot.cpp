@@ -12,21 +12,35 @@ QString shown(const QVariant& value)
     return value.isNull() ? QStringLiteral("NULL") : QLatin1Char('\'') + value.toString() + QLatin1Char('\'');
 }
 
+QString listed(const QVariantMap& row)
+{
+    QStringList values;
+    for (auto c = row.constBegin(); c != row.constEnd(); ++c)
+        values << c.key() + QLatin1Char('=') + shown(c.value());
+    return values.join(QStringLiteral(", "));
+}
+
 } // namespace
 
-TableSnapshot TableSnapshot::take(db::Connection& connection, const QStringList& ignoredColumns)
+TableSnapshot TableSnapshot::take(db::Connection& connection, const QStringList& ignoredColumns, Scope scope)
 {
     QSet<QString> ignored;
     for (const QString& column : ignoredColumns)
         ignored.insert(column.toLower());
 
     TableSnapshot snapshot;
-    const db::ResultSet tables = connection.query(
-        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%' "
-                       "AND name NOT IN ('cribsync_procedures', %1) ORDER BY name")
-            .arg(QLatin1Char('\'') + FlagAudit::logTable() + QLatin1Char('\'')));
-    for (const QVariantList& t : tables.rows) {
-        const QString table = t.first().toString();
+    const db::ResultSet objects = connection.query(
+        QStringLiteral("SELECT type, name, sql FROM sqlite_master WHERE name NOT LIKE 'sqlite%' ORDER BY type, name"));
+    QStringList tables;
+    for (const QVariantList& object : objects.rows) {
+        const QString name = object.value(1).toString();
+        snapshot.m_schema << QStringList{object.value(0).toString(), name, object.value(2).toString()}.join(' ');
+        if (object.value(0).toString() == QLatin1String("table")
+            && (scope == Scope::Everything
+                || (name != QLatin1String("cribsync_procedures") && name != FlagAudit::logTable())))
+            tables << name;
+    }
+    for (const QString& table : tables) {
         const db::ResultSet result
             = connection.query(QStringLiteral("SELECT rowid AS snapshot_rowid, * FROM [%1] ORDER BY rowid").arg(table));
         Rows rows;
@@ -64,7 +78,7 @@ TableSnapshot::Diff TableSnapshot::diff(const TableSnapshot& later) const
             const QString row = QStringLiteral("%1#%2").arg(table).arg(it.key());
             if (!after.contains(it.key())) {
                 d.m_lines << QLatin1Char('-') + row;
-                d.m_details << d.m_lines.last();
+                d.m_details << d.m_lines.last() + QStringLiteral(": ") + listed(it.value());
                 d.m_removed[table] << it.value();
                 continue;
             }
@@ -83,15 +97,13 @@ TableSnapshot::Diff TableSnapshot::diff(const TableSnapshot& later) const
             if (before.contains(it.key()))
                 continue;
             d.m_lines << QStringLiteral("+%1#%2").arg(table).arg(it.key());
-            QStringList values;
-            for (auto c = it.value().constBegin(); c != it.value().constEnd(); ++c)
-                values << c.key() + QLatin1Char('=') + shown(c.value());
-            d.m_details << d.m_lines.last() + QStringLiteral(": ") + values.join(QStringLiteral(", "));
+            d.m_details << d.m_lines.last() + QStringLiteral(": ") + listed(it.value());
             d.m_inserted[table] << it.value();
         }
     }
     d.m_lines.sort();
     d.m_details.sort();
+    d.m_schemaChanged = m_schema != later.m_schema;
     return d;
 }
 
@@ -103,4 +115,19 @@ QStringList TableSnapshot::Diff::lines() const
 QString TableSnapshot::Diff::details() const
 {
     return m_details.join(QLatin1Char('\n'));
+}
+
+QStringList TableSnapshot::Diff::disturbed(const QStringList& skip) const
+{
+    QStringList disturbed;
+    if (m_schemaChanged)
+        disturbed << QStringLiteral("the schema changed");
+    for (const QString& detail : m_details) {
+        if (detail.startsWith(QLatin1Char('+')))
+            continue;
+        const QString table = detail.mid(detail.startsWith(QLatin1Char('-')) ? 1 : 0).section(QLatin1Char('#'), 0, 0);
+        if (!skip.contains(table, Qt::CaseInsensitive))
+            disturbed << detail;
+    }
+    return disturbed;
 }
