@@ -19,14 +19,15 @@ namespace {
 Q_LOGGING_CATEGORY(lcAgent, "cribsync.agent", QtInfoMsg)
 }
 
-Agent::Agent(ConfigStore config, AgentHost* host, const QString& machineName, QObject* parent)
+Agent::Agent(ConfigStore config, AgentHost* host, const Clock* clock, const TimeZoneList* zones,
+    const QString& machineName, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
     , m_host(host)
     , m_machineNameOverride(machineName)
     , m_timer(new QTimer(this))
-    , m_log(std::make_unique<CycleLog>(logPath(m_config), &m_clock))
-    , m_engine(std::make_unique<SyncEngine>(host, &m_clock, &m_zones, m_log.get()))
+    , m_log(std::make_unique<CycleLog>(logPath(m_config), clock))
+    , m_engine(std::make_unique<SyncEngine>(host, clock, zones, m_log.get()))
     , m_unreachableRemote(UnreachableRemote::AskForLogin)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
@@ -116,13 +117,13 @@ bool Agent::readRemoteAddress()
     const bool hasPort = !m_config.read(StoreKey::PortNo).isEmpty();
     if (!hasAddress) {
         m_host->showMessage(QStringLiteral("Need to edit IP address!"));
-        m_host->showEntry(AgentHost::Entry::Address);
-        m_host->setTrayIconVisible(true);
+        Q_EMIT entryShown(Entry::Address);
+        Q_EMIT trayIconShown();
     }
     if (!hasPort) {
         m_host->showMessage(QStringLiteral("Need to edit PortNo!"));
-        m_host->showEntry(AgentHost::Entry::Port);
-        m_host->setTrayIconVisible(true);
+        Q_EMIT entryShown(Entry::Port);
+        Q_EMIT trayIconShown();
     }
     if (!hasAddress || !hasPort)
         return false;
@@ -174,7 +175,7 @@ void Agent::Timer1Timer()
         m_log->failureCaught({QStringLiteral("cycle"), {}, {}, QString::fromUtf8(e.what())});
         m_log->cycleFinished(false, QStringLiteral("uncaught failure: ") + QString::fromUtf8(e.what()));
         m_timer->start();
-        m_host->setChangeEnabled(true);
+        Q_EMIT changeEnabledChanged(true);
         Q_EMIT cycleFinished(false);
         throw;
     }
@@ -191,7 +192,7 @@ void Agent::btnChangeClick(int seconds)
 {
     m_config.writeSyncTime(seconds);
     m_syncIntervalSeconds = clampedInterval(seconds);
-    m_host->showInterval(m_syncIntervalSeconds);
+    Q_EMIT intervalShown(m_syncIntervalSeconds);
     m_timer->stop();
     m_timer->setInterval(m_syncIntervalSeconds * 1000);
     m_timer->start();

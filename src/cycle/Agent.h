@@ -1,7 +1,5 @@
 #pragma once
 
-#include "clock/SystemClock.h"
-#include "clock/SystemTimeZoneList.h"
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
 
@@ -10,13 +8,16 @@
 #include <limits>
 #include <memory>
 
+class Clock;
 class CycleLog;
 class QTimer;
 class SyncEngine;
+class TimeZoneList;
 enum class UnreachableRemote;
 
 /// The agent's state and start-up sequence, the same with a window and without one. The front
-/// end (AgentHost) shows what the agent reports and asks what it needs.
+/// end (AgentHost) asks a person what the agent needs; what the window shows comes as signals of
+/// the agent and of its engine.
 class Agent : public QObject
 {
     Q_OBJECT
@@ -39,14 +40,19 @@ public:
         WaitingForRemote,
     };
 
+    /// The address and port entry controls of the window: a label, a box, and Connect.
+    enum class Entry { Address, Port };
+    Q_ENUM(Entry)
+
     static constexpr int MinimumInterval = 30;
     /// The longest interval whose milliseconds the timer can hold.
     static constexpr int MaximumInterval = std::numeric_limits<int>::max() / 1000;
 
     /// An empty `machineName` means this computer's network name, read at every start-up. The
     /// log is "cribsync.log" in the settings folder, or in the user's data folder when that one
-    /// cannot be written.
-    Agent(ConfigStore config, AgentHost* host, const QString& machineName = {}, QObject* parent = nullptr);
+    /// cannot be written. `clock` and `zones` give the time stamps; they outlive the agent.
+    Agent(ConfigStore config, AgentHost* host, const Clock* clock, const TimeZoneList* zones,
+        const QString& machineName = {}, QObject* parent = nullptr);
     ~Agent() override;
 
     /// The start-up sequence: settings, first configuration, and the database start-up.
@@ -88,6 +94,13 @@ public:
 Q_SIGNALS:
     /// Emitted by the cycle when it returns; `completed` is false when a step caught a failure.
     void cycleFinished(bool completed);
+    /// A missing setting: the entry's label and box and Connect are to be shown.
+    void entryShown(Agent::Entry entry);
+    void trayIconShown();
+    /// The cycle interval for the interval box, after Change.
+    void intervalShown(int seconds);
+    /// Change may be pressed again: a failure that no step caught ended the cycle.
+    void changeEnabledChanged(bool enabled);
 
 private:
     static int clampedInterval(int seconds);
@@ -104,8 +117,6 @@ private:
     AgentHost* m_host;
     QString m_machineNameOverride;
     QTimer* m_timer;
-    SystemClock m_clock;
-    SystemTimeZoneList m_zones;
     std::unique_ptr<CycleLog> m_log;
     std::unique_ptr<SyncEngine> m_engine;
     Startup m_startup = Startup::NotRun;

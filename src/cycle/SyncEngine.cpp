@@ -63,8 +63,9 @@ QString dateTimeLiteral(const QDateTime& wallClock)
 
 } // namespace
 
-SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log)
-    : m_host(host)
+SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log, QObject* parent)
+    : QObject(parent)
+    , m_host(host)
     , m_clock(clock)
     , m_zones(zones)
     , m_log(log)
@@ -200,11 +201,11 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
         m_remoteProcedures = m_web.procedures();
         m_log->startupStep(QStringLiteral("created the transaction procedure on the remote database"));
     }
-    m_host->showTableLists(m_context.remoteTables, m_context.localTables, m_remoteProcedures);
+    Q_EMIT tableListsChanged(m_context.remoteTables, m_context.localTables, m_remoteProcedures);
     m_log->startupStep(QStringLiteral("%1 remote and %2 local tables listed")
                            .arg(m_context.remoteTables.size())
                            .arg(m_context.localTables.size()));
-    m_host->setTrayIconVisible(true);
+    Q_EMIT trayIconShown();
     m_web.close();
     return StartupOutcome::Connected;
 }
@@ -268,7 +269,7 @@ bool SyncEngine::runCycle(bool& firstTick)
 
     if (m_stopTimer)
         m_stopTimer();
-    m_host->setChangeEnabled(false);
+    Q_EMIT changeEnabledChanged(false);
     m_log->cycleStarted();
     m_caughtFailure = false;
 
@@ -276,7 +277,7 @@ bool SyncEngine::runCycle(bool& firstTick)
         // Cleared only once the probe has run, so that a failed first tick is repeated whole.
         DataModuleCreate();
         firstTick = false;
-        m_host->hideEntries();
+        Q_EMIT entriesHidden();
     }
 
     // The probe: while the remote outbox cannot be read, nothing else is tried.
@@ -306,8 +307,8 @@ bool SyncEngine::runCycle(bool& firstTick)
             apply.ApplyRemoteOutbox();
             writeTimeStamps();
             m_local.close();
-            m_host->setProgressCaption(kLabel1);
-            m_host->setProgressText(kWaiting);
+            Q_EMIT progressCaptionChanged(kLabel1);
+            Q_EMIT progressTextChanged(kWaiting);
         } catch (const std::exception& e) {
             failureCaught({QStringLiteral("cycle"), QString(), QString(), messageOf(e)});
             RecoverFromCycleError();
@@ -317,7 +318,7 @@ bool SyncEngine::runCycle(bool& firstTick)
     }
     if (m_restartTimer)
         m_restartTimer();
-    m_host->setChangeEnabled(true);
+    Q_EMIT changeEnabledChanged(true);
     m_log->cycleFinished(true);
     return !m_caughtFailure;
 }
@@ -350,18 +351,17 @@ void SyncEngine::writeTimeStamps()
 
 void SyncEngine::setProgressText(const QString& text)
 {
-    m_host->setProgressText(text);
+    Q_EMIT progressTextChanged(text);
 }
 
 void SyncEngine::setProgress(int position, int maximum)
 {
-    m_host->setProgressMaximum(maximum);
-    m_host->setProgressPosition(position);
+    Q_EMIT progressChanged(position, maximum);
 }
 
 void SyncEngine::pumpEvents()
 {
-    m_host->processEvents();
+    Q_EMIT eventsDue();
 }
 
 void SyncEngine::RecoverFromCycleError()

@@ -7,6 +7,7 @@
 #include "step/CycleContext.h"
 #include "step/CycleStatements.h"
 
+#include <QObject>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -42,9 +43,12 @@ struct StartupSettings
 
 /// The databases and the synchronisation cycle: the two connections, the data module, the
 /// start-up's connection steps and table lists, and one cycle per timer tick. The agent owns
-/// one and gives it the timer's stop and restart.
-class SyncEngine : public CycleEvents
+/// one and gives it the timer's stop and restart. What the window shows of the start-up and the
+/// cycle comes as signals, which a front end without a window may leave unconnected.
+class SyncEngine : public QObject, public CycleEvents
 {
+    Q_OBJECT
+
 public:
     enum class StartupOutcome {
         Connected, // the remote database answered: the timer may run
@@ -53,7 +57,8 @@ public:
         RemoteUnreachable, // UnreachableRemote::Wait: the remote server did not answer
     };
 
-    SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log);
+    SyncEngine(
+        AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log, QObject* parent = nullptr);
     ~SyncEngine() override;
 
     /// `stop` and `restart` drive the cycle timer (restart: a full interval from now).
@@ -95,6 +100,26 @@ public:
     void RecoverFromCycleError() override;
     void failureCaught(const CycleFailure& failure) override;
     void workDone(const QString& what, const QString& table) override;
+
+Q_SIGNALS:
+    /// Label1: the caption of the progress line.
+    void progressCaptionChanged(const QString& text);
+    /// Label2: what the cycle is doing.
+    void progressTextChanged(const QString& text);
+    /// Gauge1.
+    void progressChanged(int position, int maximum);
+    /// Between two records: pending input may be handled now. Connect it directly, so that the
+    /// input is handled before the step goes on.
+    void eventsDue();
+    /// Change: disabled while a cycle runs, and after one that a failure stopped.
+    void changeEnabledChanged(bool enabled);
+    /// The first cycle after a start-up hides the address and port entries and Connect.
+    void entriesHidden();
+    /// The start-up reached the remote database.
+    void trayIconShown();
+    /// The hidden table lists: remote tables and views, local ones, remote procedures.
+    void tableListsChanged(
+        const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures);
 
 private:
     /// Connects the remote database; on failure tells the host and the log why and returns the

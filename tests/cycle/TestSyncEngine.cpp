@@ -98,6 +98,7 @@ private Q_SLOTS:
         m_clock = new MockClock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(17, 30), Qt::UTC));
         m_log = new CycleLog(m_dir->filePath("cribsync.log"), m_clock);
         m_engine = new SyncEngine(m_host, m_clock, &m_zones, m_log);
+        m_host->watch(*m_engine);
         m_zones.listed = true;
         m_restarts = 0;
         m_timerRunning = true;

@@ -49,6 +49,7 @@ EngineSite::EngineSite(const QString& machine, const CribSchema::Options& option
 
     log = std::make_unique<CycleLog>(dir.filePath(QStringLiteral("cribsync.log")), &clock);
     engine = std::make_unique<SyncEngine>(&host, &clock, &zones, log.get());
+    host.watch(*engine);
     engine->setTimerControl([] {}, [this] { ++restarts; });
     engine->setPropagateDeletes(&DeletePropagation::propagate);
 }
