@@ -103,7 +103,7 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
     SyncEngine engine(&host, &clock, &zones, &log);
     engine.setPropagateDeletes(&DeletePropagation::propagate);
 
-    StartupSettings settings;
+    AgentSettings settings;
     settings.useWindowsAuth = true;
     settings.localServer = QStringLiteral("sqlite:") + folder;
     settings.localDatabase = BenchSite::localName();

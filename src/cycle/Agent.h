@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AgentSettings.h"
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
 
@@ -76,17 +77,20 @@ public:
     ConfigStore& config() { return m_config; }
     QTimer* Timer1() const { return m_timer; }
 
-    int SyncIntervalSeconds() const { return m_syncIntervalSeconds; }
+    /// The settings of the last start-up; the local login and password are cleared once the
+    /// local connection string holds them.
+    const AgentSettings& settings() const { return m_settings; }
+    int SyncIntervalSeconds() const { return m_settings.syncIntervalSeconds; }
     bool FirstTick() const { return m_firstTick; }
-    QString MachineName() const { return m_machineName; }
-    QString LocalServer() const { return m_localServer; }
-    QString LocalDatabase() const { return m_localDatabase; }
-    QString LocalLogin() const { return m_localLogin; }
-    QString LocalPassword() const { return m_localPassword; }
-    bool UseWindowsAuth() const { return m_useWindowsAuth; }
-    QString RemoteAddress() const { return m_remoteAddress; }
-    QString RemotePort() const { return m_remotePort; }
-    QString ExcludeCrib() const { return m_excludeCrib; }
+    QString MachineName() const { return m_settings.machineName; }
+    QString LocalServer() const { return m_settings.localServer; }
+    QString LocalDatabase() const { return m_settings.localDatabase; }
+    QString LocalLogin() const { return m_settings.localLogin; }
+    QString LocalPassword() const { return m_settings.localPassword; }
+    bool UseWindowsAuth() const { return m_settings.useWindowsAuth; }
+    QString RemoteAddress() const { return m_settings.remoteAddress; }
+    QString RemotePort() const { return m_settings.remotePort; }
+    QString ExcludeCrib() const { return m_settings.excludeCrib; }
 
     SyncEngine& engine() { return *m_engine; }
     CycleLog& log() { return *m_log; }
@@ -122,15 +126,6 @@ private:
     Startup m_startup = Startup::NotRun;
     UnreachableRemote m_unreachableRemote;
 
-    int m_syncIntervalSeconds = MinimumInterval;
+    AgentSettings m_settings;
     bool m_firstTick = false;
-    QString m_machineName;
-    QString m_localServer;
-    QString m_localDatabase;
-    QString m_localLogin;
-    QString m_localPassword;
-    bool m_useWindowsAuth = false;
-    QString m_remoteAddress;
-    QString m_remotePort;
-    QString m_excludeCrib;
 };

@@ -91,13 +91,11 @@ void SyncEngine::setPropagateDeletes(std::function<void(CycleContext&)> propagat
     m_propagateDeletes = std::move(propagateDeletes);
 }
 
-SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
+SyncEngine::StartupOutcome SyncEngine::connectDatabases(AgentSettings& s, UnreachableRemote unreachableRemote)
 {
-    m_machineName = s.machineName;
-    m_remoteAddress = s.remoteAddress;
-    m_remotePort = s.remotePort;
-    m_context.machineName = s.machineName;
-    m_context.excludeCrib = s.excludeCrib;
+    m_context.settings = s;
+    m_context.settings.localLogin.clear();
+    m_context.settings.localPassword.clear();
     m_web.close();
     m_local.close();
     db::ConnectionPool::instance().clear();
@@ -162,9 +160,9 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
     if (const std::optional<db::DbError::Cause> cause = connectRemote(m_remoteConnectionString, remoteLogin)) {
         const bool credentialsAtFault
             = *cause == db::DbError::Cause::LoginRefused || *cause == db::DbError::Cause::Other;
-        if (!credentialsAtFault && s.unreachableRemote != UnreachableRemote::AskForLogin) {
+        if (!credentialsAtFault && unreachableRemote != UnreachableRemote::AskForLogin) {
             // No credentials typed in would mend this.
-            if (s.unreachableRemote == UnreachableRemote::Wait && *cause == db::DbError::Cause::Unreachable) {
+            if (unreachableRemote == UnreachableRemote::Wait && *cause == db::DbError::Cause::Unreachable) {
                 m_local.close();
                 return StartupOutcome::RemoteUnreachable;
             }
@@ -217,8 +215,8 @@ std::optional<db::DbError::Cause> SyncEngine::connectRemote(const QString& conne
         m_web.open();
         return std::nullopt;
     } catch (const std::exception& e) {
-        const QString text = describeFailure(
-            e, QStringLiteral("The remote database at %1,%2").arg(m_remoteAddress, m_remotePort), login);
+        const QString text = describeFailure(e,
+            QStringLiteral("The remote database at %1,%2").arg(settings().remoteAddress, settings().remotePort), login);
         m_log->startupStep(QStringLiteral("cannot connect to the remote database: ") + text);
         m_host->showMessage(text);
         m_web.close();
@@ -231,14 +229,14 @@ QString SyncEngine::remoteStringFromCompany()
     const db::RowQuery& company = m_startup.tbCompany;
     return db::CribConnectionStrings::remote(DecodeCredential(company.asString(QStringLiteral("ASPPassword"))),
         DecodeCredential(company.asString(QStringLiteral("ASPLoginName"))),
-        DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), m_remoteAddress, m_remotePort,
-        m_machineName);
+        DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), settings().remoteAddress,
+        settings().remotePort, settings().machineName);
 }
 
 QString SyncEngine::remoteString(const NetLoginValues& typed) const
 {
-    return db::CribConnectionStrings::remote(
-        typed.password, typed.login, typed.database, m_remoteAddress, m_remotePort, m_machineName);
+    return db::CribConnectionStrings::remote(typed.password, typed.login, typed.database, settings().remoteAddress,
+        settings().remotePort, settings().machineName);
 }
 
 void SyncEngine::storeRemoteCredentials(const QString& database, const QString& login, const QString& password)
@@ -297,7 +295,7 @@ bool SyncEngine::runCycle(bool& firstTick)
     m_local.open();
     if (m_local.isOpen()) {
         try {
-            m_cycle.PrepareCycleStatements(m_dm, m_machineName);
+            m_cycle.PrepareCycleStatements(m_dm, settings().machineName);
             m_context.flags = m_flags;
             PendingChangeScan scan(m_context);
             if (m_propagateDeletes)
@@ -338,7 +336,7 @@ void SyncEngine::writeTimeStamps()
     m_cycle.stamp.execute();
     // The computer's name is quoted like any value: a quote in it must not end the literal.
     m_cycle.stamp.setSql(QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = ")
-        + db::quotedLiteral(m_machineName));
+        + db::quotedLiteral(settings().machineName));
     m_cycle.stamp.execute();
     if (m_flags.ProcHasDiscrepantQty) {
         m_dm.toTable.close();

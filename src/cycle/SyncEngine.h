@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AgentSettings.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "model/StartupStatements.h"
@@ -24,21 +25,6 @@ enum class UnreachableRemote {
     AskForLogin, // show the cause and ask for the remote credentials, as for a refused login
     End, // show the cause and end the program
     Wait, // show the cause and leave the start-up to be repeated
-};
-
-/// The settings the database start-up works from, read by the start-up sequence.
-struct StartupSettings
-{
-    bool useWindowsAuth = false;
-    QString localServer;
-    QString localDatabase;
-    QString localLogin;
-    QString localPassword; // decoded
-    QString remoteAddress;
-    QString remotePort;
-    QString machineName;
-    QString excludeCrib = QStringLiteral("0");
-    UnreachableRemote unreachableRemote = UnreachableRemote::AskForLogin;
 };
 
 /// The databases and the synchronisation cycle: the two connections, the data module, the
@@ -68,9 +54,10 @@ public:
 
     /// Connects the local database, reads or asks for the remote credentials, checks the local
     /// schema, proves the remote connection, registers this computer and fills the table lists.
-    /// Clears the local login and password in `settings`. Failures without a handler of their
-    /// own reach the caller.
-    StartupOutcome connectDatabases(StartupSettings& settings);
+    /// Clears the local login and password in `settings`, and keeps the rest for the cycles.
+    /// Failures without a handler of their own reach the caller.
+    StartupOutcome connectDatabases(
+        AgentSettings& settings, UnreachableRemote unreachableRemote = UnreachableRemote::AskForLogin);
 
     /// Points the remote statements at the remote connection string and probes the remote
     /// schema version. Failures reach the caller.
@@ -83,6 +70,8 @@ public:
     bool runCycle(bool& firstTick);
     bool isRunning() const { return m_running; }
 
+    /// The settings of the last start-up, without the local login and password.
+    const AgentSettings& settings() const { return m_context.settings; }
     QString RemoteConnectionString() const { return m_remoteConnectionString; }
     const VersionFlags& flags() const { return m_flags; }
     db::Connection& MSDEConnection() { return m_local; }
@@ -147,9 +136,6 @@ private:
     CycleContext m_context;
     VersionFlags m_flags;
     QString m_remoteConnectionString;
-    QString m_machineName;
-    QString m_remoteAddress;
-    QString m_remotePort;
     QStringList m_remoteProcedures;
     bool m_running = false;
     bool m_caughtFailure = false;

@@ -15,7 +15,7 @@ ApplyFixture::ApplyFixture(const CribSchema::Options& options)
     context.dm = &dm;
     context.statements = &statements;
     context.events = &events;
-    context.machineName = QStringLiteral("CRIB-01");
+    context.settings.machineName = QStringLiteral("CRIB-01");
     prepare();
 }
 
@@ -27,7 +27,7 @@ ApplyFixture::~ApplyFixture()
 void ApplyFixture::prepare()
 {
     dm.DataModuleCreate(remoteConnectionString, context.flags);
-    statements.PrepareCycleStatements(dm, context.machineName);
+    statements.PrepareCycleStatements(dm, context.settings.machineName);
 }
 
 int ApplyFixture::insertRemote(const QString& table, const QString& sql)

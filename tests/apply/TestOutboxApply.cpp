@@ -461,7 +461,7 @@ private Q_SLOTS:
         context.dm = &dm;
         context.statements = &statements;
         context.events = &events;
-        context.machineName = machine;
+        context.settings.machineName = machine;
         dm.DataModuleCreate(remoteCs, context.flags);
         statements.PrepareCycleStatements(dm, machine);
         OutboxApply(context).ApplyRemoteOutbox();

@@ -53,9 +53,9 @@ private:
     int m_restarts = 0;
     bool m_timerRunning = false;
 
-    StartupSettings settings(const QString& remoteFolder)
+    AgentSettings settings(const QString& remoteFolder)
     {
-        StartupSettings s;
+        AgentSettings s;
         s.useWindowsAuth = true;
         s.localServer = QStringLiteral("sqlite:") + m_dir->path();
         s.localDatabase = DemoDatabases::localName();
@@ -83,7 +83,7 @@ private:
 
     void start()
     {
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
         m_engine->DataModuleCreate();
     }
@@ -123,7 +123,7 @@ private Q_SLOTS:
 
     void startUpConnectsRegistersAndListsTables()
     {
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         s.useWindowsAuth = false;
         s.localLogin = QStringLiteral("sa");
         s.localPassword = QStringLiteral("pw");
@@ -151,7 +151,7 @@ private Q_SLOTS:
             c.execute("INSERT INTO Company (Name) VALUES ('second')");
         }
         m_host->remoteLogins << NetLoginValues{"CribRemote", "crib2", "pw2"};
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(
@@ -164,7 +164,7 @@ private Q_SLOTS:
     void anEmptyCompanyTableAsksForTheCredentials()
     {
         execute("CribLocal", "DELETE FROM Company");
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
 
@@ -188,7 +188,7 @@ private Q_SLOTS:
             c.execute("UPDATE Company SET ASPDataBaseName = " + db::quotedLiteral(EncodeCredential("Nowhere")));
         }
         m_host->remoteLogins << NetLoginValues{"StillNowhere", "crib", "pw"};
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(m_host->messages.size(), 2);
@@ -199,7 +199,7 @@ private Q_SLOTS:
 
     void localDatabaseFailureEndsTheProgram()
     {
-        StartupSettings s = settings(m_dir->path());
+        AgentSettings s = settings(m_dir->path());
         s.localDatabase = QStringLiteral("Missing");
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->messages.size(), 1);

@@ -37,7 +37,7 @@ PushFixture::PushFixture(const CribSchema::Options& options, Databases databases
     context.dm = &dm;
     context.statements = &statements;
     context.events = &events;
-    context.machineName = QStringLiteral("CRIB-01");
+    context.settings.machineName = QStringLiteral("CRIB-01");
     prepare();
     clearTrace();
 }
@@ -54,7 +54,7 @@ void PushFixture::prepare()
     db::ConnectionPool::instance().forgetLayouts();
     local.forgetLayouts();
     dm.DataModuleCreate(remoteConnectionString, context.flags);
-    statements.PrepareCycleStatements(dm, context.machineName);
+    statements.PrepareCycleStatements(dm, context.settings.machineName);
 }
 
 void PushFixture::push(const QStringList& tables)

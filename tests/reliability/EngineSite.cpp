@@ -64,7 +64,7 @@ EngineSite::~EngineSite()
 
 bool EngineSite::start()
 {
-    StartupSettings s;
+    AgentSettings s;
     s.useWindowsAuth = true;
     s.localServer = QStringLiteral("sqlite:") + dir.path();
     s.localDatabase = QStringLiteral("L");
