@@ -3,8 +3,8 @@
 #include "BenchSite.h"
 #include "clock/SystemClock.h"
 #include "clock/SystemTimeZoneList.h"
-#include "cycle/AgentHost.h"
 #include "cycle/CycleLog.h"
+#include "cycle/NullHost.h"
 #include "cycle/SyncEngine.h"
 #include "db/Connection.h"
 #include "db/ConnectionPool.h"
@@ -16,32 +16,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <cstdio>
 #include <malloc.h>
 #include <stdexcept>
 
 namespace {
-
-/// A front end without a window: no questions answered, messages to standard error.
-class BenchHost : public AgentHost
-{
-public:
-    void showMessage(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    std::optional<LoginAnswer> askLocalLogin() override { return std::nullopt; }
-    std::optional<NetLoginValues> askRemoteLogin() override { return std::nullopt; }
-    void showEntry(Entry) override { }
-    void hideEntries() override { }
-    void setTrayIconVisible(bool) override { }
-    void showInterval(int) override { }
-    void setProgressCaption(const QString&) override { }
-    void setProgressText(const QString&) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressPosition(int) override { }
-    void setChangeEnabled(bool) override { }
-    void processEvents() override { }
-    void showTableLists(const QStringList&, const QStringList&, const QStringList&) override { }
-    void endProgram(ExitStatus) override { }
-};
 
 /// Statements the agent sent, as its SQL trace records them, by target.
 struct Traced
@@ -121,11 +99,11 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
     SystemClock clock;
     SystemTimeZoneList zones;
     CycleLog log(QDir(folder).filePath(QStringLiteral("cribsync.log")), &clock);
-    BenchHost host;
+    NullHost host;
     SyncEngine engine(&host, &clock, &zones, &log);
     engine.setPropagateDeletes(&DeletePropagation::propagate);
 
-    StartupSettings settings;
+    AgentSettings settings;
     settings.useWindowsAuth = true;
     settings.localServer = QStringLiteral("sqlite:") + folder;
     settings.localDatabase = BenchSite::localName();
@@ -133,7 +111,8 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
     settings.remotePort = QStringLiteral("1433");
     settings.machineName = BenchSite::machineName();
     if (engine.connectDatabases(settings) != SyncEngine::StartupOutcome::Connected)
-        throw std::runtime_error("the agent's start-up did not connect");
+        throw std::runtime_error(
+            ("the agent's start-up did not connect: " + host.messages.join(QStringLiteral("; "))).toStdString());
     engine.DataModuleCreate();
     bool firstTick = true;
 

@@ -37,9 +37,9 @@ std::optional<NetLoginValues> HeadlessHost::askRemoteLogin()
     return std::nullopt;
 }
 
-void HeadlessHost::showEntry(Entry entry)
+void HeadlessHost::showEntry(Agent::Entry entry)
 {
-    writeLine(entry == Entry::Address
+    writeLine(entry == Agent::Entry::Address
             ? QStringLiteral("The remote address can only be entered in the window, or stored as IPADDRESS.")
             : QStringLiteral("The remote port can only be entered in the window, or stored as PortNo."));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cycle/Agent.h"
 #include "cycle/AgentHost.h"
 
 #include <functional>
@@ -17,18 +18,12 @@ public:
     void showMessage(const QString& text) override;
     std::optional<LoginAnswer> askLocalLogin() override;
     std::optional<NetLoginValues> askRemoteLogin() override;
-    void showEntry(Entry entry) override;
-    void hideEntries() override { }
-    void setTrayIconVisible(bool) override { }
-    void showInterval(int) override { }
-    void setProgressCaption(const QString&) override { }
-    void setProgressText(const QString&) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressPosition(int) override { }
-    void setChangeEnabled(bool) override { }
-    void processEvents() override;
-    void showTableLists(const QStringList&, const QStringList&, const QStringList&) override { }
     void endProgram(ExitStatus status) override;
+
+    /// Says where the missing setting can be given instead.
+    void showEntry(Agent::Entry entry);
+    /// Lets the event loop handle a signal that asks the program to end, between two records.
+    void processEvents();
 
     void writeLine(const QString& line) const { m_writer(line); }
 

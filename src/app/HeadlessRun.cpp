@@ -20,6 +20,9 @@ HeadlessRun::HeadlessRun(Agent* agent, HeadlessHost* host, bool once, QObject* p
     // A service may start before the network or the VPN: it waits for the remote server, while
     // a single run reports the cause at once.
     m_agent->setUnreachableRemote(m_once ? UnreachableRemote::End : UnreachableRemote::Wait);
+    connect(m_agent, &Agent::entryShown, this, [this](Agent::Entry entry) { m_host->showEntry(entry); });
+    connect(
+        &m_agent->engine(), &SyncEngine::eventsDue, this, [this] { m_host->processEvents(); }, Qt::DirectConnection);
     CrashReport::setReporter([this](const QString& text) {
         m_host->writeLine(CrashReport::caption() + QStringLiteral(" ") + text);
         // Once, an uncaught failure is the outcome: of the cycle when start-up had finished.

@@ -56,8 +56,8 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_closing = true; });
 #endif
 
-    m_agent = new Agent(std::move(config), this, machineName, this);
-    connect(m_agent, &Agent::cycleFinished, this, &TForm1::showCycleResult);
+    m_agent = new Agent(std::move(config), this, &m_clock, &m_zones, machineName, this);
+    connectAgent();
     CrashReport::setLog([this](const QString& text) { m_agent->log().note(text); });
     CrashReport::guard([this] { m_agent->FormCreate(); });
     if (!m_ending)
@@ -144,6 +144,30 @@ void TForm1::buildControls()
     layout->addWidget(m_gauge);
     layout->addLayout(addressLine);
     layout->addLayout(intervalLine);
+}
+
+void TForm1::connectAgent()
+{
+    connect(m_agent, &Agent::cycleFinished, this, &TForm1::showCycleResult);
+    connect(m_agent, &Agent::entryShown, this, &TForm1::showEntry);
+    connect(m_agent, &Agent::trayIconShown, m_tray, &QSystemTrayIcon::show);
+    connect(m_agent, &Agent::intervalShown, m_interval, &QSpinBox::setValue);
+    connect(m_agent, &Agent::changeEnabledChanged, m_change, &QPushButton::setEnabled);
+
+    const SyncEngine* engine = &m_agent->engine();
+    connect(engine, &SyncEngine::progressCaptionChanged, m_label1, &QLabel::setText);
+    connect(engine, &SyncEngine::progressTextChanged, m_label2, &QLabel::setText);
+    connect(engine, &SyncEngine::progressChanged, m_gauge, [this](int position, int maximum) {
+        m_gauge->setMaximum(maximum);
+        m_gauge->setValue(position);
+    });
+    // Directly, so that the Close button and the timer are served while a step works.
+    connect(
+        engine, &SyncEngine::eventsDue, this, [] { QCoreApplication::processEvents(); }, Qt::DirectConnection);
+    connect(engine, &SyncEngine::changeEnabledChanged, m_change, &QPushButton::setEnabled);
+    connect(engine, &SyncEngine::entriesHidden, this, &TForm1::hideEntries);
+    connect(engine, &SyncEngine::trayIconShown, m_tray, &QSystemTrayIcon::show);
+    connect(engine, &SyncEngine::tableListsChanged, this, &TForm1::showTableLists);
 }
 
 void TForm1::bringForward(QWidget* window)
@@ -277,9 +301,9 @@ std::optional<NetLoginValues> TForm1::askRemoteLogin()
     return dialog.values();
 }
 
-void TForm1::showEntry(Entry entry)
+void TForm1::showEntry(Agent::Entry entry)
 {
-    if (entry == Entry::Address) {
+    if (entry == Agent::Entry::Address) {
         m_label3->show();
         m_address->show();
     } else {
@@ -293,46 +317,6 @@ void TForm1::hideEntries()
 {
     for (QWidget* widget : std::initializer_list<QWidget*>{m_label3, m_address, m_port, m_label4, m_connect})
         widget->hide();
-}
-
-void TForm1::setTrayIconVisible(bool visible)
-{
-    m_tray->setVisible(visible);
-}
-
-void TForm1::showInterval(int seconds)
-{
-    m_interval->setValue(seconds);
-}
-
-void TForm1::setProgressCaption(const QString& text)
-{
-    m_label1->setText(text);
-}
-
-void TForm1::setProgressText(const QString& text)
-{
-    m_label2->setText(text);
-}
-
-void TForm1::setProgressMaximum(int maximum)
-{
-    m_gauge->setMaximum(maximum);
-}
-
-void TForm1::setProgressPosition(int position)
-{
-    m_gauge->setValue(position);
-}
-
-void TForm1::setChangeEnabled(bool enabled)
-{
-    m_change->setEnabled(enabled);
-}
-
-void TForm1::processEvents()
-{
-    QCoreApplication::processEvents();
 }
 
 void TForm1::showTableLists(

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "config/ConfigStore.h"
+#include "cycle/Agent.h"
 #include "cycle/AgentHost.h"
 
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-class Agent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -44,18 +46,6 @@ public:
     void showMessage(const QString& text) override;
     std::optional<LoginAnswer> askLocalLogin() override;
     std::optional<NetLoginValues> askRemoteLogin() override;
-    void showEntry(Entry entry) override;
-    void hideEntries() override;
-    void setTrayIconVisible(bool visible) override;
-    void showInterval(int seconds) override;
-    void setProgressCaption(const QString& text) override;
-    void setProgressText(const QString& text) override;
-    void setProgressMaximum(int maximum) override;
-    void setProgressPosition(int position) override;
-    void setChangeEnabled(bool enabled) override;
-    void processEvents() override;
-    void showTableLists(
-        const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures) override;
     void endProgram(ExitStatus status) override;
 
 Q_SIGNALS:
@@ -77,6 +67,12 @@ protected:
 
 private:
     void buildControls();
+    /// Connects what the agent and its engine report to the controls that show it.
+    void connectAgent();
+    void showEntry(Agent::Entry entry);
+    void hideEntries();
+    void showTableLists(
+        const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures);
     /// The grid shows the outbox rows the cycle read; the status line its summary and failure,
     /// the tray icon whether it failed and why.
     void showCycleResult(bool completed);
@@ -101,6 +97,8 @@ private:
     QListWidget* m_remoteProcedures;
     QListWidget* m_restructure;
     QSystemTrayIcon* m_tray;
+    SystemClock m_clock;
+    SystemTimeZoneList m_zones;
     Agent* m_agent;
 
     bool m_closing = false;

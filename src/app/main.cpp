@@ -6,6 +6,8 @@
 #include "app/SignalQuit.h"
 #include "app/SingleInstance.h"
 #include "app/TForm1.h"
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "cycle/Agent.h"
 #include "db/Failpoint.h"
 #include "demo/DemoSetup.h"
@@ -44,7 +46,9 @@ QString machineName(const CommandLine& commandLine)
 int runHeadless(const CommandLine& commandLine, SignalQuit& signalQuit)
 {
     HeadlessHost host;
-    Agent agent(configStore(commandLine), &host, machineName(commandLine));
+    const SystemClock clock;
+    const SystemTimeZoneList zones;
+    Agent agent(configStore(commandLine), &host, &clock, &zones, machineName(commandLine));
     HeadlessRun run(&agent, &host, commandLine.once());
     QObject::connect(
         &signalQuit, &SignalQuit::received, &run, [&run](int signalNumber) { run.quit(128 + signalNumber); });

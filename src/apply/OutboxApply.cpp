@@ -107,7 +107,7 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
     if (entry.Type != QLatin1String("D")) {
         const QString sql = m_context.flags.IssueHasComputerName && entry.TableName.toUpper() == QLatin1String("ISSUE")
             ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
-                + QStringLiteral(") AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")")
+                + QStringLiteral(") AND (ComputerName = ") + q(m_context.settings.machineName) + QStringLiteral(")")
             : QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
                 + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")");
         if (const std::optional<Outcome> settled = openSource(entry, sql))

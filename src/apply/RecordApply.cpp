@@ -221,7 +221,7 @@ std::optional<RecordApply::Copy> RecordApply::copyFor(
         return Copy::Plain;
     }
     if (table == QLatin1String("EMP")) {
-        if (m_context.excludeCrib == QLatin1String("1") && sourceColumn != QLatin1String("Cribs"))
+        if (m_context.settings.excludeCrib == QLatin1String("1") && sourceColumn != QLatin1String("Cribs"))
             return std::nullopt;
         return Copy::Plain;
     }

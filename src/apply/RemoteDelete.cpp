@@ -63,7 +63,7 @@ bool RemoteDelete::ApplyRemoteDelete(
         dm.FindFieldName.open();
         dm.toTable.setSql(QString());
         const bool otherComputersIssue = tableName.toUpper() == QLatin1String("ISSUE") && !key3.isEmpty()
-            && key3.compare(m_context.machineName, Qt::CaseInsensitive) != 0;
+            && key3.compare(m_context.settings.machineName, Qt::CaseInsensitive) != 0;
         if (otherComputersIssue) {
             dm.FindFieldName.close();
             return true;

@@ -19,14 +19,15 @@ namespace {
 Q_LOGGING_CATEGORY(lcAgent, "cribsync.agent", QtInfoMsg)
 }
 
-Agent::Agent(ConfigStore config, AgentHost* host, const QString& machineName, QObject* parent)
+Agent::Agent(ConfigStore config, AgentHost* host, const Clock* clock, const TimeZoneList* zones,
+    const QString& machineName, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
     , m_host(host)
     , m_machineNameOverride(machineName)
     , m_timer(new QTimer(this))
-    , m_log(std::make_unique<CycleLog>(logPath(m_config), &m_clock))
-    , m_engine(std::make_unique<SyncEngine>(host, &m_clock, &m_zones, m_log.get()))
+    , m_log(std::make_unique<CycleLog>(logPath(m_config), clock))
+    , m_engine(std::make_unique<SyncEngine>(host, clock, zones, m_log.get()))
     , m_unreachableRemote(UnreachableRemote::AskForLogin)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
@@ -57,8 +58,8 @@ void Agent::FormCreate()
     m_startup = Startup::InProgress;
     m_firstTick = true;
 
-    m_syncIntervalSeconds = clampedInterval(m_config.syncTime());
-    m_excludeCrib = m_config.excludeCrib();
+    m_settings.syncIntervalSeconds = clampedInterval(m_config.syncTime());
+    m_settings.excludeCrib = m_config.excludeCrib();
 
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");
@@ -72,7 +73,7 @@ void Agent::FormCreate()
         return;
     }
 
-    m_machineName = m_machineNameOverride.isEmpty() ? systemMachineName() : m_machineNameOverride;
+    m_settings.machineName = m_machineNameOverride.isEmpty() ? systemMachineName() : m_machineNameOverride;
     connectDatabases();
     if (m_startup == Startup::InProgress)
         m_startup = m_timer->isActive() ? Startup::Armed : Startup::Idle;
@@ -101,12 +102,12 @@ bool Agent::configureFirstTime()
 
 void Agent::readLocalSettings()
 {
-    m_localServer = m_config.read(StoreKey::Server);
-    m_localLogin = m_config.read(StoreKey::Login);
-    m_localDatabase = m_config.read(StoreKey::DatabaseName);
-    m_localPassword = DecodeCredential(m_config.read(StoreKey::Password));
-    m_useWindowsAuth = m_config.read(StoreKey::WinAuth) == QLatin1String("1");
-    if (!m_useWindowsAuth)
+    m_settings.localServer = m_config.read(StoreKey::Server);
+    m_settings.localLogin = m_config.read(StoreKey::Login);
+    m_settings.localDatabase = m_config.read(StoreKey::DatabaseName);
+    m_settings.localPassword = DecodeCredential(m_config.read(StoreKey::Password));
+    m_settings.useWindowsAuth = m_config.read(StoreKey::WinAuth) == QLatin1String("1");
+    if (!m_settings.useWindowsAuth)
         m_config.write(StoreKey::WinAuth, QStringLiteral("0"));
 }
 
@@ -116,31 +117,30 @@ bool Agent::readRemoteAddress()
     const bool hasPort = !m_config.read(StoreKey::PortNo).isEmpty();
     if (!hasAddress) {
         m_host->showMessage(QStringLiteral("Need to edit IP address!"));
-        m_host->showEntry(AgentHost::Entry::Address);
-        m_host->setTrayIconVisible(true);
+        Q_EMIT entryShown(Entry::Address);
+        Q_EMIT trayIconShown();
     }
     if (!hasPort) {
         m_host->showMessage(QStringLiteral("Need to edit PortNo!"));
-        m_host->showEntry(AgentHost::Entry::Port);
-        m_host->setTrayIconVisible(true);
+        Q_EMIT entryShown(Entry::Port);
+        Q_EMIT trayIconShown();
     }
     if (!hasAddress || !hasPort)
         return false;
-    m_remotePort = m_config.read(StoreKey::PortNo);
-    m_remoteAddress = m_config.read(StoreKey::IpAddress);
+    m_settings.remotePort = m_config.read(StoreKey::PortNo);
+    m_settings.remoteAddress = m_config.read(StoreKey::IpAddress);
     return true;
 }
 
 void Agent::connectDatabases()
 {
-    StartupSettings settings{m_useWindowsAuth, m_localServer, m_localDatabase, m_localLogin, m_localPassword,
-        m_remoteAddress, m_remotePort, m_machineName, m_excludeCrib, m_unreachableRemote};
+    AgentSettings settings = m_settings;
     // The local credentials are not kept in memory once the connection string holds them.
-    m_localLogin.clear();
-    m_localPassword.clear();
-    switch (m_engine->connectDatabases(settings)) {
+    m_settings.localLogin.clear();
+    m_settings.localPassword.clear();
+    switch (m_engine->connectDatabases(settings, m_unreachableRemote)) {
     case SyncEngine::StartupOutcome::Connected:
-        m_timer->setInterval(m_syncIntervalSeconds * 1000);
+        m_timer->setInterval(m_settings.syncIntervalSeconds * 1000);
         m_timer->start();
         break;
     case SyncEngine::StartupOutcome::NotConnected:
@@ -174,7 +174,7 @@ void Agent::Timer1Timer()
         m_log->failureCaught({QStringLiteral("cycle"), {}, {}, QString::fromUtf8(e.what())});
         m_log->cycleFinished(false, QStringLiteral("uncaught failure: ") + QString::fromUtf8(e.what()));
         m_timer->start();
-        m_host->setChangeEnabled(true);
+        Q_EMIT changeEnabledChanged(true);
         Q_EMIT cycleFinished(false);
         throw;
     }
@@ -190,10 +190,10 @@ void Agent::endProgram(ExitStatus status)
 void Agent::btnChangeClick(int seconds)
 {
     m_config.writeSyncTime(seconds);
-    m_syncIntervalSeconds = clampedInterval(seconds);
-    m_host->showInterval(m_syncIntervalSeconds);
+    m_settings.syncIntervalSeconds = clampedInterval(seconds);
+    Q_EMIT intervalShown(m_settings.syncIntervalSeconds);
     m_timer->stop();
-    m_timer->setInterval(m_syncIntervalSeconds * 1000);
+    m_timer->setInterval(m_settings.syncIntervalSeconds * 1000);
     m_timer->start();
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "clock/SystemClock.h"
-#include "clock/SystemTimeZoneList.h"
+#include "config/AgentSettings.h"
 #include "config/ConfigStore.h"
 #include "cycle/AgentHost.h"
 
@@ -10,13 +9,16 @@
 #include <limits>
 #include <memory>
 
+class Clock;
 class CycleLog;
 class QTimer;
 class SyncEngine;
+class TimeZoneList;
 enum class UnreachableRemote;
 
 /// The agent's state and start-up sequence, the same with a window and without one. The front
-/// end (AgentHost) shows what the agent reports and asks what it needs.
+/// end (AgentHost) asks a person what the agent needs; what the window shows comes as signals of
+/// the agent and of its engine.
 class Agent : public QObject
 {
     Q_OBJECT
@@ -39,14 +41,19 @@ public:
         WaitingForRemote,
     };
 
+    /// The address and port entry controls of the window: a label, a box, and Connect.
+    enum class Entry { Address, Port };
+    Q_ENUM(Entry)
+
     static constexpr int MinimumInterval = 30;
     /// The longest interval whose milliseconds the timer can hold.
     static constexpr int MaximumInterval = std::numeric_limits<int>::max() / 1000;
 
     /// An empty `machineName` means this computer's network name, read at every start-up. The
     /// log is "cribsync.log" in the settings folder, or in the user's data folder when that one
-    /// cannot be written.
-    Agent(ConfigStore config, AgentHost* host, const QString& machineName = {}, QObject* parent = nullptr);
+    /// cannot be written. `clock` and `zones` give the time stamps; they outlive the agent.
+    Agent(ConfigStore config, AgentHost* host, const Clock* clock, const TimeZoneList* zones,
+        const QString& machineName = {}, QObject* parent = nullptr);
     ~Agent() override;
 
     /// The start-up sequence: settings, first configuration, and the database start-up.
@@ -70,17 +77,20 @@ public:
     ConfigStore& config() { return m_config; }
     QTimer* Timer1() const { return m_timer; }
 
-    int SyncIntervalSeconds() const { return m_syncIntervalSeconds; }
+    /// The settings of the last start-up; the local login and password are cleared once the
+    /// local connection string holds them.
+    const AgentSettings& settings() const { return m_settings; }
+    int SyncIntervalSeconds() const { return m_settings.syncIntervalSeconds; }
     bool FirstTick() const { return m_firstTick; }
-    QString MachineName() const { return m_machineName; }
-    QString LocalServer() const { return m_localServer; }
-    QString LocalDatabase() const { return m_localDatabase; }
-    QString LocalLogin() const { return m_localLogin; }
-    QString LocalPassword() const { return m_localPassword; }
-    bool UseWindowsAuth() const { return m_useWindowsAuth; }
-    QString RemoteAddress() const { return m_remoteAddress; }
-    QString RemotePort() const { return m_remotePort; }
-    QString ExcludeCrib() const { return m_excludeCrib; }
+    QString MachineName() const { return m_settings.machineName; }
+    QString LocalServer() const { return m_settings.localServer; }
+    QString LocalDatabase() const { return m_settings.localDatabase; }
+    QString LocalLogin() const { return m_settings.localLogin; }
+    QString LocalPassword() const { return m_settings.localPassword; }
+    bool UseWindowsAuth() const { return m_settings.useWindowsAuth; }
+    QString RemoteAddress() const { return m_settings.remoteAddress; }
+    QString RemotePort() const { return m_settings.remotePort; }
+    QString ExcludeCrib() const { return m_settings.excludeCrib; }
 
     SyncEngine& engine() { return *m_engine; }
     CycleLog& log() { return *m_log; }
@@ -88,6 +98,13 @@ public:
 Q_SIGNALS:
     /// Emitted by the cycle when it returns; `completed` is false when a step caught a failure.
     void cycleFinished(bool completed);
+    /// A missing setting: the entry's label and box and Connect are to be shown.
+    void entryShown(Agent::Entry entry);
+    void trayIconShown();
+    /// The cycle interval for the interval box, after Change.
+    void intervalShown(int seconds);
+    /// Change may be pressed again: a failure that no step caught ended the cycle.
+    void changeEnabledChanged(bool enabled);
 
 private:
     static int clampedInterval(int seconds);
@@ -104,22 +121,11 @@ private:
     AgentHost* m_host;
     QString m_machineNameOverride;
     QTimer* m_timer;
-    SystemClock m_clock;
-    SystemTimeZoneList m_zones;
     std::unique_ptr<CycleLog> m_log;
     std::unique_ptr<SyncEngine> m_engine;
     Startup m_startup = Startup::NotRun;
     UnreachableRemote m_unreachableRemote;
 
-    int m_syncIntervalSeconds = MinimumInterval;
+    AgentSettings m_settings;
     bool m_firstTick = false;
-    QString m_machineName;
-    QString m_localServer;
-    QString m_localDatabase;
-    QString m_localLogin;
-    QString m_localPassword;
-    bool m_useWindowsAuth = false;
-    QString m_remoteAddress;
-    QString m_remotePort;
-    QString m_excludeCrib;
 };

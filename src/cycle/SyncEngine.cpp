@@ -63,8 +63,9 @@ QString dateTimeLiteral(const QDateTime& wallClock)
 
 } // namespace
 
-SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log)
-    : m_host(host)
+SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log, QObject* parent)
+    : QObject(parent)
+    , m_host(host)
     , m_clock(clock)
     , m_zones(zones)
     , m_log(log)
@@ -90,13 +91,11 @@ void SyncEngine::setPropagateDeletes(std::function<void(CycleContext&)> propagat
     m_propagateDeletes = std::move(propagateDeletes);
 }
 
-SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
+SyncEngine::StartupOutcome SyncEngine::connectDatabases(AgentSettings& s, UnreachableRemote unreachableRemote)
 {
-    m_machineName = s.machineName;
-    m_remoteAddress = s.remoteAddress;
-    m_remotePort = s.remotePort;
-    m_context.machineName = s.machineName;
-    m_context.excludeCrib = s.excludeCrib;
+    m_context.settings = s;
+    m_context.settings.localLogin.clear();
+    m_context.settings.localPassword.clear();
     m_web.close();
     m_local.close();
     db::ConnectionPool::instance().clear();
@@ -161,9 +160,9 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
     if (const std::optional<db::DbError::Cause> cause = connectRemote(m_remoteConnectionString, remoteLogin)) {
         const bool credentialsAtFault
             = *cause == db::DbError::Cause::LoginRefused || *cause == db::DbError::Cause::Other;
-        if (!credentialsAtFault && s.unreachableRemote != UnreachableRemote::AskForLogin) {
+        if (!credentialsAtFault && unreachableRemote != UnreachableRemote::AskForLogin) {
             // No credentials typed in would mend this.
-            if (s.unreachableRemote == UnreachableRemote::Wait && *cause == db::DbError::Cause::Unreachable) {
+            if (unreachableRemote == UnreachableRemote::Wait && *cause == db::DbError::Cause::Unreachable) {
                 m_local.close();
                 return StartupOutcome::RemoteUnreachable;
             }
@@ -200,11 +199,11 @@ SyncEngine::StartupOutcome SyncEngine::connectDatabases(StartupSettings& s)
         m_remoteProcedures = m_web.procedures();
         m_log->startupStep(QStringLiteral("created the transaction procedure on the remote database"));
     }
-    m_host->showTableLists(m_context.remoteTables, m_context.localTables, m_remoteProcedures);
+    Q_EMIT tableListsChanged(m_context.remoteTables, m_context.localTables, m_remoteProcedures);
     m_log->startupStep(QStringLiteral("%1 remote and %2 local tables listed")
                            .arg(m_context.remoteTables.size())
                            .arg(m_context.localTables.size()));
-    m_host->setTrayIconVisible(true);
+    Q_EMIT trayIconShown();
     m_web.close();
     return StartupOutcome::Connected;
 }
@@ -216,8 +215,8 @@ std::optional<db::DbError::Cause> SyncEngine::connectRemote(const QString& conne
         m_web.open();
         return std::nullopt;
     } catch (const std::exception& e) {
-        const QString text = describeFailure(
-            e, QStringLiteral("The remote database at %1,%2").arg(m_remoteAddress, m_remotePort), login);
+        const QString text = describeFailure(e,
+            QStringLiteral("The remote database at %1,%2").arg(settings().remoteAddress, settings().remotePort), login);
         m_log->startupStep(QStringLiteral("cannot connect to the remote database: ") + text);
         m_host->showMessage(text);
         m_web.close();
@@ -230,14 +229,14 @@ QString SyncEngine::remoteStringFromCompany()
     const db::RowQuery& company = m_startup.tbCompany;
     return db::CribConnectionStrings::remote(DecodeCredential(company.asString(QStringLiteral("ASPPassword"))),
         DecodeCredential(company.asString(QStringLiteral("ASPLoginName"))),
-        DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), m_remoteAddress, m_remotePort,
-        m_machineName);
+        DecodeCredential(company.asString(QStringLiteral("ASPDataBaseName"))), settings().remoteAddress,
+        settings().remotePort, settings().machineName);
 }
 
 QString SyncEngine::remoteString(const NetLoginValues& typed) const
 {
-    return db::CribConnectionStrings::remote(
-        typed.password, typed.login, typed.database, m_remoteAddress, m_remotePort, m_machineName);
+    return db::CribConnectionStrings::remote(typed.password, typed.login, typed.database, settings().remoteAddress,
+        settings().remotePort, settings().machineName);
 }
 
 void SyncEngine::storeRemoteCredentials(const QString& database, const QString& login, const QString& password)
@@ -268,7 +267,7 @@ bool SyncEngine::runCycle(bool& firstTick)
 
     if (m_stopTimer)
         m_stopTimer();
-    m_host->setChangeEnabled(false);
+    Q_EMIT changeEnabledChanged(false);
     m_log->cycleStarted();
     m_caughtFailure = false;
 
@@ -276,7 +275,7 @@ bool SyncEngine::runCycle(bool& firstTick)
         // Cleared only once the probe has run, so that a failed first tick is repeated whole.
         DataModuleCreate();
         firstTick = false;
-        m_host->hideEntries();
+        Q_EMIT entriesHidden();
     }
 
     // The probe: while the remote outbox cannot be read, nothing else is tried.
@@ -296,7 +295,7 @@ bool SyncEngine::runCycle(bool& firstTick)
     m_local.open();
     if (m_local.isOpen()) {
         try {
-            m_cycle.PrepareCycleStatements(m_dm, m_machineName);
+            m_cycle.PrepareCycleStatements(m_dm, settings().machineName);
             m_context.flags = m_flags;
             PendingChangeScan scan(m_context);
             if (m_propagateDeletes)
@@ -306,8 +305,8 @@ bool SyncEngine::runCycle(bool& firstTick)
             apply.ApplyRemoteOutbox();
             writeTimeStamps();
             m_local.close();
-            m_host->setProgressCaption(kLabel1);
-            m_host->setProgressText(kWaiting);
+            Q_EMIT progressCaptionChanged(kLabel1);
+            Q_EMIT progressTextChanged(kWaiting);
         } catch (const std::exception& e) {
             failureCaught({QStringLiteral("cycle"), QString(), QString(), messageOf(e)});
             RecoverFromCycleError();
@@ -317,7 +316,7 @@ bool SyncEngine::runCycle(bool& firstTick)
     }
     if (m_restartTimer)
         m_restartTimer();
-    m_host->setChangeEnabled(true);
+    Q_EMIT changeEnabledChanged(true);
     m_log->cycleFinished(true);
     return !m_caughtFailure;
 }
@@ -337,7 +336,7 @@ void SyncEngine::writeTimeStamps()
     m_cycle.stamp.execute();
     // The computer's name is quoted like any value: a quote in it must not end the literal.
     m_cycle.stamp.setSql(QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = ")
-        + db::quotedLiteral(m_machineName));
+        + db::quotedLiteral(settings().machineName));
     m_cycle.stamp.execute();
     if (m_flags.ProcHasDiscrepantQty) {
         m_dm.toTable.close();
@@ -350,18 +349,17 @@ void SyncEngine::writeTimeStamps()
 
 void SyncEngine::setProgressText(const QString& text)
 {
-    m_host->setProgressText(text);
+    Q_EMIT progressTextChanged(text);
 }
 
 void SyncEngine::setProgress(int position, int maximum)
 {
-    m_host->setProgressMaximum(maximum);
-    m_host->setProgressPosition(position);
+    Q_EMIT progressChanged(position, maximum);
 }
 
 void SyncEngine::pumpEvents()
 {
-    m_host->processEvents();
+    Q_EMIT eventsDue();
 }
 
 void SyncEngine::RecoverFromCycleError()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AgentSettings.h"
 #include "db/Connection.h"
 #include "db/DbError.h"
 #include "model/StartupStatements.h"
@@ -7,6 +8,7 @@
 #include "step/CycleContext.h"
 #include "step/CycleStatements.h"
 
+#include <QObject>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,26 +27,14 @@ enum class UnreachableRemote {
     Wait, // show the cause and leave the start-up to be repeated
 };
 
-/// The settings the database start-up works from, read by the start-up sequence.
-struct StartupSettings
-{
-    bool useWindowsAuth = false;
-    QString localServer;
-    QString localDatabase;
-    QString localLogin;
-    QString localPassword; // decoded
-    QString remoteAddress;
-    QString remotePort;
-    QString machineName;
-    QString excludeCrib = QStringLiteral("0");
-    UnreachableRemote unreachableRemote = UnreachableRemote::AskForLogin;
-};
-
 /// The databases and the synchronisation cycle: the two connections, the data module, the
 /// start-up's connection steps and table lists, and one cycle per timer tick. The agent owns
-/// one and gives it the timer's stop and restart.
-class SyncEngine : public CycleEvents
+/// one and gives it the timer's stop and restart. What the window shows of the start-up and the
+/// cycle comes as signals, which a front end without a window may leave unconnected.
+class SyncEngine : public QObject, public CycleEvents
 {
+    Q_OBJECT
+
 public:
     enum class StartupOutcome {
         Connected, // the remote database answered: the timer may run
@@ -53,7 +43,8 @@ public:
         RemoteUnreachable, // UnreachableRemote::Wait: the remote server did not answer
     };
 
-    SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log);
+    SyncEngine(
+        AgentHost* host, const Clock* clock, const TimeZoneList* zones, CycleLog* log, QObject* parent = nullptr);
     ~SyncEngine() override;
 
     /// `stop` and `restart` drive the cycle timer (restart: a full interval from now).
@@ -63,9 +54,10 @@ public:
 
     /// Connects the local database, reads or asks for the remote credentials, checks the local
     /// schema, proves the remote connection, registers this computer and fills the table lists.
-    /// Clears the local login and password in `settings`. Failures without a handler of their
-    /// own reach the caller.
-    StartupOutcome connectDatabases(StartupSettings& settings);
+    /// Clears the local login and password in `settings`, and keeps the rest for the cycles.
+    /// Failures without a handler of their own reach the caller.
+    StartupOutcome connectDatabases(
+        AgentSettings& settings, UnreachableRemote unreachableRemote = UnreachableRemote::AskForLogin);
 
     /// Points the remote statements at the remote connection string and probes the remote
     /// schema version. Failures reach the caller.
@@ -78,6 +70,8 @@ public:
     bool runCycle(bool& firstTick);
     bool isRunning() const { return m_running; }
 
+    /// The settings of the last start-up, without the local login and password.
+    const AgentSettings& settings() const { return m_context.settings; }
     QString RemoteConnectionString() const { return m_remoteConnectionString; }
     const VersionFlags& flags() const { return m_flags; }
     db::Connection& MSDEConnection() { return m_local; }
@@ -95,6 +89,26 @@ public:
     void RecoverFromCycleError() override;
     void failureCaught(const CycleFailure& failure) override;
     void workDone(const QString& what, const QString& table) override;
+
+Q_SIGNALS:
+    /// Label1: the caption of the progress line.
+    void progressCaptionChanged(const QString& text);
+    /// Label2: what the cycle is doing.
+    void progressTextChanged(const QString& text);
+    /// Gauge1.
+    void progressChanged(int position, int maximum);
+    /// Between two records: pending input may be handled now. Connect it directly, so that the
+    /// input is handled before the step goes on.
+    void eventsDue();
+    /// Change: disabled while a cycle runs, and after one that a failure stopped.
+    void changeEnabledChanged(bool enabled);
+    /// The first cycle after a start-up hides the address and port entries and Connect.
+    void entriesHidden();
+    /// The start-up reached the remote database.
+    void trayIconShown();
+    /// The hidden table lists: remote tables and views, local ones, remote procedures.
+    void tableListsChanged(
+        const QStringList& remoteTables, const QStringList& localTables, const QStringList& remoteProcedures);
 
 private:
     /// Connects the remote database; on failure tells the host and the log why and returns the
@@ -122,9 +136,6 @@ private:
     CycleContext m_context;
     VersionFlags m_flags;
     QString m_remoteConnectionString;
-    QString m_machineName;
-    QString m_remoteAddress;
-    QString m_remotePort;
     QStringList m_remoteProcedures;
     bool m_running = false;
     bool m_caughtFailure = false;

@@ -198,7 +198,7 @@ QString DeletePropagation::lookupStatement(
         QString sql = QStringLiteral("Select * from Issue where (TranNo = ") + q(key1)
             + QStringLiteral(") AND (MyLineNo = ") + q(key2) + QStringLiteral(")");
         if (m_context.flags.IssueHasComputerName)
-            sql += QStringLiteral(" AND (ComputerName = ") + q(m_context.machineName) + QStringLiteral(")");
+            sql += QStringLiteral(" AND (ComputerName = ") + q(m_context.settings.machineName) + QStringLiteral(")");
         return sql;
     }
     static const QStringList byTwoColumns = {"BIN", "BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS"};
@@ -264,7 +264,7 @@ void DeletePropagation::recordRemoteBinDelete(const QString& key1, const QString
         insert.setParameter(QStringLiteral("Key2"), key2);
         insert.setParameter(QStringLiteral("Key3"), key3);
         insert.setParameter(QStringLiteral("LastUpdate"), QDateTime(m_context.localNow().date(), QTime(0, 0)));
-        insert.setParameter(QStringLiteral("ComputerName"), m_context.machineName);
+        insert.setParameter(QStringLiteral("ComputerName"), m_context.settings.machineName);
         insert.setParameter(QStringLiteral("LocalComputerName"), computerName);
         insert.execute();
     } catch (const std::exception& e) {

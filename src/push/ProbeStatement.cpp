@@ -42,7 +42,7 @@ QString ProbeStatement::text(
 {
     const auto c = [&](int position) { return q(row.value(position)); };
     const auto named = [&](const char* column) { return q(row.value(QLatin1String(column))); };
-    const QString machine = db::quotedLiteral(context.machineName);
+    const QString machine = db::quotedLiteral(context.settings.machineName);
 
     if (isOneOf(table, {"ISSUE", "ISSUEATTRIB1"})) {
         QString sql = QStringLiteral("Select * from ") + table + QStringLiteral(" where (TranNo = ") + c(1)

@@ -169,14 +169,14 @@ QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& ta
         if ((table == QLatin1String("ISSUE") || table == QLatin1String("ISSUEATTRIB1")
                 || table == QLatin1String("MYTRANEXT1"))
             && hasComputerName)
-            remote.setValue(computerName, m_context.machineName);
+            remote.setValue(computerName, m_context.settings.machineName);
         if (remote.hasColumn(QStringLiteral("Processed")))
             remote.setValue(QStringLiteral("Processed"), true);
         if (table == QLatin1String("BIN") && hasComputerName)
-            remote.setValue(computerName, m_context.machineName);
+            remote.setValue(computerName, m_context.settings.machineName);
     } else if ((table == QLatin1String("BIN") || table == QLatin1String("ITEM") || table == QLatin1String("MYTRANEXT1"))
         && hasComputerName) {
-        remote.setValue(computerName, m_context.machineName);
+        remote.setValue(computerName, m_context.settings.machineName);
     }
     return dateTimeColumns;
 }
@@ -217,7 +217,7 @@ bool RecordPush::isExcluded(const QString& table, const QString& column, Write w
         return named({"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"});
     if (table == QLatin1String("EMP"))
         return column == QLatin1String("Items")
-            || (m_context.excludeCrib == QLatin1String("1") && column != QLatin1String("Cribs"));
+            || (m_context.settings.excludeCrib == QLatin1String("1") && column != QLatin1String("Cribs"));
     if (write == Write::Insert)
         return false;
     if (table == QLatin1String("REPORT") || table == QLatin1String("CUSTOM")) {

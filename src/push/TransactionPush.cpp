@@ -46,7 +46,7 @@ bool TransactionPush::PushTransaction(const db::RowQuery& transaction, bool& err
             pass(QStringLiteral("OGTranNo"));
         }
         if (m_context.flags.ProcHasComputerName)
-            call.setValue(QStringLiteral("@ComputerName"), m_context.machineName);
+            call.setValue(QStringLiteral("@ComputerName"), m_context.settings.machineName);
         pass(QStringLiteral("ExternalPO"));
         call.execute();
         returned = call.returnValue();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AgentSettings.h"
 #include "model/VersionFlags.h"
 
 #include <QDateTime>
@@ -49,8 +50,8 @@ struct CycleContext
     CycleStatements* statements = nullptr;
     CycleEvents* events = nullptr;
     VersionFlags flags;
-    QString machineName;
-    QString excludeCrib = QStringLiteral("0");
+    /// The start-up's settings; the steps read the machine name and ExcludeCrib.
+    AgentSettings settings;
     QStringList remoteTables;
     QStringList localTables;
     QStringList scratchColumns;

@@ -3,6 +3,8 @@
 #include "app/HeadlessHost.h"
 #include "app/HeadlessRun.h"
 #include "app/SignalQuit.h"
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "cycle/Agent.h"
 #include "demo/DemoDatabases.h"
 #include "demo/DemoSetup.h"
@@ -17,6 +19,11 @@
 #include <QTimer>
 #include <csignal>
 #include <stdexcept>
+
+namespace {
+const SystemClock systemClock;
+const SystemTimeZoneList systemZones;
+} // namespace
 
 /// Running without a window: the crash report on standard error, the exit statuses of a
 /// start-up that cannot go on, and the signals that end the program.
@@ -59,7 +66,7 @@ private Q_SLOTS:
         }
         QStringList lines;
         HeadlessHost host([&lines](const QString& line) { lines << line; });
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
         HeadlessRun run(&agent, &host, once);
         run.start();
         QCOMPARE(QCoreApplication::exec(), 2);
@@ -74,7 +81,7 @@ private Q_SLOTS:
         HeadlessHost host([&lines](const QString& line) { lines << line; });
         // "paths.ini" is a folder, so storing the interval fails.
         QDir(dir.path()).mkdir("paths.ini");
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
         HeadlessRun run(&agent, &host, true);
         QTimer::singleShot(0, &agent, [&agent] { agent.btnChangeClick(40); });
         QCOMPARE(QCoreApplication::exec(), 2);
@@ -86,7 +93,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QStringList lines;
         HeadlessHost host([&lines](const QString& line) { lines << line; });
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
         HeadlessRun run(&agent, &host, false);
         run.start();
         QCOMPARE(QCoreApplication::exec(), 2);
@@ -135,7 +142,7 @@ private Q_SLOTS:
             if (line.contains("tried again"))
                 QCoreApplication::exit(-1);
         });
-        Agent agent(DemoSetup::store(dir.path()), &host, "CRIB-DEMO");
+        Agent agent(DemoSetup::store(dir.path()), &host, &systemClock, &systemZones, "CRIB-DEMO");
         HeadlessRun run(&agent, &host, once);
         run.start();
         QCOMPARE(run.exec(), status);
@@ -149,7 +156,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         DemoSetup::prepare(dir.path(), "CRIB-DEMO");
         HeadlessHost host([](const QString&) {});
-        Agent agent(DemoSetup::store(dir.path()), &host, "CRIB-DEMO");
+        Agent agent(DemoSetup::store(dir.path()), &host, &systemClock, &systemZones, "CRIB-DEMO");
         HeadlessRun run(&agent, &host, true);
         bool cycleRan = false;
         // The signal comes while the cycle runs; the cycle's end then asks for its own status.

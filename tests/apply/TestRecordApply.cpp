@@ -159,11 +159,11 @@ private Q_SLOTS:
         f.local.execute("INSERT INTO Emp (MyNo, Name, Cribs, Items, ASPProcessed) VALUES ('E1', 'Old', '01', 'x', 0)");
         const int id
             = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Name, Cribs, Items) VALUES ('E1', 'New', '01,02', 'y')");
-        f.context.excludeCrib = QStringLiteral("1");
+        f.context.settings.excludeCrib = QStringLiteral("1");
         QVERIFY(apply(f, "Emp", id));
         QCOMPARE(f.localValue("SELECT Name || Cribs || Items || ASPProcessed FROM Emp").toString(),
             QStringLiteral("Old01,02x1"));
-        f.context.excludeCrib = QStringLiteral("0");
+        f.context.settings.excludeCrib = QStringLiteral("0");
         QVERIFY(apply(f, "EMP", id));
         QCOMPARE(f.localValue("SELECT Name || Cribs || Items FROM Emp").toString(), QStringLiteral("New01,02y"));
     }

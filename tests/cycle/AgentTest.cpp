@@ -1,9 +1,12 @@
 #include "cycle/Agent.h"
 
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "config/ConfigError.h"
 #include "config/Credential.h"
 #include "cycle/AgentHost.h"
 #include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
 #include "demo/DemoDatabases.h"
 
 #include <QDir>
@@ -15,6 +18,9 @@
 #include <QTimer>
 
 namespace {
+
+const SystemClock systemClock;
+const SystemTimeZoneList systemZones;
 
 /// Records what the agent showed, in order, and answers the login dialog as the test says.
 class RecordingHost : public AgentHost
@@ -33,18 +39,18 @@ public:
         return loginAnswer;
     }
     std::optional<NetLoginValues> askRemoteLogin() override { return std::nullopt; }
-    void showEntry(Entry entry) override { calls << (entry == Entry::Address ? "entry: address" : "entry: port"); }
-    void hideEntries() override { calls << "entries hidden"; }
-    void setTrayIconVisible(bool visible) override { calls << (visible ? "tray shown" : "tray hidden"); }
-    void showInterval(int seconds) override { interval = seconds; }
-    void setProgressCaption(const QString&) override { }
-    void setProgressText(const QString&) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressPosition(int) override { }
-    void setChangeEnabled(bool) override { }
-    void processEvents() override { }
-    void showTableLists(const QStringList&, const QStringList&, const QStringList&) override { }
     void endProgram(ExitStatus status) override { ended = status; }
+
+    void watch(Agent& agent)
+    {
+        QObject::connect(&agent, &Agent::entryShown, [this](Agent::Entry entry) {
+            calls << (entry == Agent::Entry::Address ? "entry: address" : "entry: port");
+        });
+        QObject::connect(&agent, &Agent::trayIconShown, [this] { calls << "tray shown"; });
+        QObject::connect(&agent, &Agent::intervalShown, [this](int seconds) { interval = seconds; });
+        QObject::connect(&agent.engine(), &SyncEngine::entriesHidden, [this] { calls << "entries hidden"; });
+        QObject::connect(&agent.engine(), &SyncEngine::trayIconShown, [this] { calls << "tray shown"; });
+    }
 };
 
 QByteArray readFile(const QString& path)
@@ -107,7 +113,8 @@ private Q_SLOTS:
         values["PortNo"] = "";
         fillKey(dir, values);
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        host.watch(agent);
         agent.FormCreate();
 
         QCOMPARE(host.calls,
@@ -127,7 +134,8 @@ private Q_SLOTS:
         values["PortNo"] = "";
         fillKey(dir, values);
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(host.calls, QStringList({"message: Need to edit PortNo!", "entry: port", "tray shown"}));
         QCOMPARE(agent.RemoteAddress(), QString());
@@ -139,7 +147,8 @@ private Q_SLOTS:
         fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n[Emp]\nExcludeCrib=1\n");
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        host.watch(agent);
         agent.FormCreate();
 
         QCOMPARE(host.loginsAsked, 0);
@@ -169,7 +178,8 @@ private Q_SLOTS:
         fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n");
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(host.calls, QStringList({"tray shown"}));
         QCOMPARE(agent.startup(), Agent::Startup::Armed);
@@ -192,7 +202,8 @@ private Q_SLOTS:
         makeDatabases(dir);
         fillKey(dir, configured(dir));
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(agent.startup(), Agent::Startup::Armed);
         // The remote database goes away before the first tick.
@@ -244,7 +255,8 @@ private Q_SLOTS:
             fillKey(dir, values);
         }
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(agent.UseWindowsAuth(), windowsAuth);
         QCOMPARE(agent.config().read(StoreKey::WinAuth), after);
@@ -255,7 +267,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         RecordingHost host;
         host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "", "pw", true, "", ""}, false};
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
 
         QCOMPARE(host.loginsAsked, 1);
@@ -272,7 +285,7 @@ private Q_SLOTS:
 
         // The next start finds the server and does not ask again.
         RecordingHost again;
-        Agent next(ConfigStore::inFolder(dir.path()), &again);
+        Agent next(ConfigStore::inFolder(dir.path()), &again, &systemClock, &systemZones);
         next.FormCreate();
         QCOMPARE(again.loginsAsked, 0);
     }
@@ -284,7 +297,8 @@ private Q_SLOTS:
         writeFile(dir.filePath("paths.ini"), "[Paths]\nSERVER=ERROR\n[Corvane]\nTime=60\n");
         RecordingHost host;
         host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, true};
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
 
         QCOMPARE(host.loginsAsked, 1);
@@ -310,7 +324,8 @@ private Q_SLOTS:
             writeFile(dir.filePath("paths.ini"), file);
         RecordingHost host;
         host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, false};
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
 
         QCOMPARE(host.loginsAsked, 1);
@@ -324,7 +339,8 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(host.ended, std::optional<ExitStatus>(ExitStatus::StartupIncomplete));
         QCOMPARE(keyValue(dir, "SERVER"), QString());
@@ -338,7 +354,8 @@ private Q_SLOTS:
         QDir(dir.path()).mkdir("paths.ini");
         RecordingHost host;
         host.loginAnswer = LoginAnswer{{"SQL01", "Crib", "sa", "pw", false, "", ""}, true};
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         QVERIFY_THROWS_EXCEPTION(ConfigError, agent.FormCreate());
         QCOMPARE(agent.startup(), Agent::Startup::InProgress);
         QVERIFY(!agent.Timer1()->isActive());
@@ -350,7 +367,8 @@ private Q_SLOTS:
         fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=5\n");
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(agent.SyncIntervalSeconds(), 30);
     }
@@ -360,7 +378,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         fillKey(dir, configured(dir));
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.FormCreate();
         QVERIFY(!agent.Timer1()->isActive());
 
@@ -383,7 +402,8 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host);
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones);
+        host.watch(agent);
         agent.btnChangeClick(3000000);
         QCOMPARE(agent.config().syncTime(), 3000000);
         QCOMPARE(agent.SyncIntervalSeconds(), Agent::MaximumInterval);
@@ -399,7 +419,8 @@ private Q_SLOTS:
         values.remove("PortNo");
         fillKey(dir, values);
         RecordingHost host;
-        Agent agent(ConfigStore::inFolder(dir.path()), &host, "CRIB-7");
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        host.watch(agent);
         agent.FormCreate();
         QCOMPARE(agent.startup(), Agent::Startup::WaitingForAddress);
         host.calls.clear();

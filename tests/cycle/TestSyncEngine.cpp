@@ -60,7 +60,7 @@ private Q_SLOTS:
 
     void startUpConnectsRegistersAndListsTables()
     {
-        StartupSettings s = m_site->settings();
+        AgentSettings s = m_site->settings();
         s.useWindowsAuth = false;
         s.localLogin = QStringLiteral("sa");
         s.localPassword = QStringLiteral("pw");
@@ -88,7 +88,7 @@ private Q_SLOTS:
             c.execute("INSERT INTO Company (Name) VALUES ('second')");
         }
         m_host->remoteLogins << NetLoginValues{"CribRemote", "crib2", "pw2"};
-        StartupSettings s = m_site->settings();
+        AgentSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Connected);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(
@@ -101,7 +101,7 @@ private Q_SLOTS:
     void anEmptyCompanyTableAsksForTheCredentials()
     {
         execute("CribLocal", "DELETE FROM Company");
-        StartupSettings s = m_site->settings();
+        AgentSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
 
@@ -125,7 +125,7 @@ private Q_SLOTS:
             c.execute("UPDATE Company SET ASPDataBaseName = " + db::quotedLiteral(EncodeCredential("Nowhere")));
         }
         m_host->remoteLogins << NetLoginValues{"StillNowhere", "crib", "pw"};
-        StartupSettings s = m_site->settings();
+        AgentSettings s = m_site->settings();
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->remoteLoginsAsked, 1);
         QCOMPARE(m_host->messages.size(), 2);
@@ -136,7 +136,7 @@ private Q_SLOTS:
 
     void localDatabaseFailureEndsTheProgram()
     {
-        StartupSettings s = m_site->settings();
+        AgentSettings s = m_site->settings();
         s.localDatabase = QStringLiteral("Missing");
         QCOMPARE(m_engine->connectDatabases(s), SyncEngine::StartupOutcome::Ending);
         QCOMPARE(m_host->messages.size(), 1);

@@ -110,7 +110,7 @@ private Q_SLOTS:
     void excludeCribCopiesOnlyCribs()
     {
         PushFixture f;
-        f.context.excludeCrib = QStringLiteral("1");
+        f.context.settings.excludeCrib = QStringLiteral("1");
         f.remote.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Department, Cribs, Items, Processed) VALUES "
                                         "('E1', 'Remote name', 'R', '01', 'remote list', 0)"));
         f.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Name, Department, Cribs, Items, ASPProcessed) VALUES "

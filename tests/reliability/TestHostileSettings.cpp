@@ -1,4 +1,6 @@
 #include "HostileCorpus.h"
+#include "clock/SystemClock.h"
+#include "clock/SystemTimeZoneList.h"
 #include "config/ConfigKeys.h"
 #include "config/ConfigStore.h"
 #include "config/Credential.h"
@@ -31,6 +33,9 @@
 #include <cstdio>
 
 namespace {
+
+const SystemClock systemClock;
+const SystemTimeZoneList systemZones;
 
 const QString kMachine = QStringLiteral("CRIB-01");
 /// No such ODBC driver exists: a start-up that reaches ODBC fails at once instead of waiting on
@@ -258,7 +263,7 @@ private:
             FakeHost host;
             if (dialog)
                 host.remoteLogins << dialog;
-            Agent agent(ConfigStore::inFolder(folder), &host, kMachine);
+            Agent agent(ConfigStore::inFolder(folder), &host, &systemClock, &systemZones, kMachine);
             agent.FormCreate();
             s.state = agent.startup();
             s.ended = host.ended;

@@ -8,7 +8,7 @@ CycleFixture::CycleFixture(const Options& options)
     context.dm = &dm;
     context.statements = &statements;
     context.events = &events;
-    context.machineName = machineName;
+    context.settings.machineName = machineName;
     prepare();
     clearTrace();
 }
@@ -18,5 +18,5 @@ void CycleFixture::prepare()
     db::ConnectionPool::instance().forgetLayouts();
     local.forgetLayouts();
     dm.DataModuleCreate(remoteConnectionString, context.flags);
-    statements.PrepareCycleStatements(dm, context.machineName);
+    statements.PrepareCycleStatements(dm, context.settings.machineName);
 }

@@ -30,13 +30,14 @@ EngineSite::EngineSite(const Options& options)
     }
     log = std::make_unique<CycleLog>(dir.filePath(QStringLiteral("cribsync.log")), &clock);
     engine = std::make_unique<SyncEngine>(&host, &clock, &zones, log.get());
+    host.watch(*engine);
     engine->setTimerControl([] {}, [this] { ++restarts; });
     engine->setPropagateDeletes(&DeletePropagation::propagate);
 }
 
-StartupSettings EngineSite::settings() const
+AgentSettings EngineSite::settings() const
 {
-    StartupSettings s;
+    AgentSettings s;
     s.useWindowsAuth = true;
     s.localServer = QStringLiteral("sqlite:") + dir.path();
     s.localDatabase = localName;
@@ -48,7 +49,7 @@ StartupSettings EngineSite::settings() const
 
 bool EngineSite::start()
 {
-    StartupSettings s = settings();
+    AgentSettings s = settings();
     if (engine->connectDatabases(s) != SyncEngine::StartupOutcome::Connected)
         return false;
     engine->DataModuleCreate();

@@ -20,7 +20,7 @@ public:
     explicit EngineSite(const Options& options = {});
 
     /// The start-up settings of a computer whose databases are this fixture's.
-    StartupSettings settings() const;
+    AgentSettings settings() const;
     /// Runs the engine's start-up; false when it did not connect.
     bool start();
     /// One cycle; returns whether it completed without a caught failure.
