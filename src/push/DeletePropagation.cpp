@@ -39,11 +39,6 @@ QString historyKey(const QString& key1, const QString& key2, const QString& key3
 
 } // namespace
 
-void DeletePropagation::propagate(CycleContext& context)
-{
-    DeletePropagation(context).PropagateDeletes();
-}
-
 void DeletePropagation::PropagateDeletes()
 {
     db::RowQuery& history = m_context.dm->DeleteHst;

@@ -31,8 +31,7 @@ void PendingChangeScan::PushPendingChanges()
 {
     QString table;
     try {
-        if (m_propagateDeletes)
-            m_propagateDeletes();
+        m_deletes.PropagateDeletes();
         for (const QString& remoteTable : m_context.remoteTables) {
             table = remoteTable;
             pushTable(remoteTable);

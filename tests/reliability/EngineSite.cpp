@@ -5,7 +5,6 @@
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "db/SqlTrace.h"
-#include "push/DeletePropagation.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -50,7 +49,6 @@ EngineSite::EngineSite(const QString& machine, const CribSchema::Options& option
     log = std::make_unique<CycleLog>(dir.filePath(QStringLiteral("cribsync.log")), &clock);
     engine = std::make_unique<SyncEngine>(&host, &clock, &zones, log.get());
     engine->setTimerControl([] {}, [this] { ++restarts; });
-    engine->setPropagateDeletes(&DeletePropagation::propagate);
 }
 
 EngineSite::~EngineSite()
