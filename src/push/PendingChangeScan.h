@@ -27,7 +27,6 @@ private:
     void pushTable(const QString& remoteTable);
     bool tracksUnsentRows(const QString& localTable);
     void openRemoteProbe(const QString& remoteTable);
-    static bool isNeverPushed(const QString& remoteTable);
 
     CycleContext& m_context;
     DeletePropagation m_deletes;
