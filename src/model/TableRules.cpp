@@ -85,6 +85,7 @@ QList<TableRule> cribTables()
         r.deleteLookup = {QStringLiteral("Select * from Issue where (TranNo = {#1}) AND (MyLineNo = {#2})")};
         r.stampComputerOnInsert = true;
         r.deleteOwnComputerOnly = true;
+        r.sourceByComputer = true;
     });
     // IssueAttrib1 is probed by this computer's name like Issue: a row inserted without it would
     // never be found again, and every later push of the row would add another.
@@ -218,7 +219,10 @@ QList<TableRule> cribTables()
         r.followsExcludeCrib = true;
         r.applyUpdateCopy = ApplyCopy::Plain;
     });
-    rules << named("ITEM", [](TableRule& r) { r.stampComputerOnUpdate = true; });
+    rules << named("ITEM", [](TableRule& r) {
+        r.stampComputerOnUpdate = true;
+        r.changeRenamesItem = true;
+    });
     rules << named("LASTPOLL", [](TableRule& r) { r.pushLeavesUnmarked = true; });
     for (const char* name : {"MYUSER", "DELETEHST"})
         rules << named(name, [](TableRule& r) { r.neverPushed = true; });

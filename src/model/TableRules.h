@@ -95,6 +95,11 @@ struct TableRule
     bool historyRecordsDelete = false;
     /// A remote delete order whose key 3 names another computer is passed over.
     bool deleteOwnComputerOnly = false;
+    /// The remote row of an outbox entry is looked for with this computer's name too, when the
+    /// remote Issue table has a ComputerName column.
+    bool sourceByComputer = false;
+    /// A change order of the outbox renames an item; of any other table, a bin.
+    bool changeRenamesItem = false;
 
     /// The local column that the remote column `remoteColumn` corresponds to.
     QString localColumn(const QString& remoteColumn) const;
