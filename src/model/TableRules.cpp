@@ -58,6 +58,7 @@ TableRule byTwoColumns(const char* name)
     return rule;
 }
 
+/// A table whose rows are only ever added: its lookup finds none, so every row is inserted.
 TableRule appendOnly(const char* name)
 {
     TableRule rule;
