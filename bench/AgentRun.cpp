@@ -10,7 +10,6 @@
 #include "db/ConnectionPool.h"
 #include "db/RowQuery.h"
 #include "db/SqlTrace.h"
-#include "push/DeletePropagation.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -101,7 +100,6 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
     CycleLog log(QDir(folder).filePath(QStringLiteral("cribsync.log")), &clock);
     NullHost host;
     SyncEngine engine(&host, &clock, &zones, &log);
-    engine.setPropagateDeletes(&DeletePropagation::propagate);
 
     AgentSettings settings;
     settings.useWindowsAuth = true;

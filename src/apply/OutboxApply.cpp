@@ -105,7 +105,7 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
         return rename(entry);
 
     if (entry.Type != QLatin1String("D")) {
-        const QString sql = m_context.flags.IssueHasComputerName && entry.TableName.toUpper() == QLatin1String("ISSUE")
+        const QString sql = m_context.flags.IssueHasComputerName && TableRules::of(entry.TableName).sourceByComputer
             ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
                 + QStringLiteral(") AND (ComputerName = ") + q(m_context.settings.machineName) + QStringLiteral(")")
             : QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
@@ -190,7 +190,7 @@ OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
     // A rename refused because it was carried out before (its marks were lost) is done: what is
     // left is the employees' lists of an item, and the marks.
     const db::Database local = dm.toTable.database();
-    if (entry.TableName.toUpper() == QLatin1String("ITEM")) {
+    if (TableRules::of(entry.TableName).changeRenamesItem) {
         try {
             dm.spItemChange.clearValues();
             dm.spItemChange.setValue(QStringLiteral("@Item"), entry.Key1);

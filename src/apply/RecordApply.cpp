@@ -17,12 +17,6 @@
 namespace {
 
 const QString kStep = QStringLiteral("apply");
-const QString kMyTran = QStringLiteral("MYTRAN");
-
-QString q(const QString& value)
-{
-    return db::quotedLiteral(value);
-}
 
 /// The time of day of a date-time value (or of its text), to the whole second.
 QTime timeOfDay(const QVariant& value)
@@ -58,93 +52,29 @@ QString RecordApply::sourceText(const QString& column) const
     return m_context.statements->qryASPFindRec.asString(column);
 }
 
-QString RecordApply::sourceText(int position) const
-{
-    return db::valueText(m_context.statements->qryASPFindRec.value(position));
-}
-
-QString RecordApply::nonNumericKey(const QString& table) const
+QString RecordApply::nonNumericKey(const TableRule& rule) const
 {
     static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
-    QString column;
-    if (table == QLatin1String("RELEASE"))
-        column = m_context.statements->qryASPFindRec.columnName(2);
-    else if (table == QLatin1String("ROBOMINMAX"))
-        column = QStringLiteral("PkgQty");
-    else if (table == QLatin1String("TRANSFER2"))
-        column = QStringLiteral("TransferID");
-    else if (table == QLatin1String("MYTRANEXT1"))
-        column = QStringLiteral("TranNo");
-    if (column.isEmpty())
-        return {};
-    const QString value = sourceText(column);
-    if (number.match(value).hasMatch())
-        return {};
-    return QStringLiteral("The key %1 = '%2' is not a number").arg(column, value);
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    for (const QString& key : TableRules::unquotedValues(rule.applyLookup)) {
+        const QString column = key.startsWith(QLatin1Char('#')) ? source.columnName(key.mid(1).toInt()) : key;
+        const QString value = sourceText(column);
+        if (!number.match(value).hasMatch())
+            return QStringLiteral("The key %1 = '%2' is not a number").arg(column, value);
+    }
+    return {};
 }
 
-QString RecordApply::lookupStatement(const QString& tableName) const
+QString RecordApply::lookupStatement(const QString& tableName, const TableRule& rule) const
 {
-    const QString table = tableName.toUpper();
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
-    const auto lf = [&](int position) { return fields.columnName(position); };
-    const auto rv = [&](int position) { return sourceText(position); };
-    const auto named = [&](const char* column) { return sourceText(QLatin1String(column)); };
-
-    static const QStringList keyedByTwoColumns
-        = {"BIN", "BINHST", "ISSUE", "KIT", "SERIAL", "TERMINAL", "JOBITEMS", "DEPTMACH", "MACHJOB", "ISSUEATTRIB1"};
-    static const QStringList neverFound = {"DailyInventory", "Poll", "PortalLog", "PortalPhotos"};
-
-    if (table == kMyTran)
-        return QStringLiteral("Select  TOP 1 * from MYTRAN");
-    if (table == QLatin1String("COMPANY") || table == QLatin1String("SYSPARAMETERS"))
-        return QStringLiteral("Select TOP 1 * from ") + db::bracketed(tableName);
-    if (table == QLatin1String("RELEASE"))
-        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
-            + QStringLiteral("] = ") + q(rv(1)) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ") + rv(2)
-            + QStringLiteral(" )");
-    if (keyedByTwoColumns.contains(table))
-        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where ( [") + lf(1)
-            + QStringLiteral("] = ") + q(rv(1)) + QStringLiteral(" ) AND ( [") + lf(2) + QStringLiteral("] = ")
-            + q(rv(2)) + QStringLiteral(" )");
-    if (table == QLatin1String("BINATTRIB1"))
-        return QStringLiteral("Select * from BINATTRIB1 where ( [Station] = ") + q(rv(1))
-            + QStringLiteral(" ) AND ( [Bin] = ") + q(rv(2)) + QStringLiteral(" ) AND ( [Container] = ") + q(rv(3))
-            + QStringLiteral(" ) AND ( [Lot] = ") + q(rv(4)) + QStringLiteral(" ) AND ( [ExpirDt] = ") + q(rv(5))
-            + QStringLiteral(")");
-    if (table == QLatin1String("ROBOMINMAX"))
-        return QStringLiteral("Select * from ROBOMINMAX where (Station = ") + q(named("Station"))
-            + QStringLiteral(" ) AND ( [Item] = ") + q(named("Item")) + QStringLiteral(" ) AND ( PkgQty = ")
-            + named("PkgQty") + QStringLiteral(" )");
-    if (table == QLatin1String("SAFETY"))
-        return QStringLiteral("Select * from Safety");
-    if (table == QLatin1String("SCHEDULES"))
-        return QStringLiteral("Select * from [Schedules]where ( [") + lf(0) + QStringLiteral("] = ") + q(rv(1))
-            + QStringLiteral(" )");
-    if (table == QLatin1String("ALIAS"))
-        return QStringLiteral("Select * from [ALIAS]");
-    if (table == QLatin1String("TRANSFER2"))
-        return QStringLiteral("Select * from [TRANSFER2] as T where T.TransferID = ") + named("TransferID");
-    if (table == QLatin1String("REGRIND"))
-        return QStringLiteral("Select * from [REGRIND]  where [RegrindID] = ") + q(named("RegrindID"));
-    if (table == QLatin1String("CALHISTORY"))
-        return QStringLiteral("Select * from [CalHistory]  where [CalibrateID] = ") + q(named("CalibrateID"));
-    if (table == QLatin1String("REPORT") || table == QLatin1String("CUSTOM"))
-        return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where MyGroup = ")
-            + q(named("MyGroup")) + QStringLiteral(" AND [Name] = ") + q(named("Name"));
-    if (table == QLatin1String("STOCKOUTS"))
-        return QStringLiteral("Select * from [STOCKOUTS]  where [BoNo] = ") + q(named("BoNo"));
-    for (const QString& name : neverFound) {
-        if (table == name.toUpper())
-            return QStringLiteral("Select Top 0 * from ") + name;
-    }
-    if (table == QLatin1String("MYTRANEXT1"))
-        return QStringLiteral("Select * from MyTranExt1 where (TranNo = ") + named("TranNo")
-            + QStringLiteral(") and (ComputerName = ") + q(named("ComputerName")) + QStringLiteral(")");
-    if (table == QLatin1String("ITEMATTRIB1"))
-        return QStringLiteral("Select * from ITEMATTRIB1 where Code=") + q(named("Code"));
-    return QStringLiteral("Select * from ") + db::bracketed(tableName) + QStringLiteral(" where [") + lf(1)
-        + QStringLiteral("] = ") + q(rv(1));
+    StatementValues values;
+    values.table = tableName;
+    values.at = [&](int position) { return source.value(position); };
+    values.named = [&](const QString& column) { return source.value(column); };
+    values.column = [&](int position) { return fields.columnName(position); };
+    return TableRules::render(rule.applyLookup, values);
 }
 
 bool RecordApply::transactionStored() const
@@ -198,38 +128,24 @@ bool RecordApply::transactionStored() const
 }
 
 std::optional<RecordApply::Copy> RecordApply::copyFor(
-    const QString& table, const QString& sourceColumn, bool update) const
+    const TableRule& rule, const QString& sourceColumn, bool update) const
 {
-    const auto passedOver = [&](const QStringList& names) { return names.contains(sourceColumn); };
-    if (table == QLatin1String("BIN")) {
-        if (passedOver({"OnHand", "BurnQty", "OnOrder"}))
+    if (rule.excluded.contains(sourceColumn))
+        return std::nullopt;
+    if (update) {
+        if (rule.applyKeepsOnUpdate.contains(sourceColumn))
             return std::nullopt;
-        return Copy::NullAware;
+        if (rule.followsExcludeCrib && m_context.settings.excludeCrib == QLatin1String("1")
+            && sourceColumn != QLatin1String("Cribs"))
+            return std::nullopt;
     }
-    if (table == QLatin1String("BINATTRIB1")) {
-        if (passedOver({"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"}))
-            return std::nullopt;
+    switch (update ? rule.applyUpdateCopy : rule.applyInsertCopy) {
+    case ApplyCopy::Plain:
         return Copy::Plain;
-    }
-    if (!update)
+    case ApplyCopy::NullAware:
         return Copy::NullAware;
-    if (table == QLatin1String("REPORT")) {
-        static const QStringList definition = {"MyDate", "DateField", "Range1", "Field1", "Size1", "Range2", "Field2",
-            "Size2", "Name", "Description", "MyGroup", "RecordID"};
-        if (definition.contains(sourceColumn, Qt::CaseInsensitive))
-            return std::nullopt;
-        return Copy::Plain;
-    }
-    if (table == QLatin1String("EMP")) {
-        if (m_context.settings.excludeCrib == QLatin1String("1") && sourceColumn != QLatin1String("Cribs"))
-            return std::nullopt;
-        return Copy::Plain;
-    }
-    if (table == QLatin1String("COMPANY")) {
-        if (passedOver({"ASPDataBaseName", "ASPLoginName", "MasterID", "MasterPin", "ASPPassword", "LastReset",
-                "Version", "PoNo"}))
-            return std::nullopt;
-        return Copy::NullAware;
+    case ApplyCopy::NullAwareWithTimes:
+        break;
     }
     return IsTimeOfDayField(sourceColumn) ? Copy::Time : Copy::NullAware;
 }
@@ -263,7 +179,7 @@ void RecordApply::copyValue(db::RowQuery& target, int targetIndex, const QVarian
     }
 }
 
-void RecordApply::copyColumns(db::RowQuery& target, const QString& table, bool update)
+void RecordApply::copyColumns(db::RowQuery& target, const TableRule& rule, bool update)
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     // A new row takes every source column but the last.
@@ -272,17 +188,10 @@ void RecordApply::copyColumns(db::RowQuery& target, const QString& table, bool u
         if (source.columnKind(i) == db::ColumnKind::AutoIncrement)
             continue;
         const QString column = source.columnName(i);
-        QString targetColumn = column;
-        if (table == QLatin1String("ALIAS")) {
-            if (column.compare(QLatin1String("Machine"), Qt::CaseInsensitive) == 0)
-                targetColumn = QStringLiteral("Mach");
-            else if (column.compare(QLatin1String("Reason"), Qt::CaseInsensitive) == 0)
-                targetColumn = QStringLiteral("Reas");
-        }
-        const int targetIndex = target.columnIndex(targetColumn);
+        const int targetIndex = target.columnIndex(rule.localColumn(column));
         if (targetIndex < 0)
             continue;
-        if (const std::optional<Copy> copy = copyFor(table, column, update))
+        if (const std::optional<Copy> copy = copyFor(rule, column, update))
             copyValue(target, targetIndex, source.value(i), *copy);
     }
 }
@@ -302,19 +211,19 @@ void RecordApply::storeBinQuantities(db::RowQuery& transaction)
         transaction.setValue(QStringLiteral("CurBurn2"), bin.asInt(QStringLiteral("BurnQty")));
 }
 
-void RecordApply::insertRow(const QString& table)
+void RecordApply::insertRow(const TableRule& rule)
 {
     db::RowQuery& row = m_context.dm->FindFieldName;
     row.append();
-    copyColumns(row, table, false);
-    if (table == kMyTran)
+    copyColumns(row, rule, false);
+    if (rule.transactions)
         storeBinQuantities(row);
     if (row.hasColumn(QStringLiteral("ASPProcessed")))
         row.setValue(QStringLiteral("ASPProcessed"), true);
     row.post();
 }
 
-bool RecordApply::applyTransaction(const QString& entryKey)
+bool RecordApply::applyTransaction(const TableRule& rule, const QString& entryKey)
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     {
@@ -331,7 +240,7 @@ bool RecordApply::applyTransaction(const QString& entryKey)
         if (!m_effects.ApplyTransactionEffects(source, entryKey))
             return false;
         Failpoint::reach(Failpoint::Point::ApplyTransactionMoved);
-        insertRow(kMyTran);
+        insertRow(rule);
         transaction.commit();
     }
     m_effects.UpdateEmployeeItems(source, entryKey);
@@ -341,7 +250,7 @@ bool RecordApply::applyTransaction(const QString& entryKey)
 bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& entryKey)
 {
     TDM& dm = *m_context.dm;
-    const QString table = tableName.toUpper();
+    const TableRule& rule = TableRules::of(tableName);
     const auto closeBoth = [&] {
         dm.FindFieldName.close();
         dm.toTable.close();
@@ -356,7 +265,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
 
     try {
         // Keys pasted into the lookup without quotes must be numbers, or they could rewrite it.
-        const QString refusal = nonNumericKey(table);
+        const QString refusal = nonNumericKey(rule);
         if (!refusal.isEmpty()) {
             StepFailure::refuse(m_context, kStep, tableName, entryKey, refusal);
             return false;
@@ -370,20 +279,20 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
 
     bool applied = true;
     try {
-        dm.toTable.setSql(lookupStatement(tableName));
+        dm.toTable.setSql(lookupStatement(tableName, rule));
         dm.toTable.open();
-        if (table == kMyTran) {
-            applied = applyTransaction(entryKey);
+        if (rule.transactions) {
+            applied = applyTransaction(rule, entryKey);
         } else if (!dm.toTable.isEmpty()) {
             dm.toTable.first();
             dm.toTable.edit();
-            copyColumns(dm.toTable, table, true);
+            copyColumns(dm.toTable, rule, true);
             if (dm.toTable.hasColumn(QStringLiteral("ASPProcessed")))
                 dm.toTable.setValue(QStringLiteral("ASPProcessed"), true);
             dm.toTable.post();
-        } else if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
+        } else if (!rule.neverInserted) {
             // Report definitions are local: a remote one is never added.
-            insertRow(table);
+            insertRow(rule);
         }
     } catch (const std::exception& e) {
         return fail(e);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apply/TransactionEffects.h"
+#include "model/TableRules.h"
 
 #include <QString>
 #include <QVariant>
@@ -34,22 +35,21 @@ public:
 private:
     enum class Copy { Plain, NullAware, Time };
 
-    QString lookupStatement(const QString& tableName) const;
+    QString lookupStatement(const QString& tableName, const TableRule& rule) const;
     QString sourceText(const QString& column) const;
-    QString sourceText(int position) const;
-    QString nonNumericKey(const QString& tableName) const;
-    void copyColumns(db::RowQuery& target, const QString& table, bool update);
+    QString nonNumericKey(const TableRule& rule) const;
+    void copyColumns(db::RowQuery& target, const TableRule& rule, bool update);
     /// Whether the local MyTran already holds the source transaction (same computer, number,
     /// time, place, item and quantities).
     bool transactionStored() const;
-    std::optional<Copy> copyFor(const QString& table, const QString& sourceColumn, bool update) const;
+    std::optional<Copy> copyFor(const TableRule& rule, const QString& sourceColumn, bool update) const;
     static void copyValue(db::RowQuery& target, int targetIndex, const QVariant& value, Copy copy);
     void storeBinQuantities(db::RowQuery& transaction);
     /// Appends the source row to the local table through FindFieldName.
-    void insertRow(const QString& table);
+    void insertRow(const TableRule& rule);
     /// Stores a remote transaction once, after its effect on the local stock; false when it failed
     /// (reported) and the entry must stay pending.
-    bool applyTransaction(const QString& entryKey);
+    bool applyTransaction(const TableRule& rule, const QString& entryKey);
 
     CycleContext& m_context;
     TransactionEffects m_effects;

@@ -6,7 +6,6 @@
 #include "cycle/CycleLog.h"
 #include "cycle/SyncEngine.h"
 #include "db/Connection.h"
-#include "push/DeletePropagation.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,7 +33,6 @@ Agent::Agent(ConfigStore config, AgentHost* host, const Clock* clock, const Time
     m_timer->setInterval(MinimumInterval * 1000);
     connect(m_timer, &QTimer::timeout, this, &Agent::Timer1Timer);
     m_engine->setTimerControl([this] { m_timer->stop(); }, [this] { m_timer->start(); });
-    m_engine->setPropagateDeletes(&DeletePropagation::propagate);
 }
 
 Agent::~Agent() = default;

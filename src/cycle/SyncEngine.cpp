@@ -86,11 +86,6 @@ void SyncEngine::setTimerControl(std::function<void()> stop, std::function<void(
     m_restartTimer = std::move(restart);
 }
 
-void SyncEngine::setPropagateDeletes(std::function<void(CycleContext&)> propagateDeletes)
-{
-    m_propagateDeletes = std::move(propagateDeletes);
-}
-
 SyncEngine::StartupOutcome SyncEngine::connectDatabases(AgentSettings& s, UnreachableRemote unreachableRemote)
 {
     m_context.settings = s;
@@ -298,8 +293,6 @@ bool SyncEngine::runCycle(bool& firstTick)
             m_cycle.PrepareCycleStatements(m_dm, settings().machineName);
             m_context.flags = m_flags;
             PendingChangeScan scan(m_context);
-            if (m_propagateDeletes)
-                scan.setPropagateDeletes([this] { m_propagateDeletes(m_context); });
             scan.PushPendingChanges();
             OutboxApply apply(m_context);
             apply.ApplyRemoteOutbox();

@@ -49,8 +49,6 @@ public:
 
     /// `stop` and `restart` drive the cycle timer (restart: a full interval from now).
     void setTimerControl(std::function<void()> stop, std::function<void()> restart);
-    /// Replays the local delete history at the start of every push (set by the agent).
-    void setPropagateDeletes(std::function<void(CycleContext&)> propagateDeletes);
 
     /// Connects the local database, reads or asks for the remote credentials, checks the local
     /// schema, proves the remote connection, registers this computer and fills the table lists.
@@ -126,7 +124,6 @@ private:
     CycleLog* m_log;
     std::function<void()> m_stopTimer;
     std::function<void()> m_restartTimer;
-    std::function<void(CycleContext&)> m_propagateDeletes;
 
     db::Connection m_local{QStringLiteral("local")};
     db::Connection m_web{QStringLiteral("remote")};

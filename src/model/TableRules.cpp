@@ -1,9 +1,383 @@
 #include "model/TableRules.h"
 
-#include <QStringList>
+#include "db/DbError.h"
+#include "db/RowQuery.h"
+#include "db/SqlTokenizer.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace {
+
+// Wordings that several tables share.
+const QString kProbeByRemoteKeys = QStringLiteral("Select * from {[T]} as T where (T.{C1} = {#1}) AND (T.{C2} = {#2})");
+const QString kProbeNoKey = QStringLiteral("Select * from {[T]} as T where T.Type = 'nerd' ");
+const QString kProbeIssue
+    = QStringLiteral("Select * from {T} where (TranNo = {#1}) AND (MyLineNo = {#2}){issueComputer}");
+const QString kProbeFirstRow = QStringLiteral("Select   TOP 1 * from {T}");
+const QString kHistoryByTwoColumns
+    = QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} )");
+const QString kHistoryByOneColumn = QStringLiteral("Select * from {[T]} where {[C1]} = {#1}");
+const QString kApplyByTwoColumns = QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} )");
+const QString kApplyFirstRow = QStringLiteral("Select TOP 1 * from {[T]}");
+const QString kByGroupAndName = QStringLiteral(" where MyGroup = {MyGroup} AND [Name] = {Name}");
+const QString kRoboMinMaxByRow
+    = QStringLiteral("Select * from ROBOMINMAX where (Station = {Station} ) AND ( [Item] = {Item} ) AND ( PkgQty = "
+                     "{=PkgQty} )");
+const QString kRoboMinMaxByKeys
+    = QStringLiteral("Select * from ROBOMINMAX where ( Station = {#1} ) AND ( Item = {#2} ) AND (PkgQty = {#3} )");
+const QString kTransfer2 = QStringLiteral("Select * from [TRANSFER2] as T where T.TransferID = {=TransferID}");
+
+/// Report definitions belong to each computer: an update leaves them alone.
+const ColumnNames kReportDefinition{{"MyDate", "DateField", "Range1", "Field1", "Size1", "Range2", "Field2", "Size2",
+                                        "Name", "Description", "MyGroup", "RecordID"},
+    Qt::CaseInsensitive};
+
+TableRule anyOtherTable()
+{
+    TableRule rule;
+    rule.probe = QStringLiteral("Select * from {[T]} as T where T.{C1} = {@C1}");
+    rule.pendingRows = QStringLiteral("Select * from {[T]} as T where (T.ASPProcessed = 0) ");
+    rule.historyLookup = {kHistoryByOneColumn};
+    rule.applyLookup = QStringLiteral("Select * from {[T]} where [{C1}] = {#1}");
+    rule.deleteLookup = {QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} ) AND ( "
+                                        "[{C3}] = {#3} )"),
+        QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} )"),
+        QStringLiteral("Select * from {[T]} where [{C1}] = {#1}")};
+    return rule;
+}
+
+/// A table keyed by its second and third columns, pushed, replayed and applied.
+TableRule byTwoColumns(const char* name)
+{
+    TableRule rule;
+    rule.name = QLatin1String(name);
+    rule.probe = kProbeByRemoteKeys;
+    rule.historyLookup = {kHistoryByTwoColumns};
+    rule.applyLookup = kApplyByTwoColumns;
+    return rule;
+}
+
+/// A table whose rows are only ever added: its lookup finds none, so every row is inserted.
+TableRule appendOnly(const char* name)
+{
+    TableRule rule;
+    rule.name = QLatin1String(name);
+    rule.probe = rule.applyLookup = QStringLiteral("Select Top 0 * from ") + rule.name;
+    return rule;
+}
+
+TableRule named(const char* name, const std::function<void(TableRule&)>& fill)
+{
+    TableRule rule;
+    rule.name = QLatin1String(name);
+    fill(rule);
+    return rule;
+}
+
+QList<TableRule> cribTables()
+{
+    QList<TableRule> rules;
+    rules << named("ISSUE", [](TableRule& r) {
+        r.probe = kProbeIssue;
+        r.historyLookup
+            = {QStringLiteral("Select * from Issue where (TranNo = {#1}) AND (MyLineNo = {#2}){issueComputer}")};
+        r.applyLookup = kApplyByTwoColumns;
+        r.deleteLookup = {QStringLiteral("Select * from Issue where (TranNo = {#1}) AND (MyLineNo = {#2})")};
+        r.stampComputerOnInsert = true;
+        r.deleteOwnComputerOnly = true;
+        r.sourceByComputer = true;
+    });
+    // IssueAttrib1 is probed by this computer's name like Issue: a row inserted without it would
+    // never be found again, and every later push of the row would add another.
+    rules << named("ISSUEATTRIB1", [](TableRule& r) {
+        r.probe = kProbeIssue;
+        r.applyLookup = kApplyByTwoColumns;
+        r.stampComputerOnInsert = true;
+    });
+    TableRule bin = byTwoColumns("BIN");
+    bin.excluded = {"OnHand", "BurnQty", "OnOrder"};
+    bin.applyUpdateCopy = ApplyCopy::NullAware;
+    bin.stampComputerOnInsert = bin.stampComputerOnUpdate = true;
+    bin.historyRecordsDelete = true;
+    rules << bin;
+    for (const char* name : {"BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS"})
+        rules << byTwoColumns(name);
+    rules << named("RELEASE", [](TableRule& r) {
+        r.probe = kProbeByRemoteKeys;
+        r.historyLookup = {kHistoryByTwoColumns, kHistoryByOneColumn};
+        r.applyLookup = QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {=#2} )");
+    });
+    rules << named("BINATTRIB1", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from [BINATTRIB1] as T where (T.Station = {#1}) AND (T.Bin = {#2}) AND "
+                                 "(T.Container = {#3}) AND (T.Lot = {#4}) AND (T.ExpirDt = {#5})");
+        r.applyLookup = QStringLiteral("Select * from BINATTRIB1 where ( [Station] = {#1} ) AND ( [Bin] = {#2} ) AND ( "
+                                       "[Container] = {#3} ) AND ( [Lot] = {#4} ) AND ( [ExpirDt] = {#5})");
+        r.excluded = {"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"};
+        r.applyUpdateCopy = r.applyInsertCopy = ApplyCopy::Plain;
+    });
+    rules << named("ROBOMINMAX", [](TableRule& r) {
+        r.probe = r.applyLookup = kRoboMinMaxByRow;
+        r.historyLookup = r.deleteLookup = {kRoboMinMaxByKeys};
+    });
+    rules << named("TRANSFER2", [](TableRule& r) { r.probe = r.applyLookup = kTransfer2; });
+    rules << named("MYTRAN", [](TableRule& r) {
+        r.probe = kProbeNoKey;
+        r.pendingRows = QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime");
+        r.applyLookup = QStringLiteral("Select  TOP 1 * from MYTRAN");
+        r.transactions = true;
+        r.pushLeavesUnmarked = true;
+    });
+    rules << named("ADMINTRAN", [](TableRule& r) {
+        r.probe = kProbeNoKey;
+        r.pushWritesOne = QStringLiteral("TranNo");
+    });
+    rules << named("MYTRANEXT1", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from MyTranExt1 where (TranNo {=?TranNo}) and (ComputerName = {machine})");
+        r.applyLookup
+            = QStringLiteral("Select * from MyTranExt1 where (TranNo = {=TranNo}) and (ComputerName = {ComputerName})");
+        r.stampComputerOnInsert = r.stampComputerOnUpdate = true;
+    });
+    rules << named("COMPANY", [](TableRule& r) {
+        r.probe = kProbeFirstRow;
+        r.applyLookup = kApplyFirstRow;
+        r.pushKeepsOnUpdate = {{"PoNo", "LastReset"}};
+        // The remote credentials and this computer's own counters stay as they are here.
+        r.applyKeepsOnUpdate = {{"ASPDataBaseName", "ASPLoginName", "MasterID", "MasterPin", "ASPPassword", "LastReset",
+            "Version", "PoNo"}};
+        r.applyUpdateCopy = ApplyCopy::NullAware;
+    });
+    rules << named("SYSPARAMETERS", [](TableRule& r) {
+        r.probe = kProbeFirstRow;
+        r.applyLookup = kApplyFirstRow;
+    });
+    rules << named("SAFETY", [](TableRule& r) {
+        r.probe = QStringLiteral("Select TOP 1 * from [Safety]");
+        r.applyLookup = QStringLiteral("Select * from Safety");
+    });
+    rules << named("REGRIND", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from [Regrind] where RegrindID = {RegrindID}");
+        r.historyLookup = {QStringLiteral("Select * from REGRIND  where [REGRINDID] = {#1}")};
+        r.applyLookup = QStringLiteral("Select * from [REGRIND]  where [RegrindID] = {RegrindID}");
+        r.deleteLookup = {QStringLiteral("Select * from regrind where RegrindID = {#1}")};
+    });
+    rules << named("CALHISTORY", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from [CalHistory] where CalibrateID = {CalibrateID}");
+        r.historyLookup = {QStringLiteral("Select * from CalHistory  where [CalibrateID] = {#1}")};
+        r.applyLookup = QStringLiteral("Select * from [CalHistory]  where [CalibrateID] = {CalibrateID}");
+        r.deleteLookup = {QStringLiteral("Select * from CalHistory where CalibrateID = {#1}")};
+    });
+    for (const char* name : {"CLASSIMAGE", "EMPIMAGE"}) {
+        rules << named(name, [](TableRule& r) {
+            r.probe = QStringLiteral("Select * from {[T]} as T where T.MyNo = {MyNo}");
+            r.picture = true;
+        });
+    }
+    rules << named("ITEMIMAGE", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
+        r.picture = true;
+    });
+    rules << named("ITEMATTRIB1", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
+        r.applyLookup = QStringLiteral("Select * from ITEMATTRIB1 where Code={Code}");
+    });
+    rules << named("DEPTMACH", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {[T]} as T where (T.Dept = {Dept}) AND (T.Mach = {Mach})");
+        r.applyLookup = kApplyByTwoColumns;
+    });
+    rules << named("MACHJOB", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {[T]} as T where (T.Mach = {Mach}) AND (T.Job = {Job})");
+        r.applyLookup = kApplyByTwoColumns;
+    });
+    rules << named("REPORT", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {T}") + kByGroupAndName;
+        r.applyLookup = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
+        r.pushKeepsOnUpdate = r.applyKeepsOnUpdate = kReportDefinition;
+        r.applyUpdateCopy = ApplyCopy::Plain;
+        r.neverInserted = true;
+    });
+    rules << named("CUSTOM", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {T}") + kByGroupAndName;
+        r.applyLookup = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
+        r.pushKeepsOnUpdate = kReportDefinition;
+        r.neverInserted = true;
+    });
+    rules << named("STOCKOUTS", [](TableRule& r) {
+        r.probe = QStringLiteral("Select * from {T} where BoNo = {BoNo}");
+        r.applyLookup = QStringLiteral("Select * from [STOCKOUTS]  where [BoNo] = {BoNo}");
+    });
+    for (const char* name : {"DailyInventory", "Poll", "PortalLog", "PortalPhotos"})
+        rules << appendOnly(name);
+    rules << named("SCHEDULES",
+        [](TableRule& r) { r.applyLookup = QStringLiteral("Select * from [Schedules]where ( [{C0}] = {#1} )"); });
+    rules << named("ALIAS", [](TableRule& r) {
+        r.applyLookup = QStringLiteral("Select * from [ALIAS]");
+        r.renamed = {{"Machine", "Mach"}, {"Reason", "Reas"}};
+    });
+    rules << named("EMP", [](TableRule& r) {
+        // The item lists are kept by the transactions on each side.
+        r.pushNeverWrites = {"Items"};
+        r.followsExcludeCrib = true;
+        r.applyUpdateCopy = ApplyCopy::Plain;
+    });
+    rules << named("ITEM", [](TableRule& r) {
+        r.stampComputerOnUpdate = true;
+        r.changeRenamesItem = true;
+    });
+    rules << named("LASTPOLL", [](TableRule& r) { r.pushLeavesUnmarked = true; });
+    for (const char* name : {"MYUSER", "DELETEHST"})
+        rules << named(name, [](TableRule& r) { r.neverPushed = true; });
+
+    // A statement a table does not word its own way is worded as for any other table.
+    const TableRule other = anyOtherTable();
+    const auto fill = [](auto& field, const auto& fallback) {
+        if (field.isEmpty())
+            field = fallback;
+    };
+    for (TableRule& rule : rules) {
+        fill(rule.probe, other.probe);
+        fill(rule.pendingRows, other.pendingRows);
+        fill(rule.historyLookup, other.historyLookup);
+        fill(rule.applyLookup, other.applyLookup);
+        fill(rule.deleteLookup, other.deleteLookup);
+    }
+    return rules;
+}
+
+QString wholeNumber(const QVariant& value, const QString& column)
+{
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
+    const QString text = db::valueText(value);
+    // Pasted without quotes: anything but a whole number could carry SQL of its own.
+    if (!number.match(text).hasMatch())
+        throw db::DbError(QStringLiteral("The key %1 = '%2' is not a whole number").arg(column, text));
+    return text;
+}
+
+/// The position in "C1", "#1" and the like, or -1.
+int positionIn(const QString& token, const QChar marker)
+{
+    if (token.size() < 2 || token[0] != marker)
+        return -1;
+    bool ok = false;
+    const int position = token.mid(1).toInt(&ok);
+    return ok ? position : -1;
+}
+
+const QRegularExpression& placeholder()
+{
+    static const QRegularExpression pattern(QStringLiteral("\\{([^{}]+)\\}"));
+    return pattern;
+}
+
+} // namespace
+
+QString TableRule::localColumn(const QString& remoteColumn) const
+{
+    for (const auto& [remote, local] : renamed) {
+        if (remoteColumn.compare(remote, Qt::CaseInsensitive) == 0)
+            return local;
+    }
+    return remoteColumn;
+}
+
+const TableRule& TableRules::of(const QString& tableName)
+{
+    static const QList<TableRule> rules = cribTables();
+    static const TableRule other = anyOtherTable();
+    for (const TableRule& rule : rules) {
+        if (db::sameIdentifier(rule.name, tableName))
+            return rule;
+    }
+    return other;
+}
 
 bool TableRules::isPictureTable(const QString& tableName)
 {
-    static const QStringList pictures = {"ITEMIMAGE", "CLASSIMAGE", "EMPIMAGE"};
-    return pictures.contains(tableName.toUpper());
+    return of(tableName).picture;
+}
+
+bool TableRules::isNeverPushed(const QString& tableName)
+{
+    return of(tableName).neverPushed || tableName.contains(QLatin1String("vw_"), Qt::CaseSensitive);
+}
+
+QString TableRules::historyTable(const QString& tableName)
+{
+    if (db::sameIdentifier(tableName, QStringLiteral("Tran")))
+        return QStringLiteral("MyTran");
+    if (db::sameIdentifier(tableName, QStringLiteral("User")))
+        return QStringLiteral("MyUser");
+    return tableName;
+}
+
+QString TableRules::render(const QString& statement, const StatementValues& values)
+{
+    const auto q = [](const QVariant& value) { return db::quotedLiteral(db::valueText(value)); };
+    QString result;
+    qsizetype done = 0;
+    QRegularExpressionMatchIterator it = placeholder().globalMatch(statement);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        result += QStringView(statement).mid(done, match.capturedStart() - done);
+        done = match.capturedEnd();
+        const QString token = match.captured(1);
+        const bool bracketed = token.startsWith(QLatin1Char('[')) && token.endsWith(QLatin1Char(']'));
+        const QString inner = bracketed ? token.mid(1, token.size() - 2) : token;
+        const auto wrap = [&](const QString& name) { return bracketed ? db::bracketed(name) : name; };
+        if (inner == QLatin1String("T")) {
+            result += wrap(values.table);
+        } else if (positionIn(inner, QLatin1Char('C')) >= 0) {
+            result += wrap(values.column(positionIn(inner, QLatin1Char('C'))));
+        } else if (token == QLatin1String("machine")) {
+            result += db::quotedLiteral(values.machineName);
+        } else if (token == QLatin1String("issueComputer")) {
+            if (values.issueHasComputerName)
+                result += QStringLiteral(" AND (ComputerName = ") + db::quotedLiteral(values.machineName)
+                    + QLatin1Char(')');
+        } else if (token.startsWith(QLatin1Char('@'))) {
+            result += q(values.named(values.column(positionIn(token.mid(1), QLatin1Char('C')))));
+        } else if (positionIn(token, QLatin1Char('#')) >= 0) {
+            result += q(values.at(positionIn(token, QLatin1Char('#'))));
+        } else if (token.startsWith(QLatin1String("=?"))) {
+            const QString column = token.mid(2);
+            const QVariant value = values.named(column);
+            result += value.isNull() ? QStringLiteral("is null") : QStringLiteral("= ") + wholeNumber(value, column);
+        } else if (token.startsWith(QLatin1Char('='))) {
+            const int position = positionIn(token.mid(1), QLatin1Char('#'));
+            const QString column = position >= 0 ? values.column(position) : token.mid(1);
+            result += wholeNumber(position >= 0 ? values.at(position) : values.named(column), column);
+        } else {
+            result += q(values.named(token));
+        }
+    }
+    result += QStringView(statement).mid(done);
+    return result;
+}
+
+QString TableRules::choose(const QStringList& alternatives, const QStringList& keys)
+{
+    for (const QString& alternative : alternatives) {
+        int highest = 0;
+        QRegularExpressionMatchIterator it = placeholder().globalMatch(alternative);
+        while (it.hasNext())
+            highest = std::max(highest, positionIn(it.next().captured(1), QLatin1Char('#')));
+        if (!keys.value(highest - 1).isEmpty())
+            return alternative;
+    }
+    return alternatives.last();
+}
+
+QStringList TableRules::unquotedValues(const QString& statement)
+{
+    QStringList columns;
+    QRegularExpressionMatchIterator it = placeholder().globalMatch(statement);
+    while (it.hasNext()) {
+        const QString token = it.next().captured(1);
+        if (token.startsWith(QLatin1String("=?")))
+            columns << token.mid(2);
+        else if (token.startsWith(QLatin1Char('=')))
+            columns << token.mid(1);
+    }
+    return columns;
 }

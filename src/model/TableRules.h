@@ -1,11 +1,142 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
 
-/// What the push and the apply need to know about a crib table beyond its columns.
+/// Column names with the letter-case rule they are compared by.
+struct ColumnNames
+{
+    QStringList names;
+    Qt::CaseSensitivity matching = Qt::CaseSensitive;
+
+    bool contains(const QString& column) const { return names.contains(column, matching); }
+};
+
+/// How the apply writes a remote value into a local column.
+enum class ApplyCopy {
+    Plain, ///< the value as it is, NULL included
+    NullAware, ///< NULL as 0 or empty text in number and text columns, elsewhere the local value kept
+    NullAwareWithTimes, ///< as NullAware, and time-of-day columns to the second without their date
+};
+
+/// What every step needs to know about one crib table beyond its columns.
+///
+/// The statements that find a table's counterpart row are templates, one per step, because each
+/// step words them its own way. In a template:
+///  - {T} is the table name as the step has it, {[T]} that name in brackets;
+///  - {C1} is the name of the table's column at position 1 (the remote table's for the push and
+///    the delete history, the local table's for the apply and the remote delete), {[C1]} the same
+///    in brackets;
+///  - {#1} is the quoted value at position 1: the row's column for the push and the apply, key 1
+///    of the order for the delete history and the remote delete;
+///  - {Code} is the quoted value of the row's column Code, {@C1} that of the row's column that
+///    feeds column 1 (see `renamed`);
+///  - {=PkgQty} and {=#2} are values that go in without quotes and must be whole numbers; {=?TranNo}
+///    is "is null" for a NULL value and "= " and the number otherwise;
+///  - {machine} is this computer's name, quoted; {issueComputer} the condition on it that Issue
+///    rows carry when the remote Issue table has a ComputerName column.
+/// Where a step has alternatives, the first whose highest key number is not empty is used, and the
+/// last when none is.
+struct TableRule
+{
+    /// Matched without regard to the letter case of A to Z, as the databases match names.
+    QString name;
+
+    /// Push: finds the remote row of a pending local row.
+    QString probe;
+    /// Pending-change scan: reads the local rows not yet sent.
+    QString pendingRows;
+    /// Delete propagation: finds the remote row that a delete history row names.
+    QStringList historyLookup;
+    /// Apply: finds the local row of a remote row.
+    QString applyLookup;
+    /// Remote delete: finds the local row that a delete order names.
+    QStringList deleteLookup;
+
+    /// Never written by the push or the apply, in an insert or an update (letter case counts).
+    QStringList excluded;
+    /// Left alone by the push when it updates a remote row.
+    ColumnNames pushKeepsOnUpdate;
+    /// Left alone by the apply when it updates a local row.
+    ColumnNames applyKeepsOnUpdate;
+    /// Never written by the push.
+    QStringList pushNeverWrites;
+    /// With the setting ExcludeCrib "1" only the column Cribs is written: by the push always, by
+    /// the apply on update.
+    bool followsExcludeCrib = false;
+    /// A column the push always writes as 1 (letter case ignored).
+    QString pushWritesOne;
+    /// Remote column name and the local one it corresponds to (letter case ignored).
+    QList<QPair<QString, QString>> renamed;
+    ApplyCopy applyUpdateCopy = ApplyCopy::NullAwareWithTimes;
+    ApplyCopy applyInsertCopy = ApplyCopy::NullAware;
+
+    /// The push stamps this computer's name into a ComputerName column of a row it inserts.
+    bool stampComputerOnInsert = false;
+    /// The push stamps this computer's name into a ComputerName column of a row it updates.
+    bool stampComputerOnUpdate = false;
+    /// A row missing on the other side is not added there, by the push or the apply.
+    bool neverInserted = false;
+    /// The record push never marks the local row sent.
+    bool pushLeavesUnmarked = false;
+    /// Transactions: pushed through the transaction procedure, always inserted by the apply after
+    /// their effect on the local bin.
+    bool transactions = false;
+    /// Pictures: delete orders and history rows are done without any change, and the scan opens
+    /// the remote table on its Processed column.
+    bool picture = false;
+    /// Never pushed by the scan.
+    bool neverPushed = false;
+    /// The delete propagation records a deletion in the remote delete history first.
+    bool historyRecordsDelete = false;
+    /// A remote delete order whose key 3 names another computer is passed over.
+    bool deleteOwnComputerOnly = false;
+    /// The remote row of an outbox entry is looked for with this computer's name too, when the
+    /// remote Issue table has a ComputerName column.
+    bool sourceByComputer = false;
+    /// A change order of the outbox renames an item; of any other table, a bin.
+    bool changeRenamesItem = false;
+
+    /// The local column that the remote column `remoteColumn` corresponds to.
+    QString localColumn(const QString& remoteColumn) const;
+};
+
+/// What a statement template is filled from.
+struct StatementValues
+{
+    QString table;
+    /// The value at a position, or of a named column.
+    std::function<QVariant(int)> at;
+    std::function<QVariant(const QString&)> named;
+    /// The name of the column at a position.
+    std::function<QString(int)> column;
+    QString machineName;
+    bool issueHasComputerName = false;
+};
+
+/// The rules of every crib table, and the rule of any other table.
 class TableRules
 {
 public:
+    /// The rule of `tableName`, or the rule of any other table.
+    static const TableRule& of(const QString& tableName);
+
     /// The picture tables, whose delete orders are accepted without any local change.
     static bool isPictureTable(const QString& tableName);
+    /// Tables the scan never pushes: by their rule, and every view named with "vw_".
+    static bool isNeverPushed(const QString& tableName);
+    /// The table a delete history row names: "Tran" and "User" stand for MyTran and MyUser.
+    static QString historyTable(const QString& tableName);
+
+    /// The template text filled from `values`. Throws db::DbError when a value that goes in
+    /// without quotes is not a whole number, and whatever the values throw.
+    static QString render(const QString& statement, const StatementValues& values);
+    /// The first of `alternatives` whose highest key is not empty in `keys`, else the last.
+    static QString choose(const QStringList& alternatives, const QStringList& keys);
+    /// The columns (by name, or "#n" by position) that `statement` takes without quotes.
+    static QStringList unquotedValues(const QString& statement);
 };

@@ -18,11 +18,6 @@ namespace {
 
 const QString kStep = QStringLiteral("delete history");
 
-QString q(const QString& value)
-{
-    return db::quotedLiteral(value);
-}
-
 bool named(const QString& table, const char* name)
 {
     return table.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
@@ -38,11 +33,6 @@ QString historyKey(const QString& key1, const QString& key2, const QString& key3
 }
 
 } // namespace
-
-void DeletePropagation::propagate(CycleContext& context)
-{
-    DeletePropagation(context).PropagateDeletes();
-}
 
 void DeletePropagation::PropagateDeletes()
 {
@@ -152,11 +142,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     events.pumpEvents();
     if (tableName.isEmpty())
         return false;
-    QString table = tableName;
-    if (named(table, "Tran"))
-        table = QStringLiteral("MyTran");
-    else if (named(table, "User"))
-        table = QStringLiteral("MyUser");
+    const QString table = TableRules::historyTable(tableName);
 
     db::RowQuery& probe = cycle.RemoteProbe;
     db::RowQuery& lookup = cycle.qryASPFindRec;
@@ -176,7 +162,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     try {
         if (!lookup.isEmpty()) {
             lookup.first();
-            if (named(table, "BIN"))
+            if (TableRules::of(table).historyRecordsDelete)
                 deleteRemoteBin(key1, key2, key3, computerName, key);
             else
                 lookup.deleteRow();
@@ -193,29 +179,14 @@ QString DeletePropagation::lookupStatement(
     const QString& table, const QString& key1, const QString& key2, const QString& key3) const
 {
     const db::RowQuery& probe = m_context.statements->RemoteProbe;
-    const QString upper = table.toUpper();
-    if (upper == QLatin1String("ISSUE")) {
-        QString sql = QStringLiteral("Select * from Issue where (TranNo = ") + q(key1)
-            + QStringLiteral(") AND (MyLineNo = ") + q(key2) + QStringLiteral(")");
-        if (m_context.flags.IssueHasComputerName)
-            sql += QStringLiteral(" AND (ComputerName = ") + q(m_context.settings.machineName) + QStringLiteral(")");
-        return sql;
-    }
-    static const QStringList byTwoColumns = {"BIN", "BINHST", "KIT", "SERIAL", "TERMINAL", "JOBITEMS"};
-    if (byTwoColumns.contains(upper) || (upper == QLatin1String("RELEASE") && !key2.isEmpty()))
-        return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" where ( ")
-            + db::bracketed(probe.columnName(1)) + QStringLiteral(" = ") + q(key1) + QStringLiteral(" ) AND ( ")
-            + db::bracketed(probe.columnName(2)) + QStringLiteral(" = ") + q(key2) + QStringLiteral(" )");
-    if (upper == QLatin1String("REGRIND"))
-        return QStringLiteral("Select * from REGRIND  where [REGRINDID] = ") + q(key1);
-    if (upper == QLatin1String("CALHISTORY"))
-        return QStringLiteral("Select * from CalHistory  where [CalibrateID] = ") + q(key1);
-    if (upper == QLatin1String("ROBOMINMAX"))
-        return QStringLiteral("Select * from ROBOMINMAX where ( Station = ") + q(key1)
-            + QStringLiteral(" ) AND ( Item = ") + q(key2) + QStringLiteral(" ) AND (PkgQty = ") + q(key3)
-            + QStringLiteral(" )");
-    return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" where ")
-        + db::bracketed(probe.columnName(1)) + QStringLiteral(" = ") + q(key1);
+    const QStringList keys{key1, key2, key3};
+    StatementValues values;
+    values.table = table;
+    values.at = [&](int position) { return QVariant(keys.value(position - 1)); };
+    values.column = [&](int position) { return probe.columnName(position); };
+    values.machineName = m_context.settings.machineName;
+    values.issueHasComputerName = m_context.flags.IssueHasComputerName;
+    return TableRules::render(TableRules::choose(TableRules::of(table).historyLookup, keys), values);
 }
 
 void DeletePropagation::deleteRemoteBin(const QString& key1, const QString& key2, const QString& key3,

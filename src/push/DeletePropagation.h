@@ -14,9 +14,6 @@ public:
         : m_context(context)
     { }
 
-    /// The hook the cycle hands to the pending-change scan: one PropagateDeletes over `context`.
-    static void propagate(CycleContext& context);
-
     /// Replays every pending history row in the order the local database returns them. Reports
     /// its failures through the context's events and never throws; a failure reading or marking
     /// the history ends the walk, rows marked so far stay marked.

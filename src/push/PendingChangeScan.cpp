@@ -4,6 +4,7 @@
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "model/TDM.h"
+#include "model/TableRules.h"
 #include "step/CycleContext.h"
 #include "step/CycleStatements.h"
 #include "step/StepFailure.h"
@@ -31,8 +32,7 @@ void PendingChangeScan::PushPendingChanges()
 {
     QString table;
     try {
-        if (m_propagateDeletes)
-            m_propagateDeletes();
+        m_deletes.PropagateDeletes();
         for (const QString& remoteTable : m_context.remoteTables) {
             table = remoteTable;
             pushTable(remoteTable);
@@ -43,19 +43,12 @@ void PendingChangeScan::PushPendingChanges()
     }
 }
 
-bool PendingChangeScan::isNeverPushed(const QString& remoteTable)
-{
-    return db::sameIdentifier(remoteTable, QStringLiteral("MyUser"))
-        || db::sameIdentifier(remoteTable, QStringLiteral("DeleteHst"))
-        || remoteTable.contains(QLatin1String("vw_"), Qt::CaseSensitive);
-}
-
 void PendingChangeScan::pushTable(const QString& remoteTable)
 {
     db::RowQuery& pending = m_context.dm->AccessQry;
     for (const QString& localTable : m_context.localTables) {
         m_context.events->pumpEvents();
-        if (isNeverPushed(remoteTable))
+        if (TableRules::isNeverPushed(remoteTable))
             return;
         // Matched as the databases match names, not by Unicode case folding.
         if (!db::sameIdentifier(remoteTable, localTable))
@@ -64,11 +57,9 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             return;
 
         pending.close();
-        if (db::sameIdentifier(remoteTable, QStringLiteral("MyTran")))
-            pending.setSql(QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
-        else
-            pending.setSql(QStringLiteral("Select * from ") + db::bracketed(localTable)
-                + QStringLiteral(" as T where (T.ASPProcessed = 0) "));
+        StatementValues names;
+        names.table = localTable;
+        pending.setSql(TableRules::render(TableRules::of(remoteTable).pendingRows, names));
         try {
             pending.open();
         } catch (const std::exception& e) {
@@ -104,11 +95,9 @@ void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
 {
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
-    const QString upper = remoteTable.toUpper();
-    const bool pictures = upper == QLatin1String("CLASSIMAGE") || upper == QLatin1String("EMPIMAGE")
-        || upper == QLatin1String("ITEMIMAGE");
     probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable)
-        + (pictures ? QStringLiteral(" where Processed = 0") : QStringLiteral(" where RecordId = 0")));
+        + (TableRules::isPictureTable(remoteTable) ? QStringLiteral(" where Processed = 0")
+                                                   : QStringLiteral(" where RecordId = 0")));
     try {
         probe.open();
     } catch (const std::exception&) {

@@ -4,6 +4,7 @@
 #include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "model/TDM.h"
+#include "model/TableRules.h"
 #include "push/ProbeStatement.h"
 #include "step/CycleContext.h"
 #include "step/CycleStatements.h"
@@ -33,17 +34,6 @@ QDateTime dateTimeOf(const QVariant& value, const QString& column)
 }
 
 } // namespace
-
-QString RecordPush::sourceColumn(const QString& table, const QString& remoteColumn)
-{
-    if (table == QLatin1String("ALIAS")) {
-        if (remoteColumn.compare(QLatin1String("Machine"), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("Mach");
-        if (remoteColumn.compare(QLatin1String("Reason"), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("Reas");
-    }
-    return remoteColumn;
-}
 
 void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableName)
 {
@@ -88,12 +78,13 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
 
 bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString& k1, const QString& k2)
 {
+    const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
     probe.setSql(ProbeStatement::text(table, rows, k1, k2, m_context));
     probe.open();
     if (probe.isEmpty()) {
-        if (table == QLatin1String("MYTRAN")) {
+        if (rule.transactions) {
             bool errorFlag = false;
             if (!m_transactions.PushTransaction(rows, errorFlag)) {
                 if (errorFlag)
@@ -107,19 +98,18 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
             m_context.events->workDone(QStringLiteral("transaction sent"), table);
             return true;
         }
-        if (table != QLatin1String("REPORT") && table != QLatin1String("CUSTOM")) {
+        if (!rule.neverInserted) {
             probe.append();
-            postRemoteRow(fillRemoteRow(rows, table, Write::Insert));
+            postRemoteRow(fillRemoteRow(rows, rule, Write::Insert));
         }
     } else {
         probe.first();
         probe.edit();
-        postRemoteRow(fillRemoteRow(rows, table, Write::Update));
+        postRemoteRow(fillRemoteRow(rows, rule, Write::Update));
     }
     Failpoint::reach(Failpoint::Point::PushRowWritten);
 
-    if (table != QLatin1String("MYTRAN") && table != QLatin1String("LASTPOLL")
-        && rows.hasColumn(QStringLiteral("ASPProcessed"))) {
+    if (!rule.pushLeavesUnmarked && rows.hasColumn(QStringLiteral("ASPProcessed"))) {
         rows.edit();
         rows.setValue(QStringLiteral("ASPProcessed"), true);
         // The crib application may have changed the row since it was read: it stays pending and
@@ -133,7 +123,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     return true;
 }
 
-QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& table, Write write)
+QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const TableRule& rule, Write write)
 {
     db::RowQuery& remote = m_context.statements->RemoteProbe;
     QList<int> dateTimeColumns;
@@ -142,7 +132,7 @@ QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& ta
         if (kind == db::ColumnKind::AutoIncrement)
             continue;
         const QString column = remote.columnName(i);
-        const int source = rows.columnIndex(sourceColumn(table, column));
+        const int source = rows.columnIndex(rule.localColumn(column));
         if (source >= 0) {
             const QVariant value = rows.value(source);
             // Date-times come before the exclusions, so an exclusion never holds one back.
@@ -150,10 +140,9 @@ QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& ta
                 remote.setValue(i, value.isNull() ? QVariant() : QVariant(dateTimeOf(value, column)));
                 if (!value.isNull())
                     dateTimeColumns << i;
-            } else if (table == QLatin1String("ADMINTRAN")
-                && column.compare(QLatin1String("TranNo"), Qt::CaseInsensitive) == 0) {
+            } else if (!rule.pushWritesOne.isEmpty() && column.compare(rule.pushWritesOne, Qt::CaseInsensitive) == 0) {
                 remote.setValue(i, 1);
-            } else if (!isExcluded(table, column, write)) {
+            } else if (!isExcluded(rule, column, write)) {
                 remote.setValue(i, value);
             }
         }
@@ -163,21 +152,10 @@ QList<int> RecordPush::fillRemoteRow(const db::RowQuery& rows, const QString& ta
 
     const QString computerName = QStringLiteral("ComputerName");
     const bool hasComputerName = remote.hasColumn(computerName);
-    if (write == Write::Insert) {
-        // IssueAttrib1 is probed by this computer's name like Issue: a row inserted without it
-        // would never be found again, and every later push of the row would add another.
-        if ((table == QLatin1String("ISSUE") || table == QLatin1String("ISSUEATTRIB1")
-                || table == QLatin1String("MYTRANEXT1"))
-            && hasComputerName)
-            remote.setValue(computerName, m_context.settings.machineName);
-        if (remote.hasColumn(QStringLiteral("Processed")))
-            remote.setValue(QStringLiteral("Processed"), true);
-        if (table == QLatin1String("BIN") && hasComputerName)
-            remote.setValue(computerName, m_context.settings.machineName);
-    } else if ((table == QLatin1String("BIN") || table == QLatin1String("ITEM") || table == QLatin1String("MYTRANEXT1"))
-        && hasComputerName) {
+    if (write == Write::Insert && remote.hasColumn(QStringLiteral("Processed")))
+        remote.setValue(QStringLiteral("Processed"), true);
+    if (hasComputerName && (write == Write::Insert ? rule.stampComputerOnInsert : rule.stampComputerOnUpdate))
         remote.setValue(computerName, m_context.settings.machineName);
-    }
     return dateTimeColumns;
 }
 
@@ -202,30 +180,10 @@ void RecordPush::postRemoteRow(const QList<int>& dateTimeColumns)
     }
 }
 
-bool RecordPush::isExcluded(const QString& table, const QString& column, Write write) const
+bool RecordPush::isExcluded(const TableRule& rule, const QString& column, Write write) const
 {
-    const auto named = [&](std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            if (column == QLatin1String(name))
-                return true;
-        }
-        return false;
-    };
-    if (table == QLatin1String("BIN"))
-        return named({"OnHand", "BurnQty", "OnOrder"});
-    if (table == QLatin1String("BINATTRIB1"))
-        return named({"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"});
-    if (table == QLatin1String("EMP"))
-        return column == QLatin1String("Items")
-            || (m_context.settings.excludeCrib == QLatin1String("1") && column != QLatin1String("Cribs"));
-    if (write == Write::Insert)
-        return false;
-    if (table == QLatin1String("REPORT") || table == QLatin1String("CUSTOM")) {
-        static const QStringList definition = {"MyDate", "DateField", "Range1", "Field1", "Size1", "Range2", "Field2",
-            "Size2", "Name", "Description", "MyGroup", "RecordID"};
-        return definition.contains(column, Qt::CaseInsensitive);
-    }
-    if (table == QLatin1String("COMPANY"))
-        return named({"PoNo", "LastReset"});
-    return false;
+    return rule.excluded.contains(column) || rule.pushNeverWrites.contains(column)
+        || (rule.followsExcludeCrib && m_context.settings.excludeCrib == QLatin1String("1")
+            && column != QLatin1String("Cribs"))
+        || (write == Write::Update && rule.pushKeepsOnUpdate.contains(column));
 }

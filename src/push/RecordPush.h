@@ -6,6 +6,7 @@
 #include <QString>
 
 struct CycleContext;
+struct TableRule;
 
 namespace db {
 class RowQuery;
@@ -28,18 +29,15 @@ public:
     /// after it stay pending.
     void PushTableRows(db::RowQuery& pendingRows, const QString& tableName);
 
-    /// The local column that the remote column `remoteColumn` of `table` takes its value from.
-    static QString sourceColumn(const QString& table, const QString& remoteColumn);
-
 private:
     enum class Write { Insert, Update };
 
     /// Handles the current row; false when the table's push must end without a failure to report.
     bool pushRow(db::RowQuery& rows, const QString& table, const QString& k1, const QString& k2);
     /// Fills RemoteProbe's current row; returns the date-time columns written with a value.
-    QList<int> fillRemoteRow(const db::RowQuery& rows, const QString& table, Write write);
+    QList<int> fillRemoteRow(const db::RowQuery& rows, const TableRule& rule, Write write);
     void postRemoteRow(const QList<int>& dateTimeColumns);
-    bool isExcluded(const QString& table, const QString& column, Write write) const;
+    bool isExcluded(const TableRule& rule, const QString& column, Write write) const;
 
     CycleContext& m_context;
     TransactionPush m_transactions;

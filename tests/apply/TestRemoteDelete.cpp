@@ -42,6 +42,12 @@ private Q_SLOTS:
                                     << "INSERT INTO RoboMinMax (Station, Item, PkgQty) VALUES ('01', 'X', 5), "
                                        "('01', 'X', 6)"
                                     << QStringList{"01", "X", "6"} << "PkgQty = 6";
+        QTest::newRow("Regrind") << "REGRIND"
+                                 << "INSERT INTO Regrind (RegrindID) VALUES (7), (8)" << QStringList{"7", "", ""}
+                                 << "RegrindID = 7";
+        QTest::newRow("CalHistory") << "calhistory"
+                                    << "INSERT INTO CalHistory (CalibrateID) VALUES (3), (4)"
+                                    << QStringList{"3", "", ""} << "CalibrateID = 3";
         QTest::newRow("Issue of any computer") << "Issue"
                                                << "INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1), (50, 2)"
                                                << QStringList{"50", "1", ""} << "MyLineNo = 1";

@@ -366,7 +366,6 @@ private Q_SLOTS:
         f.remote.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A07')"));
         f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, ASPProcessed) VALUES ('01', 'A01', 0)"));
         const int id = addHistory(f, QStringLiteral("BIN"), QStringLiteral("01"), QStringLiteral("A07"));
-        f.scan.setPropagateDeletes([&f] { DeletePropagation::propagate(f.context); });
         f.clearTrace();
         f.push({QStringLiteral("Bin")});
 

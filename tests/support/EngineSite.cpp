@@ -1,7 +1,6 @@
 #include "support/EngineSite.h"
 
 #include "config/Credential.h"
-#include "push/DeletePropagation.h"
 
 #include <QFile>
 
@@ -32,7 +31,6 @@ EngineSite::EngineSite(const Options& options)
     engine = std::make_unique<SyncEngine>(&host, &clock, &zones, log.get());
     host.watch(*engine);
     engine->setTimerControl([] {}, [this] { ++restarts; });
-    engine->setPropagateDeletes(&DeletePropagation::propagate);
 }
 
 AgentSettings EngineSite::settings() const
