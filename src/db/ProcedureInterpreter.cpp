@@ -201,8 +201,11 @@ std::shared_ptr<const ProcedureInterpreter::ProcedureForm> ProcedureInterpreter:
         return *it;
     auto form = std::make_shared<ProcedureForm>();
     form->declared = procedure.parameters();
-    for (int i = 0; i < form->declared.size(); ++i)
-        form->byName.insert(form->declared[i].name.toLower(), i);
+    for (int i = 0; i < form->declared.size(); ++i) {
+        form->lowerNames << form->declared[i].name.toLower();
+        form->byName.insert(form->lowerNames.last(), i);
+        form->byDeclaredName.insert(form->declared[i].name, i);
+    }
     for (const QString& statement : procedure.statements())
         form->statements << bodyForm(statement);
     keepBounded(m_procedureForms, 64);
@@ -216,20 +219,23 @@ QVariant ProcedureInterpreter::call(const EmbeddedProcedure& procedure, const QL
     QHash<QString, QVariant> variables;
     variables.reserve(form->declared.size() + 4);
     for (const auto& value : values) {
-        const QString name = value.first.toLower();
-        if (!form->byName.contains(name) && name != QLatin1String("@return_value"))
+        // Callers pass the names as declared: their lower case is known without converting.
+        const int declared = form->byDeclaredName.value(value.first, -1);
+        const QString name = declared >= 0 ? form->lowerNames[declared] : value.first.toLower();
+        if (declared < 0 && !form->byName.contains(name) && name != QLatin1String("@return_value"))
             throw DbError(QStringLiteral("%1 is not a parameter for procedure %2.").arg(value.first, procedure.name));
         variables.insert(name, value.second);
     }
-    for (const ProcParameter& p : form->declared) {
-        if (variables.contains(p.name.toLower()))
+    for (qsizetype i = 0; i < form->declared.size(); ++i) {
+        const ProcParameter& p = form->declared[i];
+        if (variables.contains(form->lowerNames[i]))
             continue;
         if (!p.hasDefault)
             throw DbError(QStringLiteral("Procedure or function '%1' expects parameter '%2', which was not supplied.")
                               .arg(procedure.name, p.name));
         const QString text = procedure.defaultOf(p.name);
         const Compiled value = compile(QStringLiteral("E\x1f") + text, QStringLiteral("SELECT "), {text}, true);
-        variables.insert(p.name.toLower(), evaluate(value, {}, {}).value(0));
+        variables.insert(form->lowerNames[i], evaluate(value, {}, {}).value(0));
     }
 
     // A body reads before it writes. In a deferred transaction the read pins a snapshot, and

@@ -78,7 +78,9 @@ private:
     struct ProcedureForm
     {
         QList<ProcParameter> declared;
+        QStringList lowerNames; // of `declared`, in lower case
         QHash<QString, int> byName; // lower-case name to its place in `declared`
+        QHash<QString, int> byDeclaredName; // name as declared to its place in `declared`
         QList<std::shared_ptr<const BodyForm>> statements;
     };
 

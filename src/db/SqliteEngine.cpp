@@ -187,25 +187,35 @@ const QString kLiteralMark = QStringLiteral(":#");
 /// `literals`: the per-row probes and lookups of a table then share one form. Only plain
 /// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
 /// written (x'..', ORDER BY n) stays.
+/// Whether the text holds "where" in any letter case (a quick test before reading its tokens).
+bool mentionsWhere(const QString& text)
+{
+    const QChar* c = text.constData();
+    for (qsizetype i = 0; i + 5 <= text.size(); ++i) {
+        if ((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
+            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where"))
+            return true;
+    }
+    return false;
+}
+
 QString literalShape(const QString& tsql, QVariantList* literals)
 {
-    if (!tsql.contains(QLatin1String("where"), Qt::CaseInsensitive))
+    if (!mentionsWhere(tsql))
         return tsql;
-    const QList<SqlToken> tokens = tokenizeSql(tsql);
-    int first = 0;
-    while (first < tokens.size() && tokens[first].type == SqlToken::Type::Space)
-        ++first;
-    if (first == tokens.size()
-        || !(tokens[first].isWord("select") || tokens[first].isWord("update") || tokens[first].isWord("delete")
-            || tokens[first].isWord("insert")))
+    SqlLexer lexer(tsql);
+    SqlTokenView t;
+    while (lexer.next(t) && t.type == SqlToken::Type::Space) { }
+    if (!(t.isWord("select") || t.isWord("update") || t.isWord("delete") || t.isWord("insert")))
         return tsql;
     QString shape;
     shape.reserve(tsql.size());
+    qsizetype copied = 0; // text before this position is in `shape`
     bool inWhere = false;
-    const SqlToken* previous = nullptr; // the last token that is not a blank
-    const SqlToken* beforePrevious = nullptr;
-    for (int i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
+    SqlTokenView adjacent; // the token just before, blanks included
+    SqlTokenView previous; // the last token that is not a blank
+    SqlTokenView beforePrevious;
+    do {
         if (t.type == SqlToken::Type::Word) {
             if (t.isWord("where"))
                 inWhere = true;
@@ -213,15 +223,12 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                 || t.isWord("union") || t.isWord("except") || t.isWord("intersect"))
                 inWhere = false;
         }
-        bool lifted = false;
         if (inWhere && (t.type == SqlToken::Type::String || t.type == SqlToken::Type::Number)) {
-            const bool afterTop = (previous && previous->isWord("top"))
-                || (previous && previous->isPunct('(') && beforePrevious && beforePrevious->isWord("top"));
-            const bool blob = t.type == SqlToken::Type::String && i > 0 && tokens[i - 1].type == SqlToken::Type::Word
-                && tokens[i - 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0;
+            const bool afterTop = previous.isWord("top") || (previous.isPunct('(') && beforePrevious.isWord("top"));
+            const bool blob = t.type == SqlToken::Type::String && adjacent.isWord("x");
             QVariant value;
             if (t.type == SqlToken::Type::String) {
-                value = t.stringValue();
+                value = SqlToken{t.type, t.text.toString()}.stringValue();
             } else if (!t.text.contains(QLatin1Char('.'))) {
                 bool ok = false;
                 const qlonglong number = t.text.toLongLong(&ok);
@@ -234,21 +241,25 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                     value = number;
             }
             if (!afterTop && !blob && value.isValid()) {
+                const qsizetype start = t.text.data() - tsql.constData();
                 // N'' marks a Unicode literal: the value is the same text.
-                if (i > 0 && tokens[i - 1].isWord("N"))
-                    shape.chop(tokens[i - 1].text.size());
-                shape += kLiteralMark + QString::number(literals->size());
+                const qsizetype end = adjacent.isWord("N") ? start - adjacent.text.size() : start;
+                shape += QStringView(tsql).sliced(copied, end - copied);
+                shape += kLiteralMark;
+                shape += QString::number(literals->size());
                 literals->append(value);
-                lifted = true;
+                copied = start + t.text.size();
             }
         }
-        if (!lifted)
-            shape += t.text;
+        adjacent = t;
         if (t.type != SqlToken::Type::Space) {
             beforePrevious = previous;
-            previous = &t;
+            previous = t;
         }
-    }
+    } while (lexer.next(t));
+    if (copied == 0)
+        return tsql;
+    shape += QStringView(tsql).sliced(copied);
     return shape;
 }
 
