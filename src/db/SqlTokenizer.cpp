@@ -136,6 +136,20 @@ QString positionalPlaceholders(const QString& text, QStringList* names)
     return out;
 }
 
+QStringList placeholderNames(const QString& text)
+{
+    QStringList names;
+    if (!text.contains(QLatin1Char(':')))
+        return names;
+    SqlLexer lexer(text);
+    SqlTokenView token;
+    while (lexer.next(token)) {
+        if (token.type == SqlToken::Type::Placeholder)
+            names.append(token.text.sliced(1).toString());
+    }
+    return names;
+}
+
 QString quotedLiteral(const QString& value)
 {
     QString inner = value;

@@ -84,6 +84,9 @@ private:
 /// so that both engines bind by position and a name used twice is bound twice.
 QString positionalPlaceholders(const QString& text, QStringList* names);
 
+/// The ":name" placeholders of a text in order (names without ':'), as positionalPlaceholders lists them.
+QStringList placeholderNames(const QString& text);
+
 /// A value quoted as an SQL text literal: single quotes, inner quotes doubled.
 QString quotedLiteral(const QString& value);
 
