@@ -93,7 +93,8 @@ bool RecordApply::transactionStored() const
     for (int index = 0; index < copied; ++index) {
         const QString name = source.columnName(index);
         const int target = fields.columnIndex(name);
-        if (target < 0 || QStringList({"curonhand2", "curburn2", "aspprocessed"}).contains(name.toLower()))
+        static const QStringList ownColumns = {"curonhand2", "curburn2", "aspprocessed"};
+        if (target < 0 || ownColumns.contains(name.toLower()))
             continue;
         const db::ColumnKind kind = fields.columnKind(target);
         if (kind == db::ColumnKind::AutoIncrement || kind == db::ColumnKind::Floating || kind == db::ColumnKind::Binary

@@ -46,9 +46,11 @@ void forgetLayoutsOf(const QString& connectionString)
 /// Texts that may change tables or procedures (the agent's schema scripts start with IF).
 bool changesObjects(const QString& sql)
 {
-    const QString keyword = sql.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
-    return keyword == QLatin1String("alter") || keyword == QLatin1String("create") || keyword == QLatin1String("drop")
-        || keyword == QLatin1String("if");
+    const QStringView text = QStringView(sql).trimmed();
+    const qsizetype space = text.indexOf(QLatin1Char(' '));
+    const QStringView keyword = space < 0 ? text : text.first(space);
+    const auto is = [&](const char* word) { return keyword.compare(QLatin1String(word), Qt::CaseInsensitive) == 0; };
+    return is("alter") || is("create") || is("drop") || is("if");
 }
 
 struct DriverSetting

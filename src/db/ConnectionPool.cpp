@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 
 namespace db {
 
@@ -16,6 +17,14 @@ ConnectionPool& ConnectionPool::instance()
         return true;
     }();
     Q_UNUSED(cleared);
+    // By the time the application object runs its clean-up routines, Qt SQL may already have
+    // dropped its connections, and an embedded database could no longer be closed: close the
+    // pooled ones when the event loop ends, as the program finishes.
+    static QPointer<QCoreApplication> watched;
+    if (QCoreApplication* app = QCoreApplication::instance(); app && watched != app) {
+        watched = app;
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { pool.clear(); });
+    }
     return pool;
 }
 

@@ -11,8 +11,8 @@ class Builder
 public:
     QString bind(const QVariant& value)
     {
-        const QString name = QStringLiteral("p%1").arg(m_count++);
-        m_statement.values.set(name, value);
+        const QString name = QLatin1Char('p') + QString::number(m_count++);
+        m_statement.values.add(name, value);
         return QLatin1Char(':') + name;
     }
 
@@ -46,15 +46,20 @@ GeneratedStatement Dml::insert(SqlDialect, const QString& table, const QList<QPa
     Builder b;
     if (values.isEmpty())
         return b.finish(QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(bracketed(table)));
-    QStringList columns;
-    QStringList placeholders;
+    QString columns;
+    QString placeholders;
+    columns.reserve(values.size() * 24);
+    placeholders.reserve(values.size() * 6);
     for (const auto& v : values) {
-        columns << bracketed(v.first);
-        placeholders << b.bind(v.second);
+        if (!columns.isEmpty()) {
+            columns += QLatin1String(", ");
+            placeholders += QLatin1String(", ");
+        }
+        columns += bracketed(v.first);
+        placeholders += b.bind(v.second);
     }
-    return b.finish(
-        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-            .arg(bracketed(table), columns.join(QStringLiteral(", ")), placeholders.join(QStringLiteral(", "))));
+    return b.finish(QStringLiteral("INSERT INTO ") + bracketed(table) + QStringLiteral(" (") + columns
+        + QStringLiteral(") VALUES (") + placeholders + QLatin1Char(')'));
 }
 
 GeneratedStatement Dml::update(

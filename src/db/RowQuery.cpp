@@ -34,24 +34,38 @@ void RowQuery::open()
     const NamedValues values = boundValues();
     const QString text = sql();
     m_result = database().run([&](Connection& c) { return c.query(text, values); });
+    indexColumns();
+    m_open = true;
+    m_position = 0;
+}
+
+void RowQuery::indexColumns()
+{
+    // A query opened again for the next row reads the same columns: the index stays.
+    bool same = m_result.columns.size() == m_lowerNames.size();
+    for (qsizetype i = 0; same && i < m_result.columns.size(); ++i)
+        same = m_result.columns[i].name == m_indexedNames[i];
+    if (same)
+        return;
     m_columnIndex.clear();
+    m_indexedNames.clear();
+    m_lowerNames.clear();
     for (int i = 0; i < m_result.columns.size(); ++i) {
         const QString& name = m_result.columns[i].name;
         const QString lower = name.toLower();
+        m_indexedNames << name;
+        m_lowerNames << lower;
         if (m_columnIndex.contains(lower))
             continue;
         m_columnIndex.insert(lower, i);
         m_columnIndex.insert(name, i);
     }
-    m_open = true;
-    m_position = 0;
 }
 
 void RowQuery::close()
 {
     m_open = false;
     m_result = ResultSet();
-    m_columnIndex.clear();
     m_position = 0;
     m_state = State::Browse;
     m_buffer.clear();
@@ -320,6 +334,21 @@ bool sameValue(const QVariant& a, const QVariant& b)
 
 } // namespace
 
+const QSet<QString>& RowQuery::lowerColumnsOf(Connection& connection, const QString& table)
+{
+    const QList<ColumnInfo> layout = connection.columns(table);
+    // The connection keeps each table's layout: the same list needs no new lower-case names.
+    if (table != m_lowerLayoutTable || layout.constData() != m_lowerLayout.constData()
+        || layout.size() != m_lowerLayout.size()) {
+        m_lowerLayoutTable = table;
+        m_lowerLayout = layout;
+        m_lowerLayoutNames.clear();
+        for (const ColumnInfo& column : layout)
+            m_lowerLayoutNames.insert(column.name.toLower());
+    }
+    return m_lowerLayoutNames;
+}
+
 bool RowQuery::postIfUnchanged()
 {
     if (m_state != State::Edit)
@@ -341,13 +370,11 @@ bool RowQuery::postIfUnchanged()
         // The row is compared in C++ as read back, not by SQL: the database would compare a
         // value's stored form (a date kept in another text form, a boolean kept as -1) against
         // the form read, and text without regard to case.
-        QStringList tableColumns;
-        for (const ColumnInfo& column : c.columns(table))
-            tableColumns << column.name.toLower();
+        const QSet<QString>& tableColumns = lowerColumnsOf(c, table);
         QStringList compared;
         QList<int> positions;
         for (int i = 0; i < m_result.columns.size(); ++i) {
-            if (!m_changed[i] && tableColumns.contains(m_result.columns[i].name.toLower())) {
+            if (!m_changed[i] && tableColumns.contains(m_lowerNames[i])) {
                 compared << m_result.columns[i].name;
                 positions << i;
             }

@@ -3,6 +3,7 @@
 #include "db/Statement.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace db {
 
@@ -72,11 +73,19 @@ private:
     void requireRow() const;
     int requireColumn(const QString& name) const;
     RowKey keyOf(Connection& connection, const QVariantList& row) const;
+    void indexColumns();
+    /// The lower-case column names of a table's layout.
+    const QSet<QString>& lowerColumnsOf(Connection& connection, const QString& table);
 
     ResultSet m_result;
     // Column names, as read and in lower case, to their first position: a row's values are
     // looked up by name for every row of a backlog.
     QHash<QString, int> m_columnIndex;
+    QStringList m_indexedNames; // the names `m_columnIndex` was built for
+    QStringList m_lowerNames; // of the result's columns
+    QString m_lowerLayoutTable;
+    QList<ColumnInfo> m_lowerLayout;
+    QSet<QString> m_lowerLayoutNames;
     bool m_open = false;
     int m_position = 0;
     State m_state = State::Browse;

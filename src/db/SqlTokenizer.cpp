@@ -38,84 +38,116 @@ QString SqlToken::stringValue() const
     return inner;
 }
 
+bool SqlLexer::next(SqlTokenView& token)
+{
+    const QStringView text = m_text;
+    const qsizetype n = text.size();
+    qsizetype i = m_pos;
+    if (i >= n)
+        return false;
+    const qsizetype start = i;
+    const QChar c = text[i];
+    SqlToken::Type& type = token.type;
+    if (c.isSpace()) {
+        while (i < n && text[i].isSpace())
+            ++i;
+        type = SqlToken::Type::Space;
+    } else if (c == QLatin1Char('-') && i + 1 < n && text[i + 1] == QLatin1Char('-')) {
+        while (i < n && text[i] != QLatin1Char('\n'))
+            ++i;
+        type = SqlToken::Type::Space;
+    } else if (c == QLatin1Char('/') && i + 1 < n && text[i + 1] == QLatin1Char('*')) {
+        const qsizetype close = text.indexOf(QLatin1String("*/"), i + 2);
+        i = close < 0 ? n : close + 2;
+        type = SqlToken::Type::Space;
+    } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
+        const QChar closing = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+        ++i;
+        while (i < n) {
+            if (text[i] == closing) {
+                if (i + 1 < n && text[i + 1] == closing) {
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                break;
+            }
+            ++i;
+        }
+        type = c == QLatin1Char('\'') ? SqlToken::Type::String
+            : c == QLatin1Char('"')   ? SqlToken::Type::Quoted
+                                      : SqlToken::Type::Bracketed;
+    } else if (c == QLatin1Char(':') && i + 1 < n && isWordStart(text[i + 1])) {
+        ++i;
+        while (i < n && isWordChar(text[i]))
+            ++i;
+        type = SqlToken::Type::Placeholder;
+    } else if (c == QLatin1Char('@')) {
+        ++i;
+        while (i < n && (isWordChar(text[i]) || text[i] == QLatin1Char('@')))
+            ++i;
+        type = SqlToken::Type::Variable;
+    } else if (isWordStart(c)) {
+        while (i < n && isWordChar(text[i]))
+            ++i;
+        type = SqlToken::Type::Word;
+    } else if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < n && text[i + 1].isDigit())) {
+        while (i < n && (text[i].isDigit() || text[i] == QLatin1Char('.')))
+            ++i;
+        type = SqlToken::Type::Number;
+    } else {
+        ++i;
+        type = SqlToken::Type::Punct;
+    }
+    token.text = text.sliced(start, i - start);
+    m_pos = i;
+    return true;
+}
+
 QList<SqlToken> tokenizeSql(const QString& text)
 {
     QList<SqlToken> tokens;
-    const int n = text.size();
-    int i = 0;
-    auto push = [&](SqlToken::Type type, int start, int end) { tokens.append({type, text.mid(start, end - start)}); };
-    while (i < n) {
-        const int start = i;
-        const QChar c = text[i];
-        if (c.isSpace()) {
-            while (i < n && text[i].isSpace())
-                ++i;
-            push(SqlToken::Type::Space, start, i);
-        } else if (c == QLatin1Char('-') && i + 1 < n && text[i + 1] == QLatin1Char('-')) {
-            while (i < n && text[i] != QLatin1Char('\n'))
-                ++i;
-            push(SqlToken::Type::Space, start, i);
-        } else if (c == QLatin1Char('/') && i + 1 < n && text[i + 1] == QLatin1Char('*')) {
-            const int close = text.indexOf(QLatin1String("*/"), i + 2);
-            i = close < 0 ? n : close + 2;
-            push(SqlToken::Type::Space, start, i);
-        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('[')) {
-            const QChar closing = c == QLatin1Char('[') ? QLatin1Char(']') : c;
-            ++i;
-            while (i < n) {
-                if (text[i] == closing) {
-                    if (i + 1 < n && text[i + 1] == closing) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
-            const auto type = c == QLatin1Char('\'') ? SqlToken::Type::String
-                : c == QLatin1Char('"')              ? SqlToken::Type::Quoted
-                                                     : SqlToken::Type::Bracketed;
-            push(type, start, i);
-        } else if (c == QLatin1Char(':') && i + 1 < n && isWordStart(text[i + 1])) {
-            ++i;
-            while (i < n && isWordChar(text[i]))
-                ++i;
-            push(SqlToken::Type::Placeholder, start, i);
-        } else if (c == QLatin1Char('@')) {
-            ++i;
-            while (i < n && (isWordChar(text[i]) || text[i] == QLatin1Char('@')))
-                ++i;
-            push(SqlToken::Type::Variable, start, i);
-        } else if (isWordStart(c)) {
-            while (i < n && isWordChar(text[i]))
-                ++i;
-            push(SqlToken::Type::Word, start, i);
-        } else if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < n && text[i + 1].isDigit())) {
-            while (i < n && (text[i].isDigit() || text[i] == QLatin1Char('.')))
-                ++i;
-            push(SqlToken::Type::Number, start, i);
-        } else {
-            ++i;
-            push(SqlToken::Type::Punct, start, i);
-        }
-    }
+    SqlLexer lexer(text);
+    SqlTokenView token;
+    while (lexer.next(token))
+        tokens.append({token.type, token.text.toString()});
     return tokens;
 }
 
 QString positionalPlaceholders(const QString& text, QStringList* names)
 {
+    if (!text.contains(QLatin1Char(':')))
+        return text;
     QString out;
     out.reserve(text.size());
-    for (const SqlToken& t : tokenizeSql(text)) {
-        if (t.type == SqlToken::Type::Placeholder) {
-            names->append(t.text.mid(1));
-            out += QLatin1Char('?');
-        } else {
-            out += t.text;
-        }
+    SqlLexer lexer(text);
+    SqlTokenView token;
+    qsizetype copied = 0; // text before this position is in `out`
+    while (lexer.next(token)) {
+        if (token.type != SqlToken::Type::Placeholder)
+            continue;
+        const qsizetype start = token.text.data() - text.constData();
+        out += QStringView(text).sliced(copied, start - copied);
+        names->append(token.text.sliced(1).toString());
+        out += QLatin1Char('?');
+        copied = start + token.text.size();
     }
+    out += QStringView(text).sliced(copied);
     return out;
+}
+
+QStringList placeholderNames(const QString& text)
+{
+    QStringList names;
+    if (!text.contains(QLatin1Char(':')))
+        return names;
+    SqlLexer lexer(text);
+    SqlTokenView token;
+    while (lexer.next(token)) {
+        if (token.type == SqlToken::Type::Placeholder)
+            names.append(token.text.sliced(1).toString());
+    }
+    return names;
 }
 
 QString quotedLiteral(const QString& value)
@@ -182,9 +214,15 @@ QString baseTableOf(const QString& sql)
 
 QString bracketed(const QString& name)
 {
-    QString inner = name;
-    inner.replace(QLatin1String("]"), QLatin1String("]]"));
-    return QLatin1Char('[') + inner + QLatin1Char(']');
+    QString text;
+    text.reserve(name.size() + 2);
+    text += QLatin1Char('[');
+    if (name.contains(QLatin1Char(']')))
+        text += QString(name).replace(QLatin1String("]"), QLatin1String("]]"));
+    else
+        text += name;
+    text += QLatin1Char(']');
+    return text;
 }
 
 bool sameIdentifier(const QString& a, const QString& b)

@@ -35,9 +35,57 @@ struct SqlToken
 
 QList<SqlToken> tokenizeSql(const QString& text);
 
+/// A token as a view into the text it was read from.
+struct SqlTokenView
+{
+    SqlToken::Type type = SqlToken::Type::Space;
+    QStringView text;
+
+    /// `word` is a keyword in ASCII letters.
+    bool isWord(const char* word) const { return type == SqlToken::Type::Word && isKeyword(text, word); }
+    bool isPunct(char c) const
+    {
+        return type == SqlToken::Type::Punct && text.size() == 1 && text[0] == QLatin1Char(c);
+    }
+    /// Whether `text` is the keyword `word` (ASCII letters), letter case ignored.
+    static bool isKeyword(QStringView text, const char* word)
+    {
+        qsizetype i = 0;
+        for (; word[i]; ++i) {
+            if (i >= text.size())
+                return false;
+            const char16_t c = text[i].unicode();
+            const char16_t folded = c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+            const char w = word[i] >= 'A' && word[i] <= 'Z' ? char(word[i] + ('a' - 'A')) : word[i];
+            if (folded != char16_t(w))
+                return false;
+        }
+        return i == text.size();
+    }
+};
+
+/// Reads a text token by token without copying it: the same pieces as tokenizeSql, each a view
+/// into the text, which must outlive the lexer.
+class SqlLexer
+{
+public:
+    explicit SqlLexer(QStringView text)
+        : m_text(text)
+    { }
+    /// The next token; false at the end of the text.
+    bool next(SqlTokenView& token);
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
+
 /// Converts ":name" placeholders outside literals and brackets to "?" and lists the names in order,
 /// so that both engines bind by position and a name used twice is bound twice.
 QString positionalPlaceholders(const QString& text, QStringList* names);
+
+/// The ":name" placeholders of a text in order (names without ':'), as positionalPlaceholders lists them.
+QStringList placeholderNames(const QString& text);
 
 /// A value quoted as an SQL text literal: single quotes, inner quotes doubled.
 QString quotedLiteral(const QString& value);

@@ -7,7 +7,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <cmath>
@@ -105,28 +104,6 @@ QString stripGroupNumber(const QString& procedure)
     return name.trimmed().remove(QLatin1Char('[')).remove(QLatin1Char(']')).section(QLatin1Char('.'), -1);
 }
 
-/// Position of the first top-level THEN of an "IF cond THEN statement" line, outside CASE ... END.
-int thenPosition(const QString& statement)
-{
-    int caseDepth = 0;
-    int parenDepth = 0;
-    int offset = 0;
-    for (const SqlToken& t : tokenizeSql(statement)) {
-        if (t.isPunct('('))
-            ++parenDepth;
-        else if (t.isPunct(')'))
-            --parenDepth;
-        else if (t.isWord("case"))
-            ++caseDepth;
-        else if (t.isWord("end") && caseDepth > 0)
-            --caseDepth;
-        else if (t.isWord("then") && caseDepth == 0 && parenDepth == 0)
-            return offset;
-        offset += t.text.size();
-    }
-    return -1;
-}
-
 /// Binds as Qt's SQLite driver does, so that the values stored are the same.
 int bindValue(sqlite3_stmt* statement, int index, const QVariant& given)
 {
@@ -210,25 +187,35 @@ const QString kLiteralMark = QStringLiteral(":#");
 /// `literals`: the per-row probes and lookups of a table then share one form. Only plain
 /// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
 /// written (x'..', ORDER BY n) stays.
+/// Whether the text holds "where" in any letter case (a quick test before reading its tokens).
+bool mentionsWhere(const QString& text)
+{
+    const QChar* c = text.constData();
+    for (qsizetype i = 0; i + 5 <= text.size(); ++i) {
+        if ((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
+            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where"))
+            return true;
+    }
+    return false;
+}
+
 QString literalShape(const QString& tsql, QVariantList* literals)
 {
-    if (!tsql.contains(QLatin1String("where"), Qt::CaseInsensitive))
+    if (!mentionsWhere(tsql))
         return tsql;
-    const QList<SqlToken> tokens = tokenizeSql(tsql);
-    int first = 0;
-    while (first < tokens.size() && tokens[first].type == SqlToken::Type::Space)
-        ++first;
-    if (first == tokens.size()
-        || !(tokens[first].isWord("select") || tokens[first].isWord("update") || tokens[first].isWord("delete")
-            || tokens[first].isWord("insert")))
+    SqlLexer lexer(tsql);
+    SqlTokenView t;
+    while (lexer.next(t) && t.type == SqlToken::Type::Space) { }
+    if (!(t.isWord("select") || t.isWord("update") || t.isWord("delete") || t.isWord("insert")))
         return tsql;
     QString shape;
     shape.reserve(tsql.size());
+    qsizetype copied = 0; // text before this position is in `shape`
     bool inWhere = false;
-    const SqlToken* previous = nullptr; // the last token that is not a blank
-    const SqlToken* beforePrevious = nullptr;
-    for (int i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
+    SqlTokenView adjacent; // the token just before, blanks included
+    SqlTokenView previous; // the last token that is not a blank
+    SqlTokenView beforePrevious;
+    do {
         if (t.type == SqlToken::Type::Word) {
             if (t.isWord("where"))
                 inWhere = true;
@@ -236,15 +223,12 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                 || t.isWord("union") || t.isWord("except") || t.isWord("intersect"))
                 inWhere = false;
         }
-        bool lifted = false;
         if (inWhere && (t.type == SqlToken::Type::String || t.type == SqlToken::Type::Number)) {
-            const bool afterTop = (previous && previous->isWord("top"))
-                || (previous && previous->isPunct('(') && beforePrevious && beforePrevious->isWord("top"));
-            const bool blob = t.type == SqlToken::Type::String && i > 0 && tokens[i - 1].type == SqlToken::Type::Word
-                && tokens[i - 1].text.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0;
+            const bool afterTop = previous.isWord("top") || (previous.isPunct('(') && beforePrevious.isWord("top"));
+            const bool blob = t.type == SqlToken::Type::String && adjacent.isWord("x");
             QVariant value;
             if (t.type == SqlToken::Type::String) {
-                value = t.stringValue();
+                value = SqlToken{t.type, t.text.toString()}.stringValue();
             } else if (!t.text.contains(QLatin1Char('.'))) {
                 bool ok = false;
                 const qlonglong number = t.text.toLongLong(&ok);
@@ -257,72 +241,26 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                     value = number;
             }
             if (!afterTop && !blob && value.isValid()) {
+                const qsizetype start = t.text.data() - tsql.constData();
                 // N'' marks a Unicode literal: the value is the same text.
-                if (i > 0 && tokens[i - 1].isWord("N"))
-                    shape.chop(tokens[i - 1].text.size());
-                shape += kLiteralMark + QString::number(literals->size());
+                const qsizetype end = adjacent.isWord("N") ? start - adjacent.text.size() : start;
+                shape += QStringView(tsql).sliced(copied, end - copied);
+                shape += kLiteralMark;
+                shape += QString::number(literals->size());
                 literals->append(value);
-                lifted = true;
+                copied = start + t.text.size();
             }
         }
-        if (!lifted)
-            shape += t.text;
+        adjacent = t;
         if (t.type != SqlToken::Type::Space) {
             beforePrevious = previous;
-            previous = &t;
+            previous = t;
         }
-    }
+    } while (lexer.next(t));
+    if (copied == 0)
+        return tsql;
+    shape += QStringView(tsql).sliced(copied);
     return shape;
-}
-
-/// Whether an expression calls only functions whose result its arguments fix (a subquery may
-/// still read a table).
-bool callsOnlyKnownFunctions(const QString& expression)
-{
-    static const QStringList allowed = {QStringLiteral("abs"), QStringLiteral("upper"), QStringLiteral("lower"),
-        QStringLiteral("coalesce"), QStringLiteral("ifnull"), QStringLiteral("nullif"), QStringLiteral("length"),
-        QStringLiteral("trim"), QStringLiteral("ltrim"), QStringLiteral("rtrim"), QStringLiteral("substr"),
-        QStringLiteral("round"), QStringLiteral("cast"), QStringLiteral("iif"), QStringLiteral("in"),
-        QStringLiteral("and"), QStringLiteral("or"), QStringLiteral("not"), QStringLiteral("case"),
-        QStringLiteral("when"), QStringLiteral("then"), QStringLiteral("else"), QStringLiteral("is"),
-        QStringLiteral("like"), QStringLiteral("between"), QStringLiteral("exists"), QStringLiteral("select"),
-        QStringLiteral("from"), QStringLiteral("where")};
-    const QList<SqlToken> tokens = tokenizeSql(expression);
-    for (int i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
-        if (t.type != SqlToken::Type::Word)
-            continue;
-        int next = i + 1;
-        while (next < tokens.size() && tokens[next].type == SqlToken::Type::Space)
-            ++next;
-        if (next < tokens.size() && tokens[next].isPunct('(') && !allowed.contains(t.text.toLower()))
-            return false;
-    }
-    return true;
-}
-
-/// Whether an expression reads no table and calls only functions whose result its arguments fix.
-bool isPure(const QString& expression)
-{
-    for (const SqlToken& t : tokenizeSql(expression)) {
-        if (t.isWord("select"))
-            return false;
-    }
-    return callsOnlyKnownFunctions(expression);
-}
-
-/// Values as a key: their type and their text.
-QString valuesKey(const QString& prefix, const QVariantList& values)
-{
-    QString key = prefix;
-    for (const QVariant& v : values) {
-        key += QChar(0x1f);
-        if (v.isNull())
-            key += QLatin1Char('N');
-        else
-            key += QString::number(v.typeId()) + QLatin1Char(':') + v.toString();
-    }
-    return key;
 }
 
 /// Bounds the per-engine caches of texts: a caller that sends ever new texts cannot grow them.
@@ -357,6 +295,7 @@ struct SqliteEngine::Prepared
 SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     : m_connectionName(nextConnectionName())
     , m_file(file)
+    , m_procedures(*this)
 {
     const QFileInfo info(file);
     if (mode == OpenMode::ExistingFile && !info.exists())
@@ -522,9 +461,7 @@ SqliteEngine::StepResult SqliteEngine::runStep(
         return result;
     }
     case AdaptedStep::Kind::Exec: {
-        const Compiled args = compile(
-            QStringLiteral("A\x1f") + step.args.join(QChar(0x1f)), QStringLiteral("SELECT "), step.args, true);
-        callPositionally(step.name, evaluate(args, {}, values));
+        m_procedures.exec(step.name, step.args, values);
         return result;
     }
     case AdaptedStep::Kind::NameProbe: {
@@ -681,6 +618,11 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
     return result;
 }
 
+ResultSet SqliteEngine::runStatement(const QString& sql, const QVariantList& positional, bool wantRows)
+{
+    return runSql(sql, positional, wantRows).rows;
+}
+
 void SqliteEngine::runQuietly(const QString& sql)
 {
     try {
@@ -781,7 +723,7 @@ QList<ProcParameter> SqliteEngine::procedureParameters(const QString& procedure)
     returnValue.type = ParamType::Integer;
     returnValue.direction = ParamDirection::ReturnValue;
     returnValue.typeName = QStringLiteral("int");
-    return QList<ProcParameter>{returnValue} + procedureForm(*definition)->declared;
+    return QList<ProcParameter>{returnValue} + m_procedures.declared(*definition);
 }
 
 QVariant SqliteEngine::callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values)
@@ -789,7 +731,7 @@ QVariant SqliteEngine::callProcedure(const QString& procedure, const QList<QPair
     const auto definition = findProcedure(stripGroupNumber(procedure));
     if (!definition)
         throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(stripGroupNumber(procedure)));
-    return runProcedure(*definition, values);
+    return m_procedures.call(*definition, values);
 }
 
 bool SqliteEngine::objectExists(const QString& name, const QString& type)
@@ -863,271 +805,6 @@ void SqliteEngine::drop(const QString& name, const QString& type)
     }
     runSql(QStringLiteral("DROP %1 %2").arg(type.toUpper(), bracketed(name)), {}, false);
     forgetSchema();
-}
-
-void SqliteEngine::callPositionally(const QString& name, const QVariantList& args)
-{
-    const auto procedure = findProcedure(name);
-    if (!procedure)
-        throw DbError(QStringLiteral("Could not find stored procedure '%1'.").arg(name));
-    const QList<ProcParameter>& declared = procedureForm(*procedure)->declared;
-    if (args.size() > declared.size())
-        throw DbError(QStringLiteral("Procedure or function %1 has too many arguments specified.").arg(name));
-    QList<QPair<QString, QVariant>> named;
-    for (int i = 0; i < args.size(); ++i)
-        named.append({declared[i].name, args[i]});
-    runProcedure(*procedure, named);
-}
-
-SqliteEngine::Compiled SqliteEngine::compile(
-    const QString& key, const QString& prefix, const QStringList& parts, bool bindPlaceholders)
-{
-    if (const auto it = m_compiled.constFind(key); it != m_compiled.constEnd())
-        return *it;
-    Compiled compiled;
-    compiled.pure = true;
-    if (parts.isEmpty())
-        return compiled;
-    compiled.sql = prefix;
-    for (int i = 0; i < parts.size(); ++i) {
-        if (i)
-            compiled.sql += QStringLiteral(", ");
-        compiled.pure = compiled.pure && isPure(parts[i]);
-        for (const SqlToken& t : tokenizeSql(parts[i])) {
-            if (t.type == SqlToken::Type::Variable) {
-                compiled.sql += QLatin1Char('?');
-                compiled.references.append({true, t.text.toLower(), t.text});
-            } else if (t.type == SqlToken::Type::Placeholder && bindPlaceholders) {
-                compiled.sql += QLatin1Char('?');
-                compiled.references.append({false, t.text.mid(1), t.text});
-            } else {
-                compiled.sql += t.text;
-            }
-        }
-    }
-    keepBounded(m_compiled);
-    m_compiled.insert(key, compiled);
-    return compiled;
-}
-
-QVariantList SqliteEngine::bind(
-    const Compiled& compiled, const QHash<QString, QVariant>& variables, const NamedValues& placeholders) const
-{
-    QVariantList positional;
-    positional.reserve(compiled.references.size());
-    for (const Compiled::Reference& r : compiled.references) {
-        if (r.variable) {
-            const auto it = variables.constFind(r.name);
-            if (it == variables.constEnd())
-                throw DbError(QStringLiteral("Must declare the scalar variable \"%1\".").arg(r.text));
-            positional << *it;
-        } else {
-            if (!placeholders.contains(r.name))
-                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(r.name));
-            positional << placeholders.value(r.name);
-        }
-    }
-    return positional;
-}
-
-QVariantList SqliteEngine::evaluate(
-    const Compiled& compiled, const QHash<QString, QVariant>& variables, const NamedValues& placeholders)
-{
-    if (compiled.sql.isEmpty())
-        return {};
-    const QVariantList values = bind(compiled, variables, placeholders);
-    QString key;
-    if (compiled.pure) {
-        key = valuesKey(compiled.sql, values);
-        if (const auto it = m_pureResults.constFind(key); it != m_pureResults.constEnd())
-            return *it;
-    }
-    const ResultSet rows = runSql(compiled.sql, values, true).rows;
-    const QVariantList result = rows.rows.isEmpty() ? QVariantList() : rows.rows.first();
-    if (compiled.pure) {
-        keepBounded(m_pureResults, 1024);
-        m_pureResults.insert(key, result);
-    }
-    return result;
-}
-
-std::shared_ptr<const SqliteEngine::ProcedureForm> SqliteEngine::procedureForm(const EmbeddedProcedure& procedure)
-{
-    const QString key = procedure.parametersText + QChar(0x1f) + procedure.body;
-    if (const auto it = m_procedureForms.constFind(key); it != m_procedureForms.constEnd())
-        return *it;
-    auto form = std::make_shared<ProcedureForm>();
-    form->declared = procedure.parameters();
-    for (int i = 0; i < form->declared.size(); ++i)
-        form->byName.insert(form->declared[i].name.toLower(), i);
-    for (const QString& statement : procedure.statements())
-        form->statements << bodyForm(statement);
-    keepBounded(m_procedureForms, 64);
-    m_procedureForms.insert(key, form);
-    return form;
-}
-
-QVariant SqliteEngine::runProcedure(const EmbeddedProcedure& procedure, const QList<QPair<QString, QVariant>>& values)
-{
-    const std::shared_ptr<const ProcedureForm> form = procedureForm(procedure);
-    QHash<QString, QVariant> variables;
-    variables.reserve(form->declared.size() + 4);
-    for (const auto& value : values) {
-        const QString name = value.first.toLower();
-        if (!form->byName.contains(name) && name != QLatin1String("@return_value"))
-            throw DbError(QStringLiteral("%1 is not a parameter for procedure %2.").arg(value.first, procedure.name));
-        variables.insert(name, value.second);
-    }
-    for (const ProcParameter& p : form->declared) {
-        if (variables.contains(p.name.toLower()))
-            continue;
-        if (!p.hasDefault)
-            throw DbError(QStringLiteral("Procedure or function '%1' expects parameter '%2', which was not supplied.")
-                              .arg(procedure.name, p.name));
-        const QString text = procedure.defaultOf(p.name);
-        const Compiled value = compile(QStringLiteral("E\x1f") + text, QStringLiteral("SELECT "), {text}, true);
-        variables.insert(p.name.toLower(), evaluate(value, {}, {}).value(0));
-    }
-
-    // A body reads before it writes. In a deferred transaction the read pins a snapshot, and
-    // once another connection commits, SQLite refuses the later write at once (SQLITE_BUSY, no
-    // busy wait): agents sharing one remote file failed each other's transactions. So the
-    // outermost call takes the write lock first, waiting its turn as a single statement does;
-    // a procedure it calls, or one called inside a transaction, runs as a savepoint.
-    const bool outermost = m_procedureDepth == 0 && !m_transactionOpen;
-    const QString savepoint = QStringLiteral("cribsync_procedure");
-    runSql(outermost ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
-    struct Depth
-    {
-        int& depth;
-        explicit Depth(int& d)
-            : depth(d)
-        {
-            ++depth;
-        }
-        ~Depth() { --depth; }
-    } depth(m_procedureDepth);
-    try {
-        QVariant returnValue = 0;
-        for (const std::shared_ptr<const BodyForm>& statement : form->statements) {
-            if (const auto returned = runBodyStatement(procedure, *statement, variables)) {
-                returnValue = *returned;
-                break;
-            }
-        }
-        runSql(outermost ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + savepoint, {}, false);
-        return returnValue;
-    } catch (...) {
-        if (outermost) {
-            runQuietly(QStringLiteral("ROLLBACK"));
-        } else {
-            runQuietly(QStringLiteral("ROLLBACK TO ") + savepoint);
-            runQuietly(QStringLiteral("RELEASE ") + savepoint);
-        }
-        throw;
-    }
-}
-
-std::shared_ptr<const SqliteEngine::BodyForm> SqliteEngine::bodyForm(const QString& statement)
-{
-    if (const auto it = m_bodyForms.constFind(statement); it != m_bodyForms.constEnd())
-        return *it;
-    static const QRegularExpression setRe(QStringLiteral(R"(^set\s+(@\w+)\s*=\s*(.+)$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression returnRe(QStringLiteral(R"(^return(?:\s+(.+))?$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression raiseRe(QStringLiteral(R"(^raiserror\s+(.+)$)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression ifRe(QStringLiteral(R"(^if\s)"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression execRe(
-        QStringLiteral(R"(^exec(ute)?\s)"), QRegularExpression::CaseInsensitiveOption);
-
-    const auto expressions = [this](const QStringList& parts) {
-        return compile(QStringLiteral("E\x1f") + parts.join(QChar(0x1f)), QStringLiteral("SELECT "), parts, true);
-    };
-    auto form = std::make_shared<BodyForm>();
-    const QString s = statement.trimmed();
-    if (const auto m = setRe.match(s); m.hasMatch()) {
-        form->kind = BodyForm::Kind::Set;
-        form->variable = m.captured(1).toLower();
-        form->expressions = expressions({SqliteAdapter::translate(m.captured(2))});
-    } else if (const auto m = returnRe.match(s); m.hasMatch()) {
-        form->kind = BodyForm::Kind::Return;
-        if (!m.captured(1).trimmed().isEmpty())
-            form->expressions = expressions({m.captured(1)});
-    } else if (const auto m = raiseRe.match(s); m.hasMatch()) {
-        form->kind = BodyForm::Kind::Raise;
-        form->expressions = expressions({m.captured(1)});
-    } else if (ifRe.match(s).hasMatch()) {
-        const int then = thenPosition(s);
-        if (then < 0) {
-            form->kind = BodyForm::Kind::IfWithoutThen;
-            form->inner = s;
-        } else {
-            form->kind = BodyForm::Kind::If;
-            const QString condition
-                = QStringLiteral("CASE WHEN (%1) THEN 1 ELSE 0 END").arg(s.mid(2, then - 2).trimmed());
-            form->inner = s.mid(then + 4).trimmed();
-            form->then = bodyForm(form->inner);
-            const BodyForm& inner = *form->then;
-            const QString value = inner.kind == BodyForm::Kind::Set ? setRe.match(form->inner).captured(2) : QString();
-            // "IF EXISTS (SELECT ...) THEN SET @v = (SELECT ...)": a condition that reads a table
-            // takes a statement anyway; the value, which changes nothing, comes with it and is
-            // used only when the condition holds.
-            if (inner.kind == BodyForm::Kind::Set && !isPure(condition) && callsOnlyKnownFunctions(value)) {
-                form->fusedSet = true;
-                form->variable = inner.variable;
-                form->expressions = expressions({condition, SqliteAdapter::translate(value)});
-            } else {
-                form->expressions = expressions({condition});
-            }
-        }
-    } else if (execRe.match(s).hasMatch()) {
-        const AdaptedStep step = SqliteAdapter::adapt(s).constFirst();
-        form->kind = BodyForm::Kind::Exec;
-        form->name = step.name;
-        form->expressions = expressions(step.args);
-    } else {
-        form->plain = compile(QStringLiteral("S\x1f") + s, QString(), {SqliteAdapter::translate(s)}, false);
-    }
-    keepBounded(m_bodyForms);
-    m_bodyForms.insert(statement, form);
-    return form;
-}
-
-std::optional<QVariant> SqliteEngine::runBodyStatement(
-    const EmbeddedProcedure& procedure, const BodyForm& form, QHash<QString, QVariant>& variables)
-{
-    switch (form.kind) {
-    case BodyForm::Kind::Set:
-        variables.insert(form.variable, evaluate(form.expressions, variables, {}).value(0));
-        return std::nullopt;
-    case BodyForm::Kind::Return:
-        if (form.expressions.sql.isEmpty())
-            return QVariant(0);
-        return evaluate(form.expressions, variables, {}).value(0);
-    case BodyForm::Kind::Raise:
-        throw DbError(evaluate(form.expressions, variables, {}).value(0).toString());
-    case BodyForm::Kind::IfWithoutThen:
-        throw DbError(QStringLiteral("Procedure %1: IF without THEN in \"%2\"").arg(procedure.name, form.inner));
-    case BodyForm::Kind::If: {
-        const QVariantList values = evaluate(form.expressions, variables, {});
-        if (values.value(0).toInt() != 1)
-            return std::nullopt;
-        if (form.fusedSet) {
-            variables.insert(form.variable, values.value(1));
-            return std::nullopt;
-        }
-        return runBodyStatement(procedure, *form.then, variables);
-    }
-    case BodyForm::Kind::Exec:
-        callPositionally(form.name, evaluate(form.expressions, variables, {}));
-        return std::nullopt;
-    case BodyForm::Kind::Plain:
-        runSql(form.plain.sql, bind(form.plain, variables, {}), false);
-        return std::nullopt;
-    }
-    return std::nullopt;
 }
 
 void SqliteEngine::beginTransaction()

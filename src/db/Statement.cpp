@@ -87,9 +87,7 @@ void Statement::setSql(const QString& sql)
 {
     m_sql = sql;
     m_placeholders.clear();
-    QStringList names;
-    positionalPlaceholders(sql, &names);
-    for (const QString& n : names) {
+    for (const QString& n : placeholderNames(sql)) {
         bool seen = false;
         for (const QString& p : m_placeholders)
             seen = seen || p.compare(n, Qt::CaseInsensitive) == 0;

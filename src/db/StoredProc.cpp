@@ -23,11 +23,20 @@ void StoredProc::refreshParameters()
 
 void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
 {
+    // A call fetches the list the connection keeps: the same names need no new index.
+    bool sameNames = parameters.size() == m_parameters.size();
+    for (qsizetype i = 0; sameNames && i < parameters.size(); ++i)
+        sameNames = parameters[i].name == m_parameters[i].name;
     m_parameters = parameters;
-    m_index.clear();
-    for (int i = 0; i < parameters.size(); ++i) {
-        if (!m_index.contains(parameters[i].name.toLower()))
-            m_index.insert(parameters[i].name.toLower(), i);
+    if (!sameNames) {
+        m_index.clear();
+        for (int i = 0; i < parameters.size(); ++i) {
+            const QString lower = parameters[i].name.toLower();
+            if (m_index.contains(lower))
+                continue;
+            m_index.insert(lower, i);
+            m_index.insert(parameters[i].name, i);
+        }
     }
     m_values = QVariantList(parameters.size());
     m_set = QList<bool>(parameters.size(), false);
@@ -36,6 +45,8 @@ void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
 
 int StoredProc::indexOf(const QString& parameter) const
 {
+    if (const auto it = m_index.constFind(parameter); it != m_index.constEnd())
+        return *it;
     return m_index.value(parameter.toLower(), -1);
 }
 

@@ -44,7 +44,7 @@ private:
     Database m_database;
     QString m_procedure;
     QList<ProcParameter> m_parameters;
-    QHash<QString, int> m_index; // lower-case parameter name to its position
+    QHash<QString, int> m_index; // parameter name, as declared and in lower case, to its position
     QVariantList m_values;
     QList<bool> m_set;
     QVariant m_returnValue;

@@ -48,6 +48,8 @@ class NamedValues
 {
 public:
     void set(const QString& name, const QVariant& value);
+    /// Adds a value under a name not given yet (generated names), without looking for it.
+    void add(const QString& name, const QVariant& value) { m_items.append({name, value}); }
     bool contains(const QString& name) const;
     QVariant value(const QString& name) const;
     QList<QPair<QString, QVariant>> items() const { return m_items; }
