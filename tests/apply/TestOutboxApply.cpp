@@ -1,10 +1,8 @@
 #include "ApplyFixture.h"
 #include "apply/OutboxApply.h"
 #include "db/Failpoint.h"
-#include "db/SqlTrace.h"
 #include "step/EmployeeItems.h"
 
-#include <QFile>
 #include <QTest>
 
 /// One pass over the remote outbox: the kinds of order and their letter case, the order of
@@ -14,19 +12,12 @@ class TestOutboxApply : public QObject
     Q_OBJECT
 
 private:
-    /// Runs one pass with the SQL trace on; returns the trace.
+    /// Runs one pass and returns the statements it traced, one a line.
     static QString tracedPass(ApplyFixture& f)
     {
-        const QString path = f.dir.filePath("trace");
-        qputenv("CRIBSYNC_SQL_TRACE", path.toLocal8Bit());
-        db::SqlTrace::reload();
+        f.clearTrace();
         OutboxApply(f.context).ApplyRemoteOutbox();
-        qunsetenv("CRIBSYNC_SQL_TRACE");
-        db::SqlTrace::reload();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll());
+        return f.traced().join(QLatin1Char('\n'));
     }
 
     static int remoteInt(ApplyFixture& f, const QString& sql) { return f.remoteValue(sql).toInt(); }
@@ -34,7 +25,7 @@ private:
 private Q_SLOTS:
     void emptyOutboxTouchesNothingLocal()
     {
-        ApplyFixture f;
+        ApplyFixture f({}, {.trace = true});
         const int other = f.order("Bin", "D", "", "01", "A1", "", "CRIB-02");
         OutboxApply apply(f.context);
         const QString trace = tracedPass(f);
@@ -350,7 +341,7 @@ private Q_SLOTS:
 
     void employeeListCopies()
     {
-        ApplyFixture f;
+        ApplyFixture f({}, {.trace = true});
         f.local.execute("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES ('E1', 'old', 0)");
         const int known = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Items) VALUES ('E1', 'new list')");
         const int unknown = f.insertRemote("Emp", "INSERT INTO Emp (MyNo, Items) VALUES ('E9', 'other')");
@@ -370,7 +361,7 @@ private Q_SLOTS:
 
     void hostileTableNamesExecuteNothing()
     {
-        ApplyFixture f;
+        ApplyFixture f({}, {.trace = true});
         f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1'), ('01', 'A2')");
         const int bin = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
         const QString hostile = QStringLiteral("Bin where 1 = 1; DELETE FROM Bin --");

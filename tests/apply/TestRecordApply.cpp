@@ -1,8 +1,6 @@
 #include "ApplyFixture.h"
 #include "apply/RecordApply.h"
-#include "db/SqlTrace.h"
 
-#include <QFile>
 #include <QTest>
 
 /// Copying one remote row into the local table: the key rules that find the local row, the
@@ -245,17 +243,12 @@ private Q_SLOTS:
     {
         QFETCH(QString, table);
         QFETCH(QString, insert);
-        ApplyFixture f;
+        ApplyFixture f({}, {.trace = true});
         const int id = f.insertRemote(table, insert);
         f.openSource(table, id);
-        const QString trace = f.dir.filePath("trace");
-        qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
-        db::SqlTrace::reload();
-        const bool applied = RecordApply(f.context).ApplyRemoteRecord(table);
-        qunsetenv("CRIBSYNC_SQL_TRACE");
-        db::SqlTrace::reload();
-        QVERIFY(!applied);
-        QVERIFY(!QFile::exists(trace)); // nothing was executed
+        f.clearTrace();
+        QVERIFY(!RecordApply(f.context).ApplyRemoteRecord(table));
+        QCOMPARE(f.traced(), QStringList()); // nothing was executed
         QCOMPARE(f.events.failures.size(), 1);
         QCOMPARE(f.events.recoveries, 0);
         QCOMPARE(f.localCount(table), 0);

@@ -1,8 +1,6 @@
 #include "ApplyFixture.h"
 #include "apply/RemoteDelete.h"
-#include "db/SqlTrace.h"
 
-#include <QFile>
 #include <QTest>
 
 /// Remote delete orders: the local row the keys name is deleted, orders the rules pass over count
@@ -73,21 +71,16 @@ private Q_SLOTS:
 
     void ordersWithNothingToDeleteAreDone()
     {
-        ApplyFixture f;
+        ApplyFixture f({}, {.trace = true});
         f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
         f.local.execute("INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1)");
         QVERIFY(remove(f, "Bin", "01", "A9"));
         QVERIFY(remove(f, "Issue", "50", "1", "CRIB-02"));
         QCOMPARE(f.localCount("Bin") + f.localCount("Issue"), 2);
 
-        const QString trace = f.dir.filePath("trace");
-        qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
-        db::SqlTrace::reload();
-        const bool pictures = remove(f, "ItemImage", "X") && remove(f, "CLASSIMAGE", "X") && remove(f, "EmpImage", "X");
-        qunsetenv("CRIBSYNC_SQL_TRACE");
-        db::SqlTrace::reload();
-        QVERIFY(pictures);
-        QVERIFY(!QFile::exists(trace));
+        f.clearTrace();
+        QVERIFY(remove(f, "ItemImage", "X") && remove(f, "CLASSIMAGE", "X") && remove(f, "EmpImage", "X"));
+        QCOMPARE(f.traced(), QStringList());
         QVERIFY(f.events.failures.isEmpty());
     }
 

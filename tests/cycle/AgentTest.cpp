@@ -4,10 +4,11 @@
 #include "clock/SystemTimeZoneList.h"
 #include "config/ConfigError.h"
 #include "config/Credential.h"
-#include "cycle/AgentHost.h"
 #include "cycle/CycleLog.h"
 #include "cycle/SyncEngine.h"
-#include "demo/DemoDatabases.h"
+#include "doubles/RecordingHost.h"
+#include "support/CribFixture.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,50 +22,6 @@ namespace {
 
 const SystemClock systemClock;
 const SystemTimeZoneList systemZones;
-
-/// Records what the agent showed, in order, and answers the login dialog as the test says.
-class RecordingHost : public AgentHost
-{
-public:
-    QStringList calls;
-    std::optional<LoginAnswer> loginAnswer;
-    int loginsAsked = 0;
-    std::optional<ExitStatus> ended;
-    int interval = 0;
-
-    void showMessage(const QString& text) override { calls << QStringLiteral("message: ") + text; }
-    std::optional<LoginAnswer> askLocalLogin() override
-    {
-        ++loginsAsked;
-        return loginAnswer;
-    }
-    std::optional<NetLoginValues> askRemoteLogin() override { return std::nullopt; }
-    void endProgram(ExitStatus status) override { ended = status; }
-
-    void watch(Agent& agent)
-    {
-        QObject::connect(&agent, &Agent::entryShown, [this](Agent::Entry entry) {
-            calls << (entry == Agent::Entry::Address ? "entry: address" : "entry: port");
-        });
-        QObject::connect(&agent, &Agent::trayIconShown, [this] { calls << "tray shown"; });
-        QObject::connect(&agent, &Agent::intervalShown, [this](int seconds) { interval = seconds; });
-        QObject::connect(&agent.engine(), &SyncEngine::entriesHidden, [this] { calls << "entries hidden"; });
-        QObject::connect(&agent.engine(), &SyncEngine::trayIconShown, [this] { calls << "tray shown"; });
-    }
-};
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 } // namespace
 
@@ -98,10 +55,10 @@ private:
             {"PASSWORD", EncodeCredential("pw")}, {"WinAuth", "0"}, {"IPADDRESS", server}, {"PortNo", "1433"}};
     }
 
-    static void makeDatabases(const QTemporaryDir& dir)
+    // The demo pair of CRIB-7, whose names the configured settings carry.
+    static CribFixture::Options demo()
     {
-        DemoDatabases::create(dir.path(), QStringLiteral("CRIB-7"), EncodeCredential("CribRemote"),
-            EncodeCredential("crib"), EncodeCredential("secret"));
+        return {.databases = CribFixture::Databases::Demo, .machineName = QStringLiteral("CRIB-7")};
     }
 
 private Q_SLOTS:
@@ -173,8 +130,8 @@ private Q_SLOTS:
 
     void aCompleteStartUpArmsTheTimerAndItsTickRunsACycle()
     {
-        QTemporaryDir dir;
-        makeDatabases(dir);
+        const CribFixture f(demo());
+        const QTemporaryDir& dir = f.dir;
         fillKey(dir, configured(dir));
         writeFile(dir.filePath("paths.ini"), "[Corvane]\nTime=45\n");
         RecordingHost host;
@@ -198,8 +155,8 @@ private Q_SLOTS:
 
     void aFailedFirstTickIsRepeatedAtTheNextTick()
     {
-        QTemporaryDir dir;
-        makeDatabases(dir);
+        const CribFixture f(demo());
+        const QTemporaryDir& dir = f.dir;
         fillKey(dir, configured(dir));
         RecordingHost host;
         Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
@@ -412,8 +369,8 @@ private Q_SLOTS:
 
     void connectStoresTheAddressAndStartsAgain()
     {
-        QTemporaryDir dir;
-        makeDatabases(dir);
+        const CribFixture f(demo());
+        const QTemporaryDir& dir = f.dir;
         QVariantMap values = configured(dir);
         values.remove("IPADDRESS");
         values.remove("PortNo");

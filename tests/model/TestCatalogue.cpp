@@ -1,11 +1,9 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "db/SqlTrace.h"
 #include "model/StartupStatements.h"
 #include "model/TDM.h"
 #include "support/CribFixture.h"
 
-#include <QFile>
 #include <QTest>
 
 using namespace db;
@@ -116,19 +114,17 @@ private Q_SLOTS:
         CribSchema::Options options;
         options.withTransactionProcedure = false;
         options.issueHasComputerName = false;
-        CribFixture f({.schema = options});
+        CribFixture f({.schema = options, .trace = true});
         QTemporaryDir& dir = f.dir;
         const QString cs = f.remoteConnectionString;
         Connection& remote = f.remote;
 
-        const QString trace = dir.filePath(QStringLiteral("trace"));
-        qputenv("CRIBSYNC_SQL_TRACE", trace.toLocal8Bit());
-        SqlTrace::reload();
+        f.clearTrace();
         Connection local;
         TDM dm(&local);
         VersionFlags flags;
         dm.DataModuleCreate(QString(), flags);
-        QVERIFY(!QFile::exists(trace)); // nothing sent without a remote connection string
+        QCOMPARE(f.traced(), QStringList()); // nothing sent without a remote connection string
         QVERIFY(!flags.ProcHasComputerName && !flags.ProcHasDiscrepantQty && !flags.IssueHasComputerName);
 
         dm.DataModuleCreate(cs, flags);
@@ -157,8 +153,6 @@ private Q_SLOTS:
             dm.DataModuleCreate(
                 QStringLiteral("Data Source=sqlite:%1;Initial Catalog=Missing").arg(dir.path()), flags));
         QVERIFY(flags.ProcHasComputerName);
-        qunsetenv("CRIBSYNC_SQL_TRACE");
-        SqlTrace::reload();
     }
 };
 
