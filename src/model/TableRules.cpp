@@ -14,6 +14,7 @@ const QString kProbeByRemoteKeys = QStringLiteral("Select * from {[T]} as T wher
 const QString kProbeNoKey = QStringLiteral("Select * from {[T]} as T where T.Type = 'nerd' ");
 const QString kProbeIssue
     = QStringLiteral("Select * from {T} where (TranNo = {#1}) AND (MyLineNo = {#2}){issueComputer}");
+const QString kProbeByCode = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
 const QString kProbeFirstRow = QStringLiteral("Select   TOP 1 * from {T}");
 const QString kHistoryByTwoColumns
     = QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} )");
@@ -174,11 +175,11 @@ QList<TableRule> cribTables()
         });
     }
     rules << named("ITEMIMAGE", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
+        r.probe = kProbeByCode;
         r.picture = true;
     });
     rules << named("ITEMATTRIB1", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
+        r.probe = kProbeByCode;
         r.applyLookup = QStringLiteral("Select * from ITEMATTRIB1 where Code={Code}");
     });
     rules << named("DEPTMACH", [](TableRule& r) {
