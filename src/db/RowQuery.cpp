@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 
+#include <optional>
+
 namespace db {
 
 QString valueText(const QVariant& value)
@@ -349,7 +351,7 @@ const QSet<QString>& RowQuery::lowerColumnsOf(Connection& connection, const QStr
     return m_lowerLayoutNames;
 }
 
-bool RowQuery::postIfUnchanged()
+bool RowQuery::postIfUnchanged(Guard guard)
 {
     if (m_state != State::Edit)
         throw DbError(QStringLiteral("%1: the query is not in edit mode").arg(name()));
@@ -363,6 +365,11 @@ bool RowQuery::postIfUnchanged()
         return true;
     }
     const QVariantList original = m_result.rows[m_position];
+    QList<QPair<QString, QVariant>> previous;
+    for (int i = 0; i < m_buffer.size(); ++i) {
+        if (m_changed[i] && m_result.columns[i].kind != ColumnKind::AutoIncrement)
+            previous.append({m_result.columns[i].name, original[i]});
+    }
     const QString table = m_result.baseTable;
     bool unchanged = false;
     database().run([&](Connection& c) {
@@ -388,7 +395,9 @@ bool RowQuery::postIfUnchanged()
                     k.second = v.second;
             }
         }
-        Transaction transaction(c);
+        std::optional<Transaction> transaction;
+        if (guard == Guard::Transaction)
+            transaction.emplace(c);
         if (c.updateRow(table, key, values) == 0)
             return;
         if (!compared.isEmpty()) {
@@ -400,11 +409,15 @@ bool RowQuery::postIfUnchanged()
                     same = sameValue(row.value(j), original[positions[j]]);
                 unchanged = unchanged || same;
             }
-            if (!unchanged)
+            if (!unchanged) {
+                if (!transaction)
+                    c.updateRow(table, marked, previous);
                 return;
+            }
         }
         unchanged = true;
-        transaction.commit();
+        if (transaction)
+            transaction->commit();
     });
     if (!unchanged) {
         cancel();

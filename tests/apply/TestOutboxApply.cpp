@@ -311,13 +311,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("insert");
         QTest::addColumn<QString>("hosted");
         QTest::addColumn<int>("processed");
+        // Remote round trips of the pass: the outbox, the source row, the mark and its read-back
+        // (and the undone mark of a changed row), the entry's mark.
+        QTest::addColumn<int>("roundTrips");
         QTest::newRow("date stored in another text form")
             << "Bin"
             << "INSERT INTO Bin (Station, MyNo, Item, LastCount) VALUES ('S1', 'B1', 'BIT', '2026-12-03 08:00:00')"
-            << "" << 1;
+            << "" << 1 << 5;
         QTest::newRow("case-only change") << "Item"
                                           << "INSERT INTO Item (MyNo, Description) VALUES ('BIT', 'abc')"
-                                          << "UPDATE Item SET Description = 'ABC', Processed = 0" << 0;
+                                          << "UPDATE Item SET Description = 'ABC', Processed = 0" << 0 << 6;
     }
 
     void sourceMarkedOnlyWhileItHoldsWhatWasApplied()
@@ -326,17 +329,24 @@ private Q_SLOTS:
         QFETCH(QString, insert);
         QFETCH(QString, hosted);
         QFETCH(int, processed);
+        QFETCH(int, roundTrips);
         ApplyFixture f;
         const int source = f.insertRemote(table, insert);
         const int entry = f.order(table, "A", QString::number(source));
+        qint64 hostedStatements = 0;
         const Failpoint::Hook write([&](Failpoint::Point point) {
-            if (point == Failpoint::Point::ApplyWritten && !hosted.isEmpty())
+            if (point == Failpoint::Point::ApplyWritten && !hosted.isEmpty()) {
                 f.remote.execute(hosted);
+                hostedStatements = 1;
+            }
         });
+        const qint64 before = db::Connection::traffic(QStringLiteral("remote")).statements;
         OutboxApply(f.context).ApplyRemoteOutbox();
+        const qint64 sent = db::Connection::traffic(QStringLiteral("remote")).statements - before - hostedStatements;
 
         QVERIFY(f.entryProcessed(entry));
         QCOMPARE(remoteInt(f, "SELECT Processed FROM " + table), processed);
+        QCOMPARE(sent, roundTrips);
     }
 
     void employeeListCopies()
