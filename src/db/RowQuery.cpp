@@ -5,7 +5,6 @@
 #include "db/Transaction.h"
 
 #include <QDateTime>
-
 #include <optional>
 
 namespace db {
