@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QStringList>
+#include <stdexcept>
 
 namespace {
 
@@ -70,6 +71,11 @@ void pushRows(RawDb& local, RawDb& remote, const QString& table, const QStringLi
     RawStatement update(remote.handle(),
         QStringLiteral("UPDATE [%1] SET %2 = ? WHERE RecordID = ?").arg(table, written.join(" = ?, ")));
     RawStatement mark(local.handle(), QStringLiteral("UPDATE [%1] SET ASPProcessed = ? WHERE RecordID = ?").arg(table));
+    // The mark holds only while the row reads back as it was sent, in one transaction with it.
+    RawStatement begin(local.handle(), QStringLiteral("BEGIN IMMEDIATE"));
+    RawStatement readBack(local.handle(),
+        QStringLiteral("SELECT RecordID, %1 FROM [%2] WHERE RecordID = ?").arg(columns.join(", "), table));
+    RawStatement commit(local.handle(), QStringLiteral("COMMIT"));
 
     QList<int> keyPositions;
     for (const QString& key : keys)
@@ -84,7 +90,13 @@ void pushRows(RawDb& local, RawDb& remote, const QString& table, const QStringLi
             update.run(values + QVariantList{remoteRow[0]});
         else
             insert.run(values);
+        begin.run();
         mark.run({1, row[0]});
+        Row now;
+        found(readBack, {row[0]}, &now);
+        if (now != row)
+            throw std::runtime_error("raw loop: a pushed row changed before its mark");
+        commit.run();
     }
 }
 
@@ -162,6 +174,26 @@ void pushTransactions(RawDb& local, RawDb& remote)
     }
 }
 
+/// The source row read back after its mark: the mark holds only while the row is as it was read.
+class SourceReadBack
+{
+public:
+    SourceReadBack(RawDb& remote, const QString& table, const QStringList& columns)
+        : m_statement(remote.handle(),
+            QStringLiteral("SELECT RecordID, %1 FROM [%2] WHERE RecordID = ?").arg(columns.join(", "), table))
+    { }
+    void check(const Row& read)
+    {
+        found(m_statement, {read[0]}, &m_now);
+        if (m_now != read)
+            throw std::runtime_error("raw loop: a source row changed before its mark");
+    }
+
+private:
+    RawStatement m_statement;
+    Row m_now;
+};
+
 /// Record copies: the source row by RecordID, the layout and key lookups, the local write, the
 /// source's and the order's marks.
 void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders)
@@ -177,6 +209,7 @@ void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders)
     RawStatement update(local.handle(),
         QStringLiteral("UPDATE Part SET %1 = ?, ASPProcessed = ? WHERE RecordID = ?").arg(columns.join(" = ?, ")));
     RawStatement markSource(remote.handle(), QStringLiteral("UPDATE Part SET Processed = ? WHERE RecordID = ?"));
+    SourceReadBack readBack(remote, QStringLiteral("Part"), columns);
     RawStatement markOrder(remote.handle(), QStringLiteral("UPDATE Outbox SET Processed = ? WHERE RecordID = ?"));
     Row row;
     Row existing;
@@ -190,6 +223,7 @@ void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders)
         else
             insert.run(values);
         markSource.run({1, row[0]});
+        readBack.check(row);
         markOrder.run({1, order[0]});
     }
 }
@@ -216,6 +250,7 @@ void applyTransactions(RawDb& local, RawDb& remote, const QList<Row>& orders)
         QStringLiteral("INSERT INTO MyTran (%1, ASPProcessed) VALUES (%2)")
             .arg(columns.join(", "), placeholders(int(columns.size()) + 1)));
     RawStatement markSource(remote.handle(), QStringLiteral("UPDATE MyTran SET Processed = ? WHERE RecordID = ?"));
+    SourceReadBack readBack(remote, QStringLiteral("MyTran"), columns);
     RawStatement markOrder(remote.handle(), QStringLiteral("UPDATE Outbox SET Processed = ? WHERE RecordID = ?"));
     QStringList identity{QStringLiteral("ComputerName IS ?")};
     for (const QString& column : kIdentity)
@@ -240,6 +275,7 @@ void applyTransactions(RawDb& local, RawDb& remote, const QList<Row>& orders)
             key << row[int(columns.indexOf(column)) + 1];
         if (found(stored, key)) {
             markSource.run({1, row[0]});
+            readBack.check(row);
             markOrder.run({1, order[0]});
             continue;
         }
@@ -263,6 +299,7 @@ void applyTransactions(RawDb& local, RawDb& remote, const QList<Row>& orders)
         insert.run(values);
         commit.run();
         markSource.run({1, row[0]});
+        readBack.check(row);
         markOrder.run({1, order[0]});
     }
 }
