@@ -28,6 +28,8 @@ struct KeptLayouts
 {
     QMutex mutex;
     QHash<QString, QHash<QString, QList<ColumnInfo>>> byConnection;
+    /// The schema stamp each connection string's layouts were read under.
+    QHash<QString, QString> stamps;
 };
 
 KeptLayouts& keptLayouts()
@@ -216,6 +218,22 @@ void Connection::open(OpenMode mode)
         m_embedded = false;
     }
     g_opened.fetchAndAddRelaxed(1);
+    // Another program (the crib application's upgrade) may have changed a table since the
+    // layouts were kept: a local connection opens every cycle, so the next cycle sees it.
+    roundTrip(true);
+    QString stamp;
+    try {
+        stamp = m_engine->schemaStamp();
+    } catch (const DbError&) {
+        // Without a stamp the layouts are read again, which is always right.
+    }
+    KeptLayouts& kept = keptLayouts();
+    QMutexLocker lock(&kept.mutex);
+    QString& keptStamp = kept.stamps[m_connectionString];
+    if (stamp.isEmpty() || stamp != keptStamp) {
+        kept.byConnection.remove(m_connectionString);
+        keptStamp = stamp;
+    }
 }
 
 void Connection::close()

@@ -44,6 +44,9 @@ public:
 
     /// Forgets cached table layouts, after a schema change made outside this engine.
     virtual void forgetLayouts() = 0;
+    /// A text that changes whenever a table of the database is created, altered or dropped, by
+    /// any program; empty when the engine cannot tell.
+    virtual QString schemaStamp() = 0;
 
     /// Groups the following statements until commit() or rollback(); throws when refused.
     virtual void beginTransaction() = 0;

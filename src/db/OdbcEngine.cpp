@@ -559,6 +559,31 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
     return returnValue;
 }
 
+QString OdbcEngine::schemaStamp()
+{
+    char name[64] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(connectionHandle(), SQL_DBMS_NAME, name, sizeof name, &length)))
+        return {};
+    const QString dbms = QString::fromLatin1(name).trimmed();
+    QString sql;
+    // Altering a table moves its modify_date; creating or dropping one changes the count.
+    if (dbms.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        sql = QStringLiteral("SELECT COUNT(*), MAX(modify_date) FROM sys.objects");
+    else if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        sql = QStringLiteral("PRAGMA schema_version");
+    else
+        return {};
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(sql) || !q.next())
+        return {};
+    QStringList parts;
+    for (int i = 0; i < q.record().count(); ++i)
+        parts << q.value(i).toString();
+    return parts.join(QLatin1Char('|'));
+}
+
 void OdbcEngine::beginTransaction()
 {
     QSqlDatabase db = database();

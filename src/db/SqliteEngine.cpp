@@ -225,6 +225,14 @@ QString literalShape(const QString& tsql, QVariantList* literals)
         }
         if (inWhere && (t.type == SqlToken::Type::String || t.type == SqlToken::Type::Number)) {
             const bool afterTop = previous.isWord("top") || (previous.isPunct('(') && beforePrevious.isWord("top"));
+            // A number SQLite reads on with what follows (0.5e1, 0x7) or a type's length
+            // (varchar(10), decimal(9, 2)) is no value to bind.
+            SqlLexer ahead = lexer;
+            SqlTokenView following;
+            const bool joined = t.type == SqlToken::Type::Number && ahead.next(following)
+                && (following.type == SqlToken::Type::Word || following.type == SqlToken::Type::Number);
+            const bool typeLength = t.type == SqlToken::Type::Number
+                && ((previous.isPunct('(') && beforePrevious.type == SqlToken::Type::Word) || previous.isPunct(','));
             const bool blob = t.type == SqlToken::Type::String && adjacent.isWord("x");
             QVariant value;
             if (t.type == SqlToken::Type::String) {
@@ -240,7 +248,7 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                 if (ok && t.text.count(QLatin1Char('.')) == 1)
                     value = number;
             }
-            if (!afterTop && !blob && value.isValid()) {
+            if (!afterTop && !blob && !joined && !typeLength && value.isValid()) {
                 const qsizetype start = t.text.data() - tsql.constData();
                 // N'' marks a Unicode literal: the value is the same text.
                 const qsizetype end = adjacent.isWord("N") ? start - adjacent.text.size() : start;
@@ -637,6 +645,12 @@ void SqliteEngine::forgetSchema()
     m_layouts.clear();
     ++m_layoutGeneration;
     m_schemaVersion = -1;
+}
+
+QString SqliteEngine::schemaStamp()
+{
+    const ResultSet version = runSql(QStringLiteral("PRAGMA schema_version"), {}, true).rows;
+    return version.rows.isEmpty() ? QString() : version.rows.first().value(0).toString();
 }
 
 void SqliteEngine::checkSchemaVersion()

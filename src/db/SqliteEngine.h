@@ -37,6 +37,7 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     void forgetLayouts() override { forgetSchema(); }
+    QString schemaStamp() override;
     void beginTransaction() override;
     void commit() override;
     void rollback() override;

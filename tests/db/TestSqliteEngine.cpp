@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -257,6 +259,24 @@ private Q_SLOTS:
         QCOMPARE(fetched(), kept + 1);
     }
 
+    void keptLayoutsFollowAColumnAddedByAnotherProgram()
+    {
+        QCOMPARE(m_c->columns(QStringLiteral("Bin")).size(), 5);
+        {
+            // The crib application's upgrade makes Bin synchronised between two cycles.
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+            other.setDatabaseName(m_dir->filePath(QStringLiteral("crib.db")));
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec(QStringLiteral("ALTER TABLE Bin ADD COLUMN ASPProcessed bit DEFAULT 0")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        Connection nextCycle;
+        nextCycle.setConnectionString(m_cs);
+        nextCycle.open();
+        QCOMPARE(nextCycle.columns(QStringLiteral("Bin")).size(), 6);
+    }
+
     void refusesBadInputWithoutWriting()
     {
         Connection missing;
@@ -335,6 +355,10 @@ private Q_SLOTS:
             {"Select MyNo from Bin where MyNo = x'4131'", 0, ""},
             {"Select MyNo from Bin where OnHand = (select top 1 OnHand from Bin order by OnHand desc)", 1, "A2"},
             {"Select MyNo from Bin where MyNo like 'a%' group by MyNo having count(*) > 1", 1, "A1"},
+            // A number written with an exponent or in hex, and a type length, are literals too.
+            {"Select MyNo from Bin where OnHand = 0.5e1", 1, "A1"},
+            {"Select MyNo from Bin where OnHand = 1 or OnHand = 0x7", 2, "A2"},
+            {"Select MyNo from Bin where cast(OnHand as varchar(10)) = '7'", 1, "A2"},
         };
         for (const auto& c : cases) {
             const ResultSet r = m_c->query(QLatin1String(c.sql));
