@@ -321,6 +321,12 @@ private Q_SLOTS:
         QTest::newRow("case-only change") << "Item"
                                           << "INSERT INTO Item (MyNo, Description) VALUES ('BIT', 'abc')"
                                           << "UPDATE Item SET Description = 'ABC', Processed = 0" << 0 << 6;
+        // The row's first order marked it already; the hosted application's next change must not
+        // be marked by the undo of the second order's mark.
+        QTest::newRow("changed under its second order")
+            << "Item"
+            << "INSERT INTO Item (MyNo, Description, Processed) VALUES ('BIT', 'abc', 1)"
+            << "UPDATE Item SET Description = 'new', Processed = 0" << 0 << 6;
     }
 
     void sourceMarkedOnlyWhileItHoldsWhatWasApplied()
