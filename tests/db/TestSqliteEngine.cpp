@@ -359,6 +359,7 @@ private Q_SLOTS:
             {"Select MyNo from Bin where OnHand = 0.5e1", 1, "A1"},
             {"Select MyNo from Bin where OnHand = 1 or OnHand = 0x7", 2, "A2"},
             {"Select MyNo from Bin where cast(OnHand as varchar(10)) = '7'", 1, "A2"},
+            {"Select MyNo from Bin where MyNo='A2'AND Station='01'", 1, "A2"},
         };
         for (const auto& c : cases) {
             const ResultSet r = m_c->query(QLatin1String(c.sql));
