@@ -234,7 +234,7 @@ void OutboxApply::markSourceDone()
     source.edit();
     source.setValue(QStringLiteral("Processed"), true);
     // A source row the hosted application changed after it was read keeps its new change pending.
-    if (!source.postIfUnchanged(db::RowQuery::Guard::UndoOnChange))
+    if (!source.postIfUnchanged(db::RowQuery::Guard::ClearOnChange))
         m_context.events->workDone(QStringLiteral("source changed while applied, left pending"), source.baseTable());
     Failpoint::reach(Failpoint::Point::ApplySourceMarked);
 }

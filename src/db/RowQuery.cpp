@@ -364,10 +364,10 @@ bool RowQuery::postIfUnchanged(Guard guard)
         return true;
     }
     const QVariantList original = m_result.rows[m_position];
-    QList<QPair<QString, QVariant>> previous;
-    for (int i = 0; i < m_buffer.size(); ++i) {
-        if (m_changed[i] && m_result.columns[i].kind != ColumnKind::AutoIncrement)
-            previous.append({m_result.columns[i].name, original[i]});
+    QList<QPair<QString, QVariant>> cleared;
+    if (guard == Guard::ClearOnChange) {
+        for (const auto& v : std::as_const(values))
+            cleared.append({v.first, false});
     }
     const QString table = m_result.baseTable;
     bool unchanged = false;
@@ -410,7 +410,7 @@ bool RowQuery::postIfUnchanged(Guard guard)
             }
             if (!unchanged) {
                 if (!transaction)
-                    c.updateRow(table, marked, previous);
+                    c.updateRow(table, marked, cleared);
                 return;
             }
         }

@@ -54,10 +54,11 @@ public:
     enum class Guard {
         /// Both run in one transaction: a cut at any point leaves the row as it was.
         Transaction,
-        /// The write is undone when the read-back finds the row changed: two round trips fewer
-        /// than a transaction, for a mark whose loss after a cut costs no data (a remote source
-        /// row, whose new change comes with an outbox order of its own).
-        UndoOnChange,
+        /// For a mark of boolean columns: they are set false again when the read-back finds the
+        /// row changed, since a changed row is pending whatever it held before. Two round trips
+        /// fewer than a transaction, for a mark whose loss after a cut costs no data (a remote
+        /// source row, whose new change comes with an outbox order of its own).
+        ClearOnChange,
     };
 
     /// Posts the edit of the current row only while the row in the database still holds every

@@ -257,6 +257,12 @@ QString literalShape(const QString& tsql, QVariantList* literals)
                 shape += QString::number(literals->size());
                 literals->append(value);
                 copied = start + t.text.size();
+                // 'A2'AND is two tokens; the placeholder must not take the keyword into its name.
+                if (copied < tsql.size()
+                    && (tsql[copied].isLetterOrNumber() || tsql[copied] == QLatin1Char('_')
+                        || tsql[copied] == QLatin1Char('@') || tsql[copied] == QLatin1Char('#')
+                        || tsql[copied] == QLatin1Char('$')))
+                    shape += QLatin1Char(' ');
             }
         }
         adjacent = t;
