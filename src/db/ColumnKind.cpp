@@ -1,44 +1,45 @@
 #include "db/ColumnKind.h"
 
-#include <QStringList>
+#include <QString>
+#include <utility>
 
 namespace db {
 
 ColumnKind columnKindFromTypeName(const QString& typeName)
 {
-    QString t = typeName.trimmed().toLower();
-    if (t.contains(QLatin1String("identity")) || t.contains(QLatin1String("autoincrement")))
+    // Every column of every table read is typed by this: the name is cut as a view, not copied.
+    const QString lower = typeName.trimmed().toLower();
+    if (lower.contains(QLatin1String("identity")) || lower.contains(QLatin1String("autoincrement")))
         return ColumnKind::AutoIncrement;
     // Strip length, precision and modifiers: "varchar (50)", "decimal(19,4)", "nvarchar(max)".
-    t = t.section(QLatin1Char('('), 0, 0).trimmed();
-    t = t.section(QLatin1Char(' '), 0, 0);
-    t.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    QStringView t = QStringView(lower).left(lower.indexOf(QLatin1Char('('))).trimmed();
+    t = t.left(t.indexOf(QLatin1Char(' ')));
+    QString unbracketed;
+    if (t.contains(QLatin1Char('[')) || t.contains(QLatin1Char(']'))) {
+        unbracketed = t.toString().remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+        t = unbracketed;
+    }
 
-    static const QStringList integers
-        = {"int", "integer", "smallint", "tinyint", "bigint", "mediumint", "int2", "int4", "int8"};
-    static const QStringList floats = {"float", "real", "double", "money", "smallmoney", "currency"};
-    static const QStringList texts = {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "clob", "character",
-        "sysname", "string", "uniqueidentifier"};
-    static const QStringList dates
-        = {"datetime", "smalldatetime", "datetime2", "date", "time", "timestamp", "datetimeoffset"};
-    static const QStringList booleans = {"bit", "bool", "boolean"};
-    static const QStringList binaries = {"binary", "varbinary", "image", "blob", "bytea"};
-    static const QStringList decimals = {"decimal", "numeric", "number"};
-
-    if (integers.contains(t))
-        return ColumnKind::Integer;
-    if (floats.contains(t) || t == QLatin1String("double precision"))
-        return ColumnKind::Floating;
-    if (texts.contains(t))
-        return ColumnKind::Text;
-    if (dates.contains(t))
-        return ColumnKind::DateTime;
-    if (booleans.contains(t))
-        return ColumnKind::Boolean;
-    if (binaries.contains(t))
-        return ColumnKind::Binary;
-    if (decimals.contains(t))
-        return ColumnKind::Decimal;
+    static const std::pair<const char*, ColumnKind> kinds[]
+        = {{"int", ColumnKind::Integer}, {"integer", ColumnKind::Integer}, {"smallint", ColumnKind::Integer},
+            {"tinyint", ColumnKind::Integer}, {"bigint", ColumnKind::Integer}, {"mediumint", ColumnKind::Integer},
+            {"int2", ColumnKind::Integer}, {"int4", ColumnKind::Integer}, {"int8", ColumnKind::Integer},
+            {"float", ColumnKind::Floating}, {"real", ColumnKind::Floating}, {"double", ColumnKind::Floating},
+            {"money", ColumnKind::Floating}, {"smallmoney", ColumnKind::Floating}, {"currency", ColumnKind::Floating},
+            {"char", ColumnKind::Text}, {"varchar", ColumnKind::Text}, {"nchar", ColumnKind::Text},
+            {"nvarchar", ColumnKind::Text}, {"text", ColumnKind::Text}, {"ntext", ColumnKind::Text},
+            {"clob", ColumnKind::Text}, {"character", ColumnKind::Text}, {"sysname", ColumnKind::Text},
+            {"string", ColumnKind::Text}, {"uniqueidentifier", ColumnKind::Text}, {"datetime", ColumnKind::DateTime},
+            {"smalldatetime", ColumnKind::DateTime}, {"datetime2", ColumnKind::DateTime},
+            {"date", ColumnKind::DateTime}, {"time", ColumnKind::DateTime}, {"timestamp", ColumnKind::DateTime},
+            {"datetimeoffset", ColumnKind::DateTime}, {"bit", ColumnKind::Boolean}, {"bool", ColumnKind::Boolean},
+            {"boolean", ColumnKind::Boolean}, {"binary", ColumnKind::Binary}, {"varbinary", ColumnKind::Binary},
+            {"image", ColumnKind::Binary}, {"blob", ColumnKind::Binary}, {"bytea", ColumnKind::Binary},
+            {"decimal", ColumnKind::Decimal}, {"numeric", ColumnKind::Decimal}, {"number", ColumnKind::Decimal}};
+    for (const auto& [name, kind] : kinds) {
+        if (t == QLatin1String(name))
+            return kind;
+    }
     return ColumnKind::Other;
 }
 

@@ -1,5 +1,7 @@
 #include "db/SqlTokenizer.h"
 
+#include <vector>
+
 namespace db {
 
 namespace {
@@ -163,48 +165,57 @@ namespace db {
 
 QString baseTableOf(const QString& sql)
 {
-    const QList<SqlToken> tokens = tokenizeSql(sql);
+    // Read as views into the text: a statement's tokens are not copied to find its table.
+    std::vector<SqlTokenView> tokens;
+    SqlLexer lexer(sql);
+    for (SqlTokenView token; lexer.next(token);)
+        tokens.push_back(token);
+    const auto isWord = [](const SqlTokenView& t, const char* word) {
+        return t.type == SqlToken::Type::Word && t.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    };
+    const auto size = qsizetype(tokens.size());
     int depth = 0;
-    for (int i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
+    for (qsizetype i = 0; i < size; ++i) {
+        const SqlTokenView& t = tokens[i];
         if (t.isPunct('('))
             ++depth;
         else if (t.isPunct(')'))
             --depth;
-        if (depth != 0 || !t.isWord("from"))
+        if (depth != 0 || !isWord(t, "from"))
             continue;
-        QString name;
-        int j = i + 1;
+        const SqlTokenView* named = nullptr;
+        qsizetype j = i + 1;
         // Gather a possibly qualified name: [dbo].[Bin], dbo.Bin, Bin.
-        while (j < tokens.size()) {
-            while (j < tokens.size() && tokens[j].type == SqlToken::Type::Space)
+        while (j < size) {
+            while (j < size && tokens[j].type == SqlToken::Type::Space)
                 ++j;
-            if (j >= tokens.size())
+            if (j >= size)
                 break;
-            const SqlToken& part = tokens[j];
+            const SqlTokenView& part = tokens[j];
             if (part.type != SqlToken::Type::Word && part.type != SqlToken::Type::Bracketed
                 && part.type != SqlToken::Type::Quoted)
                 break;
-            name = part.identifier();
+            named = &part;
             ++j;
-            if (j < tokens.size() && tokens[j].isPunct('.')) {
+            if (j < size && tokens[j].isPunct('.')) {
                 ++j;
                 continue;
             }
             break;
         }
+        const QString name = named ? SqlToken{named->type, named->text.toString()}.identifier() : QString();
         if (name.isEmpty())
             return {};
         // A comma or JOIN after the table and its alias means more than one table.
-        for (int k = j; k < tokens.size(); ++k) {
-            const SqlToken& rest = tokens[k];
+        for (qsizetype k = j; k < size; ++k) {
+            const SqlTokenView& rest = tokens[k];
             if (rest.isPunct('('))
                 ++depth;
             else if (rest.isPunct(')'))
                 --depth;
-            if (depth == 0 && (rest.isPunct(',') || rest.isWord("join")))
+            if (depth == 0 && (rest.isPunct(',') || isWord(rest, "join")))
                 return {};
-            if (depth == 0 && (rest.isWord("where") || rest.isWord("order") || rest.isWord("group")))
+            if (depth == 0 && (isWord(rest, "where") || isWord(rest, "order") || isWord(rest, "group")))
                 break;
         }
         return name;
