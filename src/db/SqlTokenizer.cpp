@@ -1,6 +1,6 @@
 #include "db/SqlTokenizer.h"
 
-#include <vector>
+#include <optional>
 
 namespace db {
 
@@ -165,40 +165,41 @@ namespace db {
 
 QString baseTableOf(const QString& sql)
 {
-    // Read as views into the text: a statement's tokens are not copied to find its table.
-    std::vector<SqlTokenView> tokens;
+    // Read once, front to back, as views into the text, up to the clause after the table: every
+    // statement prepared asks for its table.
     SqlLexer lexer(sql);
-    for (SqlTokenView token; lexer.next(token);)
-        tokens.push_back(token);
-    const auto isWord = [](const SqlTokenView& t, const char* word) {
-        return t.type == SqlToken::Type::Word && t.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+    SqlTokenView t;
+    const auto isWord = [](const SqlTokenView& token, QLatin1String word) {
+        // Letters are compared one unit for one unit: a word of another length is never equal.
+        return token.type == SqlToken::Type::Word && token.text.size() == word.size()
+            && token.text.compare(word, Qt::CaseInsensitive) == 0;
     };
-    const auto size = qsizetype(tokens.size());
     int depth = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const SqlTokenView& t = tokens[i];
+    const auto nest = [&] {
         if (t.isPunct('('))
             ++depth;
         else if (t.isPunct(')'))
             --depth;
-        if (depth != 0 || !isWord(t, "from"))
+    };
+    while (lexer.next(t)) {
+        nest();
+        if (depth != 0 || !isWord(t, QLatin1String("from")))
             continue;
-        const SqlTokenView* named = nullptr;
-        qsizetype j = i + 1;
+        std::optional<SqlTokenView> named;
+        bool more = lexer.next(t);
         // Gather a possibly qualified name: [dbo].[Bin], dbo.Bin, Bin.
-        while (j < size) {
-            while (j < size && tokens[j].type == SqlToken::Type::Space)
-                ++j;
-            if (j >= size)
+        while (more) {
+            while (more && t.type == SqlToken::Type::Space)
+                more = lexer.next(t);
+            if (!more)
                 break;
-            const SqlTokenView& part = tokens[j];
-            if (part.type != SqlToken::Type::Word && part.type != SqlToken::Type::Bracketed
-                && part.type != SqlToken::Type::Quoted)
+            if (t.type != SqlToken::Type::Word && t.type != SqlToken::Type::Bracketed
+                && t.type != SqlToken::Type::Quoted)
                 break;
-            named = &part;
-            ++j;
-            if (j < size && tokens[j].isPunct('.')) {
-                ++j;
+            named = t;
+            more = lexer.next(t);
+            if (more && t.isPunct('.')) {
+                more = lexer.next(t);
                 continue;
             }
             break;
@@ -207,15 +208,13 @@ QString baseTableOf(const QString& sql)
         if (name.isEmpty())
             return {};
         // A comma or JOIN after the table and its alias means more than one table.
-        for (qsizetype k = j; k < size; ++k) {
-            const SqlTokenView& rest = tokens[k];
-            if (rest.isPunct('('))
-                ++depth;
-            else if (rest.isPunct(')'))
-                --depth;
-            if (depth == 0 && (rest.isPunct(',') || isWord(rest, "join")))
+        for (; more; more = lexer.next(t)) {
+            nest();
+            if (depth == 0 && (t.isPunct(',') || isWord(t, QLatin1String("join"))))
                 return {};
-            if (depth == 0 && (isWord(rest, "where") || isWord(rest, "order") || isWord(rest, "group")))
+            if (depth == 0
+                && (isWord(t, QLatin1String("where")) || isWord(t, QLatin1String("order"))
+                    || isWord(t, QLatin1String("group"))))
                 break;
         }
         return name;
