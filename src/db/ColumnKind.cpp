@@ -20,24 +20,31 @@ ColumnKind columnKindFromTypeName(const QString& typeName)
         t = unbracketed;
     }
 
-    static const std::pair<const char*, ColumnKind> kinds[]
-        = {{"int", ColumnKind::Integer}, {"integer", ColumnKind::Integer}, {"smallint", ColumnKind::Integer},
-            {"tinyint", ColumnKind::Integer}, {"bigint", ColumnKind::Integer}, {"mediumint", ColumnKind::Integer},
-            {"int2", ColumnKind::Integer}, {"int4", ColumnKind::Integer}, {"int8", ColumnKind::Integer},
-            {"float", ColumnKind::Floating}, {"real", ColumnKind::Floating}, {"double", ColumnKind::Floating},
-            {"money", ColumnKind::Floating}, {"smallmoney", ColumnKind::Floating}, {"currency", ColumnKind::Floating},
-            {"char", ColumnKind::Text}, {"varchar", ColumnKind::Text}, {"nchar", ColumnKind::Text},
-            {"nvarchar", ColumnKind::Text}, {"text", ColumnKind::Text}, {"ntext", ColumnKind::Text},
-            {"clob", ColumnKind::Text}, {"character", ColumnKind::Text}, {"sysname", ColumnKind::Text},
-            {"string", ColumnKind::Text}, {"uniqueidentifier", ColumnKind::Text}, {"datetime", ColumnKind::DateTime},
-            {"smalldatetime", ColumnKind::DateTime}, {"datetime2", ColumnKind::DateTime},
-            {"date", ColumnKind::DateTime}, {"time", ColumnKind::DateTime}, {"timestamp", ColumnKind::DateTime},
-            {"datetimeoffset", ColumnKind::DateTime}, {"bit", ColumnKind::Boolean}, {"bool", ColumnKind::Boolean},
-            {"boolean", ColumnKind::Boolean}, {"binary", ColumnKind::Binary}, {"varbinary", ColumnKind::Binary},
-            {"image", ColumnKind::Binary}, {"blob", ColumnKind::Binary}, {"bytea", ColumnKind::Binary},
-            {"decimal", ColumnKind::Decimal}, {"numeric", ColumnKind::Decimal}, {"number", ColumnKind::Decimal}};
+    static const std::pair<QLatin1String, ColumnKind> kinds[]
+        = {{QLatin1String("int"), ColumnKind::Integer}, {QLatin1String("integer"), ColumnKind::Integer},
+            {QLatin1String("smallint"), ColumnKind::Integer}, {QLatin1String("tinyint"), ColumnKind::Integer},
+            {QLatin1String("bigint"), ColumnKind::Integer}, {QLatin1String("mediumint"), ColumnKind::Integer},
+            {QLatin1String("int2"), ColumnKind::Integer}, {QLatin1String("int4"), ColumnKind::Integer},
+            {QLatin1String("int8"), ColumnKind::Integer}, {QLatin1String("float"), ColumnKind::Floating},
+            {QLatin1String("real"), ColumnKind::Floating}, {QLatin1String("double"), ColumnKind::Floating},
+            {QLatin1String("money"), ColumnKind::Floating}, {QLatin1String("smallmoney"), ColumnKind::Floating},
+            {QLatin1String("currency"), ColumnKind::Floating}, {QLatin1String("char"), ColumnKind::Text},
+            {QLatin1String("varchar"), ColumnKind::Text}, {QLatin1String("nchar"), ColumnKind::Text},
+            {QLatin1String("nvarchar"), ColumnKind::Text}, {QLatin1String("text"), ColumnKind::Text},
+            {QLatin1String("ntext"), ColumnKind::Text}, {QLatin1String("clob"), ColumnKind::Text},
+            {QLatin1String("character"), ColumnKind::Text}, {QLatin1String("sysname"), ColumnKind::Text},
+            {QLatin1String("string"), ColumnKind::Text}, {QLatin1String("uniqueidentifier"), ColumnKind::Text},
+            {QLatin1String("datetime"), ColumnKind::DateTime}, {QLatin1String("smalldatetime"), ColumnKind::DateTime},
+            {QLatin1String("datetime2"), ColumnKind::DateTime}, {QLatin1String("date"), ColumnKind::DateTime},
+            {QLatin1String("time"), ColumnKind::DateTime}, {QLatin1String("timestamp"), ColumnKind::DateTime},
+            {QLatin1String("datetimeoffset"), ColumnKind::DateTime}, {QLatin1String("bit"), ColumnKind::Boolean},
+            {QLatin1String("bool"), ColumnKind::Boolean}, {QLatin1String("boolean"), ColumnKind::Boolean},
+            {QLatin1String("binary"), ColumnKind::Binary}, {QLatin1String("varbinary"), ColumnKind::Binary},
+            {QLatin1String("image"), ColumnKind::Binary}, {QLatin1String("blob"), ColumnKind::Binary},
+            {QLatin1String("bytea"), ColumnKind::Binary}, {QLatin1String("decimal"), ColumnKind::Decimal},
+            {QLatin1String("numeric"), ColumnKind::Decimal}, {QLatin1String("number"), ColumnKind::Decimal}};
     for (const auto& [name, kind] : kinds) {
-        if (t == QLatin1String(name))
+        if (t == name)
             return kind;
     }
     return ColumnKind::Other;
