@@ -459,7 +459,8 @@ int runParent(const Options& options)
         if (!run.problem.isEmpty())
             problems << QStringLiteral("WAN case at %1 rows: %2").arg(number(rows), run.problem);
         // Per pushed row a probe and an insert; per applied order the source row, its mark and
-        // the order's mark; per cycle the probe, the outbox read twice and the two time stamps.
+        // the order's mark; per cycle the probe, the outbox read twice (again after the push,
+        // which wrote to the remote side) and the two time stamps.
         const double required = 2.0 * rows + 3.0 * rows + 5;
         const double floor = required * kWanDelayMs / 1000.0;
         const double seconds = run.report.number(QStringLiteral("seconds"));

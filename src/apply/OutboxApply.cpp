@@ -57,8 +57,7 @@ void OutboxApply::ApplyRemoteOutbox()
     QString table;
     QString key;
     try {
-        outbox.close();
-        outbox.open();
+        m_context.statements->refreshOutbox();
         if (outbox.isEmpty())
             return;
         for (outbox.first(); !outbox.eof(); outbox.next()) {

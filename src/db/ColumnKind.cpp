@@ -1,44 +1,52 @@
 #include "db/ColumnKind.h"
 
-#include <QStringList>
+#include <QString>
+#include <utility>
 
 namespace db {
 
 ColumnKind columnKindFromTypeName(const QString& typeName)
 {
-    QString t = typeName.trimmed().toLower();
-    if (t.contains(QLatin1String("identity")) || t.contains(QLatin1String("autoincrement")))
+    // Every column of every table read is typed by this: the name is cut as a view, not copied.
+    const QString lower = typeName.trimmed().toLower();
+    if (lower.contains(QLatin1String("identity")) || lower.contains(QLatin1String("autoincrement")))
         return ColumnKind::AutoIncrement;
     // Strip length, precision and modifiers: "varchar (50)", "decimal(19,4)", "nvarchar(max)".
-    t = t.section(QLatin1Char('('), 0, 0).trimmed();
-    t = t.section(QLatin1Char(' '), 0, 0);
-    t.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    QStringView t = QStringView(lower).left(lower.indexOf(QLatin1Char('('))).trimmed();
+    t = t.left(t.indexOf(QLatin1Char(' ')));
+    QString unbracketed;
+    if (t.contains(QLatin1Char('[')) || t.contains(QLatin1Char(']'))) {
+        unbracketed = t.toString().remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+        t = unbracketed;
+    }
 
-    static const QStringList integers
-        = {"int", "integer", "smallint", "tinyint", "bigint", "mediumint", "int2", "int4", "int8"};
-    static const QStringList floats = {"float", "real", "double", "money", "smallmoney", "currency"};
-    static const QStringList texts = {"char", "varchar", "nchar", "nvarchar", "text", "ntext", "clob", "character",
-        "sysname", "string", "uniqueidentifier"};
-    static const QStringList dates
-        = {"datetime", "smalldatetime", "datetime2", "date", "time", "timestamp", "datetimeoffset"};
-    static const QStringList booleans = {"bit", "bool", "boolean"};
-    static const QStringList binaries = {"binary", "varbinary", "image", "blob", "bytea"};
-    static const QStringList decimals = {"decimal", "numeric", "number"};
-
-    if (integers.contains(t))
-        return ColumnKind::Integer;
-    if (floats.contains(t) || t == QLatin1String("double precision"))
-        return ColumnKind::Floating;
-    if (texts.contains(t))
-        return ColumnKind::Text;
-    if (dates.contains(t))
-        return ColumnKind::DateTime;
-    if (booleans.contains(t))
-        return ColumnKind::Boolean;
-    if (binaries.contains(t))
-        return ColumnKind::Binary;
-    if (decimals.contains(t))
-        return ColumnKind::Decimal;
+    static const std::pair<QLatin1String, ColumnKind> kinds[]
+        = {{QLatin1String("int"), ColumnKind::Integer}, {QLatin1String("integer"), ColumnKind::Integer},
+            {QLatin1String("smallint"), ColumnKind::Integer}, {QLatin1String("tinyint"), ColumnKind::Integer},
+            {QLatin1String("bigint"), ColumnKind::Integer}, {QLatin1String("mediumint"), ColumnKind::Integer},
+            {QLatin1String("int2"), ColumnKind::Integer}, {QLatin1String("int4"), ColumnKind::Integer},
+            {QLatin1String("int8"), ColumnKind::Integer}, {QLatin1String("float"), ColumnKind::Floating},
+            {QLatin1String("real"), ColumnKind::Floating}, {QLatin1String("double"), ColumnKind::Floating},
+            {QLatin1String("money"), ColumnKind::Floating}, {QLatin1String("smallmoney"), ColumnKind::Floating},
+            {QLatin1String("currency"), ColumnKind::Floating}, {QLatin1String("char"), ColumnKind::Text},
+            {QLatin1String("varchar"), ColumnKind::Text}, {QLatin1String("nchar"), ColumnKind::Text},
+            {QLatin1String("nvarchar"), ColumnKind::Text}, {QLatin1String("text"), ColumnKind::Text},
+            {QLatin1String("ntext"), ColumnKind::Text}, {QLatin1String("clob"), ColumnKind::Text},
+            {QLatin1String("character"), ColumnKind::Text}, {QLatin1String("sysname"), ColumnKind::Text},
+            {QLatin1String("string"), ColumnKind::Text}, {QLatin1String("uniqueidentifier"), ColumnKind::Text},
+            {QLatin1String("datetime"), ColumnKind::DateTime}, {QLatin1String("smalldatetime"), ColumnKind::DateTime},
+            {QLatin1String("datetime2"), ColumnKind::DateTime}, {QLatin1String("date"), ColumnKind::DateTime},
+            {QLatin1String("time"), ColumnKind::DateTime}, {QLatin1String("timestamp"), ColumnKind::DateTime},
+            {QLatin1String("datetimeoffset"), ColumnKind::DateTime}, {QLatin1String("bit"), ColumnKind::Boolean},
+            {QLatin1String("bool"), ColumnKind::Boolean}, {QLatin1String("boolean"), ColumnKind::Boolean},
+            {QLatin1String("binary"), ColumnKind::Binary}, {QLatin1String("varbinary"), ColumnKind::Binary},
+            {QLatin1String("image"), ColumnKind::Binary}, {QLatin1String("blob"), ColumnKind::Binary},
+            {QLatin1String("bytea"), ColumnKind::Binary}, {QLatin1String("decimal"), ColumnKind::Decimal},
+            {QLatin1String("numeric"), ColumnKind::Decimal}, {QLatin1String("number"), ColumnKind::Decimal}};
+    for (const auto& [name, kind] : kinds) {
+        if (t == name)
+            return kind;
+    }
     return ColumnKind::Other;
 }
 

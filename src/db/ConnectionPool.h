@@ -43,6 +43,8 @@ public:
     /// The fixed connection, or nullptr for a pooled database.
     Connection* fixedConnection() const { return m_connection; }
     QString connectionString() const;
+    /// The name its statements are traced and counted under (Connection::traffic).
+    QString traceTarget() const { return m_traceTarget; }
 
     /// Runs `work` on a connection; a pooled connection that failed is not reused.
     template <typename Work> auto run(Work&& work) const -> decltype(work(std::declval<Connection&>()));

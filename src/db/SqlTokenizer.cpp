@@ -1,5 +1,7 @@
 #include "db/SqlTokenizer.h"
 
+#include <optional>
+
 namespace db {
 
 namespace {
@@ -163,48 +165,56 @@ namespace db {
 
 QString baseTableOf(const QString& sql)
 {
-    const QList<SqlToken> tokens = tokenizeSql(sql);
+    // Read once, front to back, as views into the text, up to the clause after the table: every
+    // statement prepared asks for its table.
+    SqlLexer lexer(sql);
+    SqlTokenView t;
+    const auto isWord = [](const SqlTokenView& token, QLatin1String word) {
+        // Letters are compared one unit for one unit: a word of another length is never equal.
+        return token.type == SqlToken::Type::Word && token.text.size() == word.size()
+            && token.text.compare(word, Qt::CaseInsensitive) == 0;
+    };
     int depth = 0;
-    for (int i = 0; i < tokens.size(); ++i) {
-        const SqlToken& t = tokens[i];
+    const auto nest = [&] {
         if (t.isPunct('('))
             ++depth;
         else if (t.isPunct(')'))
             --depth;
-        if (depth != 0 || !t.isWord("from"))
+    };
+    while (lexer.next(t)) {
+        nest();
+        if (depth != 0 || !isWord(t, QLatin1String("from")))
             continue;
-        QString name;
-        int j = i + 1;
+        std::optional<SqlTokenView> named;
+        bool more = lexer.next(t);
         // Gather a possibly qualified name: [dbo].[Bin], dbo.Bin, Bin.
-        while (j < tokens.size()) {
-            while (j < tokens.size() && tokens[j].type == SqlToken::Type::Space)
-                ++j;
-            if (j >= tokens.size())
+        while (more) {
+            while (more && t.type == SqlToken::Type::Space)
+                more = lexer.next(t);
+            if (!more)
                 break;
-            const SqlToken& part = tokens[j];
-            if (part.type != SqlToken::Type::Word && part.type != SqlToken::Type::Bracketed
-                && part.type != SqlToken::Type::Quoted)
+            if (t.type != SqlToken::Type::Word && t.type != SqlToken::Type::Bracketed
+                && t.type != SqlToken::Type::Quoted)
                 break;
-            name = part.identifier();
-            ++j;
-            if (j < tokens.size() && tokens[j].isPunct('.')) {
-                ++j;
+            named = t;
+            more = lexer.next(t);
+            if (more && t.isPunct('.')) {
+                more = lexer.next(t);
                 continue;
             }
             break;
         }
+        const QString name = named ? SqlToken{named->type, named->text.toString()}.identifier() : QString();
         if (name.isEmpty())
             return {};
         // A comma or JOIN after the table and its alias means more than one table.
-        for (int k = j; k < tokens.size(); ++k) {
-            const SqlToken& rest = tokens[k];
-            if (rest.isPunct('('))
-                ++depth;
-            else if (rest.isPunct(')'))
-                --depth;
-            if (depth == 0 && (rest.isPunct(',') || rest.isWord("join")))
+        for (; more; more = lexer.next(t)) {
+            nest();
+            if (depth == 0 && (t.isPunct(',') || isWord(t, QLatin1String("join"))))
                 return {};
-            if (depth == 0 && (rest.isWord("where") || rest.isWord("order") || rest.isWord("group")))
+            if (depth == 0
+                && (isWord(t, QLatin1String("where")) || isWord(t, QLatin1String("order"))
+                    || isWord(t, QLatin1String("group"))))
                 break;
         }
         return name;

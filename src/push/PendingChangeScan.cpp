@@ -46,9 +46,11 @@ void PendingChangeScan::PushPendingChanges()
 void PendingChangeScan::pushTable(const QString& remoteTable)
 {
     db::RowQuery& pending = m_context.dm->AccessQry;
+    // Asked once per remote table, not once per pair of tables: the walk meets every pair.
+    const bool neverPushed = TableRules::isNeverPushed(remoteTable);
     for (const QString& localTable : m_context.localTables) {
         m_context.events->pumpEvents();
-        if (TableRules::isNeverPushed(remoteTable))
+        if (neverPushed)
             return;
         // Matched as the databases match names, not by Unicode case folding.
         if (!db::sameIdentifier(remoteTable, localTable))

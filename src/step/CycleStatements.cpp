@@ -1,5 +1,6 @@
 #include "step/CycleStatements.h"
 
+#include "db/Connection.h"
 #include "model/TDM.h"
 
 namespace {
@@ -26,7 +27,7 @@ void CycleStatements::PrepareCycleStatements(TDM& dm, const QString& machineName
     qryASPOutbox.setSql(dm.qryASPOutbox.sql());
     qryASPOutbox.declareParameter(QStringLiteral("ComputerName"), db::ParamType::String, 100);
     qryASPOutbox.setParameter(QStringLiteral("ComputerName"), machineName);
-    qryASPOutbox.open();
+    openOutbox();
 
     copyOf(qryASPFindRec, dm.qryASPFindRec, false);
     copyOf(RemoteProbe, dm.ASPQuery, false);
@@ -42,4 +43,26 @@ void CycleStatements::PrepareCycleStatements(TDM& dm, const QString& machineName
 
     stamp = db::Command(QStringLiteral("stamp"));
     stamp.setDatabase(db::Database::pooled(dm.remoteConnectionString()));
+}
+
+void CycleStatements::refreshOutbox()
+{
+    // Orders that arrive from elsewhere in between are read by the next cycle; only a statement
+    // of this process on that side (a push, a mark) could have changed the outbox since.
+    if (qryASPOutbox.isOpen() && m_outboxReadAt && *m_outboxReadAt == outboxSideStatements())
+        return;
+    qryASPOutbox.close();
+    openOutbox();
+}
+
+qint64 CycleStatements::outboxSideStatements() const
+{
+    return db::Connection::traffic(qryASPOutbox.database().traceTarget()).statements;
+}
+
+void CycleStatements::openOutbox()
+{
+    m_outboxReadAt.reset();
+    qryASPOutbox.open();
+    m_outboxReadAt = outboxSideStatements();
 }

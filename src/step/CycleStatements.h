@@ -4,6 +4,8 @@
 #include "db/Statement.h"
 #include "db/StoredProc.h"
 
+#include <optional>
+
 class TDM;
 
 /// The private copies of the remote statements that every cycle makes afresh from the data
@@ -16,6 +18,10 @@ public:
     /// procedure call fetches its parameter list from the server. Throws on any failure.
     void PrepareCycleStatements(TDM& dm, const QString& machineName);
 
+    /// Reads the outbox copy again, unless it holds the rows read this cycle and no statement went
+    /// to the remote side since: then what it holds is still what to carry out. Throws on failure.
+    void refreshOutbox();
+
     db::RowQuery qryASPOutbox{QStringLiteral("qryASPOutbox")};
     db::RowQuery qryASPFindRec{QStringLiteral("qryASPFindRec")};
     db::RowQuery RemoteProbe{QStringLiteral("RemoteProbe")};
@@ -26,4 +32,12 @@ public:
     db::Command updItemChange{QStringLiteral("updItemChange")};
     /// The remote command of the cycle's time stamps.
     db::Command stamp{QStringLiteral("stamp")};
+
+private:
+    /// Statements sent so far to the outbox copy's side by this process.
+    qint64 outboxSideStatements() const;
+    void openOutbox();
+
+    /// outboxSideStatements() just after the outbox copy was read; empty while it is not open.
+    std::optional<qint64> m_outboxReadAt;
 };

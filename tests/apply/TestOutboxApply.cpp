@@ -36,6 +36,35 @@ private Q_SLOTS:
         QCOMPARE(apply.outbox().recordCount(), 0);
     }
 
+    void outboxIsReadAgainOnlyWhenItMayHaveChanged_data()
+    {
+        QTest::addColumn<bool>("throughClient");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("carriedOut");
+        // An order written past this process after the cycle read the outbox waits for the next cycle.
+        QTest::newRow("nothing sent since the cycle read it") << false << false << false;
+        QTest::newRow("a remote statement sent since") << true << false << true;
+        QTest::newRow("not read this cycle") << false << true << true;
+    }
+
+    void outboxIsReadAgainOnlyWhenItMayHaveChanged()
+    {
+        QFETCH(bool, throughClient);
+        QFETCH(bool, closed);
+        QFETCH(bool, carriedOut);
+        ApplyFixture f;
+        const QString order = QStringLiteral(
+            "INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) VALUES ('CRIB-01', 'Bin', 'A', '9', 0)");
+        if (throughClient)
+            f.remote.execute(order);
+        else
+            f.executeRemoteRaw(order);
+        if (closed)
+            f.statements.qryASPOutbox.close();
+        OutboxApply(f.context).ApplyRemoteOutbox();
+        QCOMPARE(f.remoteCount("Outbox", "Processed = 1"), carriedOut ? 1 : 0);
+    }
+
     void entryKindsFollowTheirLetterCase()
     {
         ApplyFixture f;
