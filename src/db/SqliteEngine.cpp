@@ -34,23 +34,17 @@ QString stateOf(const QSqlError& error)
     return DbError::sqliteState(error.nativeErrorCode().toInt());
 }
 
-QString dateTimeText(const QDateTime& value)
-{
-    return value.toString(
-        value.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz") : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-}
-
 QVariant toSqlite(const QVariant& value)
 {
     if (value.isNull())
         return QVariant();
     switch (value.typeId()) {
     case QMetaType::QDateTime:
-        return dateTimeText(value.toDateTime());
+        return isoDateTimeText(value.toDateTime());
     case QMetaType::QDate:
-        return dateTimeText(value.toDate().startOfDay());
+        return isoDateTimeText(value.toDate().startOfDay());
     case QMetaType::QTime:
-        return dateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
+        return isoDateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
     case QMetaType::Bool:
         return value.toBool() ? 1 : 0;
     default:
@@ -63,17 +57,6 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind)
     if (value.isNull())
         return value;
     switch (kind) {
-    case ColumnKind::DateTime: {
-        if (value.typeId() != QMetaType::QString)
-            return value;
-        QString text = value.toString().trimmed();
-        if (text.size() == 10)
-            text += QStringLiteral("T00:00:00");
-        if (text.size() > 10 && text[10] == QLatin1Char(' '))
-            text[10] = QLatin1Char('T');
-        const QDateTime dt = QDateTime::fromString(text, Qt::ISODateWithMs);
-        return dt.isValid() ? QVariant(dt) : value;
-    }
     case ColumnKind::Boolean:
         return value.toLongLong() != 0;
     case ColumnKind::Text:
@@ -95,6 +78,38 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind)
     default:
         return value;
     }
+}
+
+/// The digits of `text` from `at` as a number; -1 when one of them is not a digit.
+int digitsAt(QStringView text, qsizetype at, int count)
+{
+    int number = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        number = number * 10 + (c - u'0');
+    }
+    return number;
+}
+
+/// Reads "yyyy-MM-ddTHH:mm:ss" and "yyyy-MM-ddTHH:mm:ss.zzz" as QDateTime::fromString does with
+/// Qt::ISODateWithMs, without its general parser; any other text goes to that parser.
+QDateTime parseDateTime(const QString& text)
+{
+    const QStringView t(text);
+    const auto is = [&](qsizetype at, char c) { return t[at] == QLatin1Char(c); };
+    if ((t.size() == 19 || (t.size() == 23 && is(19, '.'))) && is(4, '-') && is(7, '-') && is(10, 'T') && is(13, ':')
+        && is(16, ':')) {
+        const int year = digitsAt(t, 0, 4);
+        const QDate date(year, digitsAt(t, 5, 2), digitsAt(t, 8, 2));
+        const int hour = digitsAt(t, 11, 2);
+        const QTime time(hour, digitsAt(t, 14, 2), digitsAt(t, 17, 2), t.size() == 23 ? digitsAt(t, 20, 3) : 0);
+        // Hour 24 (the end of a day) is left to Qt.
+        if (year > 0 && date.isValid() && time.isValid() && hour < 24)
+            return QDateTime(date, time);
+    }
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
 QString stripGroupNumber(const QString& procedure)
@@ -609,7 +624,8 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
         QVariantList row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)
-            row << fromSqlite(readValue(statement, i), kinds[i]);
+            row << (kinds[i] == ColumnKind::DateTime ? dateTimeOf(readValue(statement, i))
+                                                     : fromSqlite(readValue(statement, i), kinds[i]));
         result.rows.rows << row;
         rc = sqlite3_step(statement);
     }
@@ -621,6 +637,30 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
 ResultSet SqliteEngine::runStatement(const QString& sql, const QVariantList& positional, bool wantRows)
 {
     return runSql(sql, positional, wantRows).rows;
+}
+
+QVariant SqliteEngine::dateTimeOf(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::QString)
+        return value;
+    QString text = value.toString().trimmed();
+    if (text.size() == 10)
+        text += QStringLiteral("T00:00:00");
+    if (text.size() > 10 && text[10] == QLatin1Char(' '))
+        text[10] = QLatin1Char('T');
+    // Making a local date-time asks the system for the time zone (on Linux, a look at
+    // /etc/localtime per value). Rows of a backlog repeat their values (the row that reveals a
+    // table's columns, a source row read back after its mark): each text is converted once.
+    // The values are kept a minute at most, so that a change of zone is followed.
+    constexpr qint64 kLifetimeMs = 60 * 1000;
+    if (m_dateTimes.size() >= 1024 || !m_dateTimesRead.isValid() || m_dateTimesRead.hasExpired(kLifetimeMs)) {
+        m_dateTimes.clear();
+        m_dateTimesRead.start();
+    }
+    auto it = m_dateTimes.constFind(text);
+    if (it == m_dateTimes.constEnd())
+        it = m_dateTimes.insert(text, parseDateTime(text));
+    return it->isValid() ? QVariant(*it) : value;
 }
 
 void SqliteEngine::runQuietly(const QString& sql)

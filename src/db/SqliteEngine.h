@@ -5,6 +5,8 @@
 #include "db/ProcedureInterpreter.h"
 #include "db/SqliteAdapter.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <memory>
@@ -78,6 +80,9 @@ private:
     Plan plan(const QString& shape, const QString& tsql);
     StepResult runStep(const PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
+    /// A date-time column's value as read: its text as a local date-time, or as stored when it
+    /// is not one.
+    QVariant dateTimeOf(const QVariant& value);
     /// Runs `sql`, ignoring a failure (undoing after a failure that may already have undone).
     void runQuietly(const QString& sql);
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;
@@ -106,6 +111,8 @@ private:
     QHash<QString, QList<ColumnInfo>> m_layouts;
     quint64 m_layoutGeneration = 0; // counts the times the layouts were forgotten
     qint64 m_schemaVersion = -1;
+    QHash<QString, QDateTime> m_dateTimes; // date-time values read, by their text
+    QElapsedTimer m_dateTimesRead; // since `m_dateTimes` was started
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
 };
