@@ -140,6 +140,12 @@ int bindValue(sqlite3_stmt* statement, int index, const QVariant& given)
         return sqlite3_bind_int64(statement, index, value.toLongLong());
     default: {
         const QString text = value.toString();
+        // The database keeps UTF-8: Qt's conversion is quicker than SQLite's and gives the same
+        // bytes for valid UTF-16, which is all that is left to SQLite.
+        if (QStringView(text).isValidUtf16()) {
+            const QByteArray utf8 = text.toUtf8();
+            return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
         return sqlite3_bind_text16(statement, index, text.utf16(), int(text.size() * sizeof(QChar)), SQLITE_TRANSIENT);
     }
     }
@@ -202,13 +208,29 @@ const QString kLiteralMark = QStringLiteral(":#");
 /// `literals`: the per-row probes and lookups of a table then share one form. Only plain
 /// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
 /// written (x'..', ORDER BY n) stays.
-/// Whether the text holds "where" in any letter case (a quick test before reading its tokens).
-bool mentionsWhere(const QString& text)
+/// Whether the text may hold a literal in a WHERE clause (a quick test before reading its
+/// tokens): a quote or a number after the first "where" in any letter case. A digit within a
+/// name or a placeholder (CurOnHand2, :p0) starts no number.
+bool mayHoldWhereLiteral(const QString& text)
 {
     const QChar* c = text.constData();
-    for (qsizetype i = 0; i + 5 <= text.size(); ++i) {
-        if ((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
-            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where"))
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i + 5 <= n
+        && !((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
+            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where")))
+        ++i;
+    if (i + 5 > n)
+        return false;
+    const auto asciiWordChar = [](char16_t u) {
+        return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_'
+            || u == u'#' || u == u'$' || u == u'@';
+    };
+    for (i += 5; i < n; ++i) {
+        const char16_t u = c[i].unicode();
+        if (u == u'\'' || u >= 0x80)
+            return true;
+        if (u >= u'0' && u <= u'9' && !asciiWordChar(c[i - 1].unicode()))
             return true;
     }
     return false;
@@ -216,7 +238,7 @@ bool mentionsWhere(const QString& text)
 
 QString literalShape(const QString& tsql, QVariantList* literals)
 {
-    if (!mentionsWhere(tsql))
+    if (!mayHoldWhereLiteral(tsql))
         return tsql;
     SqlLexer lexer(tsql);
     SqlTokenView t;
@@ -339,6 +361,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         // A file that is not a database fails only at its first read.
         runSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, true);
     } catch (const DbError& e) {
+        m_plans.clear();
         m_statements.clear();
         db.close();
         db = QSqlDatabase();
@@ -349,7 +372,9 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
 
 SqliteEngine::~SqliteEngine()
 {
-    m_statements.clear(); // finalized before the connection closes
+    // Finalized before the connection closes.
+    m_plans.clear();
+    m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
@@ -371,19 +396,20 @@ SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValue
 {
     QVariantList literals;
     const QString shape = literalShape(tsql, &literals);
-    const Plan planned = plan(shape, tsql);
+    // Held while it runs: a procedure it calls may clear the plans kept.
+    const std::shared_ptr<Plan> planned = plan(shape, tsql);
     StepResult last;
-    for (const PlannedStep& step : planned.steps) {
+    for (PlannedStep& step : planned->steps) {
         if (!guardHolds(step.step))
             continue;
         last = runStep(step, values, literals, wantRows);
     }
     if (wantRows && !last.rows.hasResult)
-        last.rows.baseTable = planned.baseTable;
+        last.rows.baseTable = planned->baseTable;
     return last;
 }
 
-SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
+std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, const QString& tsql)
 {
     if (const auto it = m_plans.constFind(shape); it != m_plans.constEnd())
         return *it;
@@ -396,7 +422,7 @@ SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
         SqliteAdapter::adapt(tsql); // refused as written, with the text as written in the message
         throw;
     }
-    Plan plan;
+    auto plan = std::make_shared<Plan>();
     for (const AdaptedStep& step : steps) {
         PlannedStep planned;
         planned.step = step;
@@ -416,9 +442,9 @@ SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
             planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
                 || keyword == QLatin1String("drop");
         }
-        plan.steps << planned;
+        plan->steps << planned;
     }
-    plan.baseTable = baseTableOf(shape);
+    plan->baseTable = baseTableOf(shape);
     keepBounded(m_plans);
     m_plans.insert(shape, plan);
     return plan;
@@ -444,7 +470,7 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
 }
 
 SqliteEngine::StepResult SqliteEngine::runStep(
-    const PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
 {
     const AdaptedStep& step = planned.step;
     StepResult result;
@@ -460,7 +486,9 @@ SqliteEngine::StepResult SqliteEngine::runStep(
                 positional << literals.value(source.literal);
                 continue;
             }
-            if (next < items.size() && items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0) {
+            if (next < items.size()
+                && (items[next].first == source.placeholder
+                    || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
                 positional << items[next++].second;
                 continue;
             }
@@ -468,7 +496,10 @@ SqliteEngine::StepResult SqliteEngine::runStep(
                 throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
             positional << values.value(source.placeholder);
         }
-        result = runSql(planned.sql, positional, wantRows);
+        // The step keeps its statement: the text is not looked up again for every row.
+        if (!planned.prepared)
+            planned.prepared = prepare(planned.sql);
+        result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
         if (result.rows.hasResult)
             result.rows.baseTable = planned.baseTable;
         if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
@@ -567,7 +598,12 @@ void SqliteEngine::describe(Prepared& prepared)
 
 SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariantList& positional, bool wantRows)
 {
-    const std::shared_ptr<Prepared> prepared = prepare(sql);
+    return runPrepared(prepare(sql), sql, positional, wantRows);
+}
+
+SqliteEngine::StepResult SqliteEngine::runPrepared(
+    const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows)
+{
     StepResult result;
     sqlite3_stmt* statement = prepared->handle;
     if (!statement)
