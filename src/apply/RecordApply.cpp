@@ -77,24 +77,27 @@ QString RecordApply::lookupStatement(const QString& tableName, const TableRule& 
     return TableRules::render(rule.applyLookup, values);
 }
 
-bool RecordApply::transactionStored() const
+bool RecordApply::transactionStored()
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
-    QStringList terms;
+    QString terms;
     QList<QPair<QString, QVariant>> values;
-    db::RowQuery stored(QStringLiteral("storedTransaction"));
-    stored.setDatabase(m_context.dm->toTable.database());
+    const auto addTerm = [&](const QString& term) {
+        if (!terms.isEmpty())
+            terms += QLatin1String(" AND ");
+        terms += term;
+    };
     // Compared as the insert wrote them: every column it copies that tells two transactions apart
     // (two differing only in the employee are both stored), and a NULL as the null-aware copy
     // stores it. The bin figures and the mark are the agent's own; reals and binaries cannot be
     // compared exactly.
+    static const QStringList ownColumns = {"curonhand2", "curburn2", "aspprocessed"};
     const int copied = source.columnCount() - 1;
     for (int index = 0; index < copied; ++index) {
         const QString name = source.columnName(index);
         const int target = fields.columnIndex(name);
-        static const QStringList ownColumns = {"curonhand2", "curburn2", "aspprocessed"};
-        if (target < 0 || ownColumns.contains(name.toLower()))
+        if (target < 0 || ownColumns.contains(name, Qt::CaseInsensitive))
             continue;
         const db::ColumnKind kind = fields.columnKind(target);
         if (kind == db::ColumnKind::AutoIncrement || kind == db::ColumnKind::Floating || kind == db::ColumnKind::Binary
@@ -103,16 +106,18 @@ bool RecordApply::transactionStored() const
         const QString bracketedName = db::bracketed(name);
         const QVariant value = source.value(index);
         if (!value.isNull()) {
-            terms << bracketedName + QStringLiteral(" = :") + name;
+            addTerm(bracketedName + QLatin1String(" = :") + name);
             values.append({name, value});
             continue;
         }
         switch (kind) {
         case db::ColumnKind::Integer:
-            terms << QStringLiteral("(%1 = 0 OR %1 IS NULL)").arg(bracketedName);
+            addTerm(QLatin1String("(") + bracketedName + QLatin1String(" = 0 OR ") + bracketedName
+                + QLatin1String(" IS NULL)"));
             break;
         case db::ColumnKind::Text:
-            terms << QStringLiteral("(%1 = '' OR %1 IS NULL)").arg(bracketedName);
+            addTerm(QLatin1String("(") + bracketedName + QLatin1String(" = '' OR ") + bracketedName
+                + QLatin1String(" IS NULL)"));
             break;
         default:
             // The new row kept the column's default, which may be a value.
@@ -121,11 +126,17 @@ bool RecordApply::transactionStored() const
     }
     if (terms.isEmpty())
         return false;
-    stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms.join(QStringLiteral(" AND ")));
+    // One query object for every transaction: the text is the same while the same columns are
+    // NULL, and then its placeholders are not listed again.
+    m_stored.close();
+    m_stored.setDatabase(m_context.dm->toTable.database());
+    m_stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms);
     for (const auto& [name, value] : values)
-        stored.setParameter(name, value);
-    stored.open();
-    return !stored.isEmpty();
+        m_stored.setParameter(name, value);
+    m_stored.open();
+    const bool stored = !m_stored.isEmpty();
+    m_stored.close();
+    return stored;
 }
 
 std::optional<RecordApply::Copy> RecordApply::copyFor(
