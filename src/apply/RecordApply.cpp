@@ -81,12 +81,23 @@ bool RecordApply::transactionStored()
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
-    QString terms;
+    const QString head = QStringLiteral("Select TOP 1 RecordID from MYTRAN where ");
+    QString sql = head;
+    sql.reserve(2048);
     QList<QPair<QString, QVariant>> values;
-    const auto addTerm = [&](const QString& term) {
-        if (!terms.isEmpty())
-            terms += QLatin1String(" AND ");
-        terms += term;
+    // Written into the text in place: about 40 terms per transaction.
+    const auto startTerm = [&] {
+        if (sql.size() > head.size())
+            sql += QLatin1String(" AND ");
+    };
+    const auto appendName = [&](const QString& name) {
+        if (name.contains(QLatin1Char(']'))) {
+            sql += db::bracketed(name);
+            return;
+        }
+        sql += QLatin1Char('[');
+        sql += name;
+        sql += QLatin1Char(']');
     };
     // Compared as the insert wrote them: every column it copies that tells two transactions apart
     // (two differing only in the employee are both stored), and a NULL as the null-aware copy
@@ -103,34 +114,32 @@ bool RecordApply::transactionStored()
         if (kind == db::ColumnKind::AutoIncrement || kind == db::ColumnKind::Floating || kind == db::ColumnKind::Binary
             || kind == db::ColumnKind::Other || source.columnKind(index) == db::ColumnKind::AutoIncrement)
             continue;
-        const QString bracketedName = db::bracketed(name);
         const QVariant value = source.value(index);
         if (!value.isNull()) {
-            addTerm(bracketedName + QLatin1String(" = :") + name);
+            startTerm();
+            appendName(name);
+            sql += QLatin1String(" = :");
+            sql += name;
             values.append({name, value});
             continue;
         }
-        switch (kind) {
-        case db::ColumnKind::Integer:
-            addTerm(QLatin1String("(") + bracketedName + QLatin1String(" = 0 OR ") + bracketedName
-                + QLatin1String(" IS NULL)"));
-            break;
-        case db::ColumnKind::Text:
-            addTerm(QLatin1String("(") + bracketedName + QLatin1String(" = '' OR ") + bracketedName
-                + QLatin1String(" IS NULL)"));
-            break;
-        default:
-            // The new row kept the column's default, which may be a value.
-            break;
-        }
+        // The new row kept the default of any other kind of column, which may be a value.
+        if (kind != db::ColumnKind::Integer && kind != db::ColumnKind::Text)
+            continue;
+        startTerm();
+        sql += QLatin1Char('(');
+        appendName(name);
+        sql += kind == db::ColumnKind::Integer ? QLatin1String(" = 0 OR ") : QLatin1String(" = '' OR ");
+        appendName(name);
+        sql += QLatin1String(" IS NULL)");
     }
-    if (terms.isEmpty())
+    if (sql.size() == head.size())
         return false;
     // One query object for every transaction: the text is the same while the same columns are
     // NULL, and then its placeholders are not listed again.
     m_stored.close();
     m_stored.setDatabase(m_context.dm->toTable.database());
-    m_stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms);
+    m_stored.setSql(sql);
     for (const auto& [name, value] : values)
         m_stored.setParameter(name, value);
     m_stored.open();
