@@ -77,55 +77,75 @@ QString RecordApply::lookupStatement(const QString& tableName, const TableRule& 
     return TableRules::render(rule.applyLookup, values);
 }
 
-bool RecordApply::transactionStored() const
+bool RecordApply::transactionStored()
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
-    QStringList terms;
+    const QString head = QStringLiteral("Select TOP 1 RecordID from MYTRAN where ");
+    QString sql = head;
+    sql.reserve(2048);
     QList<QPair<QString, QVariant>> values;
-    db::RowQuery stored(QStringLiteral("storedTransaction"));
-    stored.setDatabase(m_context.dm->toTable.database());
+    // Written into the text in place: about 40 terms per transaction.
+    const auto startTerm = [&] {
+        if (sql.size() > head.size())
+            sql += QLatin1String(" AND ");
+    };
+    const auto appendName = [&](const QString& name) {
+        if (name.contains(QLatin1Char(']'))) {
+            sql += db::bracketed(name);
+            return;
+        }
+        sql += QLatin1Char('[');
+        sql += name;
+        sql += QLatin1Char(']');
+    };
     // Compared as the insert wrote them: every column it copies that tells two transactions apart
     // (two differing only in the employee are both stored), and a NULL as the null-aware copy
     // stores it. The bin figures and the mark are the agent's own; reals and binaries cannot be
     // compared exactly.
+    static const QStringList ownColumns = {"curonhand2", "curburn2", "aspprocessed"};
     const int copied = source.columnCount() - 1;
     for (int index = 0; index < copied; ++index) {
         const QString name = source.columnName(index);
         const int target = fields.columnIndex(name);
-        static const QStringList ownColumns = {"curonhand2", "curburn2", "aspprocessed"};
-        if (target < 0 || ownColumns.contains(name.toLower()))
+        if (target < 0 || ownColumns.contains(name, Qt::CaseInsensitive))
             continue;
         const db::ColumnKind kind = fields.columnKind(target);
         if (kind == db::ColumnKind::AutoIncrement || kind == db::ColumnKind::Floating || kind == db::ColumnKind::Binary
             || kind == db::ColumnKind::Other || source.columnKind(index) == db::ColumnKind::AutoIncrement)
             continue;
-        const QString bracketedName = db::bracketed(name);
         const QVariant value = source.value(index);
         if (!value.isNull()) {
-            terms << bracketedName + QStringLiteral(" = :") + name;
+            startTerm();
+            appendName(name);
+            sql += QLatin1String(" = :");
+            sql += name;
             values.append({name, value});
             continue;
         }
-        switch (kind) {
-        case db::ColumnKind::Integer:
-            terms << QStringLiteral("(%1 = 0 OR %1 IS NULL)").arg(bracketedName);
-            break;
-        case db::ColumnKind::Text:
-            terms << QStringLiteral("(%1 = '' OR %1 IS NULL)").arg(bracketedName);
-            break;
-        default:
-            // The new row kept the column's default, which may be a value.
-            break;
-        }
+        // The new row kept the default of any other kind of column, which may be a value.
+        if (kind != db::ColumnKind::Integer && kind != db::ColumnKind::Text)
+            continue;
+        startTerm();
+        sql += QLatin1Char('(');
+        appendName(name);
+        sql += kind == db::ColumnKind::Integer ? QLatin1String(" = 0 OR ") : QLatin1String(" = '' OR ");
+        appendName(name);
+        sql += QLatin1String(" IS NULL)");
     }
-    if (terms.isEmpty())
+    if (sql.size() == head.size())
         return false;
-    stored.setSql(QStringLiteral("Select TOP 1 RecordID from MYTRAN where ") + terms.join(QStringLiteral(" AND ")));
+    // One query object for every transaction: the text is the same while the same columns are
+    // NULL, and then its placeholders are not listed again.
+    m_stored.close();
+    m_stored.setDatabase(m_context.dm->toTable.database());
+    m_stored.setSql(sql);
     for (const auto& [name, value] : values)
-        stored.setParameter(name, value);
-    stored.open();
-    return !stored.isEmpty();
+        m_stored.setParameter(name, value);
+    m_stored.open();
+    const bool stored = !m_stored.isEmpty();
+    m_stored.close();
+    return stored;
 }
 
 std::optional<RecordApply::Copy> RecordApply::copyFor(

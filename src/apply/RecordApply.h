@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apply/TransactionEffects.h"
+#include "db/RowQuery.h"
 #include "model/TableRules.h"
 
 #include <QString>
@@ -8,10 +9,6 @@
 #include <optional>
 
 struct CycleContext;
-
-namespace db {
-class RowQuery;
-}
 
 /// Carries one remote row, the current row of the cycle's source lookup, into the local table of
 /// the same name: finds the local row by the table's key rules and updates it column by column,
@@ -41,7 +38,7 @@ private:
     void copyColumns(db::RowQuery& target, const TableRule& rule, bool update);
     /// Whether the local MyTran already holds the source transaction (same computer, number,
     /// time, place, item and quantities).
-    bool transactionStored() const;
+    bool transactionStored();
     std::optional<Copy> copyFor(const TableRule& rule, const QString& sourceColumn, bool update) const;
     static void copyValue(db::RowQuery& target, int targetIndex, const QVariant& value, Copy copy);
     void storeBinQuantities(db::RowQuery& transaction);
@@ -53,4 +50,5 @@ private:
 
     CycleContext& m_context;
     TransactionEffects m_effects;
+    db::RowQuery m_stored{QStringLiteral("storedTransaction")};
 };

@@ -14,11 +14,8 @@ QString valueText(const QVariant& value)
     if (value.isNull())
         return {};
     switch (value.typeId()) {
-    case QMetaType::QDateTime: {
-        const QDateTime dt = value.toDateTime();
-        return dt.toString(
-            dt.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz") : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-    }
+    case QMetaType::QDateTime:
+        return isoDateTimeText(value.toDateTime());
     case QMetaType::Bool:
         return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
     case QMetaType::Double:

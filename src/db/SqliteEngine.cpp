@@ -34,23 +34,17 @@ QString stateOf(const QSqlError& error)
     return DbError::sqliteState(error.nativeErrorCode().toInt());
 }
 
-QString dateTimeText(const QDateTime& value)
-{
-    return value.toString(
-        value.time().msec() ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz") : QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-}
-
 QVariant toSqlite(const QVariant& value)
 {
     if (value.isNull())
         return QVariant();
     switch (value.typeId()) {
     case QMetaType::QDateTime:
-        return dateTimeText(value.toDateTime());
+        return isoDateTimeText(value.toDateTime());
     case QMetaType::QDate:
-        return dateTimeText(value.toDate().startOfDay());
+        return isoDateTimeText(value.toDate().startOfDay());
     case QMetaType::QTime:
-        return dateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
+        return isoDateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
     case QMetaType::Bool:
         return value.toBool() ? 1 : 0;
     default:
@@ -63,17 +57,6 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind)
     if (value.isNull())
         return value;
     switch (kind) {
-    case ColumnKind::DateTime: {
-        if (value.typeId() != QMetaType::QString)
-            return value;
-        QString text = value.toString().trimmed();
-        if (text.size() == 10)
-            text += QStringLiteral("T00:00:00");
-        if (text.size() > 10 && text[10] == QLatin1Char(' '))
-            text[10] = QLatin1Char('T');
-        const QDateTime dt = QDateTime::fromString(text, Qt::ISODateWithMs);
-        return dt.isValid() ? QVariant(dt) : value;
-    }
     case ColumnKind::Boolean:
         return value.toLongLong() != 0;
     case ColumnKind::Text:
@@ -95,6 +78,38 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind)
     default:
         return value;
     }
+}
+
+/// The digits of `text` from `at` as a number; -1 when one of them is not a digit.
+int digitsAt(QStringView text, qsizetype at, int count)
+{
+    int number = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        number = number * 10 + (c - u'0');
+    }
+    return number;
+}
+
+/// Reads "yyyy-MM-ddTHH:mm:ss" and "yyyy-MM-ddTHH:mm:ss.zzz" as QDateTime::fromString does with
+/// Qt::ISODateWithMs, without its general parser; any other text goes to that parser.
+QDateTime parseDateTime(const QString& text)
+{
+    const QStringView t(text);
+    const auto is = [&](qsizetype at, char c) { return t[at] == QLatin1Char(c); };
+    if ((t.size() == 19 || (t.size() == 23 && is(19, '.'))) && is(4, '-') && is(7, '-') && is(10, 'T') && is(13, ':')
+        && is(16, ':')) {
+        const int year = digitsAt(t, 0, 4);
+        const QDate date(year, digitsAt(t, 5, 2), digitsAt(t, 8, 2));
+        const int hour = digitsAt(t, 11, 2);
+        const QTime time(hour, digitsAt(t, 14, 2), digitsAt(t, 17, 2), t.size() == 23 ? digitsAt(t, 20, 3) : 0);
+        // Hour 24 (the end of a day) is left to Qt.
+        if (year > 0 && date.isValid() && time.isValid() && hour < 24)
+            return QDateTime(date, time);
+    }
+    return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
 QString stripGroupNumber(const QString& procedure)
@@ -125,6 +140,12 @@ int bindValue(sqlite3_stmt* statement, int index, const QVariant& given)
         return sqlite3_bind_int64(statement, index, value.toLongLong());
     default: {
         const QString text = value.toString();
+        // The database keeps UTF-8: Qt's conversion is quicker than SQLite's and gives the same
+        // bytes for valid UTF-16, which is all that is left to SQLite.
+        if (QStringView(text).isValidUtf16()) {
+            const QByteArray utf8 = text.toUtf8();
+            return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
         return sqlite3_bind_text16(statement, index, text.utf16(), int(text.size() * sizeof(QChar)), SQLITE_TRANSIENT);
     }
     }
@@ -187,13 +208,29 @@ const QString kLiteralMark = QStringLiteral(":#");
 /// `literals`: the per-row probes and lookups of a table then share one form. Only plain
 /// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
 /// written (x'..', ORDER BY n) stays.
-/// Whether the text holds "where" in any letter case (a quick test before reading its tokens).
-bool mentionsWhere(const QString& text)
+/// Whether the text may hold a literal in a WHERE clause (a quick test before reading its
+/// tokens): a quote or a number after the first "where" in any letter case. A digit within a
+/// name or a placeholder (CurOnHand2, :p0) starts no number.
+bool mayHoldWhereLiteral(const QString& text)
 {
     const QChar* c = text.constData();
-    for (qsizetype i = 0; i + 5 <= text.size(); ++i) {
-        if ((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
-            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where"))
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i + 5 <= n
+        && !((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
+            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where")))
+        ++i;
+    if (i + 5 > n)
+        return false;
+    const auto asciiWordChar = [](char16_t u) {
+        return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_'
+            || u == u'#' || u == u'$' || u == u'@';
+    };
+    for (i += 5; i < n; ++i) {
+        const char16_t u = c[i].unicode();
+        if (u == u'\'' || u >= 0x80)
+            return true;
+        if (u >= u'0' && u <= u'9' && !asciiWordChar(c[i - 1].unicode()))
             return true;
     }
     return false;
@@ -201,7 +238,7 @@ bool mentionsWhere(const QString& text)
 
 QString literalShape(const QString& tsql, QVariantList* literals)
 {
-    if (!mentionsWhere(tsql))
+    if (!mayHoldWhereLiteral(tsql))
         return tsql;
     SqlLexer lexer(tsql);
     SqlTokenView t;
@@ -338,6 +375,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         // A file that is not a database fails only at its first read.
         runSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, true);
     } catch (const DbError& e) {
+        m_plans.clear();
         m_statements.clear();
         db.close();
         db = QSqlDatabase();
@@ -348,7 +386,9 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
 
 SqliteEngine::~SqliteEngine()
 {
-    m_statements.clear(); // finalized before the connection closes
+    // Finalized before the connection closes.
+    m_plans.clear();
+    m_statements.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();
@@ -370,19 +410,20 @@ SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValue
 {
     QVariantList literals;
     const QString shape = literalShape(tsql, &literals);
-    const Plan planned = plan(shape, tsql);
+    // Held while it runs: a procedure it calls may clear the plans kept.
+    const std::shared_ptr<Plan> planned = plan(shape, tsql);
     StepResult last;
-    for (const PlannedStep& step : planned.steps) {
+    for (PlannedStep& step : planned->steps) {
         if (!guardHolds(step.step))
             continue;
         last = runStep(step, values, literals, wantRows);
     }
     if (wantRows && !last.rows.hasResult)
-        last.rows.baseTable = planned.baseTable;
+        last.rows.baseTable = planned->baseTable;
     return last;
 }
 
-SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
+std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, const QString& tsql)
 {
     if (const auto it = m_plans.constFind(shape); it != m_plans.constEnd())
         return *it;
@@ -395,7 +436,7 @@ SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
         SqliteAdapter::adapt(tsql); // refused as written, with the text as written in the message
         throw;
     }
-    Plan plan;
+    auto plan = std::make_shared<Plan>();
     for (const AdaptedStep& step : steps) {
         PlannedStep planned;
         planned.step = step;
@@ -415,9 +456,9 @@ SqliteEngine::Plan SqliteEngine::plan(const QString& shape, const QString& tsql)
             planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
                 || keyword == QLatin1String("drop");
         }
-        plan.steps << planned;
+        plan->steps << planned;
     }
-    plan.baseTable = baseTableOf(shape);
+    plan->baseTable = baseTableOf(shape);
     keepBounded(m_plans);
     m_plans.insert(shape, plan);
     return plan;
@@ -443,7 +484,7 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
 }
 
 SqliteEngine::StepResult SqliteEngine::runStep(
-    const PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
 {
     const AdaptedStep& step = planned.step;
     StepResult result;
@@ -459,7 +500,9 @@ SqliteEngine::StepResult SqliteEngine::runStep(
                 positional << literals.value(source.literal);
                 continue;
             }
-            if (next < items.size() && items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0) {
+            if (next < items.size()
+                && (items[next].first == source.placeholder
+                    || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
                 positional << items[next++].second;
                 continue;
             }
@@ -467,7 +510,10 @@ SqliteEngine::StepResult SqliteEngine::runStep(
                 throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
             positional << values.value(source.placeholder);
         }
-        result = runSql(planned.sql, positional, wantRows);
+        // The step keeps its statement: the text is not looked up again for every row.
+        if (!planned.prepared)
+            planned.prepared = prepare(planned.sql);
+        result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
         if (result.rows.hasResult)
             result.rows.baseTable = planned.baseTable;
         if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
@@ -566,7 +612,12 @@ void SqliteEngine::describe(Prepared& prepared)
 
 SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariantList& positional, bool wantRows)
 {
-    const std::shared_ptr<Prepared> prepared = prepare(sql);
+    return runPrepared(prepare(sql), sql, positional, wantRows);
+}
+
+SqliteEngine::StepResult SqliteEngine::runPrepared(
+    const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows)
+{
     StepResult result;
     sqlite3_stmt* statement = prepared->handle;
     if (!statement)
@@ -623,7 +674,8 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
         QVariantList row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)
-            row << fromSqlite(readValue(statement, i), kinds[i]);
+            row << (kinds[i] == ColumnKind::DateTime ? dateTimeOf(readValue(statement, i))
+                                                     : fromSqlite(readValue(statement, i), kinds[i]));
         result.rows.rows << row;
         rc = sqlite3_step(statement);
     }
@@ -635,6 +687,30 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
 ResultSet SqliteEngine::runStatement(const QString& sql, const QVariantList& positional, bool wantRows)
 {
     return runSql(sql, positional, wantRows).rows;
+}
+
+QVariant SqliteEngine::dateTimeOf(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::QString)
+        return value;
+    QString text = value.toString().trimmed();
+    if (text.size() == 10)
+        text += QStringLiteral("T00:00:00");
+    if (text.size() > 10 && text[10] == QLatin1Char(' '))
+        text[10] = QLatin1Char('T');
+    // Making a local date-time asks the system for the time zone (on Linux, a look at
+    // /etc/localtime per value). Rows of a backlog repeat their values (the row that reveals a
+    // table's columns, a source row read back after its mark): each text is converted once.
+    // The values are kept a minute at most, so that a change of zone is followed.
+    constexpr qint64 kLifetimeMs = 60 * 1000;
+    if (m_dateTimes.size() >= 1024 || !m_dateTimesRead.isValid() || m_dateTimesRead.hasExpired(kLifetimeMs)) {
+        m_dateTimes.clear();
+        m_dateTimesRead.start();
+    }
+    auto it = m_dateTimes.constFind(text);
+    if (it == m_dateTimes.constEnd())
+        it = m_dateTimes.insert(text, parseDateTime(text));
+    return it->isValid() ? QVariant(*it) : value;
 }
 
 void SqliteEngine::runQuietly(const QString& sql)

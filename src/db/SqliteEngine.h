@@ -5,6 +5,8 @@
 #include "db/ProcedureInterpreter.h"
 #include "db/SqliteAdapter.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <memory>
@@ -67,6 +69,7 @@ private:
         QList<Source> sources;
         QString baseTable;
         bool changesSchema = false;
+        std::shared_ptr<Prepared> prepared; // of `sql`, once it first ran
     };
     /// What a text (its literals lifted out) becomes, adapted and tokenized once.
     struct Plan
@@ -76,9 +79,14 @@ private:
     };
 
     StepResult run(const QString& tsql, const NamedValues& values, bool wantRows);
-    Plan plan(const QString& shape, const QString& tsql);
-    StepResult runStep(const PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows);
+    std::shared_ptr<Plan> plan(const QString& shape, const QString& tsql);
+    StepResult runStep(PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
+    StepResult runPrepared(
+        const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows);
+    /// A date-time column's value as read: its text as a local date-time, or as stored when it
+    /// is not one.
+    QVariant dateTimeOf(const QVariant& value);
     /// Runs `sql`, ignoring a failure (undoing after a failure that may already have undone).
     void runQuietly(const QString& sql);
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;
@@ -103,10 +111,12 @@ private:
     sqlite3* m_handle = nullptr;
     // Statements are prepared once per text and reset after each use.
     QHash<QString, std::shared_ptr<Prepared>> m_statements;
-    QHash<QString, Plan> m_plans;
+    QHash<QString, std::shared_ptr<Plan>> m_plans;
     QHash<QString, QList<ColumnInfo>> m_layouts;
     quint64 m_layoutGeneration = 0; // counts the times the layouts were forgotten
     qint64 m_schemaVersion = -1;
+    QHash<QString, QDateTime> m_dateTimes; // date-time values read, by their text
+    QElapsedTimer m_dateTimesRead; // since `m_dateTimes` was started
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
 };

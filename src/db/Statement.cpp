@@ -38,6 +38,12 @@ bool outsideIntRange(const QVariant& value)
     }
 }
 
+/// Placeholder names match without regard to case; most are given as written.
+bool sameName(const QString& a, const QString& b)
+{
+    return a.size() == b.size() && (a == b || a.compare(b, Qt::CaseInsensitive) == 0);
+}
+
 } // namespace
 
 QVariant convertToParamType(const QVariant& value, ParamType type)
@@ -85,12 +91,15 @@ Statement::Statement(const QString& name)
 
 void Statement::setSql(const QString& sql)
 {
+    // A statement set to the same text for every row keeps the placeholders it has.
+    if (sql == m_sql)
+        return;
     m_sql = sql;
     m_placeholders.clear();
     for (const QString& n : placeholderNames(sql)) {
         bool seen = false;
         for (const QString& p : m_placeholders)
-            seen = seen || p.compare(n, Qt::CaseInsensitive) == 0;
+            seen = seen || sameName(p, n);
         if (!seen)
             m_placeholders << n;
     }
@@ -99,7 +108,7 @@ void Statement::setSql(const QString& sql)
 Statement::Declared* Statement::find(const QString& name)
 {
     for (Declared& d : m_parameters) {
-        if (d.name.compare(name, Qt::CaseInsensitive) == 0)
+        if (sameName(d.name, name))
             return &d;
     }
     return nullptr;
@@ -108,7 +117,7 @@ Statement::Declared* Statement::find(const QString& name)
 const Statement::Declared* Statement::find(const QString& name) const
 {
     for (const Declared& d : m_parameters) {
-        if (d.name.compare(name, Qt::CaseInsensitive) == 0)
+        if (sameName(d.name, name))
             return &d;
     }
     return nullptr;
@@ -128,7 +137,7 @@ void Statement::setParameter(const QString& name, const QVariant& value)
 {
     bool used = false;
     for (const QString& p : m_placeholders)
-        used = used || p.compare(name, Qt::CaseInsensitive) == 0;
+        used = used || sameName(p, name);
     if (!used)
         throw DbError(QStringLiteral("%1: the statement has no parameter named %2")
                           .arg(m_name.isEmpty() ? QStringLiteral("Statement") : m_name, name));
@@ -155,7 +164,8 @@ NamedValues Statement::boundValues() const
         if (!d || !d->set)
             throw DbError(QStringLiteral("%1: no value was given for the parameter %2")
                               .arg(m_name.isEmpty() ? QStringLiteral("Statement") : m_name, p));
-        values.set(p, d->value);
+        // The placeholders are listed once each.
+        values.add(p, d->value);
     }
     return values;
 }

@@ -23,28 +23,39 @@ void StoredProc::refreshParameters()
 
 void StoredProc::setParameterList(const QList<ProcParameter>& parameters)
 {
-    // A call fetches the list the connection keeps: the same names need no new index.
-    bool sameNames = parameters.size() == m_parameters.size();
-    for (qsizetype i = 0; sameNames && i < parameters.size(); ++i)
-        sameNames = parameters[i].name == m_parameters[i].name;
     m_parameters = parameters;
-    if (!sameNames) {
-        m_index.clear();
-        for (int i = 0; i < parameters.size(); ++i) {
-            const QString lower = parameters[i].name.toLower();
-            if (m_index.contains(lower))
-                continue;
-            m_index.insert(lower, i);
-            m_index.insert(parameters[i].name, i);
-        }
-    }
     m_values = QVariantList(parameters.size());
     m_set = QList<bool>(parameters.size(), false);
     m_returnValue = QVariant();
+    // Every call names its procedure, which forgets the list, then fetches the list the
+    // connection keeps: the index of those names is kept for it.
+    if (parameters.isEmpty()) {
+        m_indexCurrent = false;
+        return;
+    }
+    bool sameNames = parameters.size() == m_indexed.size();
+    if (sameNames && parameters.constData() != m_indexed.constData()) {
+        for (qsizetype i = 0; sameNames && i < parameters.size(); ++i)
+            sameNames = parameters[i].name == m_indexed[i].name;
+    }
+    m_indexCurrent = true;
+    if (sameNames)
+        return;
+    m_indexed = parameters;
+    m_index.clear();
+    for (int i = 0; i < parameters.size(); ++i) {
+        const QString lower = parameters[i].name.toLower();
+        if (m_index.contains(lower))
+            continue;
+        m_index.insert(lower, i);
+        m_index.insert(parameters[i].name, i);
+    }
 }
 
 int StoredProc::indexOf(const QString& parameter) const
 {
+    if (!m_indexCurrent)
+        return -1;
     if (const auto it = m_index.constFind(parameter); it != m_index.constEnd())
         return *it;
     return m_index.value(parameter.toLower(), -1);

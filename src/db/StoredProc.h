@@ -45,6 +45,8 @@ private:
     QString m_procedure;
     QList<ProcParameter> m_parameters;
     QHash<QString, int> m_index; // parameter name, as declared and in lower case, to its position
+    QList<ProcParameter> m_indexed; // the list `m_index` was built for
+    bool m_indexCurrent = false; // whether `m_index` is that of `m_parameters`
     QVariantList m_values;
     QList<bool> m_set;
     QVariant m_returnValue;

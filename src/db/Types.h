@@ -2,6 +2,7 @@
 
 #include "db/ColumnKind.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -57,5 +58,9 @@ public:
 private:
     QList<QPair<QString, QVariant>> m_items;
 };
+
+/// "yyyy-MM-ddTHH:mm:ss", with ".zzz" when there are milliseconds: the form in which date-times
+/// are stored in the embedded databases and compared as text.
+QString isoDateTimeText(const QDateTime& value);
 
 } // namespace db

@@ -265,10 +265,37 @@ int positionIn(const QString& token, const QChar marker)
     return ok ? position : -1;
 }
 
-const QRegularExpression& placeholder()
+/// A statement's text up to a "{token}", and the token; the last part has no token.
+struct TemplatePart
 {
-    static const QRegularExpression pattern(QStringLiteral("\\{([^{}]+)\\}"));
-    return pattern;
+    QString text;
+    QString token;
+};
+
+/// The parts of a statement, split once per text: every row renders the same few statements.
+QList<TemplatePart> partsOf(const QString& statement)
+{
+    thread_local QHash<QString, QList<TemplatePart>> split;
+    if (const auto it = split.constFind(statement); it != split.constEnd())
+        return *it;
+    if (split.size() >= 256)
+        split.clear();
+    QList<TemplatePart> parts;
+    const QStringView text(statement);
+    qsizetype done = 0;
+    for (qsizetype open = text.indexOf(QLatin1Char('{')); open >= 0; open = text.indexOf(QLatin1Char('{'), open + 1)) {
+        // A token is "{" and at least one character up to the next "}", with no brace inside.
+        qsizetype close = open + 1;
+        while (close < text.size() && text[close] != QLatin1Char('{') && text[close] != QLatin1Char('}'))
+            ++close;
+        if (close >= text.size() || text[close] != QLatin1Char('}') || close == open + 1)
+            continue;
+        parts.append({text.sliced(done, open - done).toString(), text.sliced(open + 1, close - open - 1).toString()});
+        done = close + 1;
+        open = close;
+    }
+    parts.append({text.sliced(done).toString(), QString()});
+    return *split.insert(statement, parts);
 }
 
 } // namespace
@@ -316,13 +343,12 @@ QString TableRules::render(const QString& statement, const StatementValues& valu
 {
     const auto q = [](const QVariant& value) { return db::quotedLiteral(db::valueText(value)); };
     QString result;
-    qsizetype done = 0;
-    QRegularExpressionMatchIterator it = placeholder().globalMatch(statement);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        result += QStringView(statement).mid(done, match.capturedStart() - done);
-        done = match.capturedEnd();
-        const QString token = match.captured(1);
+    const QList<TemplatePart> parts = partsOf(statement);
+    for (const TemplatePart& part : parts) {
+        result += part.text;
+        if (&part == &parts.last())
+            break;
+        const QString& token = part.token;
         const bool bracketed = token.startsWith(QLatin1Char('[')) && token.endsWith(QLatin1Char(']'));
         const QString inner = bracketed ? token.mid(1, token.size() - 2) : token;
         const auto wrap = [&](const QString& name) { return bracketed ? db::bracketed(name) : name; };
@@ -352,7 +378,6 @@ QString TableRules::render(const QString& statement, const StatementValues& valu
             result += q(values.named(token));
         }
     }
-    result += QStringView(statement).mid(done);
     return result;
 }
 
@@ -360,9 +385,9 @@ QString TableRules::choose(const QStringList& alternatives, const QStringList& k
 {
     for (const QString& alternative : alternatives) {
         int highest = 0;
-        QRegularExpressionMatchIterator it = placeholder().globalMatch(alternative);
-        while (it.hasNext())
-            highest = std::max(highest, positionIn(it.next().captured(1), QLatin1Char('#')));
+        const QList<TemplatePart> parts = partsOf(alternative);
+        for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+            highest = std::max(highest, positionIn(parts[i].token, QLatin1Char('#')));
         if (!keys.value(highest - 1).isEmpty())
             return alternative;
     }
@@ -372,9 +397,9 @@ QString TableRules::choose(const QStringList& alternatives, const QStringList& k
 QStringList TableRules::unquotedValues(const QString& statement)
 {
     QStringList columns;
-    QRegularExpressionMatchIterator it = placeholder().globalMatch(statement);
-    while (it.hasNext()) {
-        const QString token = it.next().captured(1);
+    const QList<TemplatePart> parts = partsOf(statement);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QString& token = parts[i].token;
         if (token.startsWith(QLatin1String("=?")))
             columns << token.mid(2);
         else if (token.startsWith(QLatin1Char('=')))

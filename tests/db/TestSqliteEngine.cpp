@@ -337,6 +337,37 @@ private Q_SLOTS:
         QVERIFY(!text.contains(QLatin1String("LIMIT")));
     }
 
+    void readsStoredDateTimeTexts_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QVariant>("read");
+        const QDate day(2026, 4, 3);
+        QTest::newRow("as written") << "2026-04-03T14:05:06" << QVariant(QDateTime(day, QTime(14, 5, 6)));
+        QTest::newRow("blank, milliseconds")
+            << "2026-04-03 14:05:06.789" << QVariant(QDateTime(day, QTime(14, 5, 6, 789)));
+        QTest::newRow("date only") << "2026-04-03" << QVariant(QDateTime(day, QTime(0, 0)));
+        QTest::newRow("no seconds") << "2026-04-03T14:05" << QVariant(QDateTime(day, QTime(14, 5)));
+        QTest::newRow("end of day") << "2026-04-03T24:00:00" << QVariant(QDateTime(day.addDays(1), QTime(0, 0)));
+        QTest::newRow("no such day") << "2026-02-30T10:00:00" << QVariant(QStringLiteral("2026-02-30T10:00:00"));
+        QTest::newRow("no such hour") << "2026-04-03T25:00:00" << QVariant(QStringLiteral("2026-04-03T25:00:00"));
+    }
+
+    void readsStoredDateTimeTexts()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QVariant, read);
+        NamedValues text;
+        text.set(QStringLiteral("t"), stored);
+        m_c->execute(QStringLiteral("UPDATE Bin SET LastUpdate = :t WHERE MyNo = 'A2'"), text);
+        // Read twice: a text converted once reads the same the second time.
+        for (int i = 0; i < 2; ++i) {
+            const QVariant value
+                = m_c->query(QStringLiteral("Select LastUpdate from Bin where MyNo = 'A2'")).rows.first().first();
+            QCOMPARE(value.typeId(), read.typeId());
+            QCOMPARE(value, read);
+        }
+    }
+
     void bindsWhereLiteralsWithoutChangingResults()
     {
         // Run in one connection, so that texts differing only in a literal share one statement.
