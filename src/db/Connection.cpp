@@ -3,9 +3,9 @@
 #include "db/ConnectionString.h"
 #include "db/DbError.h"
 #include "db/Dml.h"
-#include "db/OdbcEngine.h"
 #include "db/SqlTrace.h"
-#include "db/SqliteEngine.h"
+#include "db/embedded/SqliteEngine.h"
+#include "db/odbc/OdbcEngine.h"
 
 #include <QAtomicInt>
 #include <QMutex>

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "db/EmbeddedProcedure.h"
 #include "db/Engine.h"
 
 #include <QHash>
 #include <memory>
 
 namespace db {
+
+struct EmbeddedProcedure;
 
 /// One physical connection to a database, opened from a connection string (see ConnectionTarget
 /// for how the fields select the engine). Every statement it runs is recorded by SqlTrace under

@@ -1,7 +1,7 @@
 #include "demo/CribSchema.h"
 
 #include "db/Connection.h"
-#include "db/EmbeddedProcedure.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "model/TransactionProcedure.h"
 
 #include <QStringList>

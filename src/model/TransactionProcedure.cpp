@@ -1,6 +1,6 @@
 #include "model/TransactionProcedure.h"
 
-#include "db/EmbeddedProcedure.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "model/Statements.h"
 
 #include <QStringList>

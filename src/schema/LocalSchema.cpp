@@ -1,6 +1,6 @@
 #include "schema/LocalSchema.h"
 
-#include "db/EmbeddedProcedure.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "model/StartupStatements.h"
 #include "model/Statements.h"
 

@@ -1,5 +1,6 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "model/StartupStatements.h"
 #include "model/TDM.h"
 #include "support/CribFixture.h"

@@ -1,5 +1,5 @@
 #include "PushFixture.h"
-#include "db/EmbeddedProcedure.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "model/TransactionProcedure.h"
 
 #include <QTest>

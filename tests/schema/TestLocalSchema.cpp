@@ -1,5 +1,6 @@
 #include "db/Connection.h"
 #include "db/StoredProc.h"
+#include "db/embedded/EmbeddedProcedure.h"
 #include "demo/CribSchema.h"
 #include "model/StartupStatements.h"
 #include "model/TransactionProcedure.h"

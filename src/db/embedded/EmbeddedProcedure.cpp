@@ -1,4 +1,4 @@
-#include "db/EmbeddedProcedure.h"
+#include "db/embedded/EmbeddedProcedure.h"
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"

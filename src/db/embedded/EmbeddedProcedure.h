@@ -7,7 +7,7 @@
 namespace db {
 
 /// A stored procedure of the embedded engine, kept in the database itself in the table
-/// `cribsync_procedures` (name, parameters, body). See docs/embedded-engine.md for the format.
+/// `cribsync_procedures` (name, parameters, body). See docs/database-engines.md for the format.
 struct EmbeddedProcedure
 {
     QString name;

@@ -1,8 +1,8 @@
-#include "db/ProcedureInterpreter.h"
+#include "db/embedded/ProcedureInterpreter.h"
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
-#include "db/SqliteAdapter.h"
+#include "db/embedded/SqliteAdapter.h"
 
 #include <QRegularExpression>
 

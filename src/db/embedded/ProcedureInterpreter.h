@@ -1,7 +1,7 @@
 #pragma once
 
-#include "db/EmbeddedProcedure.h"
 #include "db/Types.h"
+#include "db/embedded/EmbeddedProcedure.h"
 
 #include <QHash>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "db/SqliteAdapter.h"
+#include "db/embedded/SqliteAdapter.h"
 
 #include "db/DbError.h"
-#include "db/EmbeddedProcedure.h"
 #include "db/SqlTokenizer.h"
+#include "db/embedded/EmbeddedProcedure.h"
 
 #include <QMap>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "db/SqliteEngine.h"
+#include "db/embedded/SqliteEngine.h"
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"

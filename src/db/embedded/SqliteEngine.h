@@ -1,9 +1,9 @@
 #pragma once
 
-#include "db/EmbeddedProcedure.h"
 #include "db/Engine.h"
-#include "db/ProcedureInterpreter.h"
-#include "db/SqliteAdapter.h"
+#include "db/embedded/EmbeddedProcedure.h"
+#include "db/embedded/ProcedureInterpreter.h"
+#include "db/embedded/SqliteAdapter.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

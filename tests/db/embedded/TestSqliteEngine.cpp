@@ -1,10 +1,10 @@
 #include "db/Connection.h"
 #include "db/DbError.h"
-#include "db/EmbeddedProcedure.h"
 #include "db/RowQuery.h"
 #include "db/SqlTrace.h"
 #include "db/Statement.h"
 #include "db/StoredProc.h"
+#include "db/embedded/EmbeddedProcedure.h"
 
 #include <QDateTime>
 #include <QFile>
