@@ -2,14 +2,14 @@
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
+#include "db/embedded/SqliteValues.h"
+#include "db/embedded/WhereLiterals.h"
 
 #include <QAtomicInt>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <cmath>
 #include <sqlite3.h>
 
 namespace db {
@@ -34,284 +34,11 @@ QString stateOf(const QSqlError& error)
     return DbError::sqliteState(error.nativeErrorCode().toInt());
 }
 
-QVariant toSqlite(const QVariant& value)
-{
-    if (value.isNull())
-        return QVariant();
-    switch (value.typeId()) {
-    case QMetaType::QDateTime:
-        return isoDateTimeText(value.toDateTime());
-    case QMetaType::QDate:
-        return isoDateTimeText(value.toDate().startOfDay());
-    case QMetaType::QTime:
-        return isoDateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
-    case QMetaType::Bool:
-        return value.toBool() ? 1 : 0;
-    default:
-        return value;
-    }
-}
-
-QVariant fromSqlite(const QVariant& value, ColumnKind kind)
-{
-    if (value.isNull())
-        return value;
-    switch (kind) {
-    case ColumnKind::Boolean:
-        return value.toLongLong() != 0;
-    case ColumnKind::Text:
-        return value.toString();
-    case ColumnKind::Floating:
-        return value.toDouble();
-    case ColumnKind::Integer:
-    case ColumnKind::AutoIncrement: {
-        if (value.typeId() == QMetaType::QString)
-            return value;
-        // SQLite keeps a number too large for 64 bits as a real: read as an integer it would wrap.
-        if (value.typeId() == QMetaType::Double) {
-            const double number = value.toDouble();
-            if (!std::isfinite(number) || std::trunc(number) != number || std::abs(number) >= 9.2e18)
-                return value;
-        }
-        return QVariant(value.toLongLong());
-    }
-    default:
-        return value;
-    }
-}
-
-/// The digits of `text` from `at` as a number; -1 when one of them is not a digit.
-int digitsAt(QStringView text, qsizetype at, int count)
-{
-    int number = 0;
-    for (qsizetype i = at; i < at + count; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return -1;
-        number = number * 10 + (c - u'0');
-    }
-    return number;
-}
-
-/// Reads "yyyy-MM-ddTHH:mm:ss" and "yyyy-MM-ddTHH:mm:ss.zzz" as QDateTime::fromString does with
-/// Qt::ISODateWithMs, without its general parser; any other text goes to that parser.
-QDateTime parseDateTime(const QString& text)
-{
-    const QStringView t(text);
-    const auto is = [&](qsizetype at, char c) { return t[at] == QLatin1Char(c); };
-    if ((t.size() == 19 || (t.size() == 23 && is(19, '.'))) && is(4, '-') && is(7, '-') && is(10, 'T') && is(13, ':')
-        && is(16, ':')) {
-        const int year = digitsAt(t, 0, 4);
-        const QDate date(year, digitsAt(t, 5, 2), digitsAt(t, 8, 2));
-        const int hour = digitsAt(t, 11, 2);
-        const QTime time(hour, digitsAt(t, 14, 2), digitsAt(t, 17, 2), t.size() == 23 ? digitsAt(t, 20, 3) : 0);
-        // Hour 24 (the end of a day) is left to Qt.
-        if (year > 0 && date.isValid() && time.isValid() && hour < 24)
-            return QDateTime(date, time);
-    }
-    return QDateTime::fromString(text, Qt::ISODateWithMs);
-}
-
 QString stripGroupNumber(const QString& procedure)
 {
     const int semicolon = procedure.indexOf(QLatin1Char(';'));
     const QString name = semicolon >= 0 ? procedure.left(semicolon) : procedure;
     return name.trimmed().remove(QLatin1Char('[')).remove(QLatin1Char(']')).section(QLatin1Char('.'), -1);
-}
-
-/// Binds as Qt's SQLite driver does, so that the values stored are the same.
-int bindValue(sqlite3_stmt* statement, int index, const QVariant& given)
-{
-    const QVariant value = toSqlite(given);
-    if (value.isNull())
-        return sqlite3_bind_null(statement, index);
-    switch (value.typeId()) {
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        return sqlite3_bind_blob(statement, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
-    }
-    case QMetaType::Int:
-    case QMetaType::Bool:
-        return sqlite3_bind_int(statement, index, value.toInt());
-    case QMetaType::Double:
-        return sqlite3_bind_double(statement, index, value.toDouble());
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-        return sqlite3_bind_int64(statement, index, value.toLongLong());
-    default: {
-        const QString text = value.toString();
-        // The database keeps UTF-8: Qt's conversion is quicker than SQLite's and gives the same
-        // bytes for valid UTF-16, which is all that is left to SQLite.
-        if (QStringView(text).isValidUtf16()) {
-            const QByteArray utf8 = text.toUtf8();
-            return sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        }
-        return sqlite3_bind_text16(statement, index, text.utf16(), int(text.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-    }
-    }
-}
-
-/// A column's value as Qt's SQLite driver gives it.
-QVariant readValue(sqlite3_stmt* statement, int column)
-{
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qint64(sqlite3_column_int64(statement, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(statement, column));
-    case SQLITE_NULL:
-        return QVariant(QMetaType::fromType<QString>());
-    case SQLITE_BLOB:
-        return QByteArray(
-            static_cast<const char*>(sqlite3_column_blob(statement, column)), sqlite3_column_bytes(statement, column));
-    default:
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
-            sqlite3_column_bytes(statement, column));
-    }
-}
-
-/// The value type Qt's SQLite driver reports for a column: by its declared type, else by the
-/// first row's value.
-QMetaType declaredMetaType(const QString& declared, int valueType)
-{
-    if (!declared.isEmpty()) {
-        const QString t = declared.toLower();
-        if (t == QLatin1String("integer") || t == QLatin1String("int"))
-            return QMetaType::fromType<int>();
-        if (t == QLatin1String("double") || t == QLatin1String("float") || t == QLatin1String("real")
-            || t.startsWith(QLatin1String("numeric")))
-            return QMetaType::fromType<double>();
-        if (t == QLatin1String("blob"))
-            return QMetaType::fromType<QByteArray>();
-        if (t == QLatin1String("boolean") || t == QLatin1String("bool"))
-            return QMetaType::fromType<bool>();
-        return QMetaType::fromType<QString>();
-    }
-    switch (valueType) {
-    case SQLITE_INTEGER:
-        return QMetaType::fromType<int>();
-    case SQLITE_FLOAT:
-        return QMetaType::fromType<double>();
-    case SQLITE_BLOB:
-        return QMetaType::fromType<QByteArray>();
-    case SQLITE_TEXT:
-        return QMetaType::fromType<QString>();
-    default:
-        return QMetaType();
-    }
-}
-
-/// Marks a literal lifted out of a text; no placeholder of the agent starts with '#'.
-const QString kLiteralMark = QStringLiteral(":#");
-
-/// The text with the literals of its WHERE clauses turned into placeholders, their values in
-/// `literals`: the per-row probes and lookups of a table then share one form. Only plain
-/// statements are touched; a literal that the adapter reads (TOP n) or that SQLite needs as
-/// written (x'..', ORDER BY n) stays.
-/// Whether the text may hold a literal in a WHERE clause (a quick test before reading its
-/// tokens): a quote or a number after the first "where" in any letter case. A digit within a
-/// name or a placeholder (CurOnHand2, :p0) starts no number.
-bool mayHoldWhereLiteral(const QString& text)
-{
-    const QChar* c = text.constData();
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i + 5 <= n
-        && !((c[i] == QLatin1Char('w') || c[i] == QLatin1Char('W'))
-            && SqlTokenView::isKeyword(QStringView(c + i, 5), "where")))
-        ++i;
-    if (i + 5 > n)
-        return false;
-    const auto asciiWordChar = [](char16_t u) {
-        return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'_'
-            || u == u'#' || u == u'$' || u == u'@';
-    };
-    for (i += 5; i < n; ++i) {
-        const char16_t u = c[i].unicode();
-        if (u == u'\'' || u >= 0x80)
-            return true;
-        if (u >= u'0' && u <= u'9' && !asciiWordChar(c[i - 1].unicode()))
-            return true;
-    }
-    return false;
-}
-
-QString literalShape(const QString& tsql, QVariantList* literals)
-{
-    if (!mayHoldWhereLiteral(tsql))
-        return tsql;
-    SqlLexer lexer(tsql);
-    SqlTokenView t;
-    while (lexer.next(t) && t.type == SqlToken::Type::Space) { }
-    if (!(t.isWord("select") || t.isWord("update") || t.isWord("delete") || t.isWord("insert")))
-        return tsql;
-    QString shape;
-    shape.reserve(tsql.size());
-    qsizetype copied = 0; // text before this position is in `shape`
-    bool inWhere = false;
-    SqlTokenView adjacent; // the token just before, blanks included
-    SqlTokenView previous; // the last token that is not a blank
-    SqlTokenView beforePrevious;
-    do {
-        if (t.type == SqlToken::Type::Word) {
-            if (t.isWord("where"))
-                inWhere = true;
-            else if (t.isWord("order") || t.isWord("group") || t.isWord("having") || t.isWord("limit")
-                || t.isWord("union") || t.isWord("except") || t.isWord("intersect"))
-                inWhere = false;
-        }
-        if (inWhere && (t.type == SqlToken::Type::String || t.type == SqlToken::Type::Number)) {
-            const bool afterTop = previous.isWord("top") || (previous.isPunct('(') && beforePrevious.isWord("top"));
-            // A number SQLite reads on with what follows (0.5e1, 0x7) or a type's length
-            // (varchar(10), decimal(9, 2)) is no value to bind.
-            SqlLexer ahead = lexer;
-            SqlTokenView following;
-            const bool joined = t.type == SqlToken::Type::Number && ahead.next(following)
-                && (following.type == SqlToken::Type::Word || following.type == SqlToken::Type::Number);
-            const bool typeLength = t.type == SqlToken::Type::Number
-                && ((previous.isPunct('(') && beforePrevious.type == SqlToken::Type::Word) || previous.isPunct(','));
-            const bool blob = t.type == SqlToken::Type::String && adjacent.isWord("x");
-            QVariant value;
-            if (t.type == SqlToken::Type::String) {
-                value = SqlToken{t.type, t.text.toString()}.stringValue();
-            } else if (!t.text.contains(QLatin1Char('.'))) {
-                bool ok = false;
-                const qlonglong number = t.text.toLongLong(&ok);
-                if (ok)
-                    value = number;
-            } else {
-                bool ok = false;
-                const double number = t.text.toDouble(&ok);
-                if (ok && t.text.count(QLatin1Char('.')) == 1)
-                    value = number;
-            }
-            if (!afterTop && !blob && !joined && !typeLength && value.isValid()) {
-                const qsizetype start = t.text.data() - tsql.constData();
-                // N'' marks a Unicode literal: the value is the same text.
-                const qsizetype end = adjacent.isWord("N") ? start - adjacent.text.size() : start;
-                shape += QStringView(tsql).sliced(copied, end - copied);
-                shape += kLiteralMark;
-                shape += QString::number(literals->size());
-                literals->append(value);
-                copied = start + t.text.size();
-                // 'A2'AND is two tokens; the placeholder must not take the keyword into its name.
-                if (copied < tsql.size()
-                    && (tsql[copied].isLetterOrNumber() || tsql[copied] == QLatin1Char('_')
-                        || tsql[copied] == QLatin1Char('@') || tsql[copied] == QLatin1Char('#')
-                        || tsql[copied] == QLatin1Char('$')))
-                    shape += QLatin1Char(' ');
-            }
-        }
-        adjacent = t;
-        if (t.type != SqlToken::Type::Space) {
-            beforePrevious = previous;
-            previous = t;
-        }
-    } while (lexer.next(t));
-    if (copied == 0)
-        return tsql;
-    shape += QStringView(tsql).sliced(copied);
-    return shape;
 }
 
 /// Bounds the per-engine caches of texts: a caller that sends ever new texts cannot grow them.
@@ -409,7 +136,7 @@ qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
 SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValues& values, bool wantRows)
 {
     QVariantList literals;
-    const QString shape = literalShape(tsql, &literals);
+    const QString shape = sqlite::literalShape(tsql, &literals);
     // Held while it runs: a procedure it calls may clear the plans kept.
     const std::shared_ptr<Plan> planned = plan(shape, tsql);
     StepResult last;
@@ -600,7 +327,7 @@ void SqliteEngine::describe(Prepared& prepared)
         } else {
             // An expression has no declared type: keep the value as SQLite stored it.
             byValue = declared.isEmpty();
-            info.kind = columnKindFromMetaType(declaredMetaType(declared, -1));
+            info.kind = columnKindFromMetaType(sqlite::declaredMetaType(declared, -1));
             prepared.kinds << ColumnKind::Other;
         }
         prepared.columns << info;
@@ -642,7 +369,7 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
                           .arg(sql));
     }
     for (int i = 0; i < parameters; ++i) {
-        if (bindValue(statement, i + 1, positional[i]) != SQLITE_OK)
+        if (sqlite::bindValue(statement, i + 1, positional[i]) != SQLITE_OK)
             fail();
     }
     int rc = sqlite3_step(statement);
@@ -667,15 +394,15 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
     for (int i = 0; i < columnCount; ++i) {
         if (prepared->typedByValue[i])
             result.rows.columns[i].kind = columnKindFromMetaType(
-                declaredMetaType(QString(), rc == SQLITE_ROW ? sqlite3_column_type(statement, i) : -1));
+                sqlite::declaredMetaType(QString(), rc == SQLITE_ROW ? sqlite3_column_type(statement, i) : -1));
     }
     const QList<ColumnKind>& kinds = prepared->kinds;
     while (rc == SQLITE_ROW) {
         QVariantList row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)
-            row << (kinds[i] == ColumnKind::DateTime ? dateTimeOf(readValue(statement, i))
-                                                     : fromSqlite(readValue(statement, i), kinds[i]));
+            row << (kinds[i] == ColumnKind::DateTime ? m_dateTimes.read(sqlite::readValue(statement, i))
+                                                     : sqlite::fromSqlite(sqlite::readValue(statement, i), kinds[i]));
         result.rows.rows << row;
         rc = sqlite3_step(statement);
     }
@@ -687,30 +414,6 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
 ResultSet SqliteEngine::runStatement(const QString& sql, const QVariantList& positional, bool wantRows)
 {
     return runSql(sql, positional, wantRows).rows;
-}
-
-QVariant SqliteEngine::dateTimeOf(const QVariant& value)
-{
-    if (value.typeId() != QMetaType::QString)
-        return value;
-    QString text = value.toString().trimmed();
-    if (text.size() == 10)
-        text += QStringLiteral("T00:00:00");
-    if (text.size() > 10 && text[10] == QLatin1Char(' '))
-        text[10] = QLatin1Char('T');
-    // Making a local date-time asks the system for the time zone (on Linux, a look at
-    // /etc/localtime per value). Rows of a backlog repeat their values (the row that reveals a
-    // table's columns, a source row read back after its mark): each text is converted once.
-    // The values are kept a minute at most, so that a change of zone is followed.
-    constexpr qint64 kLifetimeMs = 60 * 1000;
-    if (m_dateTimes.size() >= 1024 || !m_dateTimesRead.isValid() || m_dateTimesRead.hasExpired(kLifetimeMs)) {
-        m_dateTimes.clear();
-        m_dateTimesRead.start();
-    }
-    auto it = m_dateTimes.constFind(text);
-    if (it == m_dateTimes.constEnd())
-        it = m_dateTimes.insert(text, parseDateTime(text));
-    return it->isValid() ? QVariant(*it) : value;
 }
 
 void SqliteEngine::runQuietly(const QString& sql)

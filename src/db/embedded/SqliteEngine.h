@@ -4,9 +4,8 @@
 #include "db/embedded/EmbeddedProcedure.h"
 #include "db/embedded/ProcedureInterpreter.h"
 #include "db/embedded/SqliteAdapter.h"
+#include "db/embedded/SqliteValues.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <memory>
@@ -84,9 +83,6 @@ private:
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
     StepResult runPrepared(
         const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows);
-    /// A date-time column's value as read: its text as a local date-time, or as stored when it
-    /// is not one.
-    QVariant dateTimeOf(const QVariant& value);
     /// Runs `sql`, ignoring a failure (undoing after a failure that may already have undone).
     void runQuietly(const QString& sql);
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;
@@ -115,8 +111,7 @@ private:
     QHash<QString, QList<ColumnInfo>> m_layouts;
     quint64 m_layoutGeneration = 0; // counts the times the layouts were forgotten
     qint64 m_schemaVersion = -1;
-    QHash<QString, QDateTime> m_dateTimes; // date-time values read, by their text
-    QElapsedTimer m_dateTimesRead; // since `m_dateTimes` was started
+    sqlite::DateTimeTexts m_dateTimes;
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
 };

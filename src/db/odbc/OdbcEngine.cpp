@@ -2,6 +2,8 @@
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
+#include "db/odbc/CatalogStatement.h"
+#include "db/odbc/OdbcDiagnostics.h"
 
 #include <QAtomicInt>
 #include <QSet>
@@ -11,12 +13,6 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
-#ifdef Q_OS_WIN
-// Windows' ODBC headers use its base types without including them.
-#include <windows.h>
-#endif
-#include <sql.h>
-#include <sqlext.h>
 
 namespace db {
 
@@ -41,167 +37,11 @@ SQLHANDLE handleOf(const QVariant& v)
     return *static_cast<const SQLHANDLE*>(v.constData());
 }
 
-/// The diagnostic records of an ODBC handle: their texts, and the state that tells most about
-/// the failure (the first one that is neither a warning nor a general error).
-struct Diagnostics
-{
-    QString state;
-    QString text;
-};
-
-/// The ODBC 3 form of a state: Qt's driver works in ODBC 2, whose "S1" class is ODBC 3's "HY".
-/// FreeTDS reports SQL Server's refusals of a login as syntax or access errors (42000); the
-/// server's own message numbers tell them, and they get the state Microsoft's driver gives.
-QString normalState(const QString& state, SQLINTEGER serverMessage)
-{
-    switch (serverMessage) {
-    case 4060: // cannot open the database requested by the login
-    case 18452: // login from an untrusted domain
-    case 18456: // login failed
-    case 18486: // account locked
-    case 18487: // password expired
-    case 18488: // password must be changed
-        return QStringLiteral("28000");
-    default:
-        break;
-    }
-    if (state.startsWith(QLatin1String("S1")))
-        return QStringLiteral("HY") + state.mid(2);
-    return state;
-}
-
-Diagnostics diagnostics(SQLSMALLINT type, SQLHANDLE handle)
-{
-    Diagnostics result;
-    QString firstState;
-    QStringList messages;
-    for (SQLSMALLINT i = 1; handle; ++i) {
-        SQLWCHAR state[6];
-        SQLWCHAR text[1024];
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        const SQLRETURN r = SQLGetDiagRecW(type, handle, i, state, &native, text, 1024, &length);
-        if (!SQL_SUCCEEDED(r))
-            break;
-        messages << QString::fromUtf16(reinterpret_cast<const char16_t*>(text), qMin<int>(length, 1023));
-        const QString code = normalState(QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5), native);
-        if (firstState.isEmpty())
-            firstState = code;
-        const bool general = code == QLatin1String("HY000");
-        if (result.state.isEmpty() && !general && !code.startsWith(QLatin1String("01")))
-            result.state = code;
-    }
-    if (result.state.isEmpty())
-        result.state = firstState;
-    result.text = messages.join(QLatin1Char(' '));
-    return result;
-}
-
 /// A failure of a statement that Qt ran: Qt's text, and the state from the statement's records.
 DbError statementError(const QSqlQuery& q)
 {
     return DbError(errorText(q.lastError()), diagnostics(SQL_HANDLE_STMT, handleOf(q.result()->handle())).state);
 }
-
-void setQueryTimeout(SQLHANDLE statement, int seconds)
-{
-    if (statement && seconds > 0)
-        SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)), 0);
-}
-
-/// Logs in with the driver directly and disconnects again. Qt's driver drops the diagnostic
-/// records of a refused connection with its handle, and the state tells an unreachable server
-/// from a refused login.
-void checkLogin(const QString& odbcConnectionString, int loginTimeoutSeconds)
-{
-    SQLHANDLE environment = nullptr;
-    SQLHANDLE connection = nullptr;
-    struct Handles
-    {
-        SQLHANDLE& environment;
-        SQLHANDLE& connection;
-        ~Handles()
-        {
-            if (connection)
-                SQLFreeHandle(SQL_HANDLE_DBC, connection);
-            if (environment)
-                SQLFreeHandle(SQL_HANDLE_ENV, environment);
-        }
-    } handles{environment, connection};
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))
-        || !SQL_SUCCEEDED(
-            SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
-        || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection)))
-        throw DbError(QStringLiteral("The ODBC driver manager cannot be used"));
-    const auto timeout = reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeoutSeconds));
-    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT, timeout, 0);
-    SQLSetConnectAttr(connection, SQL_ATTR_CONNECTION_TIMEOUT, timeout, 0);
-    std::u16string text = odbcConnectionString.toStdU16String();
-    const SQLRETURN r = SQLDriverConnectW(connection, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS,
-        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(r)) {
-        const Diagnostics d = diagnostics(SQL_HANDLE_DBC, connection);
-        throw DbError(d.text.trimmed(), d.state);
-    }
-    SQLDisconnect(connection);
-}
-
-/// A catalogue call's statement handle, freed on every way out.
-class CatalogStatement
-{
-public:
-    CatalogStatement(SQLHANDLE connection, int timeoutSeconds)
-    {
-        if (!connection || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection, &m_handle)))
-            throw DbError(QStringLiteral("Cannot read the catalogue: the ODBC connection is not open"));
-        setQueryTimeout(m_handle, timeoutSeconds);
-    }
-    ~CatalogStatement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
-    CatalogStatement(const CatalogStatement&) = delete;
-    CatalogStatement& operator=(const CatalogStatement&) = delete;
-
-    SQLHANDLE handle() const { return m_handle; }
-
-    void check(SQLRETURN r, const QString& what) const
-    {
-        if (!SQL_SUCCEEDED(r)) {
-            const Diagnostics d = diagnostics(SQL_HANDLE_STMT, m_handle);
-            throw DbError(QStringLiteral("%1: %2").arg(what, d.text), d.state);
-        }
-    }
-
-    bool next() const { return SQL_SUCCEEDED(SQLFetch(m_handle)); }
-
-    QString text(int column) const
-    {
-        QString result;
-        SQLWCHAR buffer[512];
-        SQLLEN indicator = 0;
-        for (;;) {
-            const SQLRETURN r = SQLGetData(m_handle, column, SQL_C_WCHAR, buffer, sizeof(buffer), &indicator);
-            if (!SQL_SUCCEEDED(r) || indicator == SQL_NULL_DATA)
-                break;
-            const qsizetype available = indicator == SQL_NO_TOTAL || indicator >= SQLLEN(sizeof(buffer))
-                ? qsizetype(sizeof(buffer) / sizeof(SQLWCHAR) - 1)
-                : qsizetype(indicator / sizeof(SQLWCHAR));
-            result += QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), available);
-            if (r != SQL_SUCCESS_WITH_INFO)
-                break;
-        }
-        return result;
-    }
-
-    int integer(int column) const
-    {
-        SQLINTEGER value = 0;
-        SQLLEN indicator = 0;
-        SQLGetData(m_handle, column, SQL_C_SLONG, &value, 0, &indicator);
-        return indicator == SQL_NULL_DATA ? 0 : value;
-    }
-
-private:
-    SQLHANDLE m_handle = nullptr;
-};
 
 std::u16string wide(const QString& s)
 {
