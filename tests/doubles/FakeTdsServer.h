@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QThread>
 #include <mutex>
-#include <thread>
-#include <vector>
+
+class QTcpServer;
 
 /// A listener on a loopback port that plays a SQL Server towards a TDS client: it answers the
 /// pre-login (no encryption), reads the LOGIN7 packet and records the credentials and fields it
@@ -40,14 +41,14 @@ public:
     Login login();
 
 private:
-    void serve();
-    void serveClient(int client);
+    class Client;
+    void accept();
+    void record(const Login& login);
 
     Behaviour m_behaviour;
-    int m_listener = -1;
+    QThread m_thread;
+    QTcpServer* m_listener = nullptr;
     quint16 m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     Login m_login;
-    std::vector<int> m_openClients;
 };
