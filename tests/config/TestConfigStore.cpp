@@ -168,7 +168,7 @@ private Q_SLOTS:
         const QString text = DateTimeValue::toText(now);
         QVERIFY2(text.contains("30") && text.contains("15"), qPrintable(text));
         QFile file(dir.filePath("paths.ini"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QByteArray bytes = file.readAll();
         for (const char* key : {"IPADDRESS=\n", "PortNo=\n", "Reports=\n", "Custom=\n", "Images=\n"})
             QVERIFY2(bytes.contains(key), key);
@@ -216,7 +216,7 @@ private Q_SLOTS:
         // Euro sign, blank and '!' are 0x80, 0x20 and 0x21 in Windows-1252; the constant added.
         store.write(StoreKey::Password, EncodeCredential(QStringLiteral("\u20AC !")));
         QFile file(dir.filePath("paths.ini"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         QVERIFY2(file.readAll().contains("PASSWORD=\xF1\x91\x92\n"), "not the bytes of the INI services");
     }
 

@@ -155,7 +155,7 @@ private Q_SLOTS:
 
     void aFailedFirstTickIsRepeatedAtTheNextTick()
     {
-        const CribFixture f(demo());
+        CribFixture f(demo());
         const QTemporaryDir& dir = f.dir;
         fillKey(dir, configured(dir));
         RecordingHost host;
@@ -164,12 +164,12 @@ private Q_SLOTS:
         agent.FormCreate();
         QCOMPARE(agent.startup(), Agent::Startup::Armed);
         // The remote database goes away before the first tick.
-        QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
+        QVERIFY(moveDatabaseFile(dir.filePath("CribRemote.db"), dir.filePath("away.db"), {&f.remote}));
         QVERIFY_THROWS_EXCEPTION(std::exception, agent.Timer1Timer());
         QVERIFY2(agent.log().lastSummary().endsWith("; 1 failure"), qPrintable(agent.log().lastSummary()));
         QVERIFY(agent.FirstTick());
         QVERIFY(agent.Timer1()->isActive());
-        QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
+        QVERIFY(moveDatabaseFile(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
         QSignalSpy finished(&agent, &Agent::cycleFinished);
         agent.Timer1Timer();
         QCOMPARE(finished.size(), 1);

@@ -6,6 +6,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
 namespace {
 
 /// Bytes the client may send before the server gives up on it.
@@ -187,6 +193,27 @@ FakeTdsServer::~FakeTdsServer()
 {
     m_thread.quit();
     m_thread.wait();
+}
+
+QString FakeTdsServer::clientDriver()
+{
+    const QString freeTds = QStringLiteral("FreeTDS");
+    SQLHANDLE environment = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment)))
+        return {};
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    bool found = false;
+    SQLWCHAR name[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST; !found
+         && SQL_SUCCEEDED(
+             SQLDriversW(environment, direction, name, 256, &nameLength, attributes, 1024, &attributesLength));
+         direction = SQL_FETCH_NEXT)
+        found = QString::fromUtf16(reinterpret_cast<const char16_t*>(name), qMin<int>(nameLength, 255)) == freeTds;
+    SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    return found ? freeTds : QString();
 }
 
 FakeTdsServer::Login FakeTdsServer::login()

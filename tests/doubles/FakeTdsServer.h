@@ -36,6 +36,11 @@ public:
     explicit FakeTdsServer(Behaviour behaviour = Behaviour::HangUpAfterLogin);
     ~FakeTdsServer();
 
+    /// The ODBC driver that reaches the listener for the agent: FreeTDS where the driver manager
+    /// has it (Linux; Windows under Wine, which hands ODBC to the host's driver manager), else
+    /// empty, the agent's own choice (Microsoft's driver on Windows).
+    static QString clientDriver();
+
     quint16 port() const { return m_port; }
     /// The first login the listener read.
     Login login();

@@ -5,8 +5,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -17,6 +23,21 @@ QString readText(const QString& path)
         return {};
     return QString::fromLocal8Bit(file.readAll());
 }
+
+#ifdef Q_OS_WIN
+// The agents of this test process: they end when it does, as it closes the job's last handle.
+HANDLE testJob()
+{
+    static const HANDLE job = [] {
+        HANDLE handle = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        return handle;
+    }();
+    return job;
+}
+#endif
 
 } // namespace
 
@@ -99,7 +120,9 @@ void AgentProcess::launch(const QString& configDir, const QString& machineName, 
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(m_errorFile);
     // A test that dies (a time-out, a crash) must not leave agents running for ever.
+#ifdef Q_OS_LINUX
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     QStringList arguments = mode;
     arguments << QStringLiteral("--config") << configDir << QStringLiteral("--machine-name") << machineName;
     m_startedAt = QDateTime::currentMSecsSinceEpoch();
@@ -107,6 +130,12 @@ void AgentProcess::launch(const QString& configDir, const QString& machineName, 
     if (!m_process->waitForStarted(60000))
         throw std::runtime_error(
             QStringLiteral("cannot start %1: %2").arg(m_executable, m_process->errorString()).toStdString());
+#ifdef Q_OS_WIN
+    if (HANDLE process = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(m_process->processId()))) {
+        AssignProcessToJobObject(testJob(), process);
+        CloseHandle(process);
+    }
+#endif
 }
 
 AgentResult AgentProcess::runOnce(const QString& configDir, const QString& machineName, int timeoutMs)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "db/Connection.h"
+#include "db/ConnectionPool.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -33,4 +36,14 @@ inline QMap<QString, QByteArray> filesOf(const QString& folder)
         files.insert(path, readFile(path));
     }
     return files;
+}
+
+/// Moves an embedded database file: the crib's server gone away, or back. Windows moves no file
+/// that is open, so the connections in `open` and the pool's idle ones are closed first.
+inline bool moveDatabaseFile(const QString& from, const QString& to, const QList<db::Connection*>& open = {})
+{
+    for (db::Connection* connection : open)
+        connection->close();
+    db::ConnectionPool::instance().clear();
+    return QFile::rename(from, to);
 }
