@@ -1,6 +1,6 @@
 # A Windows build made on Linux runs its tests under Wine: CTest starts every test program
-# through build-windows/wine-run.sh, which gives Wine a prefix of its own inside the build folder,
-# no display, and Qt's and MinGW's DLLs on the program's path.
+# through build-windows/wine-test.sh and wine-run.sh, which give Wine a prefix of its own inside
+# the build folder, no display, and Qt's and MinGW's DLLs on the program's path.
 
 find_program(CRIBSYNC_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(CRIBSYNC_WINE NAMES wine64 wine)
@@ -29,5 +29,7 @@ set(CRIBSYNC_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 set(CRIBSYNC_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run.sh)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-test.sh.in ${CMAKE_BINARY_DIR}/wine-test.sh @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-test.sh)
