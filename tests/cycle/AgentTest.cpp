@@ -12,8 +12,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -290,6 +292,23 @@ private Q_SLOTS:
         QCOMPARE(agent.startup(), Agent::Startup::Ending);
         QVERIFY(host.calls.isEmpty());
         QCOMPARE(readFile(dir.filePath("paths.ini")), file);
+    }
+
+    // The program's folder below C:\\Program Files, for a user without administrator rights.
+    void aReadOnlySettingsFolderKeepsTheLogInTheLocalDataFolder()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QTemporaryDir dir;
+        if (!setFolderReadOnly(dir.path(), true))
+            QSKIP("cannot make a folder read-only here");
+        const auto restore = qScopeGuard([&] { setFolderReadOnly(dir.path(), false); });
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        const QString log = agent.log().filePath();
+        const auto removeLog = qScopeGuard([&] { QFile::remove(log); });
+        QCOMPARE(QFileInfo(log).absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+        agent.log().note("kept");
+        QVERIFY(readFile(log).contains("kept"));
     }
 
     void noDialogToShowEndsWithoutWriting()

@@ -6,8 +6,15 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 /// The bytes of a file; empty when it cannot be read.
 inline QByteArray readFile(const QString& path)
@@ -46,4 +53,53 @@ inline bool moveDatabaseFile(const QString& from, const QString& to, const QList
         connection->close();
     db::ConnectionPool::instance().clear();
     return QFile::rename(from, to);
+}
+
+/// A file's path on the host: under Wine, the Linux path of a Windows one (for the host's own
+/// programs and libraries, which know nothing of drive letters); elsewhere the path itself.
+inline QString hostPath(const QString& path)
+{
+#ifdef Q_OS_WIN
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    if (char* name = unixName ? unixName(native.c_str()) : nullptr) {
+        const QString unixPath = QString::fromLocal8Bit(name);
+        HeapFree(GetProcessHeap(), 0, name);
+        return unixPath;
+    }
+#endif
+    return path;
+}
+
+/// Makes `folder` one that no file can be made in, even by root or an administrator: read-only,
+/// and immutable through the host's chattr (under Wine run on the host path); or undoes it.
+/// Returns whether the folder is now as asked.
+inline bool setFolderReadOnly(const QString& folder, bool readOnly)
+{
+    const auto owner = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
+    if (readOnly)
+        QFile::setPermissions(folder, owner);
+#ifdef Q_OS_WIN
+    const QString chattr = QStringLiteral("Z:/usr/bin/chattr");
+#else
+    const QString chattr = QStringLiteral("chattr");
+#endif
+    const QStringList arguments{readOnly ? QStringLiteral("+i") : QStringLiteral("-i"), hostPath(folder)};
+#ifdef Q_OS_WIN
+    QProcess::startDetached(chattr, arguments);
+#else
+    QProcess::execute(chattr, arguments);
+#endif
+    if (!readOnly)
+        QFile::setPermissions(folder, owner | QFileDevice::WriteOwner);
+    // Under Wine a host program's end cannot be waited for: its effect is.
+    for (int tries = 0; tries < 50; ++tries) {
+        QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("probe-XXXXXX")));
+        if (probe.open() != readOnly)
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
 }

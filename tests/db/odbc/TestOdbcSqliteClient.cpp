@@ -1,32 +1,8 @@
 #include "ClientCases.h"
 #include "db/Connection.h"
+#include "support/Files.h"
 
 #include <QTest>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
-namespace {
-
-/// A file's path as the ODBC driver opens it. Under Wine the driver is the host's own Linux
-/// library, which knows nothing of drive letters.
-QString driverPath(const QString& path)
-{
-#ifdef Q_OS_WIN
-    using UnixName = char*(__cdecl*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (char* name = unixName ? unixName(reinterpret_cast<const wchar_t*>(path.utf16())) : nullptr) {
-        const QString unixPath = QString::fromLocal8Bit(name);
-        HeapFree(GetProcessHeap(), 0, name);
-        return unixPath;
-    }
-#endif
-    return path;
-}
-
-} // namespace
 
 /// The engine-neutral cases through QODBC, against Debian's SQLite ODBC driver, so that the
 /// ODBC path (binding, catalogue functions, column kinds) runs for real without a server.
@@ -46,7 +22,8 @@ protected:
         }
         return QStringLiteral("Provider=SQLOLEDB.1;Password=secret;Persist Security Info=True;User ID=sa;"
                               "Initial Catalog=%1;Data Source=localhost,1433;Workstation ID=CRIB1")
-            .arg(driverPath(file));
+            // Under Wine the driver is the host's own Linux library.
+            .arg(hostPath(file));
     }
 
     void createFixture(db::Connection& c) override
