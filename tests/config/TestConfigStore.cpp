@@ -14,7 +14,6 @@
 
 #ifdef Q_OS_WIN
 #include <QScopeGuard>
-#include <sddl.h>
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -73,25 +72,34 @@ private:
         return value;
     }
 
-    // Sets the key's access list (SDDL) and returns whether that worked.
-    static bool setKeyAccess(const wchar_t* sddl)
+    // Gives everyone `rights` on the key, and nothing else; returns whether that worked.
+    static bool setKeyAccess(DWORD rights)
     {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
             return false;
+        alignas(DWORD) char buffer[256];
+        auto* acl = reinterpret_cast<PACL>(buffer);
+        SECURITY_DESCRIPTOR descriptor;
+        const bool built = InitializeAcl(acl, sizeof(buffer), ACL_REVISION)
+            && AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone)
+            && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+            && SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        LSTATUS status = ERROR_INVALID_PARAMETER;
         HKEY key = nullptr;
-        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, WRITE_DAC | KEY_WOW64_64KEY, &key);
-        if (status == ERROR_SUCCESS) {
-            status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        if (built
+            && RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, WRITE_DAC | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+            status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
             RegCloseKey(key);
         }
-        LocalFree(descriptor);
+        FreeSid(everyone);
         return status == ERROR_SUCCESS;
     }
 
     static void removeMachineKey()
     {
-        setKeyAccess(L"D:(A;;KA;;;WD)");
+        setKeyAccess(KEY_ALL_ACCESS);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, MachineKey, KEY_WOW64_64KEY, 0);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quellora", KEY_WOW64_64KEY, 0);
     }
@@ -370,7 +378,7 @@ private Q_SLOTS:
                      nullptr, &key, nullptr),
             LSTATUS(ERROR_SUCCESS));
         RegCloseKey(key);
-        QVERIFY(setKeyAccess(L"D:P(A;;KRWDSD;;;WD)"));
+        QVERIFY(setKeyAccess(KEY_READ | WRITE_DAC | DELETE));
 
         QTemporaryDir dir;
         ConfigStore store(QString(), dir.filePath("paths.ini"));
