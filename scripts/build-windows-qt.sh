@@ -7,7 +7,8 @@
 #   bash scripts/build-windows-qt.sh PREFIX [--dry-run]
 # Called by scripts/windows-qt.sh --build with the cache's prefix. The work folder is PREFIX.work
 # (sources, build trees, logs; about 6 GB), the result is PREFIX; nothing is put in the checkout.
-# --dry-run checks what the build needs and prints its steps without changing anything.
+# --dry-run checks what the build needs, reads Debian's source index into PREFIX.work and shows the
+# source files it would fetch and the steps it would run, without building anything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -48,6 +49,14 @@ sqlite_version=$(dpkg-query -W -f='${Version}' libsqlite3-dev 2>/dev/null || tru
     echo "build-windows-qt: needs Debian's libsqlite3-dev (bash scripts/setup.sh)" >&2
     exit 2
 }
+# Unpacking Debian's sources needs dpkg-source; making SQLite's single source file, tclsh.
+missing=()
+command -v dpkg-source >/dev/null || missing+=(dpkg-dev)
+command -v tclsh >/dev/null || missing+=(tcl)
+if ((${#missing[@]})); then
+    step "installs ${missing[*]}"
+    ((dry_run)) || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 for tool in x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix ninja cmake qmake6; do
     command -v "$tool" >/dev/null || {
         echo "build-windows-qt: $tool is missing (bash scripts/setup.sh --windows)" >&2
@@ -57,21 +66,24 @@ done
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 [ -f "$toolchain" ]
 
-# 1. Debian's sources of exactly the installed versions.
+# 1. Debian's sources of exactly the installed versions, through a source list of the build's own
+# (Debian's entries as deb-src) so that the machine's apt set-up is left as it is.
 step "1. sources: qt6-base $host_version, sqlite3 $sqlite_version (apt-get source)"
-if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    step "   adds a deb-src entry beside Debian's own (/etc/apt/sources.list.d/cribsync-src.sources)"
-    if ((!dry_run)); then
-        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-            >/etc/apt/sources.list.d/cribsync-src.sources
-        apt-get update -qq
-    fi
-elif ((dry_run)); then
-    apt-get source --print-uris -qq "qt6-base=$host_version" "sqlite3=$sqlite_version" | sed 's/^/  would fetch: /'
-fi
-run mkdir -p "$work/src"
-if [ ! -d "$work/src/qt6-base-$qt_version+dfsg" ]; then
-    ((dry_run)) || (cd "$work/src" && apt-get source -qq "qt6-base=$host_version" "sqlite3=$sqlite_version" >/dev/null)
+apt_dir=$work/apt
+mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$apt_dir/cache"
+{
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
+} >"$apt_dir/sources/debian-src.sources"
+sed -n 's/^deb /deb-src /p' /etc/apt/sources.list 2>/dev/null >"$apt_dir/sources/debian-src.list" || true
+apt_options=(-o "Dir::Etc::SourceList=$apt_dir/sources/debian-src.list" -o "Dir::Etc::SourceParts=$apt_dir/sources"
+    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+apt-get "${apt_options[@]}" update -qq
+sources=("qt6-base=$host_version" "sqlite3=$sqlite_version")
+if ((dry_run)); then
+    apt-get "${apt_options[@]}" source --print-uris -qq "${sources[@]}" | sed 's/^/  would fetch: /'
+elif [ ! -d "$work/src/qt6-base-$qt_version+dfsg" ]; then
+    mkdir -p "$work/src"
+    (cd "$work/src" && apt-get "${apt_options[@]}" source -qq "${sources[@]}" >/dev/null)
 fi
 qt_src=$work/src/qt6-base-$qt_version+dfsg
 

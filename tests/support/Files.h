@@ -7,14 +7,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTest>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 /// The bytes of a file; empty when it cannot be read.
 inline QByteArray readFile(const QString& path)
@@ -60,13 +57,19 @@ inline bool moveDatabaseFile(const QString& from, const QString& to, const QList
 inline QString hostPath(const QString& path)
 {
 #ifdef Q_OS_WIN
-    using UnixName = char*(__cdecl*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    // Wine's kernel32 has the Linux name of a Windows path, in memory of the process heap.
+    // (Resolved by name, so that <windows.h> and its macros stay out of the tests.)
+    QLibrary kernel32(QStringLiteral("kernel32"));
+    using UnixName = char* (*)(const wchar_t*);
+    using ProcessHeap = void* (*)();
+    using HeapFree = int (*)(void*, unsigned long, void*);
+    const auto unixName = reinterpret_cast<UnixName>(kernel32.resolve("wine_get_unix_file_name"));
+    const auto processHeap = reinterpret_cast<ProcessHeap>(kernel32.resolve("GetProcessHeap"));
+    const auto heapFree = reinterpret_cast<HeapFree>(kernel32.resolve("HeapFree"));
     const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
-    if (char* name = unixName ? unixName(native.c_str()) : nullptr) {
+    if (char* name = unixName && processHeap && heapFree ? unixName(native.c_str()) : nullptr) {
         const QString unixPath = QString::fromLocal8Bit(name);
-        HeapFree(GetProcessHeap(), 0, name);
+        heapFree(processHeap(), 0, name);
         return unixPath;
     }
 #endif
