@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages cribsync needs to build, test and run.
+#   --windows   also what the Windows build needs (scripts/windows.sh): MinGW-w64, Ninja, Wine, NSIS
 # Idempotent: prints nothing and changes nothing when everything is present.
 set -euo pipefail
 
@@ -10,8 +11,17 @@ packages=(
     libsqlite3-dev sqlite3
     unixodbc unixodbc-dev odbcinst tdsodbc libsqliteodbc
     xvfb xauth
-    g++-mingw-w64-x86-64-posix python3
+    python3
 )
+for arg in "$@"; do
+    case "$arg" in
+    --windows) packages+=(g++-mingw-w64-x86-64-posix ninja-build wine64 nsis) ;;
+    *)
+        echo "usage: $0 [--windows]" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

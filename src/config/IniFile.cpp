@@ -3,9 +3,11 @@
 #include "config/AnsiCodePage.h"
 #include "config/ConfigError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -78,7 +80,7 @@ QString writeFailure(const QString& path, const QString& error)
         return QStringLiteral("Cannot write %1: the folder %2 does not exist").arg(path, folder.filePath());
     if (file.exists() && !file.isWritable())
         return QStringLiteral("Cannot write %1: the file is read-only").arg(path);
-    if (!file.exists() && !folder.isWritable())
+    if (!file.exists() && !IniFile::canCreateIn(folder.filePath()))
         return QStringLiteral("Cannot write %1: the folder %2 is read-only").arg(path, folder.filePath());
     return QStringLiteral("Cannot write %1: %2").arg(path, error);
 }
@@ -99,6 +101,12 @@ void IniFile::checkFile(const QString& path)
                               .arg(path)
                               .arg(info.size())
                               .arg(MaxFileSize));
+}
+
+bool IniFile::canCreateIn(const QString& folder)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".cribsync-XXXXXX")));
+    return probe.open();
 }
 
 IniFile::IniFile(const QString& path)

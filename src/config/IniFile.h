@@ -17,6 +17,9 @@ public:
     /// Throws ConfigError when `path` exists but is no regular file (a pipe, a device, a folder)
     /// or is far larger than a settings file can be.
     static void checkFile(const QString& path);
+    /// Whether a file can be made in `folder`, as its permissions decide (on Windows a folder's
+    /// attributes, which QFileInfo::isWritable() reads, do not show them).
+    static bool canCreateIn(const QString& folder);
 
     QString path() const { return m_path; }
 

@@ -41,7 +41,7 @@ QString Agent::logPath(const ConfigStore& config)
 {
     const QString name = QStringLiteral("cribsync.log");
     const QFileInfo folder(config.folder());
-    if (folder.isDir() && folder.isWritable())
+    if (folder.isDir() && IniFile::canCreateIn(config.folder()))
         return QDir(config.folder()).filePath(name);
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(name);
 }

@@ -4,7 +4,9 @@
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
 #include "demo/DemoSetup.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -81,7 +83,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         DemoSetup::prepare(dir.path(), QStringLiteral("CRIB-T"));
         TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
-        QVERIFY(QFile::rename(dir.filePath("CribLocal.db"), dir.filePath("away.db")));
+        QVERIFY(moveDatabaseFile(
+            dir.filePath("CribLocal.db"), dir.filePath("away.db"), {&form.agent()->engine().MSDEConnection()}));
         QTimer* timer = form.agent()->Timer1();
         timer->start(1);
         const CycleLog& log = form.agent()->log();

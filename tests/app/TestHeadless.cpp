@@ -135,6 +135,9 @@ private Q_SLOTS:
             QSettings key(dir.filePath("settings.ini"), QSettings::IniFormat);
             key.setValue("IPADDRESS", "127.0.0.1");
             key.setValue("PortNo", remote == "refusing" ? refusing.port() : closedPort);
+            if (!FakeTdsServer::clientDriver().isEmpty())
+                QSettings(dir.filePath("paths.ini"), QSettings::IniFormat)
+                    .setValue("Cribsync/OdbcDriver", FakeTdsServer::clientDriver());
         }
         QStringList lines;
         HeadlessHost host([&lines](const QString& line) {
@@ -171,6 +174,9 @@ private Q_SLOTS:
 
     void interruptAndTerminateReachTheEventLoop()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the C run-time's SIGTERM ends a Windows program at once; the agent does not catch it there");
+#endif
         SignalQuit signals;
         QSignalSpy spy(&signals, &SignalQuit::received);
         std::raise(SIGTERM);

@@ -2,8 +2,8 @@
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
-#include "db/ConnectionPool.h"
 #include "demo/DemoSetup.h"
+#include "support/Files.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -143,8 +143,7 @@ private Q_SLOTS:
         QCOMPARE(status->text(), log.lastSummaryLine());
         QCOMPARE(form.trayIcon()->icon().cacheKey(), form.windowIcon().cacheKey());
 
-        QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
-        db::ConnectionPool::instance().clear();
+        QVERIFY(moveDatabaseFile(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
         form.agent()->Timer1Timer();
         QVERIFY2(status->text().startsWith(log.lastSummaryLine() + "\nLast failure: cycle 2 failure in probe"),
             qPrintable(status->text()));
@@ -152,7 +151,7 @@ private Q_SLOTS:
         QVERIFY(form.trayIcon()->icon().cacheKey() != form.windowIcon().cacheKey());
         QVERIFY(form.trayIcon()->toolTip().contains("cycle 2 failure in probe"));
 
-        QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
+        QVERIFY(moveDatabaseFile(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
         form.agent()->Timer1Timer();
         QCOMPARE(status->text(), log.lastSummaryLine());
         QCOMPARE(form.trayIcon()->icon().cacheKey(), form.windowIcon().cacheKey());

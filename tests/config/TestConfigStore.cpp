@@ -3,6 +3,7 @@
 #include "config/Credential.h"
 #include "config/DateTimeValue.h"
 #include "config/LoginValues.h"
+#include "config/MachineName.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,10 @@
 #include <QTest>
 #include <functional>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <QScopeGuard>
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -35,6 +39,71 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
+
+#ifdef Q_OS_WIN
+    // The machine's own key, which the Windows cases make and remove.
+    static constexpr const wchar_t* MachineKey = L"Software\\Quellora\\Paths";
+
+    struct RawValue
+    {
+        bool found = false;
+        DWORD type = REG_NONE;
+        QByteArray bytes;
+        QString text() const { return QString::fromWCharArray(reinterpret_cast<const wchar_t*>(bytes.constData())); }
+    };
+
+    static RawValue rawValue(const wchar_t* name, REGSAM view = KEY_WOW64_64KEY)
+    {
+        RawValue value;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+            return value;
+        DWORD size = 0;
+        if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+            value.bytes.resize(size + 2);
+            value.bytes.fill('\0');
+            value.found
+                = RegQueryValueExW(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()), &size)
+                == ERROR_SUCCESS;
+            value.bytes.truncate(size);
+            value.bytes.append(2, '\0');
+        }
+        RegCloseKey(key);
+        return value;
+    }
+
+    // Gives everyone `rights` on the key, and nothing else; returns whether that worked.
+    static bool setKeyAccess(DWORD rights)
+    {
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+            return false;
+        alignas(DWORD) char buffer[256];
+        auto* acl = reinterpret_cast<PACL>(buffer);
+        SECURITY_DESCRIPTOR descriptor;
+        const bool built = InitializeAcl(acl, sizeof(buffer), ACL_REVISION)
+            && AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone)
+            && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+            && SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        LSTATUS status = ERROR_INVALID_PARAMETER;
+        HKEY key = nullptr;
+        if (built
+            && RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, WRITE_DAC | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+            status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+            RegCloseKey(key);
+        }
+        FreeSid(everyone);
+        return status == ERROR_SUCCESS;
+    }
+
+    static void removeMachineKey()
+    {
+        setKeyAccess(KEY_ALL_ACCESS);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, MachineKey, KEY_WOW64_64KEY, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quellora", KEY_WOW64_64KEY, 0);
+    }
+#endif
 
     static QString typeableText()
     {
@@ -168,7 +237,7 @@ private Q_SLOTS:
         const QString text = DateTimeValue::toText(now);
         QVERIFY2(text.contains("30") && text.contains("15"), qPrintable(text));
         QFile file(dir.filePath("paths.ini"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QByteArray bytes = file.readAll();
         for (const char* key : {"IPADDRESS=\n", "PortNo=\n", "Reports=\n", "Custom=\n", "Images=\n"})
             QVERIFY2(bytes.contains(key), key);
@@ -216,7 +285,7 @@ private Q_SLOTS:
         // Euro sign, blank and '!' are 0x80, 0x20 and 0x21 in Windows-1252; the constant added.
         store.write(StoreKey::Password, EncodeCredential(QStringLiteral("\u20AC !")));
         QFile file(dir.filePath("paths.ini"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         QVERIFY2(file.readAll().contains("PASSWORD=\xF1\x91\x92\n"), "not the bytes of the INI services");
     }
 
@@ -263,6 +332,72 @@ private Q_SLOTS:
             QVERIFY2(QString::fromUtf8(e.what()).contains(path), e.what());
         }
     }
+
+#ifdef Q_OS_WIN
+    // What the crib's other programs find in the registry, and what they leave there.
+    void theMachineKeyHoldsTextsAsTheyAreAndLastPolledAsBinary()
+    {
+        removeMachineKey();
+        const auto cleanup = qScopeGuard(removeMachineKey);
+        QTemporaryDir dir;
+        ConfigStore store(QString(), dir.filePath("paths.ini"));
+        QCOMPARE(store.open(), ConfigStore::Form::Registry);
+        store.write(StoreKey::Server, "@SQL01");
+        store.writeLastPolled(QDateTime(QDate(2000, 1, 1), QTime(12, 0)));
+
+        const RawValue server = rawValue(L"SERVER");
+        QCOMPARE(server.type, DWORD(REG_SZ));
+        QCOMPARE(server.text(), QStringLiteral("@SQL01"));
+        const RawValue lastPolled = rawValue(L"lastpolled");
+        QCOMPARE(lastPolled.type, DWORD(REG_BINARY));
+        // 36526.5 days as a little-endian double, 8 bytes.
+        QCOMPARE(lastPolled.bytes.chopped(2), QByteArray::fromHex("00000000d0d5e140"));
+        // The 64-bit view's key: a 32-bit program's view has its own.
+        QVERIFY(!rawValue(L"SERVER", KEY_WOW64_32KEY).found);
+
+        HKEY key = nullptr;
+        QCOMPARE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key),
+            LSTATUS(ERROR_SUCCESS));
+        const wchar_t port[] = L"1433";
+        RegSetValueExW(key, L"portno", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof(port));
+        RegCloseKey(key);
+        ConfigStore again(QString(), dir.filePath("paths.ini"));
+        QCOMPARE(again.open(), ConfigStore::Form::Registry);
+        QCOMPARE(again.read(StoreKey::PortNo), QStringLiteral("1433"));
+        QCOMPARE(again.read(StoreKey::Server), QStringLiteral("@SQL01"));
+        QVERIFY(!QFile::exists(dir.filePath("paths.ini")));
+    }
+
+    // As for a user without administrator rights: the key may be read but not written.
+    void aMachineKeyThatCannotBeWrittenLeavesTheSettingsToPathsIni()
+    {
+        removeMachineKey();
+        const auto cleanup = qScopeGuard(removeMachineKey);
+        HKEY key = nullptr;
+        QCOMPARE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, MachineKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                     nullptr, &key, nullptr),
+            LSTATUS(ERROR_SUCCESS));
+        RegCloseKey(key);
+        QVERIFY(setKeyAccess(KEY_READ | WRITE_DAC | DELETE));
+
+        QTemporaryDir dir;
+        ConfigStore store(QString(), dir.filePath("paths.ini"));
+        QCOMPARE(store.open(), ConfigStore::Form::Ini);
+        store.write(StoreKey::IpAddress, "10.0.0.9");
+        QCOMPARE(QSettings(dir.filePath("paths.ini"), QSettings::IniFormat).value("Paths/IPADDRESS").toString(),
+            QStringLiteral("10.0.0.9"));
+        QVERIFY(!rawValue(L"IPADDRESS").found);
+    }
+
+    // The name the crib's other programs register: the NetBIOS name, which Windows also puts
+    // into COMPUTERNAME, not the DNS host name.
+    void theMachineNameIsTheNetBiosName()
+    {
+        const QString name = systemMachineName();
+        QCOMPARE(name, qEnvironmentVariable("COMPUTERNAME"));
+        QVERIFY2(name.size() <= MAX_COMPUTERNAME_LENGTH && name == name.toUpper(), qPrintable(name));
+    }
+#endif
 
     void dateTextLeavesOutAMidnightTime()
     {

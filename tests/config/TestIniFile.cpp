@@ -4,10 +4,13 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 /// "paths.ini" as the platform's INI service reads and writes it.
 class TestIniFile : public QObject
@@ -147,17 +150,12 @@ private Q_SLOTS:
         QFETCH(QString, cause);
         QTemporaryDir dir;
         if (readOnly) {
-            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            // Permissions do not hold for root; an immutable folder does.
-            if (QFileInfo(dir.path()).isWritable() && QProcess::execute("chattr", {"+i", dir.path()}) != 0)
+            if (!setFolderReadOnly(dir.path(), true))
                 QSKIP("cannot make a folder read-only here");
         }
         const auto restore = qScopeGuard([&] {
-            if (readOnly) {
-                QProcess::execute("chattr", {"-i", dir.path()});
-                QFile::setPermissions(
-                    dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            }
+            if (readOnly)
+                setFolderReadOnly(dir.path(), false);
         });
         IniFile ini(folder.isEmpty() ? dir.filePath("paths.ini") : dir.filePath(folder + "/paths.ini"));
         try {
@@ -167,6 +165,32 @@ private Q_SLOTS:
             QVERIFY2(QString::fromUtf8(e.what()).contains(cause), e.what());
         }
     }
+
+#ifdef Q_OS_WIN
+    // The crib's other programs use Windows' own INI functions on the same file.
+    void windowsIniFunctionsShareTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("paths.ini");
+        const std::wstring file = QDir::toNativeSeparators(path).toStdWString();
+        const QString text = QStringLiteral("Caf\u00E9 \u20AC5 \u00FF");
+        IniFile ini(path);
+        ini.setValue("Paths", "PASSWORD", text);
+        wchar_t read[256] = {};
+        GetPrivateProfileStringW(L"paths", L"password", L"", read, 256, file.c_str());
+        QCOMPARE(QString::fromWCharArray(read), text);
+
+        QVERIFY(WritePrivateProfileStringW(L"Emp", L"Note", L"Gr\u00FC\u00DFe", file.c_str()));
+        QVERIFY(WritePrivateProfileStringW(L"Paths", L"SERVER", L"SQL01", file.c_str()));
+        QCOMPARE(ini.value("Emp", "Note", {}), QStringLiteral("Gr\u00FC\u00DFe"));
+        QCOMPARE(ini.value("Paths", "Server", {}), QStringLiteral("SQL01"));
+        QCOMPARE(ini.value("Paths", "PASSWORD", {}), text);
+        if (GetACP() == 1252)
+            QVERIFY2(readFile(path).contains("PASSWORD=Caf\xE9 \x80"
+                                             "5 \xFF\r\n"),
+                readFile(path).constData());
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestIniFile)

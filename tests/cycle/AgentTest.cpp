@@ -12,8 +12,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -155,7 +157,7 @@ private Q_SLOTS:
 
     void aFailedFirstTickIsRepeatedAtTheNextTick()
     {
-        const CribFixture f(demo());
+        CribFixture f(demo());
         const QTemporaryDir& dir = f.dir;
         fillKey(dir, configured(dir));
         RecordingHost host;
@@ -164,12 +166,12 @@ private Q_SLOTS:
         agent.FormCreate();
         QCOMPARE(agent.startup(), Agent::Startup::Armed);
         // The remote database goes away before the first tick.
-        QVERIFY(QFile::rename(dir.filePath("CribRemote.db"), dir.filePath("away.db")));
+        QVERIFY(moveDatabaseFile(dir.filePath("CribRemote.db"), dir.filePath("away.db"), {&f.remote}));
         QVERIFY_THROWS_EXCEPTION(std::exception, agent.Timer1Timer());
         QVERIFY2(agent.log().lastSummary().endsWith("; 1 failure"), qPrintable(agent.log().lastSummary()));
         QVERIFY(agent.FirstTick());
         QVERIFY(agent.Timer1()->isActive());
-        QVERIFY(QFile::rename(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
+        QVERIFY(moveDatabaseFile(dir.filePath("away.db"), dir.filePath("CribRemote.db")));
         QSignalSpy finished(&agent, &Agent::cycleFinished);
         agent.Timer1Timer();
         QCOMPARE(finished.size(), 1);
@@ -290,6 +292,23 @@ private Q_SLOTS:
         QCOMPARE(agent.startup(), Agent::Startup::Ending);
         QVERIFY(host.calls.isEmpty());
         QCOMPARE(readFile(dir.filePath("paths.ini")), file);
+    }
+
+    // The program's folder below C:\\Program Files, for a user without administrator rights.
+    void aReadOnlySettingsFolderKeepsTheLogInTheLocalDataFolder()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QTemporaryDir dir;
+        if (!setFolderReadOnly(dir.path(), true))
+            QSKIP("cannot make a folder read-only here");
+        const auto restore = qScopeGuard([&] { setFolderReadOnly(dir.path(), false); });
+        RecordingHost host;
+        Agent agent(ConfigStore::inFolder(dir.path()), &host, &systemClock, &systemZones, "CRIB-7");
+        const QString log = agent.log().filePath();
+        const auto removeLog = qScopeGuard([&] { QFile::remove(log); });
+        QCOMPARE(QFileInfo(log).absolutePath(), QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+        agent.log().note("kept");
+        QVERIFY(readFile(log).contains("kept"));
     }
 
     void noDialogToShowEndsWithoutWriting()

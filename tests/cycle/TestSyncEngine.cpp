@@ -1,8 +1,8 @@
 #include "config/Credential.h"
-#include "db/ConnectionPool.h"
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
 #include "support/EngineSite.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QTest>
@@ -174,8 +174,7 @@ private Q_SLOTS:
     void unreachableRemoteEndsAfterTheProbe()
     {
         start();
-        QVERIFY(QFile::rename(m_dir->filePath("CribRemote.db"), m_dir->filePath("away.db")));
-        ConnectionPool::instance().clear();
+        QVERIFY(moveDatabaseFile(m_dir->filePath("CribRemote.db"), m_dir->filePath("away.db"), {&m_site->remote}));
         bool firstTick = false;
         const QVariant before = scalar("CribLocal", "SELECT count(*) FROM MyTran WHERE ASPProcessed = 0");
         QVERIFY(!m_engine->runCycle(firstTick));
@@ -185,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(scalar("CribLocal", "SELECT LastSyncTime FROM Company").isNull());
         QVERIFY(m_log->lastSummary().contains("remote database unreachable"));
 
-        QVERIFY(QFile::rename(m_dir->filePath("away.db"), m_dir->filePath("CribRemote.db")));
+        QVERIFY(moveDatabaseFile(m_dir->filePath("away.db"), m_dir->filePath("CribRemote.db")));
         QVERIFY(m_engine->runCycle(firstTick));
         QVERIFY(m_host->changeEnabled);
     }
@@ -245,7 +244,8 @@ private Q_SLOTS:
     void localConnectionRefusedReachesTheCaller()
     {
         start();
-        QVERIFY(QFile::rename(m_dir->filePath("CribLocal.db"), m_dir->filePath("away.db")));
+        QVERIFY(moveDatabaseFile(m_dir->filePath("CribLocal.db"), m_dir->filePath("away.db"),
+            {&m_site->local, &m_engine->MSDEConnection()}));
         bool firstTick = false;
         QVERIFY_THROWS_EXCEPTION(DbError, m_engine->runCycle(firstTick));
         QVERIFY(!m_timerRunning); // no further ticks

@@ -1,40 +1,21 @@
 #include "FakeTdsServer.h"
 
 #include <QByteArray>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
 
 namespace {
 
-bool readExactly(int fd, char* buffer, int size)
-{
-    int done = 0;
-    while (done < size) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0)
-            return false;
-        const ssize_t n = ::read(fd, buffer + done, size_t(size - done));
-        if (n <= 0)
-            return false;
-        done += int(n);
-    }
-    return true;
-}
-
-/// One TDS packet: 8-byte header (type, status, big-endian length, ...) and its payload.
-bool readPacket(int fd, quint8* type, QByteArray* payload)
-{
-    char header[8];
-    if (!readExactly(fd, header, 8))
-        return false;
-    *type = quint8(header[0]);
-    const int length = (quint8(header[2]) << 8) | quint8(header[3]);
-    payload->resize(length - 8);
-    return readExactly(fd, payload->data(), length - 8);
-}
+/// Bytes the client may send before the server gives up on it.
+constexpr int ClientWaitMs = 10000;
 
 quint16 le16(const QByteArray& data, int at)
 {
@@ -52,7 +33,7 @@ QString ucs2(const QByteArray& data, int offset, int characters)
     return text;
 }
 
-void sendPacket(int fd, quint8 type, const QByteArray& payload)
+void sendPacket(QTcpSocket* socket, quint8 type, const QByteArray& payload)
 {
     QByteArray packet;
     packet.append(char(type)).append(char(1)); // last packet of the message
@@ -60,7 +41,7 @@ void sendPacket(int fd, quint8 type, const QByteArray& payload)
     packet.append(char(total >> 8)).append(char(total & 0xff));
     packet.append(QByteArray::fromHex("00000100"));
     packet.append(payload);
-    [[maybe_unused]] const ssize_t written = ::write(fd, packet.constData(), size_t(packet.size()));
+    socket->write(packet);
 }
 
 void appendLe16(QByteArray& data, int value)
@@ -112,29 +93,127 @@ QByteArray loginFailed(const QString& user)
 
 } // namespace
 
+/// One connection: the pre-login, then the LOGIN7 packet, each a single TDS packet (an 8-byte
+/// header with the type and big-endian length, then the payload), read as they arrive.
+class FakeTdsServer::Client : public QObject
+{
+public:
+    Client(QTcpSocket* socket, FakeTdsServer* server)
+        : QObject(socket)
+        , m_socket(socket)
+        , m_server(server)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &Client::read);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // A client that stops sending is given up, as a server does.
+        QTimer::singleShot(ClientWaitMs, this, [this] {
+            if (m_state != State::Done)
+                finish();
+        });
+    }
+
+private:
+    enum class State { PreLogin, Login, Done };
+
+    void read()
+    {
+        m_buffer += m_socket->readAll();
+        while (m_state != State::Done && m_buffer.size() >= 8) {
+            const int length = (quint8(m_buffer[2]) << 8) | quint8(m_buffer[3]);
+            if (m_buffer.size() < length)
+                return;
+            const quint8 type = quint8(m_buffer[0]);
+            const QByteArray payload = m_buffer.mid(8, length - 8);
+            m_buffer.remove(0, qMax(length, 8));
+            if (m_state == State::PreLogin && type == 0x12) {
+                // Version 0.0.0, encryption not supported, so the login comes in clear.
+                sendPacket(m_socket, 0x04,
+                    QByteArray::fromHex("00000b00060100110001ff") + QByteArray(6, '\0') + QByteArray(1, '\2'));
+                m_state = State::Login;
+                continue;
+            }
+            if (m_state == State::Login && type == 0x10 && payload.size() > 94)
+                readLogin(payload);
+            finish();
+        }
+    }
+
+    void readLogin(const QByteArray& payload)
+    {
+        auto field = [&payload](int at) { return ucs2(payload, le16(payload, at), le16(payload, at + 2)); };
+        m_login.received = true;
+        m_login.hostName = field(36);
+        m_login.userName = field(40);
+        QByteArray scrambled = payload.mid(le16(payload, 44), le16(payload, 46) * 2);
+        for (char& c : scrambled) {
+            const quint8 x = quint8(c) ^ 0xA5;
+            c = char(quint8((x << 4) | (x >> 4)));
+        }
+        m_login.password
+            = QString::fromUtf16(reinterpret_cast<const char16_t*>(scrambled.constData()), scrambled.size() / 2);
+        m_login.appName = field(48);
+        m_login.database = field(68);
+    }
+
+    void finish()
+    {
+        m_state = State::Done;
+        m_server->record(m_login);
+        const Behaviour behaviour = m_server->m_behaviour;
+        if (m_login.received && behaviour == Behaviour::RefuseLogin)
+            sendPacket(m_socket, 0x04, loginFailed(m_login.userName));
+        if (m_login.received && behaviour == Behaviour::SilentAfterLogin) {
+            sendPacket(m_socket, 0x04, loginAck());
+            return;
+        }
+        // What was written still goes out before the connection closes.
+        m_socket->disconnectFromHost();
+    }
+
+    QTcpSocket* m_socket;
+    FakeTdsServer* m_server;
+    State m_state = State::PreLogin;
+    QByteArray m_buffer;
+    Login m_login;
+};
+
 FakeTdsServer::FakeTdsServer(Behaviour behaviour)
     : m_behaviour(behaviour)
+    , m_listener(new QTcpServer)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(m_listener, 4);
-    socklen_t length = sizeof(address);
-    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { serve(); });
+    m_listener->listen(QHostAddress::LocalHost, 0);
+    m_port = m_listener->serverPort();
+    m_listener->moveToThread(&m_thread);
+    QObject::connect(m_listener, &QTcpServer::newConnection, m_listener, [this] { accept(); });
+    QObject::connect(&m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
+    m_thread.start();
 }
 
 FakeTdsServer::~FakeTdsServer()
 {
-    ::shutdown(m_listener, SHUT_RDWR);
-    m_thread.join();
-    ::close(m_listener);
-    for (int client : m_openClients)
-        ::close(client);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+QString FakeTdsServer::clientDriver()
+{
+    const QString freeTds = QStringLiteral("FreeTDS");
+    SQLHANDLE environment = nullptr;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment)))
+        return {};
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    bool found = false;
+    SQLWCHAR name[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST; !found
+         && SQL_SUCCEEDED(
+             SQLDriversW(environment, direction, name, 256, &nameLength, attributes, 1024, &attributesLength));
+         direction = SQL_FETCH_NEXT)
+        found = QString::fromUtf16(reinterpret_cast<const char16_t*>(name), qMin<int>(nameLength, 255)) == freeTds;
+    SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    return found ? freeTds : QString();
 }
 
 FakeTdsServer::Login FakeTdsServer::login()
@@ -143,59 +222,18 @@ FakeTdsServer::Login FakeTdsServer::login()
     return m_login;
 }
 
-void FakeTdsServer::serve()
+void FakeTdsServer::accept()
 {
-    for (;;) {
-        pollfd p{m_listener, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0 || (p.revents & POLLIN) == 0)
-            return;
-        const int client = ::accept(m_listener, nullptr, nullptr);
-        if (client < 0)
-            return;
-        if (m_behaviour == Behaviour::Silent) {
-            m_openClients.push_back(client);
-            continue;
-        }
-        serveClient(client);
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
+        // A silent server holds the connection open and never reads it.
+        if (m_behaviour != Behaviour::Silent)
+            new Client(socket, this);
     }
 }
 
-void FakeTdsServer::serveClient(int client)
+void FakeTdsServer::record(const Login& login)
 {
-    quint8 type = 0;
-    QByteArray payload;
-    Login login;
-    if (readPacket(client, &type, &payload) && type == 0x12) {
-        // Pre-login answer: version 0.0.0, encryption not supported, so the login comes in clear.
-        sendPacket(
-            client, 0x04, QByteArray::fromHex("00000b00060100110001ff") + QByteArray(6, '\0') + QByteArray(1, '\2'));
-        if (readPacket(client, &type, &payload) && type == 0x10 && payload.size() > 94) {
-            auto field = [&payload](int at) { return ucs2(payload, le16(payload, at), le16(payload, at + 2)); };
-            login.received = true;
-            login.hostName = field(36);
-            login.userName = field(40);
-            QByteArray scrambled = payload.mid(le16(payload, 44), le16(payload, 46) * 2);
-            for (char& c : scrambled) {
-                const quint8 x = quint8(c) ^ 0xA5;
-                c = char(quint8((x << 4) | (x >> 4)));
-            }
-            login.password
-                = QString::fromUtf16(reinterpret_cast<const char16_t*>(scrambled.constData()), scrambled.size() / 2);
-            login.appName = field(48);
-            login.database = field(68);
-        }
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_login.received)
-            m_login = login;
-    }
-    if (login.received && m_behaviour == Behaviour::RefuseLogin)
-        sendPacket(client, 0x04, loginFailed(login.userName));
-    if (login.received && m_behaviour == Behaviour::SilentAfterLogin) {
-        sendPacket(client, 0x04, loginAck());
-        m_openClients.push_back(client);
-        return;
-    }
-    ::close(client);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_login.received)
+        m_login = login;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QThread>
 #include <mutex>
-#include <thread>
-#include <vector>
+
+class QTcpServer;
 
 /// A listener on a loopback port that plays a SQL Server towards a TDS client: it answers the
 /// pre-login (no encryption), reads the LOGIN7 packet and records the credentials and fields it
@@ -35,19 +36,24 @@ public:
     explicit FakeTdsServer(Behaviour behaviour = Behaviour::HangUpAfterLogin);
     ~FakeTdsServer();
 
+    /// The ODBC driver that reaches the listener for the agent: FreeTDS where the driver manager
+    /// has it (Linux; Windows under Wine, which hands ODBC to the host's driver manager), else
+    /// empty, the agent's own choice (Microsoft's driver on Windows).
+    static QString clientDriver();
+
     quint16 port() const { return m_port; }
     /// The first login the listener read.
     Login login();
 
 private:
-    void serve();
-    void serveClient(int client);
+    class Client;
+    void accept();
+    void record(const Login& login);
 
     Behaviour m_behaviour;
-    int m_listener = -1;
+    QThread m_thread;
+    QTcpServer* m_listener = nullptr;
     quint16 m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     Login m_login;
-    std::vector<int> m_openClients;
 };

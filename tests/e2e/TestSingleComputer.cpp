@@ -1,4 +1,5 @@
 #include "db/Connection.h"
+#include "schema/LocalSchema.h"
 #include "support/AgentProcess.h"
 #include "support/CribSites.h"
 #include "support/FlagAudit.h"
@@ -68,6 +69,50 @@ private:
     }
 
 private Q_SLOTS:
+    // The demo as a new user runs it, `--demo folder --once` and then once more on the same folder:
+    // the first cycle carries every pending change and order, the second moves nothing.
+    void theDemoSyncsAndItsSecondCycleMovesNothing()
+    {
+        QTemporaryDir dir;
+        AgentProcess agent;
+        const AgentResult first = agent.runDemoOnce(dir.path());
+        QVERIFY2(
+            first.exitedWith(0) && first.standardError.contains("cycle 1 completed"), qPrintable(first.describe()));
+        db::Connection local;
+        local.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=CribLocal").arg(dir.path()));
+        local.open();
+        db::Connection remote(QStringLiteral("remote"));
+        remote.setConnectionString(QStringLiteral("Data Source=sqlite:%1;Initial Catalog=CribRemote").arg(dir.path()));
+        remote.open();
+        for (const QString& table : local.tables()) {
+            if (LocalSchema::ExcludedLocalTables().contains(table))
+                continue;
+            bool tracked = false;
+            for (const db::ColumnInfo& c : local.columns(table))
+                tracked = tracked || c.name == QLatin1String("ASPProcessed");
+            // LastPoll's row is sent at every cycle and never marked.
+            if (tracked)
+                QVERIFY2(CribSites::count(local, table, "ASPProcessed = 0") == (table == "LastPoll" ? 1 : 0),
+                    qPrintable(table));
+        }
+        QCOMPARE(CribSites::count(remote, "Outbox", "Processed = 0 AND ComputerName = 'CRIB-DEMO'"), 0);
+        QCOMPARE(CribSites::count(remote, "MyTran", "Processed = 1 AND ComputerName = 'CRIB-DEMO'"), 3);
+        FlagAudit::install(local, "ASPProcessed");
+        FlagAudit::install(remote, "Processed");
+        const TableSnapshot localAfter = TableSnapshot::take(local, CribSites::stampColumns());
+        const TableSnapshot remoteAfter = TableSnapshot::take(remote, CribSites::stampColumns());
+
+        const AgentResult second = agent.runDemoOnce(dir.path());
+        QVERIFY2(second.exitedWith(0), qPrintable(second.describe()));
+        const TableSnapshot::Diff localAgain = localAfter.diff(TableSnapshot::take(local, CribSites::stampColumns()));
+        QVERIFY2(localAgain.isEmpty(), qPrintable(localAgain.details()));
+        const TableSnapshot::Diff remoteAgain
+            = remoteAfter.diff(TableSnapshot::take(remote, CribSites::stampColumns()));
+        QVERIFY2(remoteAgain.isEmpty(), qPrintable(remoteAgain.details()));
+        QCOMPARE(FlagAudit::lines(local), QStringList());
+        QCOMPARE(FlagAudit::lines(remote), QStringList());
+    }
+
     void localChangesReachTheRemote()
     {
         Site s;

@@ -5,8 +5,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -17,6 +23,21 @@ QString readText(const QString& path)
         return {};
     return QString::fromLocal8Bit(file.readAll());
 }
+
+#ifdef Q_OS_WIN
+// The agents of this test process: they end when it does, as it closes the job's last handle.
+HANDLE testJob()
+{
+    static const HANDLE job = [] {
+        HANDLE handle = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        return handle;
+    }();
+    return job;
+}
+#endif
 
 } // namespace
 
@@ -82,36 +103,54 @@ void AgentProcess::setEnvironment(const QString& name, const QString& value)
 
 void AgentProcess::launch(const QString& configDir, const QString& machineName, const QStringList& mode)
 {
+    launchIn(configDir,
+        mode + QStringList{QStringLiteral("--config"), configDir, QStringLiteral("--machine-name"), machineName});
+}
+
+void AgentProcess::launchIn(const QString& folder, const QStringList& arguments)
+{
     if (isRunning())
         throw std::logic_error("AgentProcess: the previous run is still going");
-    QDir().mkpath(configDir);
+    QDir().mkpath(folder);
     QProcessEnvironment env = m_environment;
     // The single-instance lock lives in the temporary folder: one folder per agent lets the
     // agents of several computers run at once, and keeps them apart from any other copy here.
     if (!env.contains(QStringLiteral("TMPDIR")))
         env.insert(QStringLiteral("TMPDIR"), m_tmp.path());
 
-    m_errorFile = QDir(configDir).filePath(QStringLiteral("stderr.txt"));
+    m_errorFile = QDir(folder).filePath(QStringLiteral("stderr.txt"));
     QFile::remove(m_errorFile);
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(env);
-    m_process->setWorkingDirectory(configDir);
+    m_process->setWorkingDirectory(folder);
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(m_errorFile);
     // A test that dies (a time-out, a crash) must not leave agents running for ever.
+#ifdef Q_OS_LINUX
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    QStringList arguments = mode;
-    arguments << QStringLiteral("--config") << configDir << QStringLiteral("--machine-name") << machineName;
+#endif
     m_startedAt = QDateTime::currentMSecsSinceEpoch();
     m_process->start(m_executable, arguments);
     if (!m_process->waitForStarted(60000))
         throw std::runtime_error(
             QStringLiteral("cannot start %1: %2").arg(m_executable, m_process->errorString()).toStdString());
+#ifdef Q_OS_WIN
+    if (HANDLE process = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(m_process->processId()))) {
+        AssignProcessToJobObject(testJob(), process);
+        CloseHandle(process);
+    }
+#endif
 }
 
 AgentResult AgentProcess::runOnce(const QString& configDir, const QString& machineName, int timeoutMs)
 {
     startOnce(configDir, machineName);
+    return waitForFinished(timeoutMs);
+}
+
+AgentResult AgentProcess::runDemoOnce(const QString& demoDir, int timeoutMs)
+{
+    launchIn(demoDir, {QStringLiteral("--demo"), demoDir, QStringLiteral("--once")});
     return waitForFinished(timeoutMs);
 }
 

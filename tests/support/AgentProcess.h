@@ -52,6 +52,8 @@ public:
 
     /// Start-up and one cycle (--once); waits for the end.
     AgentResult runOnce(const QString& configDir, const QString& machineName, int timeoutMs = DefaultTimeoutMs);
+    /// `--demo folder --once`, as a new user runs the demo; waits for the end.
+    AgentResult runDemoOnce(const QString& demoDir, int timeoutMs = DefaultTimeoutMs);
     /// Starts a --once run without waiting, for running several computers at the same time.
     void startOnce(const QString& configDir, const QString& machineName);
     /// Starts headless timer mode: a cycle at every tick until the process is stopped.
@@ -76,6 +78,8 @@ public:
 
 private:
     void launch(const QString& configDir, const QString& machineName, const QStringList& mode);
+    /// Starts the executable with `arguments` in `folder`, its standard error going to a file there.
+    void launchIn(const QString& folder, const QStringList& arguments);
     AgentResult collect(bool finished);
 
     QString m_executable;

@@ -329,7 +329,7 @@ private Q_SLOTS:
         remote.setValue(QStringLiteral("OnHand"), 9);
         remote.post();
         QFile file(trace);
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QString text = QString::fromUtf8(file.readAll());
         QVERIFY2(text.contains(QLatin1String(" remote: Select TOP 1 * from Bin\n")), qPrintable(text));
         QVERIFY2(text.contains(QLatin1String(" remote: UPDATE [Bin] SET [OnHand] = :p0 WHERE [RecordID] = :p1")),

@@ -1,5 +1,6 @@
 #include "ClientCases.h"
 #include "db/Connection.h"
+#include "support/Files.h"
 
 #include <QTest>
 
@@ -21,7 +22,8 @@ protected:
         }
         return QStringLiteral("Provider=SQLOLEDB.1;Password=secret;Persist Security Info=True;User ID=sa;"
                               "Initial Catalog=%1;Data Source=localhost,1433;Workstation ID=CRIB1")
-            .arg(file);
+            // Under Wine the driver is the host's own Linux library.
+            .arg(hostPath(file));
     }
 
     void createFixture(db::Connection& c) override

@@ -1,0 +1,53 @@
+# Install step of the Windows build: copies into the installed folder every DLL that cribsync.exe
+# and its plug-ins import, directly or through another DLL, and that Windows does not ship (Qt's,
+# SQLite's, MinGW's run-time). The imports are read with objdump; a DLL found in none of the
+# folders is taken for one of Windows' own and listed. Names match without regard to case, as on
+# Windows. Copies are stripped of their symbols
+# (MinGW's libstdc++ comes with 20 MB of them). Set by the install rule before:
+# CRIBSYNC_DLL_DIRS, CRIBSYNC_OBJDUMP, CRIBSYNC_STRIP.
+set(prefix "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+
+set(available)
+foreach(folder IN LISTS CRIBSYNC_DLL_DIRS)
+    file(GLOB dlls "${folder}/*.dll")
+    foreach(dll IN LISTS dlls)
+        get_filename_component(name "${dll}" NAME)
+        string(TOLOWER "${name}" key)
+        if(NOT DEFINED "dll_${key}")
+            set("dll_${key}" "${dll}")
+        endif()
+    endforeach()
+endforeach()
+
+file(GLOB_RECURSE pending "${prefix}/*.exe" "${prefix}/*.dll")
+set(seen)
+set(system)
+while(pending)
+    list(POP_FRONT pending binary)
+    execute_process(COMMAND "${CRIBSYNC_OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "${CRIBSYNC_OBJDUMP} cannot read ${binary}")
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+    foreach(line IN LISTS imports)
+        string(REGEX REPLACE "DLL Name: *" "" name "${line}")
+        string(STRIP "${name}" name)
+        string(TOLOWER "${name}" key)
+        list(FIND seen "${key}" known)
+        if(known GREATER -1 OR key MATCHES "^(api|ext)-ms-")
+            continue()
+        endif()
+        list(APPEND seen "${key}")
+        if(DEFINED "dll_${key}")
+            file(INSTALL "${dll_${key}}" DESTINATION "${prefix}")
+            get_filename_component(copied "${dll_${key}}" NAME)
+            execute_process(COMMAND "${CRIBSYNC_STRIP}" --strip-unneeded "${prefix}/${copied}" COMMAND_ERROR_IS_FATAL ANY)
+            list(APPEND pending "${prefix}/${copied}")
+        else()
+            list(APPEND system "${key}")
+        endif()
+    endforeach()
+endwhile()
+list(SORT system)
+list(JOIN system " " system_text)
+message(STATUS "From Windows: ${system_text}")
