@@ -254,11 +254,11 @@ Engine& Connection::engine()
     return *m_engine;
 }
 
-ResultSet Connection::query(const QString& sql, const NamedValues& values)
+ResultSet Connection::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
     SqlTrace::record(m_traceTarget, sql);
     Engine& e = engine();
-    return sent(sql, [&] { return e.query(sql, values); });
+    return sent(sql, [&] { return e.query(sql, values, maxRows); });
 }
 
 qint64 Connection::execute(const QString& sql, const NamedValues& values)

@@ -32,7 +32,8 @@ public:
     bool isOpen() const { return m_engine != nullptr; }
     bool isEmbedded() const;
 
-    ResultSet query(const QString& sql, const NamedValues& values = {});
+    /// With `maxRows` above 0, at most that many rows are read.
+    ResultSet query(const QString& sql, const NamedValues& values = {}, qsizetype maxRows = 0);
     qint64 execute(const QString& sql, const NamedValues& values = {});
 
     QStringList tables();

@@ -24,7 +24,8 @@ class Engine
 public:
     virtual ~Engine() = default;
 
-    virtual ResultSet query(const QString& sql, const NamedValues& values) = 0;
+    /// The rows of a query; with `maxRows` above 0 at most that many, the rest not read.
+    virtual ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) = 0;
     /// Runs a statement that returns no rows; returns the number of rows it changed (or -1).
     virtual qint64 execute(const QString& sql, const NamedValues& values) = 0;
 

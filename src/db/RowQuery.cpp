@@ -31,7 +31,8 @@ void RowQuery::open()
     close();
     const NamedValues values = boundValues();
     const QString text = sql();
-    m_result = database().run([&](Connection& c) { return c.query(text, values); });
+    const int limit = m_rowLimit;
+    m_result = database().run([&](Connection& c) { return c.query(text, values, limit); });
     indexColumns();
     m_open = true;
     m_position = 0;
@@ -101,6 +102,12 @@ void RowQuery::first()
 {
     requireOpen();
     m_position = 0;
+}
+
+void RowQuery::last()
+{
+    requireOpen();
+    m_position = m_result.rows.isEmpty() ? 0 : int(m_result.rows.size()) - 1;
 }
 
 void RowQuery::next()

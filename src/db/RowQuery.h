@@ -19,10 +19,16 @@ public:
     void open();
     void close();
     bool isOpen() const { return m_open; }
+    /// At most `rows` rows are read when the query opens (0: all of them), so that a large
+    /// result is held one part at a time.
+    void setRowLimit(int rows) { m_rowLimit = rows; }
+    int rowLimit() const { return m_rowLimit; }
 
     int recordCount() const;
     bool isEmpty() const { return recordCount() == 0; }
     void first();
+    /// Moves to the last row (past the end when there is none).
+    void last();
     void next();
     bool eof() const;
     /// Zero-based index of the current row.
@@ -98,6 +104,7 @@ private:
     QList<ColumnInfo> m_lowerLayout;
     QSet<QString> m_lowerLayoutNames;
     bool m_open = false;
+    int m_rowLimit = 0;
     int m_position = 0;
     State m_state = State::Browse;
     QVariantList m_buffer;

@@ -88,6 +88,20 @@ void ClientCases::readsRowsColumnsAndKinds()
     QVERIFY(q.eof());
     QVERIFY_THROWS_EXCEPTION(DbError, q.value(QStringLiteral("Code")));
     QVERIFY_THROWS_EXCEPTION(DbError, q.value(QStringLiteral("Nope")));
+
+    // A row limit reads the first rows only; the connection serves the next statement at once.
+    q.setRowLimit(1);
+    q.open();
+    QCOMPARE(q.recordCount(), 1);
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("A-1"));
+    q.last();
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("A-1"));
+    QCOMPARE(c.execute(QStringLiteral("Update Item SET Qty = 6 where Code = 'A-1'")), qint64(1));
+    q.setRowLimit(0);
+    q.open();
+    q.last();
+    QCOMPARE(q.recordCount(), 2);
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("B'2"));
 }
 
 void ClientCases::bindsPlaceholdersByName()

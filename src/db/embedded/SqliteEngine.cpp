@@ -123,9 +123,9 @@ SqliteEngine::~SqliteEngine()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-ResultSet SqliteEngine::query(const QString& sql, const NamedValues& values)
+ResultSet SqliteEngine::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
-    return run(sql, values, true).rows;
+    return run(sql, values, true, maxRows).rows;
 }
 
 qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
@@ -133,7 +133,8 @@ qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
     return run(sql, values, false).affected;
 }
 
-SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValues& values, bool wantRows)
+SqliteEngine::StepResult SqliteEngine::run(
+    const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows)
 {
     QVariantList literals;
     const QString shape = sqlite::literalShape(tsql, &literals);
@@ -143,7 +144,7 @@ SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValue
     for (PlannedStep& step : planned->steps) {
         if (!guardHolds(step.step))
             continue;
-        last = runStep(step, values, literals, wantRows);
+        last = runStep(step, values, literals, wantRows, maxRows);
     }
     if (wantRows && !last.rows.hasResult)
         last.rows.baseTable = planned->baseTable;
@@ -211,7 +212,7 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
 }
 
 SqliteEngine::StepResult SqliteEngine::runStep(
-    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows)
 {
     const AdaptedStep& step = planned.step;
     StepResult result;
@@ -240,7 +241,7 @@ SqliteEngine::StepResult SqliteEngine::runStep(
         // The step keeps its statement: the text is not looked up again for every row.
         if (!planned.prepared)
             planned.prepared = prepare(planned.sql);
-        result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
+        result = runPrepared(planned.prepared, planned.sql, positional, wantRows, maxRows);
         if (result.rows.hasResult)
             result.rows.baseTable = planned.baseTable;
         if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
@@ -342,8 +343,8 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
     return runPrepared(prepare(sql), sql, positional, wantRows);
 }
 
-SqliteEngine::StepResult SqliteEngine::runPrepared(
-    const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows)
+SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
+    const QVariantList& positional, bool wantRows, qsizetype maxRows)
 {
     StepResult result;
     sqlite3_stmt* statement = prepared->handle;
@@ -398,6 +399,9 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
     }
     const QList<ColumnKind>& kinds = prepared->kinds;
     while (rc == SQLITE_ROW) {
+        // The rest is left unread: the reset ends the statement.
+        if (maxRows > 0 && result.rows.rows.size() >= maxRows)
+            return result;
         QVariantList row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)

@@ -29,7 +29,7 @@ public:
     SqliteEngine(const QString& file, OpenMode mode = OpenMode::ExistingFile);
     ~SqliteEngine() override;
 
-    ResultSet query(const QString& sql, const NamedValues& values) override;
+    ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) override;
     qint64 execute(const QString& sql, const NamedValues& values) override;
     QStringList tables() override;
     QStringList procedures() override;
@@ -77,12 +77,14 @@ private:
         QString baseTable;
     };
 
-    StepResult run(const QString& tsql, const NamedValues& values, bool wantRows);
+    /// `maxRows` above 0 limits the rows of a query that are read.
+    StepResult run(const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows = 0);
     std::shared_ptr<Plan> plan(const QString& shape, const QString& tsql);
-    StepResult runStep(PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows);
+    StepResult runStep(
+        PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
-    StepResult runPrepared(
-        const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows);
+    StepResult runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
+        const QVariantList& positional, bool wantRows, qsizetype maxRows = 0);
     /// Runs `sql`, ignoring a failure (undoing after a failure that may already have undone).
     void runQuietly(const QString& sql);
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;

@@ -186,7 +186,7 @@ QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
     return q;
 }
 
-ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
+ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
     QSqlQuery q = run(sql, values);
 
@@ -211,7 +211,8 @@ ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
             info.kind = ColumnKind::AutoIncrement;
         result.columns << info;
     }
-    while (q.next()) {
+    // Rows past `maxRows` are not fetched: the statement is closed with them unread.
+    while ((maxRows <= 0 || result.rows.size() < maxRows) && q.next()) {
         QVariantList row;
         row.reserve(record.count());
         for (int i = 0; i < record.count(); ++i) {

@@ -19,7 +19,7 @@ public:
     OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds = 15, int statementTimeoutSeconds = 300);
     ~OdbcEngine() override;
 
-    ResultSet query(const QString& sql, const NamedValues& values) override;
+    ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) override;
     qint64 execute(const QString& sql, const NamedValues& values) override;
     QStringList tables() override;
     QStringList procedures() override;
