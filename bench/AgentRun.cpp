@@ -334,6 +334,7 @@ RunReport runAgent(const QString& folder, BenchCase benchCase, int rows)
             db::RowQuery query(QStringLiteral("testConnection"));
             query.setDatabase(engine.dm().testConnection.database());
             query.setSql(engine.dm().testConnection.sql());
+            query.setRowLimit(1);
             query.open();
         };
         const SqliteCounter::Counts before = SqliteCounter::counts();

@@ -278,6 +278,8 @@ bool SyncEngine::runCycle(bool& firstTick)
         db::RowQuery probe(QStringLiteral("testConnection"));
         probe.setDatabase(m_dm.testConnection.database());
         probe.setSql(m_dm.testConnection.sql());
+        // It proves the outbox can be read; every other computer's backlog stays on the server.
+        probe.setRowLimit(1);
         probe.open();
     } catch (const std::exception& e) {
         failureCaught({QStringLiteral("probe"), QStringLiteral("Outbox"), QString(), messageOf(e)});
