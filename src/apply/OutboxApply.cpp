@@ -57,17 +57,23 @@ void OutboxApply::ApplyRemoteOutbox()
     QString table;
     QString key;
     try {
-        m_context.statements->refreshOutbox();
+        m_context.statements->refreshOutbox(m_context.pageRows);
         if (outbox.isEmpty())
             return;
-        for (outbox.first(); !outbox.eof(); outbox.next()) {
-            m_context.events->pumpEvents();
-            const OutboxEntry entry = OutboxEntry::fromRow(outbox);
-            table = entry.TableName;
-            key = entry.RecordID;
-            // One entry's failure leaves it pending; it never holds back the entries after it.
-            applyEntry(entry);
-        }
+        PagedRows orders(outbox, CycleStatements::outboxPages(m_context.pageRows), m_context.pageRows);
+        orders.openedByOwnStatement();
+        do {
+            for (outbox.first(); !outbox.eof(); outbox.next()) {
+                m_context.events->pumpEvents();
+                const OutboxEntry entry = OutboxEntry::fromRow(outbox);
+                table = entry.TableName;
+                key = entry.RecordID;
+                // One entry's failure leaves it pending; it never holds back the entries after it.
+                applyEntry(entry);
+            }
+            table.clear();
+            key.clear();
+        } while (orders.nextPage());
     } catch (const std::exception& e) {
         StepFailure::report(m_context, kStep, table, key, e, true);
     }

@@ -2,6 +2,7 @@
 
 #include "config/AgentSettings.h"
 #include "model/VersionFlags.h"
+#include "step/PagedRows.h"
 
 #include <QDateTime>
 #include <QString>
@@ -57,4 +58,6 @@ struct CycleContext
     QStringList scratchColumns;
     /// The computer's local date and time (injectable for tests).
     QDateTime (*localNow)() = &QDateTime::currentDateTime;
+    /// Rows a step reads at a time: the pending rows of a table, the outbox orders.
+    int pageRows = kDefaultPageRows;
 };

@@ -99,9 +99,19 @@ private Q_SLOTS:
         QCOMPARE(f.events.done.size(), 3);
     }
 
+    void entriesRunInRecordIdOrderAndFailuresDoNotStopLaterOnes_data()
+    {
+        QTest::addColumn<int>("pageRows");
+        QTest::newRow("one page") << 1000;
+        QTest::newRow("pages of two") << 2;
+        QTest::newRow("pages of one") << 1;
+    }
+
     void entriesRunInRecordIdOrderAndFailuresDoNotStopLaterOnes()
     {
+        QFETCH(int, pageRows);
         ApplyFixture f;
+        f.context.pageRows = pageRows;
         f.local.execute("INSERT INTO Safety (Message) VALUES ('local')");
         f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
         const int first = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('first')");
@@ -113,12 +123,19 @@ private Q_SLOTS:
         f.remote.execute(insert.arg(10).arg("'Safety'", "'A'").arg(first).arg("NULL", "NULL"));
         // A rename of a bin this computer does not have is refused by the local procedure.
         f.remote.execute(insert.arg(20).arg("'Bin'", "'C'").arg(bin).arg("'A7'", "'A8'"));
+        // An order the hosted application adds while the pass runs waits for the next cycle.
+        f.executeRemoteRaw(QStringLiteral("CREATE TRIGGER LateOrder AFTER UPDATE OF Processed ON Outbox WHEN "
+                                          "NEW.RecordID = 10 BEGIN INSERT INTO Outbox (RecordID, ComputerName, "
+                                          "TableName, Type, ID, Processed) VALUES (40, 'CRIB-01', 'Safety', 'A', "
+                                          "'%1', 0); END")
+                               .arg(first));
 
         OutboxApply(f.context).ApplyRemoteOutbox();
         QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(), QStringLiteral("last"));
         QVERIFY(f.entryProcessed(10));
         QVERIFY(!f.entryProcessed(20));
         QVERIFY(f.entryProcessed(30));
+        QVERIFY(!f.entryProcessed(40));
         QCOMPARE(remoteInt(f, QStringLiteral("SELECT Processed FROM Bin WHERE RecordID = %1").arg(bin)), 0);
         QCOMPARE(f.events.failures.size(), 1);
         QCOMPARE(f.events.failures[0].key, QStringLiteral("20"));

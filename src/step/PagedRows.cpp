@@ -1,0 +1,91 @@
+#include "step/PagedRows.h"
+
+#include "db/RowQuery.h"
+
+namespace {
+
+const QString kHighest = QStringLiteral("Highest");
+const QString kLast = QStringLiteral("Last");
+
+} // namespace
+
+PagedRows::PagedRows(db::RowQuery& query, std::optional<PageTexts> texts, int pageRows)
+    : m_query(query)
+    , m_texts(std::move(texts))
+    , m_pageRows(pageRows)
+{ }
+
+void PagedRows::open()
+{
+    m_query.close();
+    m_query.setRowLimit(m_texts ? m_pageRows : 0);
+    m_query.open();
+    openedByOwnStatement();
+}
+
+void PagedRows::openedByOwnStatement()
+{
+    m_paged = m_texts && m_query.recordCount() >= m_pageRows;
+    m_total = m_query.recordCount();
+    if (!m_paged)
+        return;
+    count();
+    if (!m_texts->ownTextInKeyOrder)
+        readPage(m_texts->first, std::nullopt);
+}
+
+void PagedRows::openAfter(const PagePoint& point)
+{
+    if (!m_texts) {
+        open();
+        return;
+    }
+    m_paged = true;
+    count();
+    readPage(point.orderNull && !m_texts->afterNull.isEmpty() ? m_texts->afterNull : m_texts->after, point);
+}
+
+void PagedRows::count()
+{
+    db::RowQuery counter(m_query.name());
+    counter.setDatabase(m_query.database());
+    counter.setSql(m_texts->count);
+    // The step's own parameters (the outbox's computer name) hold for the count too.
+    for (const QString& name : counter.parameterNames())
+        counter.setParameter(name, m_query.parameter(name));
+    counter.open();
+    m_total = counter.isEmpty() ? 0 : counter.value(QStringLiteral("Pending")).toLongLong();
+    m_highest = counter.isEmpty() ? QVariant() : counter.value(kHighest);
+}
+
+void PagedRows::readPage(const QString& text, const std::optional<PagePoint>& after)
+{
+    m_query.close();
+    m_query.setSql(text);
+    m_query.setParameter(kHighest, m_highest);
+    if (after)
+        m_query.setParameter(kLast, after->key);
+    m_query.setRowLimit(m_pageRows);
+    m_query.open();
+}
+
+bool PagedRows::nextPage()
+{
+    // A short page is the last one.
+    if (!m_paged || m_query.recordCount() < m_pageRows)
+        return false;
+    m_query.last();
+    const PagePoint point = pointOf();
+    readPage(point.orderNull && !m_texts->afterNull.isEmpty() ? m_texts->afterNull : m_texts->after, point);
+    return !m_query.isEmpty();
+}
+
+PagePoint PagedRows::pointOf() const
+{
+    if (!m_texts)
+        return {};
+    PagePoint point;
+    point.key = m_query.value(m_texts->key);
+    point.orderNull = !m_texts->orderColumn.isEmpty() && m_query.value(m_texts->orderColumn).isNull();
+    return point;
+}
