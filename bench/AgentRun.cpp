@@ -117,6 +117,10 @@ public:
     void workDone(const QString& what, const QString& table) override
     {
         SyncEngine::workDone(what, table);
+        // Anything else (a push stopped at its time budget) is time of the next unit.
+        if (what != QLatin1String("row pushed") && what != QLatin1String("transaction sent")
+            && what != QLatin1String("entry applied"))
+            return;
         const qint64 now = m_timer.nsecsElapsed();
         const qint64 trips = remoteTrips();
         Share& share = m_shares[kindOf(what, table)];

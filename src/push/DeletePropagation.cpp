@@ -47,6 +47,8 @@ void DeletePropagation::PropagateDeletes()
         const int count = history.recordCount();
         events.setProgress(0, count);
         if (count > 0) {
+            CycleProgress::Scope step(
+                m_context.progress, CycleProgress::Kind::History, QStringLiteral("DeleteHst"), count);
             events.pumpEvents();
             history.first();
             int position = 0;
@@ -79,6 +81,7 @@ void DeletePropagation::PropagateDeletes()
                     events.workDone(QStringLiteral("history replayed"), table);
                 }
                 history.next();
+                m_context.progress.rowDone();
                 events.pumpEvents();
             }
         }

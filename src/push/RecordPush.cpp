@@ -55,8 +55,15 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
         return;
     }
 
+    CycleProgress::Scope step(m_context.progress, CycleProgress::Kind::Push, tableName, maximum);
     int position = 0;
     for (; !pendingRows.eof(); pendingRows.next()) {
+        // The rest waits for the next cycle: the outbox and the other tables are not held up for hours.
+        if (m_context.progress.overBudget(m_context.timeBudgetMs())) {
+            step.stopAtBudget();
+            events.workDone(QStringLiteral("push stopped at its time budget"), tableName);
+            return;
+        }
         try {
             events.pumpEvents();
             ++position;
@@ -65,6 +72,7 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
                 + QStringLiteral(" out of ") + QString::number(maximum));
             if (!pushRow(pendingRows, tableName, k1, k2))
                 return;
+            m_context.progress.rowDone();
         } catch (const std::exception& e) {
             probe.cancel();
             const QString key = rowKey(pendingRows);

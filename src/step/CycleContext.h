@@ -2,6 +2,7 @@
 
 #include "config/AgentSettings.h"
 #include "model/VersionFlags.h"
+#include "step/CycleProgress.h"
 #include "step/PagedRows.h"
 
 #include <QDateTime>
@@ -60,4 +61,9 @@ struct CycleContext
     QDateTime (*localNow)() = &QDateTime::currentDateTime;
     /// Rows a step reads at a time: the pending rows of a table, the outbox orders.
     int pageRows = kDefaultPageRows;
+    /// How far the cycle is; the steps report their rows to it.
+    CycleProgress progress;
+
+    /// How long one table's push, and the outbox, may take in this cycle (0: no limit).
+    qint64 timeBudgetMs() const { return qint64(settings.timeBudgetSeconds) * 1000; }
 };

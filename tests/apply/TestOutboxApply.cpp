@@ -102,16 +102,22 @@ private Q_SLOTS:
     void entriesRunInRecordIdOrderAndFailuresDoNotStopLaterOnes_data()
     {
         QTest::addColumn<int>("pageRows");
-        QTest::newRow("one page") << 1000;
-        QTest::newRow("pages of two") << 2;
-        QTest::newRow("pages of one") << 1;
+        QTest::addColumn<int>("budgetSeconds"); // each entry takes a second
+        QTest::newRow("one page") << 1000 << 0;
+        QTest::newRow("pages of two") << 2 << 0;
+        QTest::newRow("pages of one") << 1 << 0;
+        // The third entry waits for the next cycle.
+        QTest::newRow("two entries' time") << 2 << 2;
     }
 
     void entriesRunInRecordIdOrderAndFailuresDoNotStopLaterOnes()
     {
         QFETCH(int, pageRows);
+        QFETCH(int, budgetSeconds);
         ApplyFixture f;
         f.context.pageRows = pageRows;
+        f.context.settings.timeBudgetSeconds = budgetSeconds;
+        f.context.progress.setClock([&f] { return qint64(f.events.pumps) * 1000; });
         f.local.execute("INSERT INTO Safety (Message) VALUES ('local')");
         f.local.execute("INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A1')");
         const int first = f.insertRemote("Safety", "INSERT INTO Safety (Message) VALUES ('first')");
@@ -131,16 +137,19 @@ private Q_SLOTS:
                                .arg(first));
 
         OutboxApply(f.context).ApplyRemoteOutbox();
-        QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(), QStringLiteral("last"));
+        const bool allDone = budgetSeconds == 0;
+        QCOMPARE(f.localValue("SELECT Message FROM Safety").toString(),
+            allDone ? QStringLiteral("last") : QStringLiteral("first"));
         QVERIFY(f.entryProcessed(10));
         QVERIFY(!f.entryProcessed(20));
-        QVERIFY(f.entryProcessed(30));
+        QCOMPARE(f.entryProcessed(30), allDone);
         QVERIFY(!f.entryProcessed(40));
         QCOMPARE(remoteInt(f, QStringLiteral("SELECT Processed FROM Bin WHERE RecordID = %1").arg(bin)), 0);
         QCOMPARE(f.events.failures.size(), 1);
         QCOMPARE(f.events.failures[0].key, QStringLiteral("20"));
         QCOMPARE(f.events.recoveries, 0);
-        QCOMPARE(f.events.pumps, 3);
+        QCOMPARE(f.events.pumps, allDone ? 3 : 2);
+        QCOMPARE(f.events.done.contains(QStringLiteral("outbox stopped at its time budget:")), !allDone);
     }
 
     void vanishedSourceRowsAreMarkedDone()

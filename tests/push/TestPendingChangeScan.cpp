@@ -138,6 +138,47 @@ private Q_SLOTS:
             QStringLiteral("1,2"));
     }
 
+    void longTablePushReportsHowFarItIsAndStopsAtItsBudget()
+    {
+        PushFixture f;
+        for (int n = 1; n <= 10; ++n)
+            f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('I%1', 0)").arg(n));
+        // Each row takes 400 ms; a report comes at most once a second.
+        f.context.progress.setClock([&f] { return qint64(f.events.pumps) * 400; });
+        f.context.settings.timeBudgetSeconds = 2;
+        QStringList reports;
+        f.context.progress.setReporter(
+            [&](CycleProgress& p) { reports << (p.current() ? p.currentText() : p.summaryText()); });
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item")});
+
+        QCOMPARE(reports.value(0), QStringLiteral("pushing ITEM: 0 of 10 rows (0%)"));
+        QVERIFY2(reports.contains(QStringLiteral("pushing ITEM: 3 of 10 rows (30%), less than a minute left")),
+            qPrintable(reports.join(QLatin1Char('\n'))));
+        QCOMPARE(reports.last(), QStringLiteral("done ITEM 5 of 10 rows (the rest in the next cycle)"));
+        QCOMPARE(reports.size(), 3);
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 5);
+        QVERIFY(f.events.done.contains(QStringLiteral("push stopped at its time budget:ITEM")));
+
+        // The next cycle goes on with the rest.
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item")});
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
+        QCOMPARE(f.remoteCount(QStringLiteral("Item")), 10);
+    }
+
+    void progressGoesToTheLogOnceAMinute()
+    {
+        qint64 now = 0;
+        CycleProgress progress([&now] { return now; });
+        progress.cycleStarted();
+        QList<bool> due;
+        for (now = 0; now <= 130000; now += 10000)
+            due << progress.logDue();
+        QCOMPARE(due.count(true), 2);
+        QVERIFY(due[6] && due[12]); // at one minute and at two
+    }
+
     void tablesArePushedInRemoteListOrder()
     {
         PushFixture f;
