@@ -6,6 +6,7 @@
 #include "step/PagedRows.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -63,6 +64,9 @@ struct CycleContext
     int pageRows = kDefaultPageRows;
     /// How far the cycle is; the steps report their rows to it.
     CycleProgress progress;
+    /// Where the push of a table (named in capitals) stopped at its time budget: the next cycle
+    /// goes on after that row.
+    QHash<QString, PagePoint> resumeAfter;
 
     /// How long one table's push, and the outbox, may take in this cycle (0: no limit).
     qint64 timeBudgetMs() const { return qint64(settings.timeBudgetSeconds) * 1000; }
