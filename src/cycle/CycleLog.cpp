@@ -59,6 +59,10 @@ void CycleLog::appendToFile(const QByteArray& bytes)
 
 namespace {
 
+/// Rows whose failures are followed from cycle to cycle: a table failing row by row cannot make
+/// the log hold its whole backlog.
+constexpr int kFollowedRows = 10000;
+
 // The embeddings, overrides and isolates: shown as they are, they reorder the rest of the line.
 bool isBidiControl(QChar c)
 {
@@ -149,9 +153,9 @@ void CycleLog::failureCaught(const CycleFailure& failure)
     if (!failure.key.isEmpty()) {
         const QString identity
             = failure.step + QLatin1Char('|') + failure.table.toUpper() + QLatin1Char('|') + failure.key;
-        if (!m_failingThisCycle.contains(identity))
+        if (!m_failingThisCycle.contains(identity) && m_failingThisCycle.size() < kFollowedRows)
             m_failingThisCycle.insert(identity, m_failingRows.value(identity) + 1);
-        const int cycles = m_failingThisCycle.value(identity);
+        const int cycles = m_failingThisCycle.value(identity, 1);
         if (cycles > 1)
             text += QStringLiteral(" (failed in %1 cycles in a row)").arg(cycles);
     }
