@@ -62,7 +62,8 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         StatementValues names;
         names.table = localTable;
         pending.setSql(TableRules::render(TableRules::of(remoteTable).pendingRows, names));
-        PagedRows pages(pending, pagesOf(remoteTable, localTable), m_context.pageRows);
+        PagedRows pages(
+            pending, PagedRows::TextSource([&] { return pagesOf(remoteTable, localTable); }), m_context.pageRows);
         try {
             openPending(pages, remoteTable);
         } catch (const std::exception& e) {

@@ -12,23 +12,46 @@ const QString kLast = QStringLiteral("Last");
 PagedRows::PagedRows(db::RowQuery& query, std::optional<PageTexts> texts, int pageRows)
     : m_query(query)
     , m_texts(std::move(texts))
+    , m_textsRead(true)
     , m_pageRows(pageRows)
 { }
+
+PagedRows::PagedRows(db::RowQuery& query, TextSource texts, int pageRows)
+    : m_query(query)
+    , m_source(std::move(texts))
+    , m_pageRows(pageRows)
+{ }
+
+const std::optional<PageTexts>& PagedRows::texts()
+{
+    if (!m_textsRead) {
+        m_texts = m_source();
+        m_textsRead = true;
+    }
+    return m_texts;
+}
 
 void PagedRows::open()
 {
     m_query.close();
-    m_query.setRowLimit(m_texts ? m_pageRows : 0);
+    // A full first page tells that there may be more; without texts it would be read whole.
+    m_query.setRowLimit(m_textsRead && !m_texts ? 0 : m_pageRows);
     m_query.open();
     openedByOwnStatement();
 }
 
 void PagedRows::openedByOwnStatement()
 {
-    m_paged = m_texts && m_query.recordCount() >= m_pageRows;
     m_total = m_query.recordCount();
-    if (!m_paged)
+    if (m_query.rowLimit() <= 0 || m_total < m_pageRows)
         return;
+    if (!texts()) {
+        m_query.setRowLimit(0);
+        m_query.open();
+        m_total = m_query.recordCount();
+        return;
+    }
+    m_paged = true;
     count();
     if (!m_texts->ownTextInKeyOrder)
         readPage(m_texts->first, std::nullopt);
@@ -36,7 +59,7 @@ void PagedRows::openedByOwnStatement()
 
 void PagedRows::openAfter(const PagePoint& point)
 {
-    if (!m_texts) {
+    if (!texts()) {
         open();
         return;
     }
@@ -80,9 +103,9 @@ bool PagedRows::nextPage()
     return !m_query.isEmpty();
 }
 
-PagePoint PagedRows::pointOf() const
+PagePoint PagedRows::pointOf()
 {
-    if (!m_texts)
+    if (!texts())
         return {};
     PagePoint point;
     point.key = m_query.value(m_texts->key);

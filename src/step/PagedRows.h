@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <optional>
 
 namespace db {
@@ -47,8 +48,12 @@ struct PagePoint
 class PagedRows
 {
 public:
+    /// Gives the texts, or none for rows read whole; asked only once the rows come in pages.
+    using TextSource = std::function<std::optional<PageTexts>()>;
+
     /// `query` holds the step's own statement.
     PagedRows(db::RowQuery& query, std::optional<PageTexts> texts, int pageRows);
+    PagedRows(db::RowQuery& query, TextSource texts, int pageRows);
 
     /// Reads the first page with the step's own statement.
     void open();
@@ -65,14 +70,18 @@ public:
     /// Once the current page is done: reads the next one. False when there is none.
     bool nextPage();
     /// The point of the current row, for a later pass to go on after it.
-    PagePoint pointOf() const;
+    PagePoint pointOf();
 
 private:
+    /// The texts, from the source on first use.
+    const std::optional<PageTexts>& texts();
     void count();
     void readPage(const QString& text, const std::optional<PagePoint>& after);
 
     db::RowQuery& m_query;
+    TextSource m_source;
     std::optional<PageTexts> m_texts;
+    bool m_textsRead = false;
     int m_pageRows;
     bool m_paged = false;
     qint64 m_total = 0;
