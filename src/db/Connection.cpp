@@ -233,6 +233,11 @@ void Connection::open(OpenMode mode)
     if (stamp.isEmpty() || stamp != keptStamp) {
         kept.byConnection.remove(m_connectionString);
         keptStamp = stamp;
+    } else if (const auto layouts = kept.byConnection.constFind(m_connectionString);
+               layouts != kept.byConnection.constEnd()) {
+        // The engine describes its results from them too: every cycle's fresh local connection
+        // would otherwise read each table's layout again.
+        m_engine->adoptLayouts(*layouts);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "db/Types.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace db {
@@ -45,6 +46,9 @@ public:
 
     /// Forgets cached table layouts, after a schema change made outside this engine.
     virtual void forgetLayouts() = 0;
+    /// Takes table layouts (by table in lower case) that an earlier connection read under the same
+    /// schema stamp, so that they are not read again.
+    virtual void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) = 0;
     /// A text that changes whenever a table of the database is created, altered or dropped, by
     /// any program; empty when the engine cannot tell.
     virtual QString schemaStamp() = 0;

@@ -33,13 +33,14 @@ void RowQuery::open()
     const QString text = sql();
     const int limit = m_rowLimit;
     m_result = database().run([&](Connection& c) { return c.query(text, values, limit); });
-    indexColumns();
+    m_indexStale = true;
     m_open = true;
     m_position = 0;
 }
 
-void RowQuery::indexColumns()
+void RowQuery::indexColumns() const
 {
+    m_indexStale = false;
     // A query opened again for the next row reads the same columns: the index stays.
     bool same = m_result.columns.size() == m_lowerNames.size();
     for (qsizetype i = 0; same && i < m_result.columns.size(); ++i)
@@ -146,6 +147,8 @@ ColumnKind RowQuery::columnKind(int index) const
 int RowQuery::columnIndex(const QString& column) const
 {
     requireOpen();
+    if (m_indexStale)
+        indexColumns();
     if (const auto it = m_columnIndex.constFind(column); it != m_columnIndex.constEnd())
         return *it;
     return m_columnIndex.value(column.toLower(), -1);
@@ -381,6 +384,8 @@ bool RowQuery::postIfUnchanged(Guard guard)
         // value's stored form (a date kept in another text form, a boolean kept as -1) against
         // the form read, and text without regard to case.
         const QSet<QString>& tableColumns = lowerColumnsOf(c, table);
+        if (m_indexStale)
+            indexColumns();
         QStringList compared;
         QList<int> positions;
         for (int i = 0; i < m_result.columns.size(); ++i) {

@@ -90,16 +90,19 @@ private:
     void requireRow() const;
     int requireColumn(const QString& name) const;
     RowKey keyOf(Connection& connection, const QVariantList& row) const;
-    void indexColumns();
+    /// Builds the index when a column is first looked up by name: a query that finds no rows
+    /// (a table without pending rows, every cycle) never needs it.
+    void indexColumns() const;
     /// The lower-case column names of a table's layout.
     const QSet<QString>& lowerColumnsOf(Connection& connection, const QString& table);
 
     ResultSet m_result;
     // Column names, as read and in lower case, to their first position: a row's values are
     // looked up by name for every row of a backlog.
-    QHash<QString, int> m_columnIndex;
-    QStringList m_indexedNames; // the names `m_columnIndex` was built for
-    QStringList m_lowerNames; // of the result's columns
+    mutable QHash<QString, int> m_columnIndex;
+    mutable QStringList m_indexedNames; // the names `m_columnIndex` was built for
+    mutable QStringList m_lowerNames; // of the result's columns
+    mutable bool m_indexStale = true;
     QString m_lowerLayoutTable;
     QList<ColumnInfo> m_lowerLayout;
     QSet<QString> m_lowerLayoutNames;

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 
@@ -38,6 +39,7 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     void forgetLayouts() override { forgetSchema(); }
+    void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) override { m_layouts.insert(layouts); }
     QString schemaStamp() override;
     void beginTransaction() override;
     void commit() override;
@@ -113,6 +115,9 @@ private:
     QHash<QString, QList<ColumnInfo>> m_layouts;
     quint64 m_layoutGeneration = 0; // counts the times the layouts were forgotten
     qint64 m_schemaVersion = -1;
+    /// The schema version read when the connection opened, while nothing has changed the schema
+    /// since: the descriptions of results are shared with other connections under it.
+    QString m_schemaStamp;
     sqlite::DateTimeTexts m_dateTimes;
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()

@@ -28,6 +28,7 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::TSql; }
     void forgetLayouts() override { m_layouts.clear(); }
+    void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) override { m_layouts.insert(layouts); }
     QString schemaStamp() override;
     void beginTransaction() override;
     void commit() override;
