@@ -308,8 +308,9 @@ void applyTransactions(RawDb& local, RawDb& remote, const QList<Row>& orders)
     }
 }
 
-/// The idle cycle's statements: the probe, a fresh local connection, each table's column list
-/// and pending rows, the delete history, the outbox and the three time stamps.
+/// The idle cycle's statements: the probe, a fresh local connection and its schema stamp, each
+/// table's pending rows, the delete history, the outbox and the three time stamps. The tables'
+/// layouts are the agent's from an earlier cycle while the stamp stays, and read by neither.
 double idleCycles(const QString& folder, int cycles)
 {
     const QStringList tables = BenchSite::synchronisedTables(folder);
@@ -327,12 +328,12 @@ double idleCycles(const QString& folder, int cycles)
     for (int i = 0; i < cycles; ++i) {
         found(probe, {});
         RawDb local(BenchSite::localFile(folder));
+        RawStatement stamp(local.handle(), QStringLiteral("PRAGMA schema_version"));
+        found(stamp, {});
         found(outbox, {BenchSite::machineName()});
         RawStatement history(local.handle(), QStringLiteral("SELECT * FROM DeleteHst WHERE ASPProcessed = 0"));
         found(history, {});
         for (const QString& table : tables) {
-            RawStatement columns(local.handle(), QStringLiteral("PRAGMA table_info([%1])").arg(table));
-            found(columns, {});
             RawStatement pending(
                 local.handle(), QStringLiteral("SELECT * FROM [%1] WHERE ASPProcessed = 0").arg(table));
             found(pending, {});
@@ -381,6 +382,11 @@ void firstSync(RawDb& local, RawDb& remote, RunReport& report)
 }
 
 } // namespace
+
+double rawIdleCycles(const QString& folder, int cycles)
+{
+    return idleCycles(folder, cycles);
+}
 
 RunReport runRawLoop(const QString& folder, BenchCase benchCase)
 {

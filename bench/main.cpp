@@ -487,7 +487,8 @@ int runParent(const Options& options)
             = [&](const RunReport& report, const char* key) { return number(report.number(QLatin1String(key))); };
         const double cycleMs = r.number(QStringLiteral("seconds")) * 1000;
         const double probeMs = r.number(QStringLiteral("probe_seconds")) * 1000;
-        const double rawMs = raw.report.number(QStringLiteral("seconds")) * 1000;
+        // Measured in rounds with the agent's cycles, in its process.
+        const double rawMs = r.number(QStringLiteral("raw_seconds")) * 1000;
         const QString tables = n(r, "tables") + QStringLiteral(" tables, nothing pending");
         table.add({QStringLiteral("idle cycle"), tables, QStringLiteral("0"),
             number(cycleMs, 2) + QStringLiteral(" ms"), number(probeMs, 3) + QStringLiteral(" ms (probe only)"),
