@@ -348,6 +348,18 @@ qint64 Connection::updateRow(const QString& table, const RowKey& key, const QLis
     return execute(st.sql, st.values);
 }
 
+std::pair<qint64, ResultSet> Connection::updateRowThenQuery(const QString& table, const RowKey& key,
+    const QList<QPair<QString, QVariant>>& values, const QString& query, const NamedValues& queryValues)
+{
+    const GeneratedStatement st = Dml::update(engine().dialect(), table, key, values);
+    SqlTrace::record(m_traceTarget, st.sql);
+    SqlTrace::record(m_traceTarget, query);
+    Engine& e = engine();
+    if (!e.runsBatches())
+        roundTrip(true);
+    return sent(st.sql, [&] { return e.executeThenQuery(st.sql, st.values, query, queryValues); });
+}
+
 qint64 Connection::deleteRow(const QString& table, const RowKey& key)
 {
     const GeneratedStatement st = Dml::remove(engine().dialect(), table, key);

@@ -29,6 +29,12 @@ public:
     virtual ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) = 0;
     /// Runs a statement that returns no rows; returns the number of rows it changed (or -1).
     virtual qint64 execute(const QString& sql, const NamedValues& values) = 0;
+    /// Runs `command`, then `query`, as one exchange with a server where it takes batches
+    /// (runsBatches), else as two: the rows `command` changed (or -1) and the rows of `query`.
+    virtual std::pair<qint64, ResultSet> executeThenQuery(
+        const QString& command, const NamedValues& commandValues, const QString& query, const NamedValues& queryValues)
+        = 0;
+    virtual bool runsBatches() = 0;
 
     /// Tables and views, without system tables, in the order the database lists them.
     virtual QStringList tables() = 0;

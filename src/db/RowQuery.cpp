@@ -406,11 +406,24 @@ bool RowQuery::postIfUnchanged(Guard guard)
         std::optional<Transaction> transaction;
         if (guard == Guard::Transaction)
             transaction.emplace(c);
-        if (c.updateRow(table, key, values) == 0)
-            return;
+        ResultSet now;
         if (!compared.isEmpty()) {
             const GeneratedStatement read = Dml::select(table, compared, marked);
-            const ResultSet now = c.query(read.sql, read.values);
+            // Without a transaction between them, the mark and its read-back go in one round trip.
+            if (transaction) {
+                if (c.updateRow(table, key, values) == 0)
+                    return;
+                now = c.query(read.sql, read.values);
+            } else {
+                qint64 changed = 0;
+                std::tie(changed, now) = c.updateRowThenQuery(table, key, values, read.sql, read.values);
+                if (changed == 0)
+                    return;
+            }
+        } else if (c.updateRow(table, key, values) == 0) {
+            return;
+        }
+        if (!compared.isEmpty()) {
             for (const QVariantList& row : now.rows) {
                 bool same = true;
                 for (int j = 0; j < positions.size() && same; ++j)

@@ -32,6 +32,14 @@ public:
 
     ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) override;
     qint64 execute(const QString& sql, const NamedValues& values) override;
+    /// Both in one call into the engine: there is no server between them.
+    bool runsBatches() override { return true; }
+    std::pair<qint64, ResultSet> executeThenQuery(const QString& command, const NamedValues& commandValues,
+        const QString& query, const NamedValues& queryValues) override
+    {
+        const qint64 changed = execute(command, commandValues);
+        return {changed, this->query(query, queryValues, 0)};
+    }
     QStringList tables() override;
     QStringList procedures() override;
     QList<ColumnInfo> columns(const QString& table) override;
