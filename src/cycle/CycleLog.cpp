@@ -35,7 +35,7 @@ void CycleLog::appendToFile(const QByteArray& bytes)
 {
 #ifdef Q_OS_WIN
     QFile file(m_filePath);
-    if (file.open(QIODevice::Append))
+    if (file.open(QIODevice::Append | QIODevice::Unbuffered))
         file.write(bytes);
 #else
     // Non-blocking, should a FIFO take the file's place after the check.
@@ -48,7 +48,8 @@ void CycleLog::appendToFile(const QByteArray& bytes)
     };
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         QFile file;
-        if (file.open(fd, QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        // One line at a time: no buffer to fill and copy.
+        if (file.open(fd, QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
             file.write(bytes);
             return;
         }

@@ -63,7 +63,6 @@ struct SqliteEngine::Prepared
     QString sql;
     sqlite3_stmt* handle = nullptr;
     int reprepares = 0;
-    QString baseTable;
     bool described = false;
     quint64 layoutGeneration = 0; // of `columns`
     QList<ColumnInfo> columns;
@@ -162,8 +161,8 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
             throw DbError(QStringLiteral("the SQLite driver gave no connection handle"));
         runSql(QStringLiteral("PRAGMA journal_mode=WAL"), {}, false);
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
-        // A file that is not a database fails only at its first read.
-        runSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, true);
+        // A file that is not a database fails only at its first read: the schema stamp's.
+        schemaStamp();
     } catch (const DbError& e) {
         m_plans.clear();
         m_statements.clear();
@@ -371,7 +370,6 @@ std::shared_ptr<SqliteEngine::Prepared> SqliteEngine::prepare(const QString& sql
     if (!prepared->handle)
         return prepared; // only blanks or a comment: nothing to run, nothing to keep
     prepared->sql = sql;
-    prepared->baseTable = baseTableOf(sql);
     // A statement in use stays alive through its shared pointer when the cache is cleared.
     keepBounded(m_statements, 256);
     m_statements.insert(sql, prepared);
@@ -394,8 +392,8 @@ void SqliteEngine::describe(Prepared& prepared)
         }
     }
     QHash<QString, ColumnInfo> known;
-    if (!prepared.baseTable.isEmpty()) {
-        for (const ColumnInfo& c : layout(prepared.baseTable))
+    if (const QString baseTable = baseTableOf(prepared.sql); !baseTable.isEmpty()) {
+        for (const ColumnInfo& c : layout(baseTable))
             known.insert(c.name.toLower(), c);
     }
     prepared.columns.clear();
@@ -529,6 +527,9 @@ void SqliteEngine::forgetSchema()
 
 QString SqliteEngine::schemaStamp()
 {
+    // Read when the connection opened, unless something has changed the schema since.
+    if (!m_schemaStamp.isEmpty())
+        return m_schemaStamp;
     const ResultSet version = runSql(QStringLiteral("PRAGMA schema_version"), {}, true).rows;
     m_schemaStamp = version.rows.isEmpty() ? QString() : version.rows.first().value(0).toString();
     return m_schemaStamp;
