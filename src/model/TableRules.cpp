@@ -133,9 +133,11 @@ QList<TableRule> cribTables()
         r.probe = kProbeNoKey;
         r.pendingRows = QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime");
         // In server-time order, equal times by RecordID; the last row's time is compared as the
-        // database holds it, not as read back.
+        // database holds it, not as read back. The flag is compared as a sum so that the database
+        // walks the server-time index from the last row on instead of sorting every pending row
+        // for every page.
         const QString page
-            = QStringLiteral("Select TOP {P} * from MyTran Where ASPProcessed = 0 and RecordID <= :Highest");
+            = QStringLiteral("Select TOP {P} * from MyTran Where ASPProcessed + 0 = 0 and RecordID <= :Highest");
         const QString order = QStringLiteral(" Order By ServerDateTime, RecordID");
         const QString lastTime = QStringLiteral("(Select ServerDateTime from MyTran where RecordID = :Last)");
         r.pendingCount = QStringLiteral("Select count(*) as Pending, max(RecordID) as Highest from MyTran Where "
