@@ -29,15 +29,21 @@ QString timeOf(int n)
     return QDateTime(QDate(2026, 12, 1), QTime(6, 0)).addSecs(n).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
-/// Transactions alternate between an issue of one and a receipt of two, so no bin runs empty.
+/// Each bin's transactions alternate between an issue of one and a receipt of two, so no bin runs
+/// empty however many it gets (the n-th transaction goes to the shared bin n modulo their number).
+bool isReceipt(int n)
+{
+    return (n / BenchSite::kSharedBins) % 2 != 0;
+}
+
 QString tranType(int n)
 {
-    return n % 2 ? QStringLiteral("R") : QStringLiteral("I");
+    return isReceipt(n) ? QStringLiteral("R") : QStringLiteral("I");
 }
 
 int tranQuantity(int n)
 {
-    return n % 2 ? 2 : -1;
+    return isReceipt(n) ? 2 : -1;
 }
 
 qint64 quantitySum(int rows)
