@@ -19,6 +19,7 @@ constexpr Named kNames[] = {
     {BenchCase::Connections, "connections"},
     {BenchCase::Wan, "wan"},
     {BenchCase::IdleOdbc, "idle-odbc"},
+    {BenchCase::FirstSync, "first-sync"},
 };
 
 } // namespace
@@ -56,4 +57,39 @@ bool isPush(BenchCase benchCase)
 bool isBothWays(BenchCase benchCase)
 {
     return benchCase == BenchCase::Connections || benchCase == BenchCase::Wan;
+}
+
+QList<FirstSyncKind> firstSyncKinds()
+{
+    return {FirstSyncKind::Bins, FirstSyncKind::Items, FirstSyncKind::Transactions, FirstSyncKind::Orders};
+}
+
+QString kindName(FirstSyncKind kind)
+{
+    switch (kind) {
+    case FirstSyncKind::Bins:
+        return QStringLiteral("bins");
+    case FirstSyncKind::Items:
+        return QStringLiteral("items");
+    case FirstSyncKind::Transactions:
+        return QStringLiteral("transactions");
+    case FirstSyncKind::Orders:
+        return QStringLiteral("orders");
+    }
+    return {};
+}
+
+int rowsOf(const FirstSyncBacklog& backlog, FirstSyncKind kind)
+{
+    switch (kind) {
+    case FirstSyncKind::Bins:
+        return backlog.bins;
+    case FirstSyncKind::Items:
+        return backlog.items;
+    case FirstSyncKind::Transactions:
+        return backlog.transactions;
+    case FirstSyncKind::Orders:
+        return backlog.orders;
+    }
+    return 0;
 }

@@ -17,6 +17,7 @@ enum class BenchCase {
     Connections, // a backlog both ways, counted for connections
     Wan, // a backlog both ways with a fixed delay on every remote statement
     IdleOdbc, // the idle cycle with the local database reached through the SQLite ODBC driver
+    FirstSync, // a crib never synchronised: transactions, items and bins pending, and an outbox
 };
 
 QString caseName(BenchCase benchCase);
@@ -26,3 +27,25 @@ QList<BenchCase> throughputCases();
 bool isPush(BenchCase benchCase);
 /// The cases with pending rows and outbox orders both ways (generic rows and their copies).
 bool isBothWays(BenchCase benchCase);
+
+/// What the first synchronisation of a crib of `transactions` pending transactions holds besides
+/// them: a tenth as many pending items, a fiftieth as many pending bins and a tenth as many outbox
+/// orders (copies of hosted items); at full size 1,000,000, 100,000, 20,000 and 100,000.
+struct FirstSyncBacklog
+{
+    int transactions = 0;
+    int items = 0;
+    int bins = 0;
+    int orders = 0;
+
+    static FirstSyncBacklog of(int transactions)
+    {
+        return {transactions, transactions / 10, transactions / 50, transactions / 10};
+    }
+};
+
+/// The kinds of work of the first synchronisation, each timed and counted on its own.
+enum class FirstSyncKind { Bins, Items, Transactions, Orders };
+QList<FirstSyncKind> firstSyncKinds();
+QString kindName(FirstSyncKind kind);
+int rowsOf(const FirstSyncBacklog& backlog, FirstSyncKind kind);

@@ -29,15 +29,21 @@ QString timeOf(int n)
     return QDateTime(QDate(2026, 12, 1), QTime(6, 0)).addSecs(n).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
-/// Transactions alternate between an issue of one and a receipt of two, so no bin runs empty.
+/// Each bin's transactions alternate between an issue of one and a receipt of two, so no bin runs
+/// empty however many it gets (the n-th transaction goes to the shared bin n modulo their number).
+bool isReceipt(int n)
+{
+    return (n / BenchSite::kSharedBins) % 2 != 0;
+}
+
 QString tranType(int n)
 {
-    return n % 2 ? QStringLiteral("R") : QStringLiteral("I");
+    return isReceipt(n) ? QStringLiteral("R") : QStringLiteral("I");
 }
 
 int tranQuantity(int n)
 {
-    return n % 2 ? 2 : -1;
+    return isReceipt(n) ? 2 : -1;
 }
 
 qint64 quantitySum(int rows)
@@ -77,6 +83,42 @@ private:
     RawStatement m_statement;
 };
 
+void seedBins(RawDb& local, int rows)
+{
+    Inserter in(local,
+        QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, MinQty, "
+                       "MaxQty, LastCount, ASPProcessed) VALUES (?, ?, ?, ?, ?, 0, 0, 2, 40, ?, 0)"));
+    for (int n = 0; n < rows; ++n)
+        in.add({QStringLiteral("0%1").arg(n % 4 + 1), QStringLiteral("B%1").arg(n, 7, 10, QLatin1Char('0')),
+            QStringLiteral("ITEM-%1").arg(n % 500), QStringLiteral("bin %1").arg(n), n % 50, timeOf(n)});
+    in.commit();
+}
+
+void seedTransactions(RawDb& local, int rows)
+{
+    Inserter in(local,
+        QStringLiteral("INSERT INTO MyTran (TranNo, MyDate, MyTime, Station, Bin, Type, Item, ItemType, Quantity, "
+                       "PackQty, IssueCost, UnitPrice, UnitCost, Emp, BurnQty, CurOnHand, CurBurn, DiscrepantQty, "
+                       "ComputerName, ServerDateTime, ASPProcessed) VALUES (?, ?, ?, '01', ?, ?, ?, 1, ?, 1, 0, "
+                       "3.5, 2.25, 'E100', 0, 0, 0, 0, ?, ?, 0)"));
+    for (int n = 0; n < rows; ++n)
+        in.add({n + 1, kDay, QStringLiteral("1899-12-30T08:00:00"), sharedBin(n), tranType(n),
+            QStringLiteral("ITEM-%1").arg(n % BenchSite::kSharedBins), tranQuantity(n), BenchSite::machineName(),
+            timeOf(n)});
+    in.commit();
+}
+
+void seedItems(RawDb& local, int rows)
+{
+    Inserter in(local,
+        QStringLiteral("INSERT INTO Item (MyNo, Description, ItemClass, UnitPrice, UnitCost, ASPProcessed) "
+                       "VALUES (?, ?, 'TOOL', ?, ?, 0)"));
+    for (int n = 0; n < rows; ++n)
+        in.add({partNo(QStringLiteral("L"), n), QStringLiteral("crib item %1").arg(n), (n % 400) * 0.5 + 1,
+            (n % 400) * 0.25 + 1});
+    in.commit();
+}
+
 void seedPending(RawDb& local, BenchCase benchCase, int rows)
 {
     switch (benchCase) {
@@ -92,16 +134,9 @@ void seedPending(RawDb& local, BenchCase benchCase, int rows)
         in.commit();
         return;
     }
-    case BenchCase::PushBin: {
-        Inserter in(local,
-            QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, Description, OnHand, BurnQty, OnOrder, MinQty, "
-                           "MaxQty, LastCount, ASPProcessed) VALUES (?, ?, ?, ?, ?, 0, 0, 2, 40, ?, 0)"));
-        for (int n = 0; n < rows; ++n)
-            in.add({QStringLiteral("0%1").arg(n % 4 + 1), QStringLiteral("B%1").arg(n, 7, 10, QLatin1Char('0')),
-                QStringLiteral("ITEM-%1").arg(n % 500), QStringLiteral("bin %1").arg(n), n % 50, timeOf(n)});
-        in.commit();
+    case BenchCase::PushBin:
+        seedBins(local, rows);
         return;
-    }
     case BenchCase::PushIssue: {
         Inserter in(local,
             QStringLiteral("INSERT INTO Issue (TranNo, MyLineNo, Item, Quantity, Emp, MyDate, ASPProcessed) "
@@ -111,22 +146,37 @@ void seedPending(RawDb& local, BenchCase benchCase, int rows)
         in.commit();
         return;
     }
-    case BenchCase::PushMyTran: {
-        Inserter in(local,
-            QStringLiteral("INSERT INTO MyTran (TranNo, MyDate, MyTime, Station, Bin, Type, Item, ItemType, Quantity, "
-                           "PackQty, IssueCost, UnitPrice, UnitCost, Emp, BurnQty, CurOnHand, CurBurn, DiscrepantQty, "
-                           "ComputerName, ServerDateTime, ASPProcessed) VALUES (?, ?, ?, '01', ?, ?, ?, 1, ?, 1, 0, "
-                           "3.5, 2.25, 'E100', 0, 0, 0, 0, ?, ?, 0)"));
-        for (int n = 0; n < rows; ++n)
-            in.add({n + 1, kDay, QStringLiteral("1899-12-30T08:00:00"), sharedBin(n), tranType(n),
-                QStringLiteral("ITEM-%1").arg(n % BenchSite::kSharedBins), tranQuantity(n), BenchSite::machineName(),
-                timeOf(n)});
-        in.commit();
+    case BenchCase::PushMyTran:
+        seedTransactions(local, rows);
+        return;
+    case BenchCase::FirstSync: {
+        const FirstSyncBacklog backlog = FirstSyncBacklog::of(rows);
+        seedBins(local, backlog.bins);
+        seedItems(local, backlog.items);
+        seedTransactions(local, backlog.transactions);
         return;
     }
     default:
         return;
     }
+}
+
+/// Copies of hosted items, which the crib has not got yet.
+void seedItemOrders(RawDb& remote, int rows)
+{
+    remote.exec(QStringLiteral("BEGIN"));
+    RawStatement order(remote.handle(),
+        QStringLiteral(
+            "INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) VALUES (?, 'Item', 'A', ?, 0)"));
+    RawStatement source(remote.handle(),
+        QStringLiteral("INSERT INTO Item (MyNo, Description, ItemClass, UnitPrice, UnitCost, Processed) "
+                       "VALUES (?, ?, 'HOSTED', ?, ?, 0)"));
+    for (int n = 0; n < rows; ++n) {
+        source.run({partNo(QStringLiteral("H"), n), QStringLiteral("hosted item %1").arg(n), (n % 300) * 0.5 + 2,
+            (n % 300) * 0.25 + 2});
+        order.run({BenchSite::machineName(), QString::number(remote.lastInsertId())});
+    }
+    remote.exec(QStringLiteral("COMMIT"));
 }
 
 void seedOutbox(RawDb& remote, BenchCase benchCase, int rows)
@@ -287,6 +337,14 @@ void BenchSite::seed(const QString& folder, BenchCase benchCase, int rows)
     RawDb local(localFile(folder));
     RawDb remote(remoteFile(folder));
     seedPending(local, benchCase, rows);
+    if (benchCase == BenchCase::FirstSync) {
+        // As on SQL Server (docs/scaling.md): the procedure's clamps over every bin then read only
+        // the bins below zero, not the crib's thousands of bins at every transaction.
+        remote.exec(QStringLiteral("CREATE INDEX IX_Bin_OnHand ON Bin (OnHand)"));
+        remote.exec(QStringLiteral("CREATE INDEX IX_Bin_BurnQty ON Bin (BurnQty)"));
+        seedItemOrders(remote, FirstSyncBacklog::of(rows).orders);
+        return;
+    }
     if (benchCase == BenchCase::ApplyCopies || benchCase == BenchCase::ApplyTransactions || isBothWays(benchCase))
         seedOutbox(remote, isBothWays(benchCase) ? BenchCase::ApplyCopies : benchCase, rows);
 }
@@ -315,7 +373,7 @@ QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
                            "p.Updated = l.Updated AND p.Processed = 1 WHERE l.PartNo LIKE 'P%'"),
             rows);
     }
-    if (benchCase == BenchCase::PushBin) {
+    const auto checkBins = [&](int bins) {
         check(QStringLiteral("local bins still pending"),
             QStringLiteral("SELECT count(*) FROM main.Bin WHERE ASPProcessed = 0"), 0);
         check(QStringLiteral("bins arrived with their values"),
@@ -324,8 +382,23 @@ QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
                            "b.LastCount = l.LastCount AND b.ComputerName = '%1' AND b.Processed = 1 "
                            "WHERE l.MyNo LIKE 'B%'")
                 .arg(machine),
-            rows);
-    }
+            bins);
+    };
+    const auto checkTransactions = [&](int transactions) {
+        check(QStringLiteral("local transactions still pending"),
+            QStringLiteral("SELECT count(*) FROM main.MyTran WHERE ASPProcessed = 0"), 0);
+        check(QStringLiteral("transactions arrived with their values"),
+            QStringLiteral("SELECT count(*) FROM main.MyTran l JOIN r.MyTran t ON t.TranNo = l.TranNo AND "
+                           "t.Bin = l.Bin AND t.Type = l.Type AND t.Quantity = l.Quantity AND t.ComputerName = '%1'")
+                .arg(machine),
+            transactions);
+        check(QStringLiteral("remote transactions"), QStringLiteral("SELECT count(*) FROM r.MyTran"), transactions);
+        check(QStringLiteral("remote stock of the shared bins"),
+            QStringLiteral("SELECT sum(OnHand) FROM r.Bin WHERE MyNo LIKE 'S%'"),
+            qint64(kSharedBins) * kStartingStock + quantitySum(transactions));
+    };
+    if (benchCase == BenchCase::PushBin)
+        checkBins(rows);
     if (benchCase == BenchCase::PushIssue) {
         check(QStringLiteral("local issues still pending"),
             QStringLiteral("SELECT count(*) FROM main.Issue WHERE ASPProcessed = 0"), 0);
@@ -336,17 +409,27 @@ QString BenchSite::verify(const QString& folder, BenchCase benchCase, int rows)
                 .arg(machine),
             rows);
     }
-    if (benchCase == BenchCase::PushMyTran) {
-        check(QStringLiteral("local transactions still pending"),
-            QStringLiteral("SELECT count(*) FROM main.MyTran WHERE ASPProcessed = 0"), 0);
-        check(QStringLiteral("transactions arrived with their values"),
-            QStringLiteral("SELECT count(*) FROM main.MyTran l JOIN r.MyTran t ON t.TranNo = l.TranNo AND "
-                           "t.Bin = l.Bin AND t.Type = l.Type AND t.Quantity = l.Quantity AND t.ComputerName = '%1'")
-                .arg(machine),
-            rows);
-        check(QStringLiteral("remote transactions"), QStringLiteral("SELECT count(*) FROM r.MyTran"), rows);
-        check(QStringLiteral("remote stock of the shared bins"),
-            QStringLiteral("SELECT sum(OnHand) FROM r.Bin WHERE MyNo LIKE 'S%'"), stock);
+    if (benchCase == BenchCase::PushMyTran)
+        checkTransactions(rows);
+    if (benchCase == BenchCase::FirstSync) {
+        const FirstSyncBacklog backlog = FirstSyncBacklog::of(rows);
+        checkBins(backlog.bins);
+        checkTransactions(backlog.transactions);
+        check(QStringLiteral("local items still pending"),
+            QStringLiteral("SELECT count(*) FROM main.Item WHERE ASPProcessed = 0"), 0);
+        check(QStringLiteral("items arrived with their values"),
+            QStringLiteral("SELECT count(*) FROM main.Item l JOIN r.Item i ON i.MyNo = l.MyNo AND "
+                           "i.Description = l.Description AND i.UnitPrice = l.UnitPrice AND i.UnitCost = l.UnitCost "
+                           "AND i.Processed = 1 WHERE l.MyNo LIKE 'L%'"),
+            backlog.items);
+        check(QStringLiteral("orders still pending"), pendingOrders, 0);
+        check(QStringLiteral("hosted items copied with their values"),
+            QStringLiteral("SELECT count(*) FROM r.Item i JOIN main.Item l ON l.MyNo = i.MyNo AND "
+                           "l.Description = i.Description AND l.UnitPrice = i.UnitPrice AND l.UnitCost = i.UnitCost "
+                           "AND l.ASPProcessed = 1 WHERE i.MyNo LIKE 'H%'"),
+            backlog.orders);
+        check(QStringLiteral("hosted items still pending"),
+            QStringLiteral("SELECT count(*) FROM r.Item WHERE Processed = 0"), 0);
     }
     if (benchCase == BenchCase::ApplyCopies || isBothWays(benchCase)) {
         check(QStringLiteral("orders still pending"), pendingOrders, 0);

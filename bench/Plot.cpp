@@ -163,3 +163,74 @@ bool ThroughputPlot::save(const QString& path, const QString& title, const QList
     p.end();
     return image.save(path, "PNG");
 }
+
+bool MemoryPlot::save(const QString& path, const QString& title, const QList<Series>& series)
+{
+    QImage image(2 * kPanelWidth, kHeight + kTitleHeight, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    QFont font = p.font();
+    font.setPointSize(12);
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(QRect(0, 8, image.width(), kTitleHeight - 8), Qt::AlignCenter, title);
+    font.setPointSize(9);
+    font.setBold(false);
+    p.setFont(font);
+
+    const QRect plot = QRect(0, kTitleHeight, image.width(), kHeight).marginsRemoved(kMargins);
+    double maxY = 1;
+    for (const Series& s : series) {
+        maxY = std::max(maxY, s.idleMb);
+        for (const QPointF& pt : s.points)
+            maxY = std::max(maxY, pt.y());
+    }
+    const double step = niceStep(maxY * 1.1);
+    const double top = std::ceil(maxY * 1.1 / step) * step;
+    const auto at = [&](const QPointF& pt) {
+        return QPointF(plot.left() + pt.x() / 100.0 * plot.width(), plot.bottom() - pt.y() / top * plot.height());
+    };
+    for (double y = 0; y <= top + step / 2; y += step) {
+        const QPointF left = at(QPointF(0, y));
+        p.setPen(QPen(QColor(220, 220, 220), 1));
+        p.drawLine(QPointF(plot.left(), left.y()), QPointF(plot.right(), left.y()));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(0, left.y() - 9, kMargins.left() - 8, 18), Qt::AlignRight | Qt::AlignVCenter, compact(y));
+    }
+    for (int x = 0; x <= 100; x += 10) {
+        const QPointF bottom = at(QPointF(x, 0));
+        p.drawText(QRectF(bottom.x() - 30, plot.bottom() + 4, 60, 18), Qt::AlignCenter, QStringLiteral("%1%").arg(x));
+    }
+    p.drawRect(plot);
+    p.drawText(QRect(plot.left(), plot.bottom() + 22, plot.width(), 18), Qt::AlignCenter,
+        QStringLiteral("share of the run's time (dashed: the idle agent before it)"));
+    p.save();
+    p.translate(14, plot.center().y());
+    p.rotate(-90);
+    p.drawText(QRect(-100, -10, 200, 20), Qt::AlignCenter, QStringLiteral("resident memory (MB)"));
+    p.restore();
+
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (int i = 0; i < series.size(); ++i) {
+        const Series& s = series[i];
+        p.setPen(QPen(s.colour, 1, Qt::DashLine));
+        p.drawLine(at(QPointF(0, s.idleMb)), at(QPointF(100, s.idleMb)));
+        p.setPen(QPen(s.colour, 2));
+        QPainterPath path;
+        for (int j = 0; j < s.points.size(); ++j) {
+            if (j == 0)
+                path.moveTo(at(s.points[j]));
+            else
+                path.lineTo(at(s.points[j]));
+        }
+        p.drawPath(path);
+        const QPointF start(plot.left(), plot.bottom() + 56 + i * 20);
+        p.drawLine(start, start + QPointF(28, 0));
+        p.setPen(Qt::black);
+        p.drawText(
+            QRectF(start.x() + 34, start.y() - 9, plot.width() - 40, 18), Qt::AlignLeft | Qt::AlignVCenter, s.label);
+    }
+    p.end();
+    return image.save(path, "PNG");
+}

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QStringList>
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -194,23 +195,26 @@ private:
     Row m_now;
 };
 
-/// Record copies: the source row by RecordID, the layout and key lookups, the local write, the
-/// source's and the order's marks.
-void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders)
+/// Record copies of `table`, keyed by its column `key`: the source row by RecordID, the layout
+/// and key lookups, the local write, the source's and the order's marks.
+void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders, const QString& table, const QString& key,
+    const QStringList& columns)
 {
-    const QStringList columns = {"PartNo", "Description", "Qty", "Price", "Updated"};
-    RawStatement source(
-        remote.handle(), QStringLiteral("SELECT RecordID, %1 FROM Part WHERE RecordID = ?").arg(columns.join(", ")));
-    RawStatement layout(local.handle(), QStringLiteral("SELECT * FROM Part LIMIT 1"));
-    RawStatement lookup(local.handle(), QStringLiteral("SELECT * FROM Part WHERE PartNo = ?"));
+    RawStatement source(remote.handle(),
+        QStringLiteral("SELECT RecordID, %1 FROM [%2] WHERE RecordID = ?").arg(columns.join(", "), table));
+    RawStatement layout(local.handle(), QStringLiteral("SELECT * FROM [%1] LIMIT 1").arg(table));
+    RawStatement lookup(local.handle(), QStringLiteral("SELECT * FROM [%1] WHERE %2 = ?").arg(table, key));
     RawStatement insert(local.handle(),
-        QStringLiteral("INSERT INTO Part (%1, ASPProcessed) VALUES (%2)")
-            .arg(columns.join(", "), placeholders(int(columns.size()) + 1)));
+        QStringLiteral("INSERT INTO [%1] (%2, ASPProcessed) VALUES (%3)")
+            .arg(table, columns.join(", "), placeholders(int(columns.size()) + 1)));
     RawStatement update(local.handle(),
-        QStringLiteral("UPDATE Part SET %1 = ?, ASPProcessed = ? WHERE RecordID = ?").arg(columns.join(" = ?, ")));
-    RawStatement markSource(remote.handle(), QStringLiteral("UPDATE Part SET Processed = ? WHERE RecordID = ?"));
-    SourceReadBack readBack(remote, QStringLiteral("Part"), columns);
+        QStringLiteral("UPDATE [%1] SET %2 = ?, ASPProcessed = ? WHERE RecordID = ?")
+            .arg(table, columns.join(" = ?, ")));
+    RawStatement markSource(
+        remote.handle(), QStringLiteral("UPDATE [%1] SET Processed = ? WHERE RecordID = ?").arg(table));
+    SourceReadBack readBack(remote, table, columns);
     RawStatement markOrder(remote.handle(), QStringLiteral("UPDATE Outbox SET Processed = ? WHERE RecordID = ?"));
+    const int keyPosition = int(columns.indexOf(key)) + 1;
     Row row;
     Row existing;
     for (const Row& order : orders) {
@@ -218,7 +222,7 @@ void applyCopies(RawDb& local, RawDb& remote, const QList<Row>& orders)
             continue;
         found(layout, {});
         const Row values = row.mid(1) + QVariantList{1};
-        if (found(lookup, {row[1]}, &existing))
+        if (found(lookup, {row[keyPosition]}, &existing))
             update.run(values + QVariantList{existing[0]});
         else
             insert.run(values);
@@ -304,8 +308,9 @@ void applyTransactions(RawDb& local, RawDb& remote, const QList<Row>& orders)
     }
 }
 
-/// The idle cycle's statements: the probe, a fresh local connection, each table's column list
-/// and pending rows, the delete history, the outbox and the three time stamps.
+/// The idle cycle's statements: the probe, a fresh local connection and its schema stamp, each
+/// table's pending rows, the delete history, the outbox and the three time stamps. The tables'
+/// layouts are the agent's from an earlier cycle while the stamp stays, and read by neither.
 double idleCycles(const QString& folder, int cycles)
 {
     const QStringList tables = BenchSite::synchronisedTables(folder);
@@ -323,12 +328,12 @@ double idleCycles(const QString& folder, int cycles)
     for (int i = 0; i < cycles; ++i) {
         found(probe, {});
         RawDb local(BenchSite::localFile(folder));
+        RawStatement stamp(local.handle(), QStringLiteral("PRAGMA schema_version"));
+        found(stamp, {});
         found(outbox, {BenchSite::machineName()});
         RawStatement history(local.handle(), QStringLiteral("SELECT * FROM DeleteHst WHERE ASPProcessed = 0"));
         found(history, {});
         for (const QString& table : tables) {
-            RawStatement columns(local.handle(), QStringLiteral("PRAGMA table_info([%1])").arg(table));
-            found(columns, {});
             RawStatement pending(
                 local.handle(), QStringLiteral("SELECT * FROM [%1] WHERE ASPProcessed = 0").arg(table));
             found(pending, {});
@@ -340,7 +345,48 @@ double idleCycles(const QString& folder, int cycles)
     return timer.nsecsElapsed() / 1e9 / cycles;
 }
 
+/// The outbox orders addressed to the bench computer, as the agent reads them.
+QList<Row> readOrders(RawDb& remote)
+{
+    RawStatement outbox(remote.handle(),
+        QStringLiteral("SELECT RecordID, ID FROM Outbox WHERE Processed = 0 AND ComputerName = ? ORDER BY RecordID"));
+    return readAll(outbox, {BenchSite::machineName()});
+}
+
+/// The first synchronisation, kind by kind in the order the agent meets them, each timed.
+void firstSync(RawDb& local, RawDb& remote, RunReport& report)
+{
+    const QString machine = BenchSite::machineName();
+    const auto timed = [&](FirstSyncKind kind, const std::function<void()>& work) {
+        const SqliteCounter::Counts before = SqliteCounter::counts();
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        report.set(kindName(kind) + QStringLiteral("_seconds"), timer.nsecsElapsed() / 1e9);
+        report.setCounts(kindName(kind) + QLatin1Char('_'), before, SqliteCounter::counts());
+    };
+    timed(FirstSyncKind::Bins, [&] {
+        pushRows(local, remote, QStringLiteral("Bin"), {"Station", "MyNo"},
+            {"Station", "MyNo", "Item", "Description", "MinQty", "MaxQty", "LastCount"}, {"ComputerName", "Processed"},
+            {machine, 1}, {}, {});
+    });
+    timed(FirstSyncKind::Items, [&] {
+        pushRows(local, remote, QStringLiteral("Item"), {"MyNo"},
+            {"MyNo", "Description", "ItemClass", "UnitPrice", "UnitCost"}, {"Processed"}, {1}, {}, {});
+    });
+    timed(FirstSyncKind::Transactions, [&] { pushTransactions(local, remote); });
+    timed(FirstSyncKind::Orders, [&] {
+        applyCopies(local, remote, readOrders(remote), QStringLiteral("Item"), QStringLiteral("MyNo"),
+            {"MyNo", "Description", "ItemClass", "UnitPrice", "UnitCost"});
+    });
+}
+
 } // namespace
+
+double rawIdleCycles(const QString& folder, int cycles)
+{
+    return idleCycles(folder, cycles);
+}
 
 RunReport runRawLoop(const QString& folder, BenchCase benchCase)
 {
@@ -380,14 +426,15 @@ RunReport runRawLoop(const QString& folder, BenchCase benchCase)
         case BenchCase::PushMyTran:
             pushTransactions(local, remote);
             break;
+        case BenchCase::FirstSync:
+            firstSync(local, remote, report);
+            break;
         case BenchCase::ApplyCopies:
         case BenchCase::ApplyTransactions: {
-            RawStatement outbox(remote.handle(),
-                QStringLiteral("SELECT RecordID, ID FROM Outbox WHERE Processed = 0 AND ComputerName = ? "
-                               "ORDER BY RecordID"));
-            const QList<Row> orders = readAll(outbox, {machine});
+            const QList<Row> orders = readOrders(remote);
             if (benchCase == BenchCase::ApplyCopies)
-                applyCopies(local, remote, orders);
+                applyCopies(local, remote, orders, QStringLiteral("Part"), QStringLiteral("PartNo"),
+                    {"PartNo", "Description", "Qty", "Price", "Updated"});
             else
                 applyTransactions(local, remote, orders);
             break;

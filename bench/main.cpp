@@ -7,6 +7,7 @@
 #include "Plot.h"
 #include "RawLoop.h"
 #include "SqliteCounter.h"
+#include "step/PagedRows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +21,8 @@
 namespace {
 
 const char* const kUsage = R"(usage: cribsync_bench [--sizes N,N,...] [--reduced | --tiny] [--connections N,N]
-                      [--wan N] [--plot FILE] [--work DIR] [--check]
+                      [--wan N] [--first-sync N,N,...] [--first-sync-only] [--plot FILE]
+                      [--memory-plot FILE] [--work DIR] [--check]
 
 Measures the agent's push and apply on the embedded engines against raw SQLite loops issuing
 the same per-row statements, an idle cycle against a probe-only cycle, the connections a cycle
@@ -33,14 +35,24 @@ opens, peak memory and how time grows with the backlog; prints one table and dra
   --connections  backlog sizes for the connection count (default 10,10000)
   --wan N        rows each way for the WAN case, 20 ms per remote statement (default 10000;
                  200 with --reduced, 20 with --tiny; 0 leaves it out)
+  --first-sync   transactions pending in the first-synchronisation cases, each with a tenth as
+                 many items, a fiftieth as many bins and a tenth as many outbox orders (default
+                 10000,100000,1000000; 10000,100000 with --reduced and in the test; 1000,10000
+                 with --tiny; 0 leaves them out)
+  --first-sync-only  only the first-synchronisation cases
   --plot FILE    where to write the PNG (default bench-throughput.png)
+  --memory-plot FILE  where to write the first synchronisation's memory over time (default
+                 first-sync-memory.png beside the throughput plot)
   --work DIR     where the databases are made (default: a temporary folder)
-  --check        exit with status 1 when a run failed or a backlog did not arrive whole
+  --check        exit with status 1 when a run failed, a backlog did not arrive whole, or the
+                 peak memory of the largest first synchronisation is more than 10% above the
+                 smallest's (when that one has 10,000 transactions or more)
 
 To profile one run: cribsync_bench --seed CASE ROWS DIR makes and seeds a site, then
 cribsync_bench --child agent|raw CASE ROWS DIR runs it (under perf, heaptrack, ...), and
 cribsync_bench --verify CASE ROWS DIR checks it. CASE is one of push-generic, push-bin,
-push-issue, push-mytran, apply-copies, apply-transactions, idle, idle-odbc, connections, wan.
+push-issue, push-mytran, apply-copies, apply-transactions, idle, idle-odbc, connections, wan,
+first-sync.
 )";
 
 struct Options
@@ -48,7 +60,10 @@ struct Options
     QList<int> sizes{1000, 10000, 100000};
     QList<int> connectionSizes{10, 10000};
     int wanRows = 10000;
+    QList<int> firstSyncSizes{10000, 100000, 1000000};
+    bool firstSyncOnly = false;
     QString plot = QStringLiteral("bench-throughput.png");
+    QString memoryPlot;
     QString work;
     bool check = false;
 };
@@ -206,6 +221,65 @@ private:
     QList<QStringList> m_rows;
 };
 
+/// What the same first synchronisation would take where every remote round trip costs
+/// `milliseconds` more: the time measured on the embedded engine plus the round trips' waits.
+double overLink(double seconds, double roundTrips, double milliseconds)
+{
+    return seconds + roundTrips * milliseconds / 1000.0;
+}
+
+QString duration(double seconds)
+{
+    if (seconds < 120)
+        return number(seconds, 1) + QStringLiteral(" s");
+    if (seconds < 2 * 3600)
+        return number(seconds / 60, 1) + QStringLiteral(" min");
+    return number(seconds / 3600, 1) + QStringLiteral(" h");
+}
+
+/// The first synchronisation's rows: one per kind of work against the raw loop, then the whole.
+void addFirstSync(Table& table, const Measurement& m)
+{
+    const RunReport& agent = m.agent.report;
+    const RunReport& raw = m.raw.report;
+    const FirstSyncBacklog backlog = FirstSyncBacklog::of(m.rows);
+    double trips = 0;
+    for (FirstSyncKind kind : firstSyncKinds()) {
+        const QString k = kindName(kind);
+        const int rows = rowsOf(backlog, kind);
+        const double agentSeconds = agent.number(k + QStringLiteral("_seconds"));
+        const double rawSeconds = raw.number(k + QStringLiteral("_seconds"));
+        const double kindTrips = agent.number(k + QStringLiteral("_round_trips"));
+        trips += kindTrips;
+        const double agentRate = agentSeconds > 0 ? rows / agentSeconds : 0;
+        const double rawRate = rawSeconds > 0 ? rows / rawSeconds : 0;
+        table.add({QStringLiteral("first sync"), QStringLiteral("%1 of %2").arg(k, number(m.rows)), number(rows),
+            number(agentRate) + QStringLiteral(" rows/s"), number(rawRate) + QStringLiteral(" rows/s"),
+            agentRate > 0 ? number(rawRate / agentRate, 2) + QStringLiteral("×") : QStringLiteral("-"), QString(),
+            QStringLiteral("remote round trips per row %1; over a 1 ms LAN %2, a 50 ms WAN %3")
+                .arg(number(rows > 0 ? kindTrips / rows : 0, 2), duration(overLink(agentSeconds, kindTrips, 1)),
+                    duration(overLink(agentSeconds, kindTrips, 50)))});
+    }
+    const double seconds = agent.number(QStringLiteral("seconds"));
+    const double units = double(backlog.transactions) + backlog.items + backlog.bins + backlog.orders;
+    table.add({QStringLiteral("first sync"), QStringLiteral("whole, %1 transactions").arg(number(m.rows)),
+        number(units), duration(seconds), duration(raw.number(QStringLiteral("seconds"))),
+        raw.number(QStringLiteral("seconds")) > 0
+            ? number(seconds / raw.number(QStringLiteral("seconds")), 2) + QStringLiteral("×")
+            : QStringLiteral("-"),
+        megabytes(agent.number(QStringLiteral("peak_kb"))) + QStringLiteral(" (")
+            + megabytes(raw.number(QStringLiteral("peak_kb"))) + QLatin1Char(')'),
+        QStringLiteral("idle agent %1, peak %2 above it; %3 cycles; remote round trips %4 (%5 per row); over a 1 ms "
+                       "LAN %6, a 50 ms WAN %7")
+                .arg(megabytes(agent.number(QStringLiteral("base_kb"))),
+                    megabytes(agent.number(QStringLiteral("peak_kb")) - agent.number(QStringLiteral("base_kb"))),
+                    number(agent.number(QStringLiteral("cycles"))), number(trips),
+                    number(units > 0 ? trips / units : 0, 2), duration(overLink(seconds, trips, 1)),
+                    duration(overLink(seconds, trips, 50)))
+            + (m.agent.problem.isEmpty() && m.raw.problem.isEmpty() ? QStringLiteral("; arrived whole")
+                                                                    : QStringLiteral("; CHECK FAILED"))});
+}
+
 int runChild(const QStringList& args)
 {
     const QString side = args.value(2);
@@ -239,15 +313,26 @@ Options parseOptions(const QStringList& args)
         } else if (a == QLatin1String("--reduced")) {
             options.sizes = {1000, 10000};
             options.wanRows = 200;
+            options.firstSyncSizes = {10000, 100000};
         } else if (a == QLatin1String("--tiny")
             || (a == QLatin1String("--size-from-env")
                 && qEnvironmentVariable("CRIBSYNC_SIZE") != QLatin1String("full"))) {
             options.sizes = {100, 300};
             options.connectionSizes = {10, 300};
             options.wanRows = 20;
+            // The test's memory check needs a backlog ten times another, large enough to matter.
+            options.firstSyncSizes = a == QLatin1String("--tiny") ? QList<int>{1000, 10000} : QList<int>{10000, 100000};
         } else if (a == QLatin1String("--size-from-env")) {
             options.sizes = {1000, 10000};
             options.wanRows = 200;
+            options.firstSyncSizes = {10000, 100000};
+        } else if (a == QLatin1String("--first-sync")) {
+            const QString sizes = value();
+            options.firstSyncSizes = sizes == QLatin1String("0") ? QList<int>{} : parseSizes(sizes);
+        } else if (a == QLatin1String("--first-sync-only")) {
+            options.firstSyncOnly = true;
+        } else if (a == QLatin1String("--memory-plot")) {
+            options.memoryPlot = value();
         } else if (a == QLatin1String("--wan")) {
             bool ok = false;
             options.wanRows = value().toInt(&ok);
@@ -268,7 +353,15 @@ Options parseOptions(const QStringList& args)
             throw std::runtime_error(QStringLiteral("unknown option %1").arg(a).toStdString());
         }
     }
+    if (options.firstSyncOnly) {
+        options.sizes.clear();
+        options.connectionSizes.clear();
+        options.wanRows = 0;
+    }
     std::sort(options.sizes.begin(), options.sizes.end());
+    std::sort(options.firstSyncSizes.begin(), options.firstSyncSizes.end());
+    if (options.memoryPlot.isEmpty())
+        options.memoryPlot = QFileInfo(options.plot).dir().filePath(QStringLiteral("first-sync-memory.png"));
     return options;
 }
 
@@ -289,6 +382,7 @@ int runParent(const Options& options)
     Table table;
 
     QList<Measurement> measurements;
+    QList<QPair<int, double>> firstSyncPeaks; // transactions, peak kB
     for (int rows : options.sizes) {
         for (BenchCase benchCase : throughputCases()) {
             Measurement m{benchCase, rows, measure(work, benchCase, rows, QStringLiteral("agent")),
@@ -382,7 +476,7 @@ int runParent(const Options& options)
     }
 
     // 3: the idle cycle against the probe alone, and against raw SQLite issuing its statements.
-    {
+    if (!options.firstSyncOnly) {
         const Run idle = measure(work, BenchCase::Idle, 0, QStringLiteral("agent"));
         const Run raw = measure(work, BenchCase::Idle, 0, QStringLiteral("raw"));
         for (const Run* run : {&idle, &raw}) {
@@ -394,7 +488,8 @@ int runParent(const Options& options)
             = [&](const RunReport& report, const char* key) { return number(report.number(QLatin1String(key))); };
         const double cycleMs = r.number(QStringLiteral("seconds")) * 1000;
         const double probeMs = r.number(QStringLiteral("probe_seconds")) * 1000;
-        const double rawMs = raw.report.number(QStringLiteral("seconds")) * 1000;
+        // Measured in rounds with the agent's cycles, in its process.
+        const double rawMs = r.number(QStringLiteral("raw_seconds")) * 1000;
         const QString tables = n(r, "tables") + QStringLiteral(" tables, nothing pending");
         table.add({QStringLiteral("idle cycle"), tables, QStringLiteral("0"),
             number(cycleMs, 2) + QStringLiteral(" ms"), number(probeMs, 3) + QStringLiteral(" ms (probe only)"),
@@ -436,7 +531,7 @@ int runParent(const Options& options)
     }
 
     // 7: the local catalogue calls of idle cycles with the local database reached through ODBC.
-    {
+    if (!options.firstSyncOnly) {
         const Run run = measure(work, BenchCase::IdleOdbc, 0, QStringLiteral("agent"));
         if (!run.problem.isEmpty())
             problems << QStringLiteral("idle cycle through ODBC: ") + run.problem;
@@ -476,6 +571,61 @@ int runParent(const Options& options)
                      .arg(number(rows), number(seconds, 1), number(floor, 1)));
     }
 
+    // 9: a crib's first synchronisation, kind by kind, with its memory over time.
+    QList<MemoryPlot::Series> memory;
+    const QList<QColor> sizeColours = {QColor(44, 160, 44), QColor(31, 119, 180), QColor(214, 39, 40)};
+    for (int rows : options.firstSyncSizes) {
+        const Measurement m{BenchCase::FirstSync, rows,
+            measure(work, BenchCase::FirstSync, rows, QStringLiteral("agent")),
+            measure(work, BenchCase::FirstSync, rows, QStringLiteral("raw"))};
+        for (const Run* run : {&m.agent, &m.raw}) {
+            if (!run->problem.isEmpty())
+                problems << QStringLiteral("first synchronisation of %1 transactions (%2): %3")
+                                .arg(number(rows),
+                                    run == &m.agent ? QStringLiteral("agent") : QStringLiteral("raw loop"),
+                                    run->problem);
+        }
+        addFirstSync(table, m);
+        const FirstSyncBacklog backlog = FirstSyncBacklog::of(rows);
+        MemoryPlot::Series series{
+            QStringLiteral("%1 transactions, %2 items, %3 bins, %4 orders")
+                .arg(number(rows), number(backlog.items), number(backlog.bins), number(backlog.orders)),
+            sizeColours[int(memory.size()) % sizeColours.size()], {},
+            m.agent.report.number(QStringLiteral("base_kb")) / 1024.0};
+        const double seconds = m.agent.report.number(QStringLiteral("seconds"));
+        for (const QString& pair :
+            m.agent.report.values.value(QStringLiteral("memory_samples")).split(QLatin1Char(','))) {
+            const double ms = pair.section(QLatin1Char(':'), 0, 0).toDouble();
+            if (seconds > 0 && !pair.isEmpty())
+                series.points << QPointF(
+                    std::min(100.0, ms / 10.0 / seconds), pair.section(QLatin1Char(':'), 1).toDouble() / 1024.0);
+        }
+        memory << series;
+        firstSyncPeaks << qMakePair(rows, m.agent.report.number(QStringLiteral("peak_kb")));
+        progress(QStringLiteral("first synchronisation of %1 transactions: %2 s in %3 cycles, peak %4 (idle %5)")
+                     .arg(number(rows), number(seconds, 1), number(m.agent.report.number(QStringLiteral("cycles"))),
+                         megabytes(m.agent.report.number(QStringLiteral("peak_kb"))),
+                         megabytes(m.agent.report.number(QStringLiteral("base_kb")))));
+    }
+    // Memory bounded by design: a backlog ten or a hundred times larger peaks at the same level.
+    // Below ten pages the pages themselves are much of the peak, and a smaller backlog has fewer.
+    if (firstSyncPeaks.size() > 1 && firstSyncPeaks.first().first >= 10 * kDefaultPageRows) {
+        const auto [smallRows, smallPeak] = firstSyncPeaks.first();
+        const auto [largeRows, largePeak] = firstSyncPeaks.last();
+        if (largePeak > smallPeak * 1.10)
+            problems << QStringLiteral(
+                "first synchronisation: peak memory %1 at %2 transactions is more than 10% above "
+                "the %3 at %4")
+                            .arg(megabytes(largePeak), number(largeRows), megabytes(smallPeak), number(smallRows));
+    }
+    if (!memory.isEmpty()) {
+        if (!MemoryPlot::save(
+                options.memoryPlot, QStringLiteral("cribsync resident memory during a first synchronisation"), memory))
+            problems << QStringLiteral("cannot write the plot to ") + options.memoryPlot;
+        else
+            progress(QStringLiteral("memory plot written to ") + QFileInfo(options.memoryPlot).absoluteFilePath());
+    }
+
     std::printf("%s", qPrintable(table.text()));
 
     // 6: the plot.
@@ -498,10 +648,12 @@ int runParent(const Options& options)
         }
         panels[push ? 0 : 1].series << agent << raw;
     }
-    if (!ThroughputPlot::save(options.plot, QStringLiteral("cribsync throughput on the embedded engines"), panels))
-        problems << QStringLiteral("cannot write the plot to ") + options.plot;
-    else
-        progress(QStringLiteral("plot written to ") + QFileInfo(options.plot).absoluteFilePath());
+    if (!measurements.isEmpty()) {
+        if (!ThroughputPlot::save(options.plot, QStringLiteral("cribsync throughput on the embedded engines"), panels))
+            problems << QStringLiteral("cannot write the plot to ") + options.plot;
+        else
+            progress(QStringLiteral("plot written to ") + QFileInfo(options.plot).absoluteFilePath());
+    }
 
     progress(QStringLiteral("measured in %1 s").arg(number(total.elapsed() / 1000.0, 1)));
     for (const QString& problem : problems)

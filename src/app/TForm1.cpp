@@ -27,6 +27,8 @@
 
 namespace {
 
+const QString kCaption = QStringLiteral("ASP Update");
+
 template <typename Widget> Widget* named(Widget* widget, const char* objectName)
 {
     widget->setObjectName(QLatin1String(objectName));
@@ -39,7 +41,7 @@ TForm1::TForm1(ConfigStore config, const QString& machineName, QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("ASP Update"));
+    setWindowTitle(kCaption);
     // A tool window gets no task-bar button: the program is reached through its tray icon.
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
         | Qt::WindowCloseButtonHint);
@@ -168,6 +170,7 @@ void TForm1::connectAgent()
     connect(engine, &SyncEngine::entriesHidden, this, &TForm1::hideEntries);
     connect(engine, &SyncEngine::trayIconShown, m_tray, &QSystemTrayIcon::show);
     connect(engine, &SyncEngine::tableListsChanged, this, &TForm1::showTableLists);
+    connect(engine, &SyncEngine::progressReported, this, &TForm1::showProgress);
 }
 
 void TForm1::bringForward(QWidget* window)
@@ -265,10 +268,26 @@ void TForm1::showCycleResult(bool completed)
         : QString();
     m_status->setText(log.lastSummaryLine() + failure);
     m_status->setStyleSheet(completed ? QString() : QStringLiteral("color: #b00000;"));
-    const QString tip = windowTitle() + QLatin1Char('\n') + log.lastSummary() + failure;
+    setWindowTitle(kCaption);
+    const QString tip = kCaption + QLatin1Char('\n') + log.lastSummary() + failure;
     m_tray->setIcon(completed ? windowIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
     m_tray->setToolTip(tip);
     m_grid->setToolTip(tip);
+}
+
+void TForm1::showProgress(const QString& text, int percent)
+{
+    if (text.isEmpty())
+        return;
+    // The last cycle's summary stays below, so that what happened before is not hidden for hours.
+    const QString last = m_agent->log().lastSummaryLine();
+    m_status->setText(
+        QStringLiteral("Cycle running: ") + text + (last.isEmpty() ? QString() : QLatin1Char('\n') + last));
+    m_status->setStyleSheet(QString());
+    setWindowTitle(percent >= 0
+            ? QStringLiteral("%1 - %2 %3%").arg(kCaption, text.section(QLatin1Char(':'), 0, 0)).arg(percent)
+            : kCaption);
+    m_tray->setToolTip(kCaption + QLatin1Char('\n') + text);
 }
 
 void TForm1::trayActivated(QSystemTrayIcon::ActivationReason reason)

@@ -76,6 +76,9 @@ private:
     /// The grid shows the outbox rows the cycle read; the status line its summary and failure,
     /// the tray icon whether it failed and why.
     void showCycleResult(bool completed);
+    /// While a cycle runs: the caption, the status line and the tray tooltip say what it is doing
+    /// and how far it is.
+    void showProgress(const QString& text, int percent);
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
     QTableView* m_grid;

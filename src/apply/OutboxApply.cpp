@@ -57,17 +57,32 @@ void OutboxApply::ApplyRemoteOutbox()
     QString table;
     QString key;
     try {
-        m_context.statements->refreshOutbox();
+        m_context.statements->refreshOutbox(m_context.pageRows);
         if (outbox.isEmpty())
             return;
-        for (outbox.first(); !outbox.eof(); outbox.next()) {
-            m_context.events->pumpEvents();
-            const OutboxEntry entry = OutboxEntry::fromRow(outbox);
-            table = entry.TableName;
-            key = entry.RecordID;
-            // One entry's failure leaves it pending; it never holds back the entries after it.
-            applyEntry(entry);
-        }
+        PagedRows orders(outbox, CycleStatements::outboxPages(m_context.pageRows), m_context.pageRows);
+        orders.openedByOwnStatement();
+        CycleProgress::Scope step(
+            m_context.progress, CycleProgress::Kind::Apply, QStringLiteral("Outbox"), orders.total());
+        do {
+            for (outbox.first(); !outbox.eof(); outbox.next()) {
+                // The rest waits for the next cycle, whose pushes then go on.
+                if (m_context.progress.overBudget(m_context.timeBudgetMs())) {
+                    step.stopAtBudget();
+                    m_context.events->workDone(QStringLiteral("outbox stopped at its time budget"), QString());
+                    return;
+                }
+                m_context.events->pumpEvents();
+                const OutboxEntry entry = OutboxEntry::fromRow(outbox);
+                table = entry.TableName;
+                key = entry.RecordID;
+                // One entry's failure leaves it pending; it never holds back the entries after it.
+                applyEntry(entry);
+                m_context.progress.rowDone();
+            }
+            table.clear();
+            key.clear();
+        } while (orders.nextPage());
     } catch (const std::exception& e) {
         StepFailure::report(m_context, kStep, table, key, e, true);
     }

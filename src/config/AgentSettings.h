@@ -10,6 +10,8 @@ struct AgentSettings
     int syncIntervalSeconds = 30;
     /// "1": an employee record is copied with its `Cribs` column only.
     QString excludeCrib = QStringLiteral("0");
+    /// Seconds one table's push, and the outbox, may take in a cycle; 0: no limit.
+    int timeBudgetSeconds = 120;
     QString localServer;
     QString localDatabase;
     QString localLogin;

@@ -19,7 +19,7 @@ constexpr std::array<StoreKeyInfo, 11> StoreKeys{{
     {StoreKey::Images, "Images", "", ""},
 }};
 
-constexpr std::array<FileKeyInfo, 5> FileKeys{{
+constexpr std::array<FileKeyInfo, 6> FileKeys{{
     {FileKey::SyncTime, "Corvane", "Time", "30"},
     {FileKey::ExcludeCrib, "Emp", "ExcludeCrib", "0"},
 #ifdef Q_OS_WIN
@@ -30,6 +30,7 @@ constexpr std::array<FileKeyInfo, 5> FileKeys{{
 #endif
     {FileKey::LoginTimeout, "Cribsync", "LoginTimeout", "15"},
     {FileKey::StatementTimeout, "Cribsync", "StatementTimeout", "300"},
+    {FileKey::TimeBudget, "Cribsync", "TimeBudget", "120"},
 }};
 
 } // namespace

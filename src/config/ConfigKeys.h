@@ -22,6 +22,7 @@ enum class FileKey {
     OdbcDriver,
     LoginTimeout,
     StatementTimeout,
+    TimeBudget,
 };
 
 struct StoreKeyInfo

@@ -267,6 +267,13 @@ int ConfigStore::statementTimeout() const
     return readSeconds(FileKey::StatementTimeout);
 }
 
+int ConfigStore::timeBudget() const
+{
+    bool ok = false;
+    const int seconds = readFile(FileKey::TimeBudget).toInt(&ok);
+    return ok && seconds >= 0 ? seconds : QString::fromLatin1(fileKeyInfo(FileKey::TimeBudget).defaultValue).toInt();
+}
+
 QString ConfigStore::folder() const
 {
     return QFileInfo(m_paths.path()).absolutePath();

@@ -57,6 +57,10 @@ public:
     /// or not a positive integer.
     int loginTimeout() const;
     int statementTimeout() const;
+    /// "TimeBudget" of section "Cribsync": how many seconds one table's push, and the outbox, may
+    /// take in a cycle before the rest waits for the next cycle; 0 for no limit; the default when
+    /// the value is absent or not a whole number.
+    int timeBudget() const;
     /// The folder that holds "paths.ini".
     QString folder() const;
 

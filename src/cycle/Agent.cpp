@@ -58,6 +58,7 @@ void Agent::FormCreate()
 
     m_settings.syncIntervalSeconds = clampedInterval(m_config.syncTime());
     m_settings.excludeCrib = m_config.excludeCrib();
+    m_settings.timeBudgetSeconds = m_config.timeBudget();
 
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");

@@ -35,7 +35,7 @@ void CycleLog::appendToFile(const QByteArray& bytes)
 {
 #ifdef Q_OS_WIN
     QFile file(m_filePath);
-    if (file.open(QIODevice::Append))
+    if (file.open(QIODevice::Append | QIODevice::Unbuffered))
         file.write(bytes);
 #else
     // Non-blocking, should a FIFO take the file's place after the check.
@@ -48,7 +48,8 @@ void CycleLog::appendToFile(const QByteArray& bytes)
     };
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         QFile file;
-        if (file.open(fd, QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        // One line at a time: no buffer to fill and copy.
+        if (file.open(fd, QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
             file.write(bytes);
             return;
         }
@@ -58,6 +59,10 @@ void CycleLog::appendToFile(const QByteArray& bytes)
 }
 
 namespace {
+
+/// Rows whose failures are followed from cycle to cycle: a table failing row by row cannot make
+/// the log hold its whole backlog.
+constexpr int kFollowedRows = 10000;
 
 // The embeddings, overrides and isolates: shown as they are, they reorder the rest of the line.
 bool isBidiControl(QChar c)
@@ -149,9 +154,9 @@ void CycleLog::failureCaught(const CycleFailure& failure)
     if (!failure.key.isEmpty()) {
         const QString identity
             = failure.step + QLatin1Char('|') + failure.table.toUpper() + QLatin1Char('|') + failure.key;
-        if (!m_failingThisCycle.contains(identity))
+        if (!m_failingThisCycle.contains(identity) && m_failingThisCycle.size() < kFollowedRows)
             m_failingThisCycle.insert(identity, m_failingRows.value(identity) + 1);
-        const int cycles = m_failingThisCycle.value(identity);
+        const int cycles = m_failingThisCycle.value(identity, 1);
         if (cycles > 1)
             text += QStringLiteral(" (failed in %1 cycles in a row)").arg(cycles);
     }

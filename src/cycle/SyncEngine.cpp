@@ -20,6 +20,7 @@ namespace {
 const QString kLabel1 = QStringLiteral("Quellora to ASP Processing Table:");
 const QString kWaiting = QStringLiteral("waiting...");
 
+
 QString messageOf(const std::exception& e)
 {
     if (const auto* dbError = dynamic_cast<const db::DbError*>(&e))
@@ -76,6 +77,7 @@ SyncEngine::SyncEngine(AgentHost* host, const Clock* clock, const TimeZoneList* 
     m_context.dm = &m_dm;
     m_context.statements = &m_cycle;
     m_context.events = this;
+    m_context.progress.setReporter([this](CycleProgress& progress) { reportProgress(progress); });
 }
 
 SyncEngine::~SyncEngine() = default;
@@ -265,6 +267,7 @@ bool SyncEngine::runCycle(bool& firstTick)
     Q_EMIT changeEnabledChanged(false);
     m_log->cycleStarted();
     m_caughtFailure = false;
+    m_context.progress.cycleStarted();
 
     if (firstTick) {
         // Cleared only once the probe has run, so that a failed first tick is repeated whole.
@@ -278,6 +281,8 @@ bool SyncEngine::runCycle(bool& firstTick)
         db::RowQuery probe(QStringLiteral("testConnection"));
         probe.setDatabase(m_dm.testConnection.database());
         probe.setSql(m_dm.testConnection.sql());
+        // It proves the outbox can be read; every other computer's backlog stays on the server.
+        probe.setRowLimit(1);
         probe.open();
     } catch (const std::exception& e) {
         failureCaught({QStringLiteral("probe"), QStringLiteral("Outbox"), QString(), messageOf(e)});
@@ -338,6 +343,16 @@ void SyncEngine::writeTimeStamps()
         localStamp.setSql(QStringLiteral("Update Company Set  LastSyncTime = ") + dateTimeLiteral(local));
         localStamp.execute();
     }
+}
+
+void SyncEngine::reportProgress(CycleProgress& progress)
+{
+    const CycleProgress::Step* step = progress.current();
+    Q_EMIT progressReported(step ? progress.currentText() : progress.summaryText(), step ? progress.percent() : -1);
+    if (progress.logDue())
+        m_log->note(QStringLiteral("cycle %1 running for %2: %3")
+                        .arg(m_log->cycleNumber())
+                        .arg(CycleProgress::span(progress.cycleElapsedMs()), progress.summaryText()));
 }
 
 void SyncEngine::setProgressText(const QString& text)

@@ -95,6 +95,11 @@ Q_SIGNALS:
     void progressTextChanged(const QString& text);
     /// Gauge1.
     void progressChanged(int position, int maximum);
+    /// At most once a second during a long step, and when a step starts or ends: what the cycle
+    /// is doing and how far it is ("pushing MYTRAN: 120,000 of 1,000,000 rows (12%), about 35 min
+    /// left"), or between two steps what it has done; `percent` is the running step's share done,
+    /// -1 between steps.
+    void progressReported(const QString& text, int percent);
     /// Between two records: pending input may be handled now. Connect it directly, so that the
     /// input is handled before the step goes on.
     void eventsDue();
@@ -117,6 +122,8 @@ private:
     QString remoteString(const NetLoginValues& typed) const;
     void storeRemoteCredentials(const QString& database, const QString& login, const QString& password);
     void writeTimeStamps();
+    /// Shows the cycle's progress and writes it to the log at most once a minute.
+    void reportProgress(CycleProgress& progress);
 
     AgentHost* m_host;
     const Clock* m_clock;

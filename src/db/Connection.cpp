@@ -233,6 +233,11 @@ void Connection::open(OpenMode mode)
     if (stamp.isEmpty() || stamp != keptStamp) {
         kept.byConnection.remove(m_connectionString);
         keptStamp = stamp;
+    } else if (const auto layouts = kept.byConnection.constFind(m_connectionString);
+               layouts != kept.byConnection.constEnd()) {
+        // The engine describes its results from them too: every cycle's fresh local connection
+        // would otherwise read each table's layout again.
+        m_engine->adoptLayouts(*layouts);
     }
 }
 
@@ -254,11 +259,11 @@ Engine& Connection::engine()
     return *m_engine;
 }
 
-ResultSet Connection::query(const QString& sql, const NamedValues& values)
+ResultSet Connection::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
     SqlTrace::record(m_traceTarget, sql);
     Engine& e = engine();
-    return sent(sql, [&] { return e.query(sql, values); });
+    return sent(sql, [&] { return e.query(sql, values, maxRows); });
 }
 
 qint64 Connection::execute(const QString& sql, const NamedValues& values)
@@ -341,6 +346,18 @@ qint64 Connection::updateRow(const QString& table, const RowKey& key, const QLis
 {
     const GeneratedStatement st = Dml::update(engine().dialect(), table, key, values);
     return execute(st.sql, st.values);
+}
+
+std::pair<qint64, ResultSet> Connection::updateRowThenQuery(const QString& table, const RowKey& key,
+    const QList<QPair<QString, QVariant>>& values, const QString& query, const NamedValues& queryValues)
+{
+    const GeneratedStatement st = Dml::update(engine().dialect(), table, key, values);
+    SqlTrace::record(m_traceTarget, st.sql);
+    SqlTrace::record(m_traceTarget, query);
+    Engine& e = engine();
+    if (!e.runsBatches())
+        roundTrip(true);
+    return sent(st.sql, [&] { return e.executeThenQuery(st.sql, st.values, query, queryValues); });
 }
 
 qint64 Connection::deleteRow(const QString& table, const RowKey& key)

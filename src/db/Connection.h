@@ -32,7 +32,8 @@ public:
     bool isOpen() const { return m_engine != nullptr; }
     bool isEmbedded() const;
 
-    ResultSet query(const QString& sql, const NamedValues& values = {});
+    /// With `maxRows` above 0, at most that many rows are read.
+    ResultSet query(const QString& sql, const NamedValues& values = {}, qsizetype maxRows = 0);
     qint64 execute(const QString& sql, const NamedValues& values = {});
 
     QStringList tables();
@@ -46,6 +47,9 @@ public:
 
     qint64 insertRow(const QString& table, const QList<QPair<QString, QVariant>>& values);
     qint64 updateRow(const QString& table, const RowKey& key, const QList<QPair<QString, QVariant>>& values);
+    /// The update, then the query, in one round trip: the rows the update changed and the rows read.
+    std::pair<qint64, ResultSet> updateRowThenQuery(const QString& table, const RowKey& key,
+        const QList<QPair<QString, QVariant>>& values, const QString& query, const NamedValues& queryValues);
     qint64 deleteRow(const QString& table, const RowKey& key);
 
     void forgetLayouts();

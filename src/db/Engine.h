@@ -2,6 +2,7 @@
 
 #include "db/Types.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace db {
@@ -24,9 +25,16 @@ class Engine
 public:
     virtual ~Engine() = default;
 
-    virtual ResultSet query(const QString& sql, const NamedValues& values) = 0;
+    /// The rows of a query; with `maxRows` above 0 at most that many, the rest not read.
+    virtual ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) = 0;
     /// Runs a statement that returns no rows; returns the number of rows it changed (or -1).
     virtual qint64 execute(const QString& sql, const NamedValues& values) = 0;
+    /// Runs `command`, then `query`, as one exchange with a server where it takes batches
+    /// (runsBatches), else as two: the rows `command` changed (or -1) and the rows of `query`.
+    virtual std::pair<qint64, ResultSet> executeThenQuery(
+        const QString& command, const NamedValues& commandValues, const QString& query, const NamedValues& queryValues)
+        = 0;
+    virtual bool runsBatches() = 0;
 
     /// Tables and views, without system tables, in the order the database lists them.
     virtual QStringList tables() = 0;
@@ -44,6 +52,9 @@ public:
 
     /// Forgets cached table layouts, after a schema change made outside this engine.
     virtual void forgetLayouts() = 0;
+    /// Takes table layouts (by table in lower case) that an earlier connection read under the same
+    /// schema stamp, so that they are not read again.
+    virtual void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) = 0;
     /// A text that changes whenever a table of the database is created, altered or dropped, by
     /// any program; empty when the engine cannot tell.
     virtual QString schemaStamp() = 0;

@@ -31,14 +31,16 @@ void RowQuery::open()
     close();
     const NamedValues values = boundValues();
     const QString text = sql();
-    m_result = database().run([&](Connection& c) { return c.query(text, values); });
-    indexColumns();
+    const int limit = m_rowLimit;
+    m_result = database().run([&](Connection& c) { return c.query(text, values, limit); });
+    m_indexStale = true;
     m_open = true;
     m_position = 0;
 }
 
-void RowQuery::indexColumns()
+void RowQuery::indexColumns() const
 {
+    m_indexStale = false;
     // A query opened again for the next row reads the same columns: the index stays.
     bool same = m_result.columns.size() == m_lowerNames.size();
     for (qsizetype i = 0; same && i < m_result.columns.size(); ++i)
@@ -103,6 +105,12 @@ void RowQuery::first()
     m_position = 0;
 }
 
+void RowQuery::last()
+{
+    requireOpen();
+    m_position = m_result.rows.isEmpty() ? 0 : int(m_result.rows.size()) - 1;
+}
+
 void RowQuery::next()
 {
     requireOpen();
@@ -139,6 +147,8 @@ ColumnKind RowQuery::columnKind(int index) const
 int RowQuery::columnIndex(const QString& column) const
 {
     requireOpen();
+    if (m_indexStale)
+        indexColumns();
     if (const auto it = m_columnIndex.constFind(column); it != m_columnIndex.constEnd())
         return *it;
     return m_columnIndex.value(column.toLower(), -1);
@@ -374,6 +384,8 @@ bool RowQuery::postIfUnchanged(Guard guard)
         // value's stored form (a date kept in another text form, a boolean kept as -1) against
         // the form read, and text without regard to case.
         const QSet<QString>& tableColumns = lowerColumnsOf(c, table);
+        if (m_indexStale)
+            indexColumns();
         QStringList compared;
         QList<int> positions;
         for (int i = 0; i < m_result.columns.size(); ++i) {
@@ -394,11 +406,24 @@ bool RowQuery::postIfUnchanged(Guard guard)
         std::optional<Transaction> transaction;
         if (guard == Guard::Transaction)
             transaction.emplace(c);
-        if (c.updateRow(table, key, values) == 0)
-            return;
+        ResultSet now;
         if (!compared.isEmpty()) {
             const GeneratedStatement read = Dml::select(table, compared, marked);
-            const ResultSet now = c.query(read.sql, read.values);
+            // Without a transaction between them, the mark and its read-back go in one round trip.
+            if (transaction) {
+                if (c.updateRow(table, key, values) == 0)
+                    return;
+                now = c.query(read.sql, read.values);
+            } else {
+                qint64 changed = 0;
+                std::tie(changed, now) = c.updateRowThenQuery(table, key, values, read.sql, read.values);
+                if (changed == 0)
+                    return;
+            }
+        } else if (c.updateRow(table, key, values) == 0) {
+            return;
+        }
+        if (!compared.isEmpty()) {
             for (const QVariantList& row : now.rows) {
                 bool same = true;
                 for (int j = 0; j < positions.size() && same; ++j)

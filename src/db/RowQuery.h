@@ -19,10 +19,16 @@ public:
     void open();
     void close();
     bool isOpen() const { return m_open; }
+    /// At most `rows` rows are read when the query opens (0: all of them), so that a large
+    /// result is held one part at a time.
+    void setRowLimit(int rows) { m_rowLimit = rows; }
+    int rowLimit() const { return m_rowLimit; }
 
     int recordCount() const;
     bool isEmpty() const { return recordCount() == 0; }
     void first();
+    /// Moves to the last row (past the end when there is none).
+    void last();
     void next();
     bool eof() const;
     /// Zero-based index of the current row.
@@ -84,20 +90,24 @@ private:
     void requireRow() const;
     int requireColumn(const QString& name) const;
     RowKey keyOf(Connection& connection, const QVariantList& row) const;
-    void indexColumns();
+    /// Builds the index when a column is first looked up by name: a query that finds no rows
+    /// (a table without pending rows, every cycle) never needs it.
+    void indexColumns() const;
     /// The lower-case column names of a table's layout.
     const QSet<QString>& lowerColumnsOf(Connection& connection, const QString& table);
 
     ResultSet m_result;
     // Column names, as read and in lower case, to their first position: a row's values are
     // looked up by name for every row of a backlog.
-    QHash<QString, int> m_columnIndex;
-    QStringList m_indexedNames; // the names `m_columnIndex` was built for
-    QStringList m_lowerNames; // of the result's columns
+    mutable QHash<QString, int> m_columnIndex;
+    mutable QStringList m_indexedNames; // the names `m_columnIndex` was built for
+    mutable QStringList m_lowerNames; // of the result's columns
+    mutable bool m_indexStale = true;
     QString m_lowerLayoutTable;
     QList<ColumnInfo> m_lowerLayout;
     QSet<QString> m_lowerLayoutNames;
     bool m_open = false;
+    int m_rowLimit = 0;
     int m_position = 0;
     State m_state = State::Browse;
     QVariantList m_buffer;

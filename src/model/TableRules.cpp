@@ -39,6 +39,13 @@ TableRule anyOtherTable()
     TableRule rule;
     rule.probe = QStringLiteral("Select * from {[T]} as T where T.{C1} = {@C1}");
     rule.pendingRows = QStringLiteral("Select * from {[T]} as T where (T.ASPProcessed = 0) ");
+    rule.pendingCount = QStringLiteral(
+        "Select count(*) as Pending, max(T.{[K]}) as Highest from {[T]} as T where (T.ASPProcessed = 0) ");
+    rule.pendingPage = QStringLiteral(
+        "Select TOP {P} * from {[T]} as T where (T.ASPProcessed = 0) and (T.{[K]} <= :Highest) Order By T.{[K]}");
+    rule.pendingPageAfter
+        = QStringLiteral("Select TOP {P} * from {[T]} as T where (T.ASPProcessed = 0) and (T.{[K]} <= "
+                         ":Highest) and (T.{[K]} > :Last) Order By T.{[K]}");
     rule.historyLookup = {kHistoryByOneColumn};
     rule.applyLookup = QStringLiteral("Select * from {[T]} where [{C1}] = {#1}");
     rule.deleteLookup = {QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} ) AND ( "
@@ -125,6 +132,22 @@ QList<TableRule> cribTables()
     rules << named("MYTRAN", [](TableRule& r) {
         r.probe = kProbeNoKey;
         r.pendingRows = QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime");
+        // In server-time order, equal times by RecordID; the last row's time is compared as the
+        // database holds it, not as read back. The flag is compared as a sum so that the database
+        // walks the server-time index from the last row on instead of sorting every pending row
+        // for every page.
+        const QString page
+            = QStringLiteral("Select TOP {P} * from MyTran Where ASPProcessed + 0 = 0 and RecordID <= :Highest");
+        const QString order = QStringLiteral(" Order By ServerDateTime, RecordID");
+        const QString lastTime = QStringLiteral("(Select ServerDateTime from MyTran where RecordID = :Last)");
+        r.pendingCount = QStringLiteral("Select count(*) as Pending, max(RecordID) as Highest from MyTran Where "
+                                        "ASPProcessed = 0");
+        r.pendingPage = page + order;
+        r.pendingPageAfter = page + QStringLiteral(" and ServerDateTime >= ") + lastTime
+            + QStringLiteral(" and (ServerDateTime > ") + lastTime + QStringLiteral(" or RecordID > :Last)") + order;
+        r.pendingPageAfterNull = page + QStringLiteral(" and (ServerDateTime is not null or RecordID > :Last)") + order;
+        r.pendingOrder = QStringLiteral("ServerDateTime");
+        r.pendingKey = QStringLiteral("RecordID");
         r.applyLookup = QStringLiteral("Select  TOP 1 * from MYTRAN");
         r.transactions = true;
         r.pushLeavesUnmarked = true;
@@ -238,6 +261,9 @@ QList<TableRule> cribTables()
     for (TableRule& rule : rules) {
         fill(rule.probe, other.probe);
         fill(rule.pendingRows, other.pendingRows);
+        fill(rule.pendingCount, other.pendingCount);
+        fill(rule.pendingPage, other.pendingPage);
+        fill(rule.pendingPageAfter, other.pendingPageAfter);
         fill(rule.historyLookup, other.historyLookup);
         fill(rule.applyLookup, other.applyLookup);
         fill(rule.deleteLookup, other.deleteLookup);
@@ -354,6 +380,10 @@ QString TableRules::render(const QString& statement, const StatementValues& valu
         const auto wrap = [&](const QString& name) { return bracketed ? db::bracketed(name) : name; };
         if (inner == QLatin1String("T")) {
             result += wrap(values.table);
+        } else if (inner == QLatin1String("K")) {
+            result += wrap(values.key);
+        } else if (token == QLatin1String("P")) {
+            result += QString::number(values.pageRows);
         } else if (positionIn(inner, QLatin1Char('C')) >= 0) {
             result += wrap(values.column(positionIn(inner, QLatin1Char('C'))));
         } else if (token == QLatin1String("machine")) {

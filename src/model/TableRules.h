@@ -38,7 +38,9 @@ enum class ApplyCopy {
 ///  - {=PkgQty} and {=#2} are values that go in without quotes and must be whole numbers; {=?TranNo}
 ///    is "is null" for a NULL value and "= " and the number otherwise;
 ///  - {machine} is this computer's name, quoted; {issueComputer} the condition on it that Issue
-///    rows carry when the remote Issue table has a ComputerName column.
+///    rows carry when the remote Issue table has a ComputerName column;
+///  - {K} is the key column the pending rows are paged by, {[K]} that name in brackets, and {P}
+///    the rows of a page.
 /// Where a step has alternatives, the first whose highest key number is not empty is used, and the
 /// last when none is.
 struct TableRule
@@ -50,6 +52,18 @@ struct TableRule
     QString probe;
     /// Pending-change scan: reads the local rows not yet sent.
     QString pendingRows;
+    /// Pending-change scan, a table with more than a page of rows not yet sent: counts them
+    /// (Pending) with the highest key (Highest); reads the first page in key order up to
+    /// :Highest; the page after the key :Last; and, where the rows are ordered by `pendingOrder`
+    /// first, the page after a row whose `pendingOrder` is NULL.
+    QString pendingCount;
+    QString pendingPage;
+    QString pendingPageAfter;
+    QString pendingPageAfterNull;
+    /// The column the pending rows are sent in the order of, before their key; empty: the key's.
+    QString pendingOrder;
+    /// The key pending rows are paged by when it is not the table's own single-column key.
+    QString pendingKey;
     /// Delete propagation: finds the remote row that a delete history row names.
     QStringList historyLookup;
     /// Apply: finds the local row of a remote row.
@@ -116,6 +130,9 @@ struct StatementValues
     std::function<QString(int)> column;
     QString machineName;
     bool issueHasComputerName = false;
+    /// The key and the rows of a page, for the pending rows' pages.
+    QString key;
+    int pageRows = 0;
 };
 
 /// The rules of every crib table, and the rule of any other table.

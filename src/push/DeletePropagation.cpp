@@ -4,6 +4,7 @@
 #include "db/Failpoint.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
+#include "model/Statements.h"
 #include "model/TDM.h"
 #include "model/TableRules.h"
 #include "step/CycleContext.h"
@@ -13,6 +14,7 @@
 #include "step/StepFailure.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +34,26 @@ QString historyKey(const QString& key1, const QString& key2, const QString& key3
     return keys.join(QStringLiteral(", "));
 }
 
+/// The history's pages, in RecordID order, when the local DeleteHst has that column.
+std::optional<PageTexts> historyPages(CycleContext& context)
+{
+    const QList<db::ColumnInfo> columns = context.dm->DeleteHst.database().run(
+        [](db::Connection& c) { return c.columns(QStringLiteral("DeleteHst")); });
+    const bool keyed = std::any_of(columns.cbegin(), columns.cend(),
+        [](const db::ColumnInfo& c) { return c.name.compare(QLatin1String("RecordID"), Qt::CaseInsensitive) == 0; });
+    if (!keyed)
+        return std::nullopt;
+    const QString top = QStringLiteral("Select TOP %1 * from DeleteHst").arg(context.pageRows);
+    const QString pending = QStringLiteral("where  ASPProcessed= 0 and RecordID <= :Highest");
+    PageTexts texts;
+    texts.count
+        = joinLines({"Select count(*) as Pending, max(RecordID) as Highest from DeleteHst", "where  ASPProcessed= 0"});
+    texts.first = joinLines({top, pending, "Order By RecordID"});
+    texts.after = joinLines({top, pending + QStringLiteral(" and RecordID > :Last"), "Order By RecordID"});
+    texts.key = QStringLiteral("RecordID");
+    return texts;
+}
+
 } // namespace
 
 void DeletePropagation::PropagateDeletes()
@@ -42,15 +64,18 @@ void DeletePropagation::PropagateDeletes()
     QString key;
     try {
         history.close();
-        history.open();
+        PagedRows pages(history, historyPages(m_context), m_context.pageRows);
+        pages.open();
         events.setProgressText(QStringLiteral("DeleteHst"));
-        const int count = history.recordCount();
+        const int count = int(pages.total());
         events.setProgress(0, count);
         if (count > 0) {
+            CycleProgress::Scope step(
+                m_context.progress, CycleProgress::Kind::History, QStringLiteral("DeleteHst"), count);
             events.pumpEvents();
             history.first();
             int position = 0;
-            while (!history.eof()) {
+            while (!history.eof() || pages.nextPage()) {
                 table.clear();
                 key.clear();
                 events.pumpEvents();
@@ -79,6 +104,7 @@ void DeletePropagation::PropagateDeletes()
                     events.workDone(QStringLiteral("history replayed"), table);
                 }
                 history.next();
+                m_context.progress.rowDone();
                 events.pumpEvents();
             }
         }

@@ -62,8 +62,10 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         StatementValues names;
         names.table = localTable;
         pending.setSql(TableRules::render(TableRules::of(remoteTable).pendingRows, names));
+        PagedRows pages(
+            pending, PagedRows::TextSource([&] { return pagesOf(remoteTable, localTable); }), m_context.pageRows);
         try {
-            pending.open();
+            openPending(pages, remoteTable);
         } catch (const std::exception& e) {
             pending.cancel();
             if (StepFailure::messageOf(e).contains(QLatin1String("ASPProcessed")))
@@ -78,9 +80,67 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             return;
         }
         openRemoteProbe(remoteTable);
-        m_records.PushTableRows(pending, asciiUpper(remoteTable));
+        m_records.PushTableRows(pages, asciiUpper(remoteTable));
         return;
     }
+}
+
+void PendingChangeScan::openPending(PagedRows& pending, const QString& remoteTable)
+{
+    const QString table = asciiUpper(remoteTable);
+    const auto resume = m_context.resumeAfter.constFind(table);
+    if (resume == m_context.resumeAfter.constEnd()) {
+        pending.open();
+        return;
+    }
+    pending.openAfter(*resume);
+    // Past the last row: the rows before the point (left pending on the way) get their turn.
+    if (pending.rows().isEmpty()) {
+        m_context.resumeAfter.remove(table);
+        pending.open();
+    }
+}
+
+std::optional<PageTexts> PendingChangeScan::pagesOf(const QString& remoteTable, const QString& localTable)
+{
+    const TableRule& rule = TableRules::of(remoteTable);
+    QString key;
+    if (!rule.pendingKey.isEmpty()) {
+        if (m_context.scratchColumns.contains(rule.pendingKey, Qt::CaseInsensitive))
+            key = rule.pendingKey;
+    } else {
+        // One column that tells rows apart and orders the same way on every engine.
+        QStringList keys;
+        QStringList identities;
+        for (const db::ColumnInfo& column :
+            m_context.dm->AccessQry.database().run([&](db::Connection& c) { return c.columns(localTable); })) {
+            const bool orderable = column.kind == db::ColumnKind::AutoIncrement
+                || column.kind == db::ColumnKind::Integer || column.kind == db::ColumnKind::Text;
+            if (column.primaryKey)
+                keys << (orderable ? column.name : QString());
+            if (column.kind == db::ColumnKind::AutoIncrement)
+                identities << column.name;
+        }
+        if (keys.size() == 1)
+            key = keys.first();
+        else if (keys.isEmpty() && identities.size() == 1)
+            key = identities.first();
+    }
+    if (key.isEmpty())
+        return std::nullopt;
+    StatementValues values;
+    values.table = localTable;
+    values.key = key;
+    values.pageRows = m_context.pageRows;
+    PageTexts texts;
+    texts.count = TableRules::render(rule.pendingCount, values);
+    texts.first = TableRules::render(rule.pendingPage, values);
+    texts.after = TableRules::render(rule.pendingPageAfter, values);
+    if (!rule.pendingPageAfterNull.isEmpty())
+        texts.afterNull = TableRules::render(rule.pendingPageAfterNull, values);
+    texts.key = key;
+    texts.orderColumn = rule.pendingOrder;
+    return texts;
 }
 
 bool PendingChangeScan::tracksUnsentRows(const QString& localTable)

@@ -2,8 +2,10 @@
 
 #include "push/DeletePropagation.h"
 #include "push/RecordPush.h"
+#include "step/PagedRows.h"
 
 #include <QString>
+#include <optional>
 
 struct CycleContext;
 
@@ -25,7 +27,12 @@ public:
 
 private:
     void pushTable(const QString& remoteTable);
+    /// Whether the local table has an ASPProcessed column; reads its columns into the scratch list.
     bool tracksUnsentRows(const QString& localTable);
+    /// How the table's pending rows are paged; none for a table without a key to page by.
+    std::optional<PageTexts> pagesOf(const QString& remoteTable, const QString& localTable);
+    /// Opens the first page of pending rows, or the page after where the last cycle stopped.
+    void openPending(PagedRows& pending, const QString& remoteTable);
     void openRemoteProbe(const QString& remoteTable);
 
     CycleContext& m_context;

@@ -35,17 +35,20 @@ QDateTime dateTimeOf(const QVariant& value, const QString& column)
 
 } // namespace
 
-void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableName)
+void RecordPush::PushTableRows(PagedRows& pending, const QString& tableName)
 {
+    db::RowQuery& pendingRows = pending.rows();
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     CycleEvents& events = *m_context.events;
     int maximum = 0;
     QString k1;
     QString k2;
+    // Unless it stops at its time budget, the next cycle starts the table from its first row.
+    m_context.resumeAfter.remove(tableName);
     try {
         if (pendingRows.isEmpty())
             return;
-        maximum = pendingRows.recordCount();
+        maximum = int(pending.total());
         events.setProgress(0, maximum);
         pendingRows.first();
         k1 = probe.columnName(1);
@@ -55,25 +58,51 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
         return;
     }
 
+    CycleProgress::Scope step(m_context.progress, CycleProgress::Kind::Push, tableName, maximum);
     int position = 0;
-    for (; !pendingRows.eof(); pendingRows.next()) {
-        try {
-            events.pumpEvents();
-            ++position;
-            events.setProgress(position, maximum);
-            events.setProgressText(tableName + QStringLiteral(" record ") + QString::number(position)
-                + QStringLiteral(" out of ") + QString::number(maximum));
-            if (!pushRow(pendingRows, tableName, k1, k2))
+    PagePoint handled;
+    do {
+        for (; !pendingRows.eof(); pendingRows.next()) {
+            // The rest waits for the next cycle, which goes on after the last row handled: the
+            // outbox and the other tables are not held up for hours.
+            if (position > 0 && m_context.progress.overBudget(m_context.timeBudgetMs())) {
+                step.stopAtBudget();
+                m_context.resumeAfter.insert(tableName, handled);
+                events.workDone(QStringLiteral("push stopped at its time budget"), tableName);
                 return;
-        } catch (const std::exception& e) {
-            probe.cancel();
-            const QString key = rowKey(pendingRows);
-            pendingRows.cancel();
-            StepFailure::report(m_context, kStep, tableName, key, e, true);
-            return;
+            }
+            try {
+                events.pumpEvents();
+                ++position;
+                // A row made pending again ahead of the pages read counts on top.
+                maximum = std::max(maximum, position);
+                events.setProgress(position, maximum);
+                events.setProgressText(tableName + QStringLiteral(" record ") + QString::number(position)
+                    + QStringLiteral(" out of ") + QString::number(maximum));
+                if (!pushRow(pendingRows, tableName, k1, k2))
+                    return;
+                handled = pending.pointOf();
+                m_context.progress.rowDone();
+            } catch (const std::exception& e) {
+                probe.cancel();
+                const QString key = rowKey(pendingRows);
+                pendingRows.cancel();
+                StepFailure::report(m_context, kStep, tableName, key, e, true);
+                return;
+            }
         }
-    }
+    } while (nextPage(pending, tableName));
     events.setProgress(maximum, maximum);
+}
+
+bool RecordPush::nextPage(PagedRows& pending, const QString& tableName)
+{
+    try {
+        return pending.nextPage();
+    } catch (const std::exception& e) {
+        StepFailure::report(m_context, kStep, tableName, QString(), e, true);
+        return false;
+    }
 }
 
 bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString& k1, const QString& k2)

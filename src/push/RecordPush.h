@@ -1,6 +1,7 @@
 #pragma once
 
 #include "push/TransactionPush.h"
+#include "step/PagedRows.h"
 
 #include <QList>
 #include <QString>
@@ -23,15 +24,18 @@ public:
         , m_transactions(context)
     { }
 
-    /// Pushes the rows of `pendingRows` (open on the table's unsent rows) to the remote table
-    /// `tableName`, the remote name in upper case. The cycle's RemoteProbe must be open on that
-    /// table. Failures are reported and end the push of this table; the failed row and the rows
-    /// after it stay pending.
-    void PushTableRows(db::RowQuery& pendingRows, const QString& tableName);
+    /// Pushes the rows of `pending` (open on the table's unsent rows, a page at a time) to the
+    /// remote table `tableName`, the remote name in upper case. The cycle's RemoteProbe must be
+    /// open on that table. Failures are reported and end the push of this table; the failed row
+    /// and the rows after it stay pending. At the cycle's time budget the push stops and notes
+    /// where, for the next cycle to go on from there.
+    void PushTableRows(PagedRows& pending, const QString& tableName);
 
 private:
     enum class Write { Insert, Update };
 
+    /// Reads the next page; false at the end, or after a failure it reported.
+    bool nextPage(PagedRows& pending, const QString& tableName);
     /// Handles the current row; false when the table's push must end without a failure to report.
     bool pushRow(db::RowQuery& rows, const QString& table, const QString& k1, const QString& k2);
     /// Fills RemoteProbe's current row; returns the date-time columns written with a value.

@@ -2,8 +2,11 @@
 
 #include "config/AgentSettings.h"
 #include "model/VersionFlags.h"
+#include "step/CycleProgress.h"
+#include "step/PagedRows.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -57,4 +60,14 @@ struct CycleContext
     QStringList scratchColumns;
     /// The computer's local date and time (injectable for tests).
     QDateTime (*localNow)() = &QDateTime::currentDateTime;
+    /// Rows a step reads at a time: the pending rows of a table, the outbox orders.
+    int pageRows = kDefaultPageRows;
+    /// How far the cycle is; the steps report their rows to it.
+    CycleProgress progress;
+    /// Where the push of a table (named in capitals) stopped at its time budget: the next cycle
+    /// goes on after that row.
+    QHash<QString, PagePoint> resumeAfter;
+
+    /// How long one table's push, and the outbox, may take in this cycle (0: no limit).
+    qint64 timeBudgetMs() const { return qint64(settings.timeBudgetSeconds) * 1000; }
 };

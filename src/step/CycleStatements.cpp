@@ -1,6 +1,7 @@
 #include "step/CycleStatements.h"
 
 #include "db/Connection.h"
+#include "model/Statements.h"
 #include "model/TDM.h"
 
 namespace {
@@ -25,8 +26,10 @@ void CycleStatements::PrepareCycleStatements(TDM& dm, const QString& machineName
     qryASPOutbox = db::RowQuery(QStringLiteral("qryASPOutbox"));
     qryASPOutbox.setDatabase(dm.qryASPOutbox.database());
     qryASPOutbox.setSql(dm.qryASPOutbox.sql());
+    m_outboxText = dm.qryASPOutbox.sql();
     qryASPOutbox.declareParameter(QStringLiteral("ComputerName"), db::ParamType::String, 100);
     qryASPOutbox.setParameter(QStringLiteral("ComputerName"), machineName);
+    qryASPOutbox.setRowLimit(kDefaultPageRows);
     openOutbox();
 
     copyOf(qryASPFindRec, dm.qryASPFindRec, false);
@@ -45,14 +48,31 @@ void CycleStatements::PrepareCycleStatements(TDM& dm, const QString& machineName
     stamp.setDatabase(db::Database::pooled(dm.remoteConnectionString()));
 }
 
-void CycleStatements::refreshOutbox()
+void CycleStatements::refreshOutbox(int pageRows)
 {
     // Orders that arrive from elsewhere in between are read by the next cycle; only a statement
     // of this process on that side (a push, a mark) could have changed the outbox since.
-    if (qryASPOutbox.isOpen() && m_outboxReadAt && *m_outboxReadAt == outboxSideStatements())
+    if (qryASPOutbox.isOpen() && qryASPOutbox.rowLimit() == pageRows && m_outboxReadAt
+        && *m_outboxReadAt == outboxSideStatements())
         return;
     qryASPOutbox.close();
+    qryASPOutbox.setSql(m_outboxText);
+    qryASPOutbox.setRowLimit(pageRows);
     openOutbox();
+}
+
+PageTexts CycleStatements::outboxPages(int pageRows)
+{
+    const QString orders = QStringLiteral("where (Processed = 0) and (ComputerName =  :ComputerName)");
+    const QString top = QStringLiteral("Select TOP %1 * from Outbox").arg(pageRows);
+    PageTexts texts;
+    texts.count = joinLines({"Select count(*) as Pending, max(RecordID) as Highest from Outbox", orders});
+    texts.first = joinLines({top, orders + QStringLiteral(" and (RecordID <= :Highest)"), "Order By RecordID"});
+    texts.after = joinLines(
+        {top, orders + QStringLiteral(" and (RecordID <= :Highest) and (RecordID > :Last)"), "Order By RecordID"});
+    texts.key = QStringLiteral("RecordID");
+    texts.ownTextInKeyOrder = true;
+    return texts;
 }
 
 qint64 CycleStatements::outboxSideStatements() const

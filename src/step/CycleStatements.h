@@ -3,6 +3,7 @@
 #include "db/RowQuery.h"
 #include "db/Statement.h"
 #include "db/StoredProc.h"
+#include "step/PagedRows.h"
 
 #include <optional>
 
@@ -14,13 +15,17 @@ class TDM;
 class CycleStatements
 {
 public:
-    /// Copies the templates of `dm`; opens the outbox copy with `machineName` as addressee. The
-    /// procedure call fetches its parameter list from the server. Throws on any failure.
+    /// Copies the templates of `dm`; opens the outbox copy with `machineName` as addressee, its
+    /// first page of orders. The procedure call fetches its parameter list from the server.
+    /// Throws on any failure.
     void PrepareCycleStatements(TDM& dm, const QString& machineName);
 
-    /// Reads the outbox copy again, unless it holds the rows read this cycle and no statement went
-    /// to the remote side since: then what it holds is still what to carry out. Throws on failure.
-    void refreshOutbox();
+    /// Reads the outbox copy's first page of `pageRows` orders again, unless it holds the page read
+    /// this cycle and no statement went to the remote side since: then what it holds is still what
+    /// to carry out. Throws on failure.
+    void refreshOutbox(int pageRows = kDefaultPageRows);
+    /// How the outbox copy's later pages are read, in RecordID order like its own statement.
+    static PageTexts outboxPages(int pageRows);
 
     db::RowQuery qryASPOutbox{QStringLiteral("qryASPOutbox")};
     db::RowQuery qryASPFindRec{QStringLiteral("qryASPFindRec")};
@@ -40,4 +45,6 @@ private:
 
     /// outboxSideStatements() just after the outbox copy was read; empty while it is not open.
     std::optional<qint64> m_outboxReadAt;
+    /// The outbox copy's own statement, which its later pages replace.
+    QString m_outboxText;
 };

@@ -2,6 +2,8 @@
 #include "app/TForm1.h"
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
+#include "cycle/SyncEngine.h"
+#include "db/ConnectionPool.h"
 #include "demo/DemoSetup.h"
 #include "support/Files.h"
 
@@ -136,7 +138,18 @@ private Q_SLOTS:
         TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
         const CycleLog& log = form.agent()->log();
         auto* status = child<QLabel>(&form, "StatusLine");
+        // While the cycle runs, the caption, the status line and the tooltip say how far it is.
+        QStringList shown;
+        connect(&form.agent()->engine(), &SyncEngine::progressReported, &form, [&](const QString& text) {
+            if (text.startsWith(QLatin1String("pushing BIN")))
+                shown << form.windowTitle() << status->text().section(QLatin1Char('\n'), 0, 0)
+                      << form.trayIcon()->toolTip();
+        });
         form.agent()->Timer1Timer();
+        QCOMPARE(shown.mid(0, 3),
+            QStringList({"ASP Update - pushing BIN 0%", "Cycle running: pushing BIN: 0 of 2 rows (0%)",
+                "ASP Update\npushing BIN: 0 of 2 rows (0%)"}));
+        QCOMPARE(form.windowTitle(), QStringLiteral("ASP Update"));
         const QAbstractItemModel* rows = child<QTableView>(&form, "DBGrid1")->model();
         QVERIFY(rows->rowCount() > 0);
         QVERIFY(form.trayIcon()->toolTip().contains("cycle 1 completed"));

@@ -71,6 +71,17 @@ private Q_SLOTS:
         QVERIFY2(
             log.lastSummary().startsWith("cycle 5 ended early in 0.0 s (remote database unreachable): nothing to do"),
             qPrintable(log.lastSummary()));
+
+        // A table failing row by row: the rows followed are bounded, not the whole backlog.
+        for (int cycle = 1; cycle <= 2; ++cycle) {
+            log.cycleStarted();
+            for (int row = 0; row <= 10000; ++row)
+                log.failureCaught({"push", "Item", QString::number(row), "refused"});
+            QCOMPARE(log.lastFailure().contains("in a row"), false);
+            log.failureCaught({"push", "Item", "0", "refused"});
+            QCOMPARE(log.lastFailure().endsWith("(failed in 2 cycles in a row)"), cycle == 2);
+            log.cycleFinished(true);
+        }
     }
 
     /// What would start a line, command a terminal or reorder the text shown is written as an escape.

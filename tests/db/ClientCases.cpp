@@ -88,6 +88,20 @@ void ClientCases::readsRowsColumnsAndKinds()
     QVERIFY(q.eof());
     QVERIFY_THROWS_EXCEPTION(DbError, q.value(QStringLiteral("Code")));
     QVERIFY_THROWS_EXCEPTION(DbError, q.value(QStringLiteral("Nope")));
+
+    // A row limit reads the first rows only; the connection serves the next statement at once.
+    q.setRowLimit(1);
+    q.open();
+    QCOMPARE(q.recordCount(), 1);
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("A-1"));
+    q.last();
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("A-1"));
+    QCOMPARE(c.execute(QStringLiteral("Update Item SET Qty = 6 where Code = 'A-1'")), qint64(1));
+    q.setRowLimit(0);
+    q.open();
+    q.last();
+    QCOMPARE(q.recordCount(), 2);
+    QCOMPARE(q.asString(QStringLiteral("Code")), QStringLiteral("B'2"));
 }
 
 void ClientCases::bindsPlaceholdersByName()
@@ -257,6 +271,26 @@ void ClientCases::commandReportsRowsChanged()
     RowQuery q = query(c, QStringLiteral("Select Qty from Item where Code = 'A-1'"));
     q.open();
     QCOMPARE(q.asInt(QStringLiteral("Qty")), 15);
+
+    // An update and a query in one round trip where the engine takes batches: the rows changed,
+    // then the rows read after it.
+    const qint64 sent = Connection::traffic(c.traceTarget()).statements;
+    const RowKey key{{{QStringLiteral("Code"), QStringLiteral("A-1")}}};
+    NamedValues code;
+    code.set(QStringLiteral("p0"), QStringLiteral("A-1"));
+    std::pair<qint64, ResultSet> result;
+    try {
+        result = c.updateRowThenQuery(QStringLiteral("Item"), key, {{QStringLiteral("Qty"), 16}},
+            QStringLiteral("SELECT Qty, Code FROM Item WHERE Code = :p0"), code);
+    } catch (const DbError& e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    const auto& [changed, rows] = result;
+    QCOMPARE(Connection::traffic(c.traceTarget()).statements - sent, qint64(takesBatches() ? 1 : 2));
+    QCOMPARE(changed, qint64(1));
+    QCOMPARE(rows.rows.size(), 1);
+    QCOMPARE(rows.rows.first().value(0).toInt(), 16);
+    QCOMPARE(rows.rows.first().value(1).toString(), QStringLiteral("A-1"));
 }
 
 void ClientCases::listsTablesViewsAndColumns()

@@ -20,6 +20,8 @@ protected:
     virtual void createFixture(db::Connection& connection) = 0;
     /// Whether generated statements may touch a table without a key on this engine.
     virtual bool supportsKeylessTables() const { return true; }
+    /// Whether the engine sends a statement and a query as one batch.
+    virtual bool takesBatches() const { return true; }
 
     QString connectionString() const { return m_connectionString; }
 

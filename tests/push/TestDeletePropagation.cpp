@@ -53,15 +53,26 @@ private Q_SLOTS:
             QStringList{QStringLiteral("Select * from DeleteHst\nwhere  ASPProcessed= 0\n")});
     }
 
+    void pictureRowsAreMarkedWithoutRemoteStatement_data()
+    {
+        QTest::addColumn<int>("pageRows");
+        QTest::newRow("one page") << 1000;
+        QTest::newRow("pages of two") << 2;
+    }
+
     void pictureRowsAreMarkedWithoutRemoteStatement()
     {
+        QFETCH(int, pageRows);
         PushFixture f;
+        f.context.pageRows = pageRows;
         for (const char* table : {"ItemImage", "ITEMIMAGE", "itemimage", "ClassImage", "EmpImage"})
             addHistory(f, QLatin1String(table), QStringLiteral("P1"));
         replay(f);
         QCOMPARE(f.traced(QStringLiteral("remote")), QStringList());
         QCOMPARE(f.pendingCount(QStringLiteral("DeleteHst")), 0);
-        QCOMPARE(f.events.done.size(), 5);
+        QCOMPARE(f.events.done,
+            QStringList({"history replayed:ItemImage", "history replayed:ITEMIMAGE", "history replayed:itemimage",
+                "history replayed:ClassImage", "history replayed:EmpImage"}));
         QCOMPARE(f.events.progressTexts.mid(1, 2),
             QStringList({"DeleteHst record 1 out of 5", "DeleteHst record 2 out of 5"}));
         QCOMPARE(f.events.progressTexts.last(), QStringLiteral("DeleteHst record 5 out of 5"));

@@ -121,21 +121,125 @@ private Q_SLOTS:
         QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
     }
 
+    void transactionsAreReadInServerTimeOrder_data()
+    {
+        QTest::addColumn<int>("pageRows");
+        QTest::newRow("one page") << 1000;
+        QTest::newRow("pages of two") << 2;
+        QTest::newRow("pages of one") << 1;
+    }
+
     void transactionsAreReadInServerTimeOrder()
     {
+        QFETCH(int, pageRows);
         PushFixture f;
+        f.context.pageRows = pageRows;
+        // Equal times go by RecordID; transactions without a time come first, as they sort.
+        QStringList values;
+        const QStringList times = {"'2026-12-01T08:00:00'", "NULL", "'2026-12-01T09:00:00'", "'2026-12-01T08:00:00'",
+            "NULL", "'2026-12-01T07:00:00'"};
+        for (int n = 0; n < times.size(); ++n)
+            values << QStringLiteral("(%1, '01', 'A01', 'I', 'DRL', -1, 'E1', %2, 0)").arg(n + 1).arg(times[n]);
         f.local.execute(QStringLiteral("INSERT INTO MyTran (TranNo, Station, Bin, Type, Item, Quantity, Emp, "
-                                       "ServerDateTime, ASPProcessed) VALUES (2, '01', 'A01', 'I', 'DRL', -1, 'E1', "
-                                       "'2026-12-01T09:00:00', 0), (1, '01', 'A01', 'I', 'DRL', -1, 'E1', "
-                                       "'2026-12-01T08:00:00', 0)"));
+                                       "ServerDateTime, ASPProcessed) VALUES ")
+            + values.join(QStringLiteral(", ")));
         f.clearTrace();
         f.push({QStringLiteral("MyTran")});
         QCOMPARE(f.traced(QStringLiteral("local")).value(1),
             QStringLiteral("Select * from MyTran Where ASPProcessed = 0 Order By ServerDateTime"));
+        QCOMPARE(f.traced(QStringLiteral("local"))
+                     .count(QStringLiteral(
+                         "Select count(*) as Pending, max(RecordID) as Highest from MyTran Where ASPProcessed = 0")),
+            pageRows < times.size() ? 1 : 0);
         QCOMPARE(f.remoteValue(QStringLiteral("SELECT group_concat(TranNo) FROM (SELECT TranNo FROM MyTran ORDER BY "
                                               "RecordID)"))
                      .toString(),
-            QStringLiteral("1,2"));
+            QStringLiteral("2,5,6,1,4,3"));
+        QCOMPARE(f.pendingCount(QStringLiteral("MyTran")), 0);
+    }
+
+    void pagesComeInKeyOrderAndRowsLeftPendingOrAddedWait_data()
+    {
+        QTest::addColumn<int>("pageRows");
+        QTest::newRow("one page") << 1000;
+        QTest::newRow("pages of three") << 3;
+        QTest::newRow("pages of one") << 1;
+    }
+
+    void pagesComeInKeyOrderAndRowsLeftPendingOrAddedWait()
+    {
+        QFETCH(int, pageRows);
+        PushFixture f;
+        f.context.pageRows = pageRows;
+        for (int n = 1; n <= 7; ++n)
+            f.local.execute(
+                QStringLiteral("INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('I%1', 'd', 0)").arg(n));
+        // I3 changes whenever it is marked, so it stays pending; marking I1 adds I8.
+        f.executeRaw(f.localFile(),
+            QStringLiteral(
+                "CREATE TRIGGER Busy AFTER UPDATE OF ASPProcessed ON Item BEGIN "
+                "UPDATE Item SET Description = Description || 'x' WHERE NEW.MyNo = 'I3' AND RecordID = "
+                "NEW.RecordID; INSERT INTO Item (MyNo, ASPProcessed) SELECT 'I8', 0 WHERE NEW.MyNo = 'I1'; END"));
+        f.push({QStringLiteral("Item")});
+
+        QCOMPARE(f.events.done.count(QStringLiteral("row pushed:ITEM")), 6);
+        QCOMPARE(f.events.done.count(QStringLiteral("row changed while pushed, left pending:ITEM")), 1);
+        QCOMPARE(f.remoteCount(QStringLiteral("Item")), 7);
+        QCOMPARE(f.localValue(QStringLiteral("SELECT group_concat(MyNo) FROM Item WHERE ASPProcessed = 0")).toString(),
+            QStringLiteral("I3,I8"));
+        QCOMPARE(f.events.progressTexts.last(), QStringLiteral("ITEM record 7 out of 7"));
+    }
+
+    void longTablePushReportsHowFarItIsAndStopsAtItsBudget()
+    {
+        PushFixture f;
+        for (int n = 1; n <= 10; ++n)
+            f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('I%1', 0)").arg(n));
+        // I2 changes whenever it is marked: it stays pending.
+        f.executeRaw(f.localFile(),
+            QStringLiteral("CREATE TRIGGER Busy AFTER UPDATE OF ASPProcessed ON Item WHEN NEW.MyNo = 'I2' BEGIN "
+                           "UPDATE Item SET Description = 'changed' WHERE RecordID = NEW.RecordID; END"));
+        const QString leftPending = QStringLiteral("row changed while pushed, left pending:ITEM");
+        // Each row takes 400 ms; a report comes at most once a second.
+        f.context.progress.setClock([&f] { return qint64(f.events.pumps) * 400; });
+        f.context.settings.timeBudgetSeconds = 2;
+        QStringList reports;
+        f.context.progress.setReporter(
+            [&](CycleProgress& p) { reports << (p.current() ? p.currentText() : p.summaryText()); });
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item")});
+
+        QCOMPARE(reports.value(0), QStringLiteral("pushing ITEM: 0 of 10 rows (0%)"));
+        QVERIFY2(reports.contains(QStringLiteral("pushing ITEM: 3 of 10 rows (30%), less than a minute left")),
+            qPrintable(reports.join(QLatin1Char('\n'))));
+        QCOMPARE(reports.last(), QStringLiteral("done ITEM 5 of 10 rows (the rest in the next cycle)"));
+        QCOMPARE(reports.size(), 3);
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 6);
+        QVERIFY(f.events.done.contains(QStringLiteral("push stopped at its time budget:ITEM")));
+        QCOMPARE(f.events.done.count(leftPending), 1);
+
+        // The next cycle goes on after the last row handled: I2 does not hold up the rest.
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item")});
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 1);
+        QCOMPARE(f.remoteCount(QStringLiteral("Item")), 10);
+        QCOMPARE(f.events.done.count(leftPending), 1);
+        // Past the end, the table starts again from its first pending row.
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item")});
+        QCOMPARE(f.events.done.count(leftPending), 2);
+    }
+
+    void progressGoesToTheLogOnceAMinute()
+    {
+        qint64 now = 0;
+        CycleProgress progress([&now] { return now; });
+        progress.cycleStarted();
+        QList<bool> due;
+        for (now = 0; now <= 130000; now += 10000)
+            due << progress.logDue();
+        QCOMPARE(due.count(true), 2);
+        QVERIFY(due[6] && due[12]); // at one minute and at two
     }
 
     void tablesArePushedInRemoteListOrder()

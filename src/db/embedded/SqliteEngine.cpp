@@ -8,6 +8,8 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <sqlite3.h>
@@ -58,9 +60,9 @@ QString firstWord(const QString& sql)
 /// A prepared statement with what its result looks like.
 struct SqliteEngine::Prepared
 {
+    QString sql;
     sqlite3_stmt* handle = nullptr;
     int reprepares = 0;
-    QString baseTable;
     bool described = false;
     quint64 layoutGeneration = 0; // of `columns`
     QList<ColumnInfo> columns;
@@ -69,6 +71,66 @@ struct SqliteEngine::Prepared
 
     ~Prepared() { sqlite3_finalize(handle); }
 };
+
+namespace {
+
+/// What every connection of the process can share, since it depends on the text alone or on the
+/// text and the file's schema: each cycle's fresh local connection would otherwise adapt and
+/// describe its statements again.
+template <typename Value> struct Shared
+{
+    QMutex mutex;
+    QHash<QString, Value> values;
+
+    std::optional<Value> find(const QString& key)
+    {
+        QMutexLocker lock(&mutex);
+        const auto it = values.constFind(key);
+        return it == values.constEnd() ? std::nullopt : std::optional<Value>(*it);
+    }
+    void keep(const QString& key, const Value& value)
+    {
+        QMutexLocker lock(&mutex);
+        keepBounded(values, 1024);
+        values.insert(key, value);
+    }
+};
+
+/// A result's description, as a file's schema gives it for a text.
+struct Description
+{
+    QList<ColumnInfo> columns;
+    QList<ColumnKind> kinds;
+    QList<bool> typedByValue;
+};
+
+Shared<Description>& sharedDescriptions()
+{
+    static Shared<Description> shared;
+    return shared;
+}
+
+/// A text with its WHERE literals lifted out.
+struct Shape
+{
+    QString text;
+    QVariantList literals;
+};
+
+/// The shape of a text, lexed once for all connections: the fixed texts of every cycle (the
+/// pending-rows queries) come again and again.
+Shape shapeOf(const QString& tsql)
+{
+    static Shared<Shape> shapes;
+    if (std::optional<Shape> known = shapes.find(tsql))
+        return *std::move(known);
+    Shape shape;
+    shape.text = sqlite::literalShape(tsql, &shape.literals);
+    shapes.keep(tsql, shape);
+    return shape;
+}
+
+} // namespace
 
 SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     : m_connectionName(nextConnectionName())
@@ -99,8 +161,8 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
             throw DbError(QStringLiteral("the SQLite driver gave no connection handle"));
         runSql(QStringLiteral("PRAGMA journal_mode=WAL"), {}, false);
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
-        // A file that is not a database fails only at its first read.
-        runSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), {}, true);
+        // A file that is not a database fails only at its first read: the schema stamp's.
+        schemaStamp();
     } catch (const DbError& e) {
         m_plans.clear();
         m_statements.clear();
@@ -123,9 +185,9 @@ SqliteEngine::~SqliteEngine()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-ResultSet SqliteEngine::query(const QString& sql, const NamedValues& values)
+ResultSet SqliteEngine::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
-    return run(sql, values, true).rows;
+    return run(sql, values, true, maxRows).rows;
 }
 
 qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
@@ -133,17 +195,19 @@ qint64 SqliteEngine::execute(const QString& sql, const NamedValues& values)
     return run(sql, values, false).affected;
 }
 
-SqliteEngine::StepResult SqliteEngine::run(const QString& tsql, const NamedValues& values, bool wantRows)
+SqliteEngine::StepResult SqliteEngine::run(
+    const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows)
 {
-    QVariantList literals;
-    const QString shape = sqlite::literalShape(tsql, &literals);
+    const Shape shaped = shapeOf(tsql);
+    const QString& shape = shaped.text;
+    const QVariantList& literals = shaped.literals;
     // Held while it runs: a procedure it calls may clear the plans kept.
     const std::shared_ptr<Plan> planned = plan(shape, tsql);
     StepResult last;
     for (PlannedStep& step : planned->steps) {
         if (!guardHolds(step.step))
             continue;
-        last = runStep(step, values, literals, wantRows);
+        last = runStep(step, values, literals, wantRows, maxRows);
     }
     if (wantRows && !last.rows.hasResult)
         last.rows.baseTable = planned->baseTable;
@@ -154,6 +218,14 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
 {
     if (const auto it = m_plans.constFind(shape); it != m_plans.constEnd())
         return *it;
+    // Adapted by an earlier connection: a copy without its prepared statements.
+    static Shared<std::shared_ptr<const Plan>> adapted;
+    if (const std::optional<std::shared_ptr<const Plan>> known = adapted.find(shape)) {
+        auto plan = std::make_shared<Plan>(**known);
+        keepBounded(m_plans);
+        m_plans.insert(shape, plan);
+        return plan;
+    }
     QList<AdaptedStep> steps;
     try {
         steps = SqliteAdapter::adapt(shape);
@@ -186,6 +258,7 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
         plan->steps << planned;
     }
     plan->baseTable = baseTableOf(shape);
+    adapted.keep(shape, std::make_shared<const Plan>(*plan));
     keepBounded(m_plans);
     m_plans.insert(shape, plan);
     return plan;
@@ -211,7 +284,7 @@ bool SqliteEngine::guardHolds(const AdaptedStep& step)
 }
 
 SqliteEngine::StepResult SqliteEngine::runStep(
-    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows)
 {
     const AdaptedStep& step = planned.step;
     StepResult result;
@@ -240,7 +313,7 @@ SqliteEngine::StepResult SqliteEngine::runStep(
         // The step keeps its statement: the text is not looked up again for every row.
         if (!planned.prepared)
             planned.prepared = prepare(planned.sql);
-        result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
+        result = runPrepared(planned.prepared, planned.sql, positional, wantRows, maxRows);
         if (result.rows.hasResult)
             result.rows.baseTable = planned.baseTable;
         if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
@@ -296,7 +369,7 @@ std::shared_ptr<SqliteEngine::Prepared> SqliteEngine::prepare(const QString& sql
         throw DbError(QString::fromUtf8(sqlite3_errmsg(m_handle)), handleState());
     if (!prepared->handle)
         return prepared; // only blanks or a comment: nothing to run, nothing to keep
-    prepared->baseTable = baseTableOf(sql);
+    prepared->sql = sql;
     // A statement in use stays alive through its shared pointer when the cache is cleared.
     keepBounded(m_statements, 256);
     m_statements.insert(sql, prepared);
@@ -305,9 +378,22 @@ std::shared_ptr<SqliteEngine::Prepared> SqliteEngine::prepare(const QString& sql
 
 void SqliteEngine::describe(Prepared& prepared)
 {
+    const QString key = m_schemaStamp.isEmpty()
+        ? QString()
+        : m_file + QLatin1Char('\n') + m_schemaStamp + QLatin1Char('\n') + prepared.sql;
+    if (!key.isEmpty()) {
+        if (const std::optional<Description> known = sharedDescriptions().find(key)) {
+            prepared.columns = known->columns;
+            prepared.kinds = known->kinds;
+            prepared.typedByValue = known->typedByValue;
+            prepared.described = true;
+            prepared.layoutGeneration = m_layoutGeneration;
+            return;
+        }
+    }
     QHash<QString, ColumnInfo> known;
-    if (!prepared.baseTable.isEmpty()) {
-        for (const ColumnInfo& c : layout(prepared.baseTable))
+    if (const QString baseTable = baseTableOf(prepared.sql); !baseTable.isEmpty()) {
+        for (const ColumnInfo& c : layout(baseTable))
             known.insert(c.name.toLower(), c);
     }
     prepared.columns.clear();
@@ -335,6 +421,8 @@ void SqliteEngine::describe(Prepared& prepared)
     }
     prepared.described = true;
     prepared.layoutGeneration = m_layoutGeneration;
+    if (!key.isEmpty())
+        sharedDescriptions().keep(key, {prepared.columns, prepared.kinds, prepared.typedByValue});
 }
 
 SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariantList& positional, bool wantRows)
@@ -342,8 +430,8 @@ SqliteEngine::StepResult SqliteEngine::runSql(const QString& sql, const QVariant
     return runPrepared(prepare(sql), sql, positional, wantRows);
 }
 
-SqliteEngine::StepResult SqliteEngine::runPrepared(
-    const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows)
+SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
+    const QVariantList& positional, bool wantRows, qsizetype maxRows)
 {
     StepResult result;
     sqlite3_stmt* statement = prepared->handle;
@@ -398,6 +486,9 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
     }
     const QList<ColumnKind>& kinds = prepared->kinds;
     while (rc == SQLITE_ROW) {
+        // The rest is left unread: the reset ends the statement.
+        if (maxRows > 0 && result.rows.rows.size() >= maxRows)
+            return result;
         QVariantList row;
         row.reserve(columnCount);
         for (int i = 0; i < columnCount; ++i)
@@ -427,6 +518,8 @@ void SqliteEngine::runQuietly(const QString& sql)
 
 void SqliteEngine::forgetSchema()
 {
+    // Until the stamp is read again, descriptions are neither taken from nor given to others.
+    m_schemaStamp.clear();
     m_layouts.clear();
     ++m_layoutGeneration;
     m_schemaVersion = -1;
@@ -434,8 +527,12 @@ void SqliteEngine::forgetSchema()
 
 QString SqliteEngine::schemaStamp()
 {
+    // Read when the connection opened, unless something has changed the schema since.
+    if (!m_schemaStamp.isEmpty())
+        return m_schemaStamp;
     const ResultSet version = runSql(QStringLiteral("PRAGMA schema_version"), {}, true).rows;
-    return version.rows.isEmpty() ? QString() : version.rows.first().value(0).toString();
+    m_schemaStamp = version.rows.isEmpty() ? QString() : version.rows.first().value(0).toString();
+    return m_schemaStamp;
 }
 
 void SqliteEngine::checkSchemaVersion()

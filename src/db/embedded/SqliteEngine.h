@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 
@@ -29,8 +30,16 @@ public:
     SqliteEngine(const QString& file, OpenMode mode = OpenMode::ExistingFile);
     ~SqliteEngine() override;
 
-    ResultSet query(const QString& sql, const NamedValues& values) override;
+    ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) override;
     qint64 execute(const QString& sql, const NamedValues& values) override;
+    /// Both in one call into the engine: there is no server between them.
+    bool runsBatches() override { return true; }
+    std::pair<qint64, ResultSet> executeThenQuery(const QString& command, const NamedValues& commandValues,
+        const QString& query, const NamedValues& queryValues) override
+    {
+        const qint64 changed = execute(command, commandValues);
+        return {changed, this->query(query, queryValues, 0)};
+    }
     QStringList tables() override;
     QStringList procedures() override;
     QList<ColumnInfo> columns(const QString& table) override;
@@ -38,6 +47,7 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     void forgetLayouts() override { forgetSchema(); }
+    void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) override { m_layouts.insert(layouts); }
     QString schemaStamp() override;
     void beginTransaction() override;
     void commit() override;
@@ -77,12 +87,14 @@ private:
         QString baseTable;
     };
 
-    StepResult run(const QString& tsql, const NamedValues& values, bool wantRows);
+    /// `maxRows` above 0 limits the rows of a query that are read.
+    StepResult run(const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows = 0);
     std::shared_ptr<Plan> plan(const QString& shape, const QString& tsql);
-    StepResult runStep(PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows);
+    StepResult runStep(
+        PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
-    StepResult runPrepared(
-        const std::shared_ptr<Prepared>& prepared, const QString& sql, const QVariantList& positional, bool wantRows);
+    StepResult runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
+        const QVariantList& positional, bool wantRows, qsizetype maxRows = 0);
     /// Runs `sql`, ignoring a failure (undoing after a failure that may already have undone).
     void runQuietly(const QString& sql);
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;
@@ -111,6 +123,9 @@ private:
     QHash<QString, QList<ColumnInfo>> m_layouts;
     quint64 m_layoutGeneration = 0; // counts the times the layouts were forgotten
     qint64 m_schemaVersion = -1;
+    /// The schema version read when the connection opened, while nothing has changed the schema
+    /// since: the descriptions of results are shared with other connections under it.
+    QString m_schemaStamp;
     sqlite::DateTimeTexts m_dateTimes;
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()

@@ -167,29 +167,79 @@ void* OdbcEngine::connectionHandle() const
     return handleOf(database().driver()->handle());
 }
 
-QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
+namespace {
+
+/// `sql` with '?' for its placeholders, and their values in that order.
+QString positional(const QString& sql, const NamedValues& values, QVariantList& bound)
 {
     QStringList names;
     const QString text = positionalPlaceholders(sql, &names);
+    for (const QString& name : names) {
+        if (!values.contains(name))
+            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
+        bound << typedNull(values.value(name));
+    }
+    return text;
+}
+
+} // namespace
+
+QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
+{
+    QVariantList bound;
+    const QString text = positional(sql, values, bound);
+    return runPositional(text, bound);
+}
+
+QSqlQuery OdbcEngine::runPositional(const QString& text, const QVariantList& bound)
+{
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(text))
         throw statementError(q);
     odbc::setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
-    for (const QString& name : names) {
-        if (!values.contains(name))
-            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
-        q.addBindValue(typedNull(values.value(name)));
-    }
+    for (const QVariant& value : bound)
+        q.addBindValue(value);
     if (!q.exec())
         throw statementError(q);
     return q;
 }
 
-ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
+ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values, qsizetype maxRows)
 {
     QSqlQuery q = run(sql, values);
+    return rowsOf(q, sql, maxRows);
+}
 
+std::pair<qint64, ResultSet> OdbcEngine::executeThenQuery(
+    const QString& command, const NamedValues& commandValues, const QString& query, const NamedValues& queryValues)
+{
+    if (!runsBatches()) {
+        const qint64 changed = execute(command, commandValues);
+        return {changed, this->query(query, queryValues, 0)};
+    }
+    // One batch: the server runs both and sends the count and then the rows.
+    QVariantList bound;
+    const QString first = positional(command, commandValues, bound);
+    const QString second = positional(query, queryValues, bound);
+    QSqlQuery q = runPositional(first + QStringLiteral(";\n") + second, bound);
+    const qint64 changed = q.isSelect() ? -1 : q.numRowsAffected();
+    return {changed, rowsOf(q, query, 0)};
+}
+
+bool OdbcEngine::runsBatches()
+{
+    if (!m_batches) {
+        SQLUINTEGER support = 0;
+        const bool known
+            = SQL_SUCCEEDED(SQLGetInfo(connectionHandle(), SQL_BATCH_SUPPORT, &support, sizeof support, nullptr));
+        m_batches = known && (support & SQL_BS_ROW_COUNT_EXPLICIT) && (support & SQL_BS_SELECT_EXPLICIT);
+    }
+    return *m_batches;
+}
+
+ResultSet OdbcEngine::rowsOf(QSqlQuery& q, const QString& sql, qsizetype maxRows)
+{
     ResultSet result;
     result.baseTable = baseTableOf(sql);
     // Statements that run a batch may give row counts before their rows: move to the first rows.
@@ -211,7 +261,8 @@ ResultSet OdbcEngine::query(const QString& sql, const NamedValues& values)
             info.kind = ColumnKind::AutoIncrement;
         result.columns << info;
     }
-    while (q.next()) {
+    // Rows past `maxRows` are not fetched: the statement is closed with them unread.
+    while ((maxRows <= 0 || result.rows.size() < maxRows) && q.next()) {
         QVariantList row;
         row.reserve(record.count());
         for (int i = 0; i < record.count(); ++i) {

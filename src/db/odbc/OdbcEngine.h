@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <optional>
 
 namespace db {
 
@@ -19,8 +20,13 @@ public:
     OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeconds = 15, int statementTimeoutSeconds = 300);
     ~OdbcEngine() override;
 
-    ResultSet query(const QString& sql, const NamedValues& values) override;
+    ResultSet query(const QString& sql, const NamedValues& values, qsizetype maxRows) override;
     qint64 execute(const QString& sql, const NamedValues& values) override;
+    std::pair<qint64, ResultSet> executeThenQuery(const QString& command, const NamedValues& commandValues,
+        const QString& query, const NamedValues& queryValues) override;
+    /// Whether the driver takes a statement and a query in one text and returns the count and
+    /// the rows one after the other (SQL Server does; SQLite's ODBC driver does not).
+    bool runsBatches() override;
     QStringList tables() override;
     QStringList procedures() override;
     QList<ColumnInfo> columns(const QString& table) override;
@@ -28,6 +34,7 @@ public:
     QVariant callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values) override;
     SqlDialect dialect() const override { return SqlDialect::TSql; }
     void forgetLayouts() override { m_layouts.clear(); }
+    void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) override { m_layouts.insert(layouts); }
     QString schemaStamp() override;
     void beginTransaction() override;
     void commit() override;
@@ -37,12 +44,17 @@ private:
     QSqlDatabase database() const;
     /// Prepares `sql` with its placeholders bound by position and executes it.
     QSqlQuery run(const QString& sql, const NamedValues& values);
+    /// Runs a text with '?' placeholders and their values in order.
+    QSqlQuery runPositional(const QString& text, const QVariantList& bound);
+    /// The rows of the first result set of `q`, which ran `sql`.
+    ResultSet rowsOf(QSqlQuery& q, const QString& sql, qsizetype maxRows);
     void* connectionHandle() const;
     QList<ColumnInfo> layout(const QString& table);
 
     QString m_connectionName;
     int m_statementTimeout;
     QHash<QString, QList<ColumnInfo>> m_layouts;
+    std::optional<bool> m_batches;
 };
 
 } // namespace db

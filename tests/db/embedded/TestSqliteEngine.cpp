@@ -262,6 +262,7 @@ private Q_SLOTS:
     void keptLayoutsFollowAColumnAddedByAnotherProgram()
     {
         QCOMPARE(m_c->columns(QStringLiteral("Bin")).size(), 5);
+        QCOMPARE(m_c->query(QStringLiteral("Select * from Bin")).columns.size(), 5);
         {
             // The crib application's upgrade makes Bin synchronised between two cycles.
             QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
@@ -275,6 +276,10 @@ private Q_SLOTS:
         nextCycle.setConnectionString(m_cs);
         nextCycle.open();
         QCOMPARE(nextCycle.columns(QStringLiteral("Bin")).size(), 6);
+        // Results are described afresh too, not as an earlier connection saw the table.
+        const ResultSet rows = nextCycle.query(QStringLiteral("Select * from Bin"));
+        QCOMPARE(rows.columns.size(), 6);
+        QCOMPARE(rows.columns.last().kind, ColumnKind::Boolean);
     }
 
     void refusesBadInputWithoutWriting()

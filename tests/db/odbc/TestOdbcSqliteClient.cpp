@@ -36,6 +36,8 @@ protected:
     }
 
     bool supportsKeylessTables() const override { return false; }
+    // SQLite's ODBC driver takes one statement a text.
+    bool takesBatches() const override { return false; }
 };
 
 QTEST_GUILESS_MAIN(TestOdbcSqliteClient)
