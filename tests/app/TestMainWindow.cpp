@@ -3,7 +3,6 @@
 #include "cycle/Agent.h"
 #include "cycle/CycleLog.h"
 #include "cycle/SyncEngine.h"
-#include "db/ConnectionPool.h"
 #include "demo/DemoSetup.h"
 #include "support/Files.h"
 
