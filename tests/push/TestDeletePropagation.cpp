@@ -180,6 +180,17 @@ private Q_SLOTS:
         QCOMPARE(f.remoteCount(QStringLiteral("DeleteHst")), 0);
     }
 
+    void historyWithANullKeyDeletesTheRow()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Kit (KitNo, Item) VALUES (NULL, 'DRL'), ('K1', 'DRL')"));
+        const int id = addHistory(f, QStringLiteral("Kit"), QString(), QStringLiteral("DRL"));
+        replay(f);
+        QCOMPARE(f.remoteCount(QStringLiteral("Kit")), 1);
+        QCOMPARE(f.remoteCount(QStringLiteral("Kit"), QStringLiteral("KitNo IS NULL")), 0);
+        QVERIFY(!isPending(f, id));
+    }
+
     void closingBracketInAColumnNameIsDoubled()
     {
         PushFixture f;
