@@ -192,7 +192,7 @@ void addRuleTemplates(Collection& out)
         values.issueHasComputerName = true;
         const QString origin = QStringLiteral("rule %1 ").arg(rule.name.isEmpty() ? table : rule.name);
         const auto render = [&](const QString& field, const QString& statement, const QString& target) {
-            out.add(target, origin + field, asSent(TableRules::render(statement, values)));
+            out.add(target, origin + field, asSent(TableRules::render(statement, values).sql));
         };
         render(QStringLiteral("probe"), rule.probe, QStringLiteral("remote"));
         render(QStringLiteral("pendingRows"), rule.pendingRows, QStringLiteral("local"));
