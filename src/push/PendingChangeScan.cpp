@@ -13,19 +13,6 @@ namespace {
 
 const QString kStep = QStringLiteral("push");
 
-/// The name with a to z in capitals and every other character as listed, so that it still names
-/// the same table where the database ignores letter case (Unicode upper-casing turns "ß" into
-/// "SS").
-QString asciiUpper(const QString& name)
-{
-    QString upper = name;
-    for (QChar& c : upper) {
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - ('a' - 'A'));
-    }
-    return upper;
-}
-
 } // namespace
 
 void PendingChangeScan::PushPendingChanges()
@@ -61,7 +48,7 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         pending.close();
         StatementValues names;
         names.table = localTable;
-        pending.setSql(TableRules::render(TableRules::of(remoteTable).pendingRows, names));
+        TableRules::render(TableRules::of(remoteTable).pendingRows, names).applyTo(pending);
         try {
             pending.open();
         } catch (const std::exception& e) {
@@ -78,7 +65,7 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             return;
         }
         openRemoteProbe(remoteTable);
-        m_records.PushTableRows(pending, asciiUpper(remoteTable));
+        m_records.PushTableRows(pending, remoteTable);
         return;
     }
 }
@@ -99,14 +86,15 @@ void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
     probe.close();
     probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable)
         + (TableRules::isPictureTable(remoteTable) ? QStringLiteral(" where Processed = 0")
-                                                   : QStringLiteral(" where RecordId = 0")));
+                                                   : QStringLiteral(" where RecordID = 0")));
     try {
         probe.open();
     } catch (const std::exception&) {
-        // A table without that column is read whole; a failure of this second opening ends the scan.
+        // A table without that column is opened for its columns only; a failure of this second
+        // opening ends the scan.
         probe.cancel();
         probe.close();
-        probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable));
+        probe.setSql(QStringLiteral("Select TOP 0 * FROM ") + db::bracketed(remoteTable));
         probe.open();
     }
 }

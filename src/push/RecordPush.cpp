@@ -16,6 +16,18 @@ namespace {
 
 const QString kStep = QStringLiteral("push");
 
+/// The name with a to z in capitals and every other character as listed, as the push shows and
+/// reports a table (Unicode upper-casing turns "ß" into "SS").
+QString asciiUpper(const QString& name)
+{
+    QString upper = name;
+    for (QChar& c : upper) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - ('a' - 'A'));
+    }
+    return upper;
+}
+
 QString rowKey(const db::RowQuery& rows)
 {
     if (rows.eof())
@@ -35,8 +47,9 @@ QDateTime dateTimeOf(const QVariant& value, const QString& column)
 
 } // namespace
 
-void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableName)
+void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& remoteTable)
 {
+    const QString tableName = asciiUpper(remoteTable);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     CycleEvents& events = *m_context.events;
     int maximum = 0;
@@ -63,7 +76,7 @@ void RecordPush::PushTableRows(db::RowQuery& pendingRows, const QString& tableNa
             events.setProgress(position, maximum);
             events.setProgressText(tableName + QStringLiteral(" record ") + QString::number(position)
                 + QStringLiteral(" out of ") + QString::number(maximum));
-            if (!pushRow(pendingRows, tableName, k1, k2))
+            if (!pushRow(pendingRows, remoteTable, k1, k2))
                 return;
         } catch (const std::exception& e) {
             probe.cancel();
@@ -81,7 +94,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
-    probe.setSql(ProbeStatement::text(table, rows, k1, k2, m_context));
+    ProbeStatement::text(table, rows, k1, k2, m_context).applyTo(probe);
     probe.open();
     if (probe.isEmpty()) {
         if (rule.transactions) {
@@ -95,7 +108,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
             db::Command& marking = m_context.dm->updTranProc;
             marking.setParameter(QStringLiteral("RecordID"), rows.value(QStringLiteral("RecordID")));
             marking.execute();
-            m_context.events->workDone(QStringLiteral("transaction sent"), table);
+            m_context.events->workDone(QStringLiteral("transaction sent"), asciiUpper(table));
             return true;
         }
         if (!rule.neverInserted) {
@@ -115,11 +128,11 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
         // The crib application may have changed the row since it was read: it stays pending and
         // goes again with its new values.
         if (!rows.postIfUnchanged()) {
-            m_context.events->workDone(QStringLiteral("row changed while pushed, left pending"), table);
+            m_context.events->workDone(QStringLiteral("row changed while pushed, left pending"), asciiUpper(table));
             return true;
         }
     }
-    m_context.events->workDone(QStringLiteral("row pushed"), table);
+    m_context.events->workDone(QStringLiteral("row pushed"), asciiUpper(table));
     return true;
 }
 

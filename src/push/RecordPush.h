@@ -24,10 +24,10 @@ public:
     { }
 
     /// Pushes the rows of `pendingRows` (open on the table's unsent rows) to the remote table
-    /// `tableName`, the remote name in upper case. The cycle's RemoteProbe must be open on that
-    /// table. Failures are reported and end the push of this table; the failed row and the rows
-    /// after it stay pending.
-    void PushTableRows(db::RowQuery& pendingRows, const QString& tableName);
+    /// `remoteTable`, named as the remote database lists it; progress and the cycle log show the
+    /// name in upper case. The cycle's RemoteProbe must be open on that table. Failures are reported and end the push
+    /// of this table; the failed row and the rows after it stay pending.
+    void PushTableRows(db::RowQuery& pendingRows, const QString& remoteTable);
 
 private:
     enum class Write { Insert, Update };
