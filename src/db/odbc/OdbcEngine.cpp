@@ -401,8 +401,10 @@ QString OdbcEngine::callBatch(const QString& procedure, const QStringList& names
     QStringList arguments;
     for (const QString& name : names)
         arguments << name + QStringLiteral(" = ?");
+    // NOCOUNT is set back: the pooled connection's later updates report their row counts again,
+    // which tell a row written from one that cannot be located.
     return QStringLiteral("SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = %1 %2; "
-                          "SELECT @cribsync_rv AS RETURN_VALUE")
+                          "SELECT @cribsync_rv AS RETURN_VALUE; SET NOCOUNT OFF")
         .arg(procedure.section(QLatin1Char(';'), 0, 0), arguments.join(QStringLiteral(", ")));
 }
 
