@@ -128,9 +128,7 @@ private Q_SLOTS:
         EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Procedure, QStringLiteral("sp_TestProc"),
             QStringLiteral("@A int"), QStringLiteral("RETURN @A + 1")});
         EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Trigger, QStringLiteral("DelBinTest"), QString(),
-            QStringLiteral("CREATE TRIGGER DelBinTest AFTER DELETE ON Bin BEGIN "
-                           "INSERT INTO DeleteHst (TableName, Key1, Key2) VALUES ('Bin', "
-                           "old.Station, old.MyNo); END")});
+            QStringLiteral("INSERT INTO DeleteHst (TableName, Key1, Key2) SELECT 'Bin', Station, MyNo FROM deleted")});
         const QString drops = QStringLiteral(
             "if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[DelBinTest]') and "
             "OBJECTPROPERTY(id, N'IsTrigger') = 1)\r\ndrop trigger [dbo].[DelBinTest]\r\n\r\n"
@@ -157,6 +155,27 @@ private Q_SLOTS:
             QVERIFY2(e.message().contains(QLatin1String("sp_Unknown")), qPrintable(e.message()));
         }
         QVERIFY(!m_c->procedures().contains(QStringLiteral("sp_Unknown;1")));
+    }
+
+    void triggersFireOncePerStatementWithEveryDeletedRow()
+    {
+        // As on SQL Server: one firing for the statement, `deleted` holding all its rows; a
+        // failing trigger undoes the statement.
+        EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Trigger, QStringLiteral("CountBinDeletes"), QString(),
+            QStringLiteral("IF (SELECT count(*) FROM deleted) > 2 THEN RAISERROR 'three bins at once';\n"
+                           "INSERT INTO DeleteHst (TableName, Key1, Key2) SELECT 'Bin', count(*), "
+                           "group_concat(MyNo) FROM deleted")});
+        m_c->execute(QStringLiteral("CREATE TRIGGER [CountBinDeletes] ON [dbo].[Bin]\r\nFOR DELETE\r\nAS\r\n..."));
+        QVERIFY_THROWS_EXCEPTION(DbError, m_c->execute(QStringLiteral("DELETE FROM Bin")));
+        QCOMPARE(count(QStringLiteral("select count(*) from Bin")), 3);
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst")), 0);
+
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '01'"));
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '09'"));
+        QCOMPARE(m_c->query(QStringLiteral("select Key1, Key2 from DeleteHst")).rows,
+            QList<QVariantList>({{QStringLiteral("2"), QStringLiteral("A1,A2")}, {QStringLiteral("0"), QVariant()}}));
+        // The rows the trigger reads are kept out of sight.
+        QVERIFY(!m_c->tables().join(QLatin1Char(' ')).contains(QLatin1String("cribsync"), Qt::CaseInsensitive));
     }
 
     void runsExecWithPositionalArguments()
