@@ -293,18 +293,21 @@ QList<AdaptedStep> SqliteAdapter::adapt(const QString& tsql)
         return {adaptExec(tsql)};
 
     static const QRegularExpression create(
-        QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"),
+        QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"
+                       R"((?:\s+on\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))?)"),
         QRegularExpression::CaseInsensitiveOption);
     if (keyword == QLatin1String("create")) {
         const auto m = create.match(tsql);
-        // SQLite has triggers of its own: only the agent's are replaced by their equivalents.
+        // SQLite has triggers of its own ("CREATE TRIGGER x AFTER DELETE ON t"): only the agent's,
+        // in the server's form "CREATE TRIGGER x ON t", are replaced by their equivalents.
         const bool agentObject = m.hasMatch()
             && (!m.captured(1).startsWith(QLatin1String("trigger"), Qt::CaseInsensitive)
-                || EmbeddedEquivalents::find(bareName(m.captured(2))).has_value());
+                || (!m.captured(3).isEmpty() && EmbeddedEquivalents::find(bareName(m.captured(2))).has_value()));
         if (agentObject) {
             AdaptedStep step;
             step.kind = AdaptedStep::Kind::Install;
             step.name = bareName(m.captured(2));
+            step.onTable = bareName(m.captured(3));
             return {step};
         }
     }

@@ -17,6 +17,53 @@ namespace db {
 namespace {
 
 const QString kProcedureTable = QStringLiteral("cribsync_procedures");
+const QString kTriggerTable = QStringLiteral("cribsync_triggers");
+
+/// The table that holds the rows a statement deleted while the trigger of that name runs.
+QString captureTable(const QString& trigger)
+{
+    return QStringLiteral("cribsync_deleted_") + trigger;
+}
+
+/// The table a DELETE statement deletes from; empty for any other statement.
+QString deleteTarget(const QString& sql)
+{
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    qsizetype i = 0;
+    const auto skipSpace = [&] {
+        while (i < tokens.size() && tokens[i].type == SqlToken::Type::Space)
+            ++i;
+    };
+    skipSpace();
+    if (i >= tokens.size() || !tokens[i].isWord("delete"))
+        return {};
+    ++i;
+    skipSpace();
+    if (i < tokens.size() && tokens[i].isWord("from")) {
+        ++i;
+        skipSpace();
+    }
+    QString name;
+    while (i < tokens.size()
+        && (tokens[i].type == SqlToken::Type::Word || tokens[i].type == SqlToken::Type::Bracketed
+            || tokens[i].type == SqlToken::Type::Quoted)) {
+        name = tokens[i].identifier();
+        if (i + 1 < tokens.size() && tokens[i + 1].isPunct('.'))
+            i += 2;
+        else
+            break;
+    }
+    return name;
+}
+
+/// A trigger's body with its `deleted` read from the trigger's capture table.
+QString readingCapture(const QString& body, const QString& trigger)
+{
+    QString out;
+    for (const SqlToken& t : tokenizeSql(body))
+        out += t.isWord("deleted") ? bracketed(captureTable(trigger)) : t.text;
+    return out;
+}
 
 QString nextConnectionName()
 {
@@ -182,6 +229,8 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
             const QString keyword = firstWord(step.sql);
             planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
                 || keyword == QLatin1String("drop");
+            if (keyword == QLatin1String("delete"))
+                planned.deleteTarget = deleteTarget(step.sql);
         }
         plan->steps << planned;
     }
@@ -217,35 +266,12 @@ SqliteEngine::StepResult SqliteEngine::runStep(
     StepResult result;
     switch (step.kind) {
     case AdaptedStep::Kind::Sql: {
-        QVariantList positional;
-        positional.reserve(planned.sources.size());
-        // Generated statements give their values in the order of their placeholders: look there first.
-        const QList<QPair<QString, QVariant>> items = values.items();
-        qsizetype next = 0;
-        for (const Source& source : planned.sources) {
-            if (source.literal >= 0) {
-                positional << literals.value(source.literal);
-                continue;
-            }
-            if (next < items.size()
-                && (items[next].first == source.placeholder
-                    || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
-                positional << items[next++].second;
-                continue;
-            }
-            if (!values.contains(source.placeholder))
-                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
-            positional << values.value(source.placeholder);
+        if (!planned.deleteTarget.isEmpty()) {
+            const QList<StatementTrigger> triggers = triggersOn(planned.deleteTarget);
+            if (!triggers.isEmpty())
+                return runTriggered(planned, values, literals, wantRows, triggers);
         }
-        // The step keeps its statement: the text is not looked up again for every row.
-        if (!planned.prepared)
-            planned.prepared = prepare(planned.sql);
-        result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
-        if (result.rows.hasResult)
-            result.rows.baseTable = planned.baseTable;
-        if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
-            forgetSchema();
-        return result;
+        return runSqlStep(planned, values, literals, wantRows);
     }
     case AdaptedStep::Kind::Exec: {
         m_procedures.exec(step.name, step.args, values);
@@ -271,13 +297,107 @@ SqliteEngine::StepResult SqliteEngine::runStep(
         return result;
     }
     case AdaptedStep::Kind::Install:
-        install(step.name);
+        install(step.name, step.onTable);
         return result;
     case AdaptedStep::Kind::Drop:
         drop(step.name, step.objectType);
         return result;
     }
     return result;
+}
+
+SqliteEngine::StepResult SqliteEngine::runSqlStep(
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows)
+{
+    StepResult result;
+    QVariantList positional;
+    positional.reserve(planned.sources.size());
+    // Generated statements give their values in the order of their placeholders: look there first.
+    const QList<QPair<QString, QVariant>> items = values.items();
+    qsizetype next = 0;
+    for (const Source& source : planned.sources) {
+        if (source.literal >= 0) {
+            positional << literals.value(source.literal);
+            continue;
+        }
+        if (next < items.size()
+            && (items[next].first == source.placeholder
+                || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
+            positional << items[next++].second;
+            continue;
+        }
+        if (!values.contains(source.placeholder))
+            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
+        positional << values.value(source.placeholder);
+    }
+    // The step keeps its statement: the text is not looked up again for every row.
+    if (!planned.prepared)
+        planned.prepared = prepare(planned.sql);
+    result = runPrepared(planned.prepared, planned.sql, positional, wantRows);
+    if (result.rows.hasResult)
+        result.rows.baseTable = planned.baseTable;
+    if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
+        forgetSchema();
+    return result;
+}
+
+SqliteEngine::StepResult SqliteEngine::runTriggered(PlannedStep& planned, const NamedValues& values,
+    const QVariantList& literals, bool wantRows, const QList<StatementTrigger>& triggers)
+{
+    // The statement and its triggers are one: a trigger that fails undoes the statement.
+    const bool own = !transactionOpen();
+    const QString savepoint = QStringLiteral("cribsync_statement");
+    runSql(own ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
+    const bool wasOpen = m_statementOpen;
+    m_statementOpen = true;
+    try {
+        // Rows a procedure's own DELETE left there belong to no statement of a caller.
+        for (const StatementTrigger& t : triggers)
+            runSql(QStringLiteral("DELETE FROM ") + bracketed(captureTable(t.name)), {}, false);
+        const StepResult result = runSqlStep(planned, values, literals, wantRows);
+        for (const StatementTrigger& t : triggers) {
+            m_procedures.call({t.name, QString(), t.body}, {});
+            runSql(QStringLiteral("DELETE FROM ") + bracketed(captureTable(t.name)), {}, false);
+        }
+        m_statementOpen = wasOpen;
+        runSql(own ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + savepoint, {}, false);
+        return result;
+    } catch (...) {
+        m_statementOpen = wasOpen;
+        if (own) {
+            runQuietly(QStringLiteral("ROLLBACK"));
+        } else {
+            runQuietly(QStringLiteral("ROLLBACK TO ") + savepoint);
+            runQuietly(QStringLiteral("RELEASE ") + savepoint);
+        }
+        throw;
+    }
+}
+
+QList<SqliteEngine::StatementTrigger> SqliteEngine::triggersOn(const QString& table)
+{
+    checkSchemaVersion();
+    if (m_triggersGeneration != m_layoutGeneration) {
+        m_triggers.clear();
+        if (objectExists(kTriggerTable, QStringLiteral("usertable"))) {
+            // Only while SQLite still has the trigger: dropping its table drops it too.
+            const ResultSet rows = runSql(QStringLiteral("SELECT t.name, t.table_name, t.body FROM %1 t JOIN "
+                                                         "sqlite_master m ON m.type = 'trigger' AND m.name = t.name "
+                                                         "COLLATE NOCASE")
+                                              .arg(kTriggerTable),
+                {}, true)
+                                       .rows;
+            for (const QVariantList& row : rows.rows)
+                m_triggers.append({row.value(0).toString(), row.value(1).toString(), row.value(2).toString()});
+        }
+        m_triggersGeneration = m_layoutGeneration;
+    }
+    QList<StatementTrigger> on;
+    for (const StatementTrigger& t : m_triggers) {
+        if (t.table.compare(table, Qt::CaseInsensitive) == 0)
+            on.append(t);
+    }
+    return on;
 }
 
 QString SqliteEngine::handleState() const
@@ -480,9 +600,9 @@ QList<ColumnInfo> SqliteEngine::layout(const QString& table)
 QStringList SqliteEngine::tables()
 {
     const ResultSet result = runSql(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table','view') "
-                                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' AND name <> '%1' "
-                                                   "ORDER BY name COLLATE NOCASE")
-                                        .arg(kProcedureTable),
+                                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                                   "AND name NOT LIKE 'cribsync\\_%' ESCAPE '\\' "
+                                                   "ORDER BY name COLLATE NOCASE"),
         {}, true)
                                  .rows;
     QStringList names;
@@ -577,7 +697,7 @@ void SqliteEngine::installProcedure(const EmbeddedProcedure& procedure)
         {procedure.name, procedure.parametersText, procedure.body}, false);
 }
 
-void SqliteEngine::install(const QString& name)
+void SqliteEngine::install(const QString& name, const QString& onTable)
 {
     const auto equivalent = EmbeddedEquivalents::find(name);
     if (!equivalent)
@@ -589,9 +709,40 @@ void SqliteEngine::install(const QString& name)
         installProcedure({equivalent->name, equivalent->parametersText, equivalent->body});
         return;
     }
-    if (objectExists(equivalent->name, QStringLiteral("trigger")))
-        throw DbError(QStringLiteral("There is already an object named '%1' in the database.").arg(equivalent->name));
-    runSql(equivalent->body, {}, false);
+    installTrigger(*equivalent, onTable);
+}
+
+void SqliteEngine::installTrigger(const EmbeddedEquivalent& trigger, const QString& table)
+{
+    if (objectExists(trigger.name, QStringLiteral("trigger")))
+        throw DbError(QStringLiteral("There is already an object named '%1' in the database.").arg(trigger.name));
+    const QList<ColumnInfo> columns = table.isEmpty() ? QList<ColumnInfo>() : layout(table);
+    if (columns.isEmpty())
+        throw DbError(QStringLiteral("Invalid object name '%1': the trigger %2 has no table").arg(table, trigger.name));
+    // SQLite's row trigger only collects the deleted rows; the statement runs the body once.
+    QStringList definitions;
+    QStringList names;
+    QStringList old;
+    for (const ColumnInfo& c : columns) {
+        definitions << bracketed(c.name) + QLatin1Char(' ') + c.typeName;
+        names << bracketed(c.name);
+        old << QStringLiteral("old.") + bracketed(c.name);
+    }
+    const QString capture = bracketed(captureTable(trigger.name));
+    runSql(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY COLLATE NOCASE, table_name TEXT NOT "
+                          "NULL, body TEXT NOT NULL)")
+               .arg(kTriggerTable),
+        {}, false);
+    runSql(QStringLiteral("DROP TABLE IF EXISTS ") + capture, {}, false);
+    runSql(QStringLiteral("CREATE TABLE %1 (%2)").arg(capture, definitions.join(QStringLiteral(", "))), {}, false);
+    runSql(
+        QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 FOR EACH ROW BEGIN INSERT INTO %3 (%4) VALUES (%5); END")
+            .arg(bracketed(trigger.name), bracketed(table), capture, names.join(QStringLiteral(", ")),
+                old.join(QStringLiteral(", "))),
+        {}, false);
+    runSql(QStringLiteral("INSERT OR REPLACE INTO %1 (name, table_name, body) VALUES (?, ?, ?)").arg(kTriggerTable),
+        {trigger.name, table, readingCapture(trigger.body, trigger.name)}, false);
+    forgetSchema();
 }
 
 void SqliteEngine::drop(const QString& name, const QString& type)
@@ -603,6 +754,10 @@ void SqliteEngine::drop(const QString& name, const QString& type)
         return;
     }
     runSql(QStringLiteral("DROP %1 %2").arg(type.toUpper(), bracketed(name)), {}, false);
+    if (type == QLatin1String("trigger") && objectExists(kTriggerTable, QStringLiteral("usertable"))) {
+        runSql(QStringLiteral("DELETE FROM %1 WHERE name = ? COLLATE NOCASE").arg(kTriggerTable), {name}, false);
+        runSql(QStringLiteral("DROP TABLE IF EXISTS ") + bracketed(captureTable(name)), {}, false);
+    }
     forgetSchema();
 }
 

@@ -172,8 +172,8 @@ private Q_SLOTS:
 
         m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '01'"));
         m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '09'"));
-        QCOMPARE(m_c->query(QStringLiteral("select Key1, Key2 from DeleteHst")).rows,
-            QList<QVariantList>({{QStringLiteral("2"), QStringLiteral("A1,A2")}, {QStringLiteral("0"), QVariant()}}));
+        QCOMPARE(m_c->query(QStringLiteral("select Key1 || ':' || coalesce(Key2, 'none') from DeleteHst")).rows,
+            QList<QVariantList>({{QStringLiteral("2:A1,A2")}, {QStringLiteral("0:none")}}));
         // The rows the trigger reads are kept out of sight.
         QVERIFY(!m_c->tables().join(QLatin1Char(' ')).contains(QLatin1String("cribsync"), Qt::CaseInsensitive));
     }
