@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <functional>
 #include <sqlite3.h>
 
 namespace db {
@@ -25,8 +26,9 @@ QString captureTable(const QString& trigger)
     return QStringLiteral("cribsync_deleted_") + trigger;
 }
 
-/// The table a DELETE statement deletes from; empty for any other statement.
-QString deleteTarget(const QString& sql)
+/// The table a DELETE (`keyword` "delete") or an UPDATE ("update") statement changes; empty
+/// for any other statement.
+QString changedTable(const QString& sql, const char* keyword)
 {
     const QList<SqlToken> tokens = tokenizeSql(sql);
     qsizetype i = 0;
@@ -35,7 +37,7 @@ QString deleteTarget(const QString& sql)
             ++i;
     };
     skipSpace();
-    if (i >= tokens.size() || !tokens[i].isWord("delete"))
+    if (i >= tokens.size() || !tokens[i].isWord(keyword))
         return {};
     ++i;
     skipSpace();
@@ -54,6 +56,90 @@ QString deleteTarget(const QString& sql)
             break;
     }
     return name;
+}
+
+/// The text with every value compared with an integer or date-time column (":name" after
+/// "column =", "<>", "<", ...) converted as SQL Server converts a text there: '' is 0 or
+/// 1900-01-01, and a text that is no number is refused.
+QString typedComparisons(const QString& sql, const std::function<ColumnKind(const QString&)>& kindOf)
+{
+    if (!sql.contains(QLatin1Char(':')))
+        return sql;
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    QString out;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.type != SqlToken::Type::Placeholder) {
+            out += t.text;
+            continue;
+        }
+        qsizetype j = i - 1;
+        const auto skipSpace = [&] {
+            while (j >= 0 && tokens[j].type == SqlToken::Type::Space)
+                --j;
+        };
+        skipSpace();
+        int operators = 0;
+        while (j >= 0 && operators < 2
+            && (tokens[j].isPunct('=') || tokens[j].isPunct('<') || tokens[j].isPunct('>') || tokens[j].isPunct('!'))) {
+            --j;
+            ++operators;
+        }
+        skipSpace();
+        const bool column = operators > 0 && j >= 0
+            && (tokens[j].type == SqlToken::Type::Word || tokens[j].type == SqlToken::Type::Bracketed
+                || tokens[j].type == SqlToken::Type::Quoted);
+        const ColumnKind kind = column ? kindOf(tokens[j].identifier()) : ColumnKind::Other;
+        if (kind == ColumnKind::Integer || kind == ColumnKind::AutoIncrement)
+            out += QStringLiteral("cribsync_int(") + t.text + QLatin1Char(')');
+        else if (kind == ColumnKind::DateTime)
+            out += QStringLiteral("cribsync_datetime(") + t.text + QLatin1Char(')');
+        else
+            out += t.text;
+    }
+    return out;
+}
+
+/// SQL Server's conversion of a text compared with an integer column.
+void convertToInteger(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    sqlite3_value* value = arguments[0];
+    if (sqlite3_value_type(value) != SQLITE_TEXT) {
+        sqlite3_result_value(context, value);
+        return;
+    }
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(value))).trimmed();
+    bool ok = text.isEmpty();
+    const qlonglong number = ok ? 0 : text.toLongLong(&ok);
+    if (ok) {
+        sqlite3_result_int64(context, number);
+        return;
+    }
+    const QByteArray message
+        = QStringLiteral("Conversion failed when converting the nvarchar value '%1' to data type int.")
+              .arg(text)
+              .toUtf8();
+    sqlite3_result_error(context, message.constData(), int(message.size()));
+}
+
+/// SQL Server's conversion of '' compared with a date-time column.
+void convertToDateTime(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    sqlite3_value* value = arguments[0];
+    if (sqlite3_value_type(value) == SQLITE_TEXT && sqlite3_value_bytes(value) == 0)
+        sqlite3_result_text(context, "1900-01-01T00:00:00", -1, SQLITE_STATIC);
+    else
+        sqlite3_result_value(context, value);
+}
+
+/// The SQL state SQL Server gives the failures the embedded engine reports as it does.
+QString stateOfMessage(const QString& message, const QString& fallback)
+{
+    if (message.startsWith(QLatin1String("Conversion failed")))
+        return QStringLiteral("22018");
+    if (message.contains(QLatin1String("String or binary data would be truncated")))
+        return QStringLiteral("22001");
+    return fallback;
 }
 
 /// A trigger's body with its `deleted` read from the trigger's capture table.
@@ -144,6 +230,11 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     try {
         if (!m_handle)
             throw DbError(QStringLiteral("the SQLite driver gave no connection handle"));
+        for (const auto& [name, function] :
+            {std::pair{"cribsync_int", &convertToInteger}, std::pair{"cribsync_datetime", &convertToDateTime}}) {
+            sqlite3_create_function_v2(
+                m_handle, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, function, nullptr, nullptr, nullptr);
+        }
         runSql(QStringLiteral("PRAGMA journal_mode=WAL"), {}, false);
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
         // A file that is not a database fails only at its first read.
@@ -216,7 +307,18 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
         planned.step = step;
         if (step.kind == AdaptedStep::Kind::Sql) {
             QStringList names;
-            planned.sql = positionalPlaceholders(step.sql, &names);
+            const QString keyword = firstWord(step.sql);
+            QString table = baseTableOf(step.sql);
+            if (table.isEmpty())
+                table = changedTable(step.sql, keyword == QLatin1String("update") ? "update" : "delete");
+            const QString typed = table.isEmpty() ? step.sql : typedComparisons(step.sql, [&](const QString& column) {
+                for (const ColumnInfo& c : layout(table)) {
+                    if (c.name.compare(column, Qt::CaseInsensitive) == 0)
+                        return c.kind;
+                }
+                return ColumnKind::Other;
+            });
+            planned.sql = positionalPlaceholders(typed, &names);
             for (const QString& name : names) {
                 Source source;
                 if (name.startsWith(QLatin1Char('#')))
@@ -226,11 +328,10 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
                 planned.sources << source;
             }
             planned.baseTable = baseTableOf(step.sql);
-            const QString keyword = firstWord(step.sql);
             planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
                 || keyword == QLatin1String("drop");
             if (keyword == QLatin1String("delete"))
-                planned.deleteTarget = deleteTarget(step.sql);
+                planned.deleteTarget = changedTable(step.sql, "delete");
         }
         plan->steps << planned;
     }
@@ -475,8 +576,12 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(
         ~Reset() { sqlite3_reset(statement); }
     } reset{statement};
     const auto fail = [&] {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
-        const QString state = handleState();
+        QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        static const QString lengthCheck = QStringLiteral("CHECK constraint failed: cribsync_length_");
+        if (message.startsWith(lengthCheck))
+            message = QStringLiteral("String or binary data would be truncated in column '%1'.")
+                          .arg(message.mid(lengthCheck.size()));
+        const QString state = stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();
         throw DbError(message, state);
