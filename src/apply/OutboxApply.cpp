@@ -11,6 +11,7 @@
 #include "step/RenameState.h"
 #include "step/StepFailure.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -148,6 +149,13 @@ std::optional<OutboxApply::Outcome> OutboxApply::openSource(
     const OutboxEntry& entry, const QString& sql, const QList<QPair<QString, QVariant>>& values)
 {
     db::RowQuery& source = m_context.statements->qryASPFindRec;
+    // A record number is a whole number: no row has another, and the server would refuse to
+    // compare one with RecordID.
+    static const QRegularExpression recordNumber(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    if (!recordNumber.match(entry.ID).hasMatch()) {
+        markEntryDone(entry);
+        return Outcome::Done;
+    }
     try {
         source.close();
         source.setSql(sql);
