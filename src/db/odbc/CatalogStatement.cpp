@@ -2,7 +2,7 @@
 
 #include "db/DbError.h"
 
-namespace db {
+namespace db::odbc {
 
 CatalogStatement::CatalogStatement(SQLHANDLE connection, int timeoutSeconds)
 {
@@ -51,4 +51,4 @@ int CatalogStatement::integer(int column) const
     return indicator == SQL_NULL_DATA ? 0 : value;
 }
 
-} // namespace db
+} // namespace db::odbc

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace db {
+namespace db::odbc {
 
 /// A catalogue call's statement handle, freed on every way out.
 class CatalogStatement
@@ -32,4 +32,4 @@ private:
     SQLHANDLE m_handle = nullptr;
 };
 
-} // namespace db
+} // namespace db::odbc

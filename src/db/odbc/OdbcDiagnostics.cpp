@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-namespace db {
+namespace db::odbc {
 
 namespace {
 
@@ -98,4 +98,4 @@ void checkLogin(const QString& odbcConnectionString, int loginTimeoutSeconds)
     SQLDisconnect(connection);
 }
 
-} // namespace db
+} // namespace db::odbc

@@ -8,7 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
-namespace db {
+namespace db::odbc {
 
 /// The diagnostic records of an ODBC handle: their texts, and the state that tells most about
 /// the failure (the first one that is neither a warning nor a general error).
@@ -21,6 +21,7 @@ struct Diagnostics
 /// The diagnostic records of `handle`, of the ODBC handle type `type`.
 Diagnostics diagnostics(SQLSMALLINT type, SQLHANDLE handle);
 
+/// How long a statement may wait for the server (0 or less: as the driver defaults).
 void setQueryTimeout(SQLHANDLE statement, int seconds);
 
 /// Logs in with the driver directly and disconnects again. Qt's driver drops the diagnostic
@@ -28,4 +29,4 @@ void setQueryTimeout(SQLHANDLE statement, int seconds);
 /// from a refused login.
 void checkLogin(const QString& odbcConnectionString, int loginTimeoutSeconds);
 
-} // namespace db
+} // namespace db::odbc

@@ -40,7 +40,7 @@ SQLHANDLE handleOf(const QVariant& v)
 /// A failure of a statement that Qt ran: Qt's text, and the state from the statement's records.
 DbError statementError(const QSqlQuery& q)
 {
-    return DbError(errorText(q.lastError()), diagnostics(SQL_HANDLE_STMT, handleOf(q.result()->handle())).state);
+    return DbError(errorText(q.lastError()), odbc::diagnostics(SQL_HANDLE_STMT, handleOf(q.result()->handle())).state);
 }
 
 std::u16string wide(const QString& s)
@@ -130,7 +130,7 @@ OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeco
 {
     const bool proven = provenConnectionStrings().contains(odbcConnectionString);
     if (!proven)
-        checkLogin(odbcConnectionString, loginTimeoutSeconds);
+        odbc::checkLogin(odbcConnectionString, loginTimeoutSeconds);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_connectionName);
     db.setDatabaseName(odbcConnectionString);
     db.setConnectOptions(
@@ -141,7 +141,7 @@ OdbcEngine::OdbcEngine(const QString& odbcConnectionString, int loginTimeoutSeco
         QSqlDatabase::removeDatabase(m_connectionName);
         if (proven) {
             provenConnectionStrings().remove(odbcConnectionString);
-            checkLogin(odbcConnectionString, loginTimeoutSeconds);
+            odbc::checkLogin(odbcConnectionString, loginTimeoutSeconds);
         }
         throw DbError(message);
     }
@@ -175,7 +175,7 @@ QSqlQuery OdbcEngine::run(const QString& sql, const NamedValues& values)
     q.setForwardOnly(true);
     if (!q.prepare(text))
         throw statementError(q);
-    setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
+    odbc::setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
     for (const QString& name : names) {
         if (!values.contains(name))
             throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(name));
@@ -239,7 +239,7 @@ qint64 OdbcEngine::execute(const QString& sql, const NamedValues& values)
 
 QStringList OdbcEngine::tables()
 {
-    CatalogStatement st(connectionHandle(), m_statementTimeout);
+    odbc::CatalogStatement st(connectionHandle(), m_statementTimeout);
     std::u16string types = wide(QStringLiteral("TABLE,VIEW"));
     st.check(
         SQLTablesW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0, w(types), SQL_NTS), QStringLiteral("SQLTables"));
@@ -254,7 +254,7 @@ QStringList OdbcEngine::tables()
 
 QStringList OdbcEngine::procedures()
 {
-    CatalogStatement st(connectionHandle(), m_statementTimeout);
+    odbc::CatalogStatement st(connectionHandle(), m_statementTimeout);
     st.check(SQLProceduresW(st.handle(), nullptr, 0, nullptr, 0, nullptr, 0), QStringLiteral("SQLProcedures"));
     QStringList names;
     while (st.next()) {
@@ -276,7 +276,7 @@ QList<ColumnInfo> OdbcEngine::layout(const QString& table)
         return *it;
     QList<ColumnInfo> columns;
     {
-        CatalogStatement st(connectionHandle(), m_statementTimeout);
+        odbc::CatalogStatement st(connectionHandle(), m_statementTimeout);
         std::u16string name = wide(table);
         st.check(SQLColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS, nullptr, 0),
             QStringLiteral("SQLColumns"));
@@ -289,7 +289,7 @@ QList<ColumnInfo> OdbcEngine::layout(const QString& table)
         }
     }
     if (!columns.isEmpty()) {
-        CatalogStatement st(connectionHandle(), m_statementTimeout);
+        odbc::CatalogStatement st(connectionHandle(), m_statementTimeout);
         std::u16string name = wide(table);
         if (SQL_SUCCEEDED(SQLPrimaryKeysW(st.handle(), nullptr, 0, nullptr, 0, w(name), SQL_NTS))) {
             while (st.next()) {
@@ -316,7 +316,7 @@ QList<ColumnInfo> OdbcEngine::columns(const QString& table)
 QList<ProcParameter> OdbcEngine::procedureParameters(const QString& procedure)
 {
     const QString name = procedure.section(QLatin1Char(';'), 0, 0);
-    CatalogStatement st(connectionHandle(), m_statementTimeout);
+    odbc::CatalogStatement st(connectionHandle(), m_statementTimeout);
     std::u16string n = wide(name);
     st.check(SQLProcedureColumnsW(st.handle(), nullptr, 0, nullptr, 0, w(n), SQL_NTS, nullptr, 0),
         QStringLiteral("SQLProcedureColumns"));
@@ -380,7 +380,7 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
     q.setForwardOnly(true);
     if (!q.prepare(sql))
         throw statementError(q);
-    setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
+    odbc::setQueryTimeout(handleOf(q.result()->handle()), m_statementTimeout);
     for (const QVariant& v : bound)
         q.addBindValue(v);
     if (!q.exec())
@@ -442,14 +442,14 @@ void OdbcEngine::beginTransaction()
 {
     QSqlDatabase db = database();
     if (!db.transaction())
-        throw DbError(errorText(db.lastError()), diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
+        throw DbError(errorText(db.lastError()), odbc::diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
 }
 
 void OdbcEngine::commit()
 {
     QSqlDatabase db = database();
     if (!db.commit())
-        throw DbError(errorText(db.lastError()), diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
+        throw DbError(errorText(db.lastError()), odbc::diagnostics(SQL_HANDLE_DBC, connectionHandle()).state);
 }
 
 void OdbcEngine::rollback()
