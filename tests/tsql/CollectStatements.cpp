@@ -155,7 +155,9 @@ void addRowStatements(db::Connection& connection, const QString& target, Collect
             values.append({c.name, QStringLiteral("v")});
             all.columns.append({c.name, QStringLiteral("v")});
         }
-        all.columns.append({columns.last().name, QVariant()});
+        // One key column NULL: the server's form of that comparison too.
+        if (!all.columns.isEmpty())
+            all.columns.last().second = QVariant();
         const auto add = [&](const db::GeneratedStatement& st) {
             out.add(target, QStringLiteral("generated row statement"), asSent(st.sql));
         };
