@@ -472,6 +472,9 @@ int main(int argc, char** argv)
         addRuleTemplates(texts);
         addNames(crib.local(machine), names);
         addNames(crib.remote(), names);
+        // The older site holds the agent's own local procedure; catalogues list no trigger.
+        addNames(site.local(machine), names);
+        names.insert(QStringLiteral("DelRoboMinMax"), QStringLiteral("trigger"));
     } catch (const std::exception& e) {
         fail(QString::fromUtf8(e.what()));
     }
