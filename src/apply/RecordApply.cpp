@@ -286,7 +286,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
     };
 
     try {
-        // Keys pasted into the lookup without quotes must be numbers, or they could rewrite it.
+        // Keys the lookup compares as whole numbers must be numbers: the order is refused otherwise.
         const QString refusal = nonNumericKey(rule);
         if (!refusal.isEmpty()) {
             StepFailure::refuse(m_context, kStep, tableName, entryKey, refusal);
