@@ -30,6 +30,11 @@ for p in "${packages[@]}"; do
     fi
 done
 
+# Node.js and npm run the T-SQL check (tests/tsql); any installed ones will do.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    missing+=(nodejs npm)
+fi
+
 if ((${#missing[@]})); then
     echo "setup: installing ${missing[*]}"
     sudo_cmd=()

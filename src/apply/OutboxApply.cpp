@@ -11,15 +11,17 @@
 #include "step/RenameState.h"
 #include "step/StepFailure.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
 
 const QString kStep = QStringLiteral("outbox");
 
-QString q(const QString& value)
+/// "Select * from [T] as T where (T.RecordID = :ID)": the source row of an entry.
+QString sourceLookup(const QString& table)
 {
-    return db::quotedLiteral(value);
+    return QStringLiteral("Select * from ") + db::bracketed(table) + QStringLiteral(" as T where (T.RecordID = :ID)");
 }
 
 /// What keeps the entry from being carried out by a statement; empty when nothing does. A NUL
@@ -88,14 +90,23 @@ void OutboxApply::ApplyRemoteOutbox()
     }
 }
 
-bool OutboxApply::isLocalTable(const QString& tableName)
+QString OutboxApply::localTable(const QString& tableName)
 {
     if (!m_localTablesRead) {
         m_localTables = m_context.dm->toTable.database().run([](db::Connection& c) { return c.tables(); });
         m_localTablesRead = true;
     }
-    return std::any_of(m_localTables.cbegin(), m_localTables.cend(),
+    const auto found = std::find_if(m_localTables.cbegin(), m_localTables.cend(),
         [&](const QString& table) { return db::sameIdentifier(table, tableName); });
+    return found == m_localTables.cend() ? QString() : *found;
+}
+
+QString OutboxApply::remoteTable(const QString& tableName) const
+{
+    const QStringList& remote = m_context.remoteTables;
+    const auto found = std::find_if(
+        remote.cbegin(), remote.cend(), [&](const QString& table) { return db::sameIdentifier(table, tableName); });
+    return found == remote.cend() ? tableName : *found;
 }
 
 OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
@@ -109,24 +120,32 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
 
     // The table name is pasted into statements: only a table this database has may get there.
     const bool namePasted = entry.Type != QLatin1String("D") || !TableRules::isPictureTable(entry.TableName);
-    if (namePasted && !isLocalTable(entry.TableName)) {
+    // Named as each database spells it: a database with a case-sensitive collation knows no other.
+    QString local = localTable(entry.TableName);
+    if (namePasted && local.isEmpty()) {
         StepFailure::refuse(m_context, kStep, entry.TableName, entry.RecordID,
             QStringLiteral("'%1' is not a table of the local database").arg(entry.TableName));
         return Outcome::Pending;
     }
 
+    if (local.isEmpty())
+        local = entry.TableName;
+    const QString source = remoteTable(entry.TableName);
+
     if (entry.Type == QLatin1String("C"))
-        return rename(entry);
+        return rename(entry, source);
 
     if (entry.Type != QLatin1String("D")) {
-        const QString sql = m_context.flags.IssueHasComputerName && TableRules::of(entry.TableName).sourceByComputer
-            ? QStringLiteral("Select * from Issue where (RecordID = ") + q(entry.ID)
-                + QStringLiteral(") AND (ComputerName = ") + q(m_context.settings.machineName) + QStringLiteral(")")
-            : QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
-                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")");
-        if (const std::optional<Outcome> settled = openSource(entry, sql))
+        const bool byComputer
+            = m_context.flags.IssueHasComputerName && TableRules::of(entry.TableName).sourceByComputer;
+        const std::optional<Outcome> settled = byComputer
+            ? openSource(entry,
+                QStringLiteral("Select * from Issue where (RecordID = :ID) AND (ComputerName = :ComputerName)"),
+                {{QStringLiteral("ID"), entry.ID}, {QStringLiteral("ComputerName"), m_context.settings.machineName}})
+            : openSource(entry, sourceLookup(source), {{QStringLiteral("ID"), entry.ID}});
+        if (settled)
             return *settled;
-        if (!m_records.ApplyRemoteRecord(entry.TableName, entry.RecordID))
+        if (!m_records.ApplyRemoteRecord(local, entry.RecordID))
             return Outcome::Pending;
         Failpoint::reach(Failpoint::Point::ApplyWritten);
         markSourceDone();
@@ -134,19 +153,29 @@ OutboxApply::Outcome OutboxApply::applyEntry(const OutboxEntry& entry)
         return Outcome::Done;
     }
 
-    if (!m_deletes.ApplyRemoteDelete(entry.TableName, entry.Key1, entry.Key2, entry.Key3, entry.RecordID))
+    if (!m_deletes.ApplyRemoteDelete(local, entry.Key1, entry.Key2, entry.Key3, entry.RecordID))
         return Outcome::Pending;
     Failpoint::reach(Failpoint::Point::ApplyDeleted);
     markEntryDone(entry);
     return Outcome::Done;
 }
 
-std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& entry, const QString& sql)
+std::optional<OutboxApply::Outcome> OutboxApply::openSource(
+    const OutboxEntry& entry, const QString& sql, const QList<QPair<QString, QVariant>>& values)
 {
     db::RowQuery& source = m_context.statements->qryASPFindRec;
+    // A record number is a whole number: no row has another, and the server would refuse to
+    // compare one with RecordID.
+    static const QRegularExpression recordNumber(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    if (!recordNumber.match(entry.ID).hasMatch()) {
+        markEntryDone(entry);
+        return Outcome::Done;
+    }
     try {
         source.close();
         source.setSql(sql);
+        for (const auto& [name, value] : values)
+            source.setParameter(name, value);
         source.open();
     } catch (const std::exception& e) {
         source.cancel();
@@ -163,14 +192,15 @@ std::optional<OutboxApply::Outcome> OutboxApply::openSource(const OutboxEntry& e
 
 OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
 {
-    if (const std::optional<Outcome> settled
-        = openSource(entry, QStringLiteral("Select * from Emp where (RecordID = ") + q(entry.ID) + QStringLiteral(")")))
+    if (const std::optional<Outcome> settled = openSource(
+            entry, QStringLiteral("Select * from Emp where (RecordID = :ID)"), {{QStringLiteral("ID"), entry.ID}}))
         return *settled;
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     db::RowQuery& employee = m_context.dm->toTable;
     employee.close();
     employee.setSql(QString());
-    employee.setSql(QStringLiteral("Select * from Emp where MyNo = ") + q(source.asString(QStringLiteral("MyNo"))));
+    employee.setSql(QStringLiteral("Select * from Emp where MyNo = :emp"));
+    employee.setParameter(QStringLiteral("emp"), source.value(QStringLiteral("MyNo")));
     employee.open();
     // An employee unknown here gets the list with the employee row itself, which carries Items.
     if (!employee.isEmpty()) {
@@ -194,11 +224,10 @@ OutboxApply::Outcome OutboxApply::copyEmployeeItems(const OutboxEntry& entry)
     return Outcome::Done;
 }
 
-OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry)
+OutboxApply::Outcome OutboxApply::rename(const OutboxEntry& entry, const QString& sourceTable)
 {
-    if (const std::optional<Outcome> settled = openSource(entry,
-            QStringLiteral("Select * from ") + db::bracketed(entry.TableName)
-                + QStringLiteral(" as T where (T.RecordID = ") + q(entry.ID) + QStringLiteral(")")))
+    if (const std::optional<Outcome> settled
+        = openSource(entry, sourceLookup(sourceTable), {{QStringLiteral("ID"), entry.ID}}))
         return *settled;
     TDM& dm = *m_context.dm;
     // A rename refused because it was carried out before (its marks were lost) is done: what is

@@ -34,10 +34,16 @@ private:
 
     Outcome applyEntry(const OutboxEntry& entry);
     /// Opens the source lookup; returns the entry's outcome when there is no source row to use.
-    std::optional<Outcome> openSource(const OutboxEntry& entry, const QString& sql);
+    std::optional<Outcome> openSource(
+        const OutboxEntry& entry, const QString& sql, const QList<QPair<QString, QVariant>>& values);
     Outcome copyEmployeeItems(const OutboxEntry& entry);
-    Outcome rename(const OutboxEntry& entry);
-    bool isLocalTable(const QString& tableName);
+    /// `sourceTable` is the entry's table as the remote database names it.
+    Outcome rename(const OutboxEntry& entry, const QString& sourceTable);
+    /// The local table of that name, spelt as the local database spells it; empty when there is none.
+    QString localTable(const QString& tableName);
+    /// The remote table of that name, spelt as the remote database spells it; the name itself
+    /// when the remote table list does not hold it.
+    QString remoteTable(const QString& tableName) const;
     void markSourceDone();
     void markEntryDone(const OutboxEntry& entry);
 

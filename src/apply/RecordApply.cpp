@@ -65,7 +65,7 @@ QString RecordApply::nonNumericKey(const TableRule& rule) const
     return {};
 }
 
-QString RecordApply::lookupStatement(const QString& tableName, const TableRule& rule) const
+RenderedStatement RecordApply::lookupStatement(const QString& tableName, const TableRule& rule) const
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
@@ -74,6 +74,7 @@ QString RecordApply::lookupStatement(const QString& tableName, const TableRule& 
     values.at = [&](int position) { return source.value(position); };
     values.named = [&](const QString& column) { return source.value(column); };
     values.column = [&](int position) { return fields.columnName(position); };
+    values.emptyKeyIsNull = true;
     return TableRules::render(rule.applyLookup, values);
 }
 
@@ -81,7 +82,7 @@ bool RecordApply::transactionStored()
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
     const db::RowQuery& fields = m_context.dm->FindFieldName;
-    const QString head = QStringLiteral("Select TOP 1 RecordID from MYTRAN where ");
+    const QString head = QStringLiteral("Select TOP 1 RecordID from MyTran where ");
     QString sql = head;
     sql.reserve(2048);
     QList<QPair<QString, QVariant>> values;
@@ -285,7 +286,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
     };
 
     try {
-        // Keys pasted into the lookup without quotes must be numbers, or they could rewrite it.
+        // Keys the lookup compares as whole numbers must be numbers: the order is refused otherwise.
         const QString refusal = nonNumericKey(rule);
         if (!refusal.isEmpty()) {
             StepFailure::refuse(m_context, kStep, tableName, entryKey, refusal);
@@ -300,7 +301,7 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
 
     bool applied = true;
     try {
-        dm.toTable.setSql(lookupStatement(tableName, rule));
+        lookupStatement(tableName, rule).applyTo(dm.toTable);
         dm.toTable.open();
         if (rule.transactions) {
             applied = applyTransaction(rule, entryKey);

@@ -32,7 +32,7 @@ public:
 private:
     enum class Copy { Plain, NullAware, Time };
 
-    QString lookupStatement(const QString& tableName, const TableRule& rule) const;
+    RenderedStatement lookupStatement(const QString& tableName, const TableRule& rule) const;
     QString sourceText(const QString& column) const;
     QString nonNumericKey(const TableRule& rule) const;
     void copyColumns(db::RowQuery& target, const TableRule& rule, bool update);

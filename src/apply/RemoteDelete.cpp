@@ -13,7 +13,7 @@ const QString kStep = QStringLiteral("delete");
 
 } // namespace
 
-QString RemoteDelete::lookupStatement(
+RenderedStatement RemoteDelete::lookupStatement(
     const QString& tableName, const QString& key1, const QString& key2, const QString& key3) const
 {
     const db::RowQuery& fields = m_context.dm->FindFieldName;
@@ -22,6 +22,7 @@ QString RemoteDelete::lookupStatement(
     values.table = tableName;
     values.at = [&](int position) { return QVariant(keys.value(position - 1)); };
     values.column = [&](int position) { return fields.columnName(position); };
+    values.emptyKeyIsNull = true;
     return TableRules::render(TableRules::choose(TableRules::of(tableName).deleteLookup, keys), values);
 }
 
@@ -48,7 +49,7 @@ bool RemoteDelete::ApplyRemoteDelete(
             dm.FindFieldName.close();
             return true;
         }
-        dm.toTable.setSql(lookupStatement(tableName, key1, key2, key3));
+        lookupStatement(tableName, key1, key2, key3).applyTo(dm.toTable);
         dm.toTable.open();
     } catch (const std::exception& e) {
         closeBoth();

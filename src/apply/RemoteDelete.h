@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/TableRules.h"
+
 #include <QString>
 
 struct CycleContext;
@@ -20,7 +22,7 @@ public:
         const QString& entryKey = QString());
 
 private:
-    QString lookupStatement(
+    RenderedStatement lookupStatement(
         const QString& tableName, const QString& key1, const QString& key2, const QString& key3) const;
 
     CycleContext& m_context;

@@ -56,10 +56,10 @@ db::DbError::Cause causeOf(const std::exception& e)
     return db::DbError::Cause::Other;
 }
 
-/// A date-time as a quoted literal in the form every server reads the same way.
-QString dateTimeLiteral(const QDateTime& wallClock)
+/// A date-time as text in the form every server reads the same way.
+QString dateTimeText(const QDateTime& wallClock)
 {
-    return db::quotedLiteral(wallClock.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    return wallClock.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
 } // namespace
@@ -329,18 +329,21 @@ void SyncEngine::writeTimeStamps()
         m_log->note(QStringLiteral("the platform lists no time zone: the remote time stamp is UTC-8 with the US "
                                    "daylight-saving rules (second Sunday of March to first Sunday of November)"));
     m_zonesListed = zonesListed;
-    m_cycle.stamp.setSql(QStringLiteral("Update Company SET LastSyncTime = ") + dateTimeLiteral(gmtMinus8)
-        + QStringLiteral(" , ClientSyncTime = ") + dateTimeLiteral(local));
+    m_cycle.stamp.setSql(
+        QStringLiteral("Update Company SET LastSyncTime = :LastSyncTime , ClientSyncTime = :ClientSyncTime"));
+    m_cycle.stamp.setParameter(QStringLiteral("LastSyncTime"), dateTimeText(gmtMinus8));
+    m_cycle.stamp.setParameter(QStringLiteral("ClientSyncTime"), dateTimeText(local));
     m_cycle.stamp.execute();
-    // The computer's name is quoted like any value: a quote in it must not end the literal.
-    m_cycle.stamp.setSql(QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = ")
-        + db::quotedLiteral(settings().machineName));
+    m_cycle.stamp.setSql(
+        QStringLiteral("Update Control SET LastSyncTime = getdate() where ComputerName = :ComputerName"));
+    m_cycle.stamp.setParameter(QStringLiteral("ComputerName"), settings().machineName);
     m_cycle.stamp.execute();
     if (m_flags.ProcHasDiscrepantQty) {
         m_dm.toTable.close();
         db::Command localStamp(QStringLiteral("toTable"));
         localStamp.setDatabase(m_dm.toTable.database());
-        localStamp.setSql(QStringLiteral("Update Company Set  LastSyncTime = ") + dateTimeLiteral(local));
+        localStamp.setSql(QStringLiteral("Update Company Set  LastSyncTime = :LastSyncTime"));
+        localStamp.setParameter(QStringLiteral("LastSyncTime"), dateTimeText(local));
         localStamp.execute();
     }
 }

@@ -247,4 +247,14 @@ bool sameIdentifier(const QString& a, const QString& b)
     return true;
 }
 
+QString asciiUpper(const QString& name)
+{
+    QString upper = name;
+    for (QChar& c : upper) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - ('a' - 'A'));
+    }
+    return upper;
+}
+
 } // namespace db

@@ -105,5 +105,9 @@ QString bracketed(const QString& name);
 /// A to Z only, so that a name that matches only under Unicode case folding (a Kelvin sign for K)
 /// is another name.
 bool sameIdentifier(const QString& a, const QString& b);
+/// The name with a to z in capitals and every other character as it is, so that it still names
+/// the same object where the database ignores letter case (Unicode upper-casing turns "ß" into
+/// "SS").
+QString asciiUpper(const QString& name);
 
 } // namespace db

@@ -23,7 +23,7 @@ TDM::TDM(db::Connection* MSDEConnection)
     spItemChange.setDatabase(local);
 
     DeleteHst.setSql(joinLines({"Select * from DeleteHst", "where  ASPProcessed= 0"}));
-    updTranProc.setSql(joinLines({"Update Mytran", "SET ", "ASPProcessed = 1", "where", "RecordID = :RecordID "}));
+    updTranProc.setSql(joinLines({"Update MyTran", "SET ", "ASPProcessed = 1", "where", "RecordID = :RecordID "}));
     updTranProc.declareParameter(QStringLiteral("RecordID"), ParamType::Integer);
 
     updAccessBin.setSql(joinLines({"Update Bin", "SET ", "OnHand = OnHand + :onhand ,", "BurnQty = BurnQty + :burn ,",

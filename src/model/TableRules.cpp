@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 #include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
+#include "db/Statement.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -10,24 +11,25 @@
 namespace {
 
 // Wordings that several tables share.
-const QString kProbeByRemoteKeys = QStringLiteral("Select * from {[T]} as T where (T.{C1} = {#1}) AND (T.{C2} = {#2})");
+const QString kProbeByRemoteKeys
+    = QStringLiteral("Select * from {[T]} as T where (T.{[C1]} = {#1}) AND (T.{[C2]} = {#2})");
 const QString kProbeNoKey = QStringLiteral("Select * from {[T]} as T where T.Type = 'nerd' ");
 const QString kProbeIssue
-    = QStringLiteral("Select * from {T} where (TranNo = {#1}) AND (MyLineNo = {#2}){issueComputer}");
+    = QStringLiteral("Select * from {[T]} where (TranNo = {#1}) AND (MyLineNo = {#2}){issueComputer}");
 const QString kProbeByCode = QStringLiteral("Select * from {[T]} as T where T.Code = {Code}");
-const QString kProbeFirstRow = QStringLiteral("Select   TOP 1 * from {T}");
+const QString kProbeFirstRow = QStringLiteral("Select   TOP 1 * from {[T]}");
 const QString kHistoryByTwoColumns
     = QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} )");
 const QString kHistoryByOneColumn = QStringLiteral("Select * from {[T]} where {[C1]} = {#1}");
-const QString kApplyByTwoColumns = QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} )");
+const QString kApplyByTwoColumns = QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} )");
 const QString kApplyFirstRow = QStringLiteral("Select TOP 1 * from {[T]}");
 const QString kByGroupAndName = QStringLiteral(" where MyGroup = {MyGroup} AND [Name] = {Name}");
 const QString kRoboMinMaxByRow
-    = QStringLiteral("Select * from ROBOMINMAX where (Station = {Station} ) AND ( [Item] = {Item} ) AND ( PkgQty = "
+    = QStringLiteral("Select * from {[T]} where (Station = {Station} ) AND ( [Item] = {Item} ) AND ( PkgQty = "
                      "{=PkgQty} )");
 const QString kRoboMinMaxByKeys
-    = QStringLiteral("Select * from ROBOMINMAX where ( Station = {#1} ) AND ( Item = {#2} ) AND (PkgQty = {#3} )");
-const QString kTransfer2 = QStringLiteral("Select * from [TRANSFER2] as T where T.TransferID = {=TransferID}");
+    = QStringLiteral("Select * from {[T]} where ( Station = {#1} ) AND ( Item = {#2} ) AND (PkgQty = {#3} )");
+const QString kTransfer2 = QStringLiteral("Select * from {[T]} as T where T.TransferID = {=TransferID}");
 
 /// Report definitions belong to each computer: an update leaves them alone.
 const ColumnNames kReportDefinition{{"MyDate", "DateField", "Range1", "Field1", "Size1", "Range2", "Field2", "Size2",
@@ -37,7 +39,7 @@ const ColumnNames kReportDefinition{{"MyDate", "DateField", "Range1", "Field1", 
 TableRule anyOtherTable()
 {
     TableRule rule;
-    rule.probe = QStringLiteral("Select * from {[T]} as T where T.{C1} = {@C1}");
+    rule.probe = QStringLiteral("Select * from {[T]} as T where T.{[C1]} = {@C1}");
     rule.pendingRows = QStringLiteral("Select * from {[T]} as T where (T.ASPProcessed = 0) ");
     rule.pendingCount = QStringLiteral(
         "Select count(*) as Pending, max(T.{[K]}) as Highest from {[T]} as T where (T.ASPProcessed = 0) ");
@@ -47,11 +49,11 @@ TableRule anyOtherTable()
         = QStringLiteral("Select TOP {P} * from {[T]} as T where (T.ASPProcessed = 0) and (T.{[K]} <= "
                          ":Highest) and (T.{[K]} > :Last) Order By T.{[K]}");
     rule.historyLookup = {kHistoryByOneColumn};
-    rule.applyLookup = QStringLiteral("Select * from {[T]} where [{C1}] = {#1}");
-    rule.deleteLookup = {QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} ) AND ( "
-                                        "[{C3}] = {#3} )"),
-        QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {#2} )"),
-        QStringLiteral("Select * from {[T]} where [{C1}] = {#1}")};
+    rule.applyLookup = QStringLiteral("Select * from {[T]} where {[C1]} = {#1}");
+    rule.deleteLookup = {QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} ) AND ( "
+                                        "{[C3]} = {#3} )"),
+        QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {#2} )"),
+        QStringLiteral("Select * from {[T]} where {[C1]} = {#1}")};
     return rule;
 }
 
@@ -71,7 +73,7 @@ TableRule appendOnly(const char* name)
 {
     TableRule rule;
     rule.name = QLatin1String(name);
-    rule.probe = rule.applyLookup = QStringLiteral("Select Top 0 * from ") + rule.name;
+    rule.probe = rule.applyLookup = QStringLiteral("Select Top 0 * from {[T]}");
     return rule;
 }
 
@@ -114,12 +116,12 @@ QList<TableRule> cribTables()
     rules << named("RELEASE", [](TableRule& r) {
         r.probe = kProbeByRemoteKeys;
         r.historyLookup = {kHistoryByTwoColumns, kHistoryByOneColumn};
-        r.applyLookup = QStringLiteral("Select * from {[T]} where ( [{C1}] = {#1} ) AND ( [{C2}] = {=#2} )");
+        r.applyLookup = QStringLiteral("Select * from {[T]} where ( {[C1]} = {#1} ) AND ( {[C2]} = {=#2} )");
     });
     rules << named("BINATTRIB1", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from [BINATTRIB1] as T where (T.Station = {#1}) AND (T.Bin = {#2}) AND "
+        r.probe = QStringLiteral("Select * from {[T]} as T where (T.Station = {#1}) AND (T.Bin = {#2}) AND "
                                  "(T.Container = {#3}) AND (T.Lot = {#4}) AND (T.ExpirDt = {#5})");
-        r.applyLookup = QStringLiteral("Select * from BINATTRIB1 where ( [Station] = {#1} ) AND ( [Bin] = {#2} ) AND ( "
+        r.applyLookup = QStringLiteral("Select * from {[T]} where ( [Station] = {#1} ) AND ( [Bin] = {#2} ) AND ( "
                                        "[Container] = {#3} ) AND ( [Lot] = {#4} ) AND ( [ExpirDt] = {#5})");
         r.excluded = {"DoseOnHand", "DoseBurn", "Quantity", "BurnQty"};
         r.applyUpdateCopy = r.applyInsertCopy = ApplyCopy::Plain;
@@ -148,7 +150,7 @@ QList<TableRule> cribTables()
         r.pendingPageAfterNull = page + QStringLiteral(" and (ServerDateTime is not null or RecordID > :Last)") + order;
         r.pendingOrder = QStringLiteral("ServerDateTime");
         r.pendingKey = QStringLiteral("RecordID");
-        r.applyLookup = QStringLiteral("Select  TOP 1 * from MYTRAN");
+        r.applyLookup = QStringLiteral("Select  TOP 1 * from {[T]}");
         r.transactions = true;
         r.pushLeavesUnmarked = true;
     });
@@ -181,9 +183,9 @@ QList<TableRule> cribTables()
     });
     rules << named("REGRIND", [](TableRule& r) {
         r.probe = QStringLiteral("Select * from [Regrind] where RegrindID = {RegrindID}");
-        r.historyLookup = {QStringLiteral("Select * from REGRIND  where [REGRINDID] = {#1}")};
-        r.applyLookup = QStringLiteral("Select * from [REGRIND]  where [RegrindID] = {RegrindID}");
-        r.deleteLookup = {QStringLiteral("Select * from regrind where RegrindID = {#1}")};
+        r.historyLookup = {QStringLiteral("Select * from Regrind  where [RegrindID] = {#1}")};
+        r.applyLookup = QStringLiteral("Select * from [Regrind]  where [RegrindID] = {RegrindID}");
+        r.deleteLookup = {QStringLiteral("Select * from Regrind where RegrindID = {#1}")};
     });
     rules << named("CALHISTORY", [](TableRule& r) {
         r.probe = QStringLiteral("Select * from [CalHistory] where CalibrateID = {CalibrateID}");
@@ -203,7 +205,7 @@ QList<TableRule> cribTables()
     });
     rules << named("ITEMATTRIB1", [](TableRule& r) {
         r.probe = kProbeByCode;
-        r.applyLookup = QStringLiteral("Select * from ITEMATTRIB1 where Code={Code}");
+        r.applyLookup = QStringLiteral("Select * from ItemAttrib1 where Code={Code}");
     });
     rules << named("DEPTMACH", [](TableRule& r) {
         r.probe = QStringLiteral("Select * from {[T]} as T where (T.Dept = {Dept}) AND (T.Mach = {Mach})");
@@ -214,28 +216,28 @@ QList<TableRule> cribTables()
         r.applyLookup = kApplyByTwoColumns;
     });
     rules << named("REPORT", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from {T}") + kByGroupAndName;
+        r.probe = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
         r.applyLookup = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
         r.pushKeepsOnUpdate = r.applyKeepsOnUpdate = kReportDefinition;
         r.applyUpdateCopy = ApplyCopy::Plain;
         r.neverInserted = true;
     });
     rules << named("CUSTOM", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from {T}") + kByGroupAndName;
+        r.probe = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
         r.applyLookup = QStringLiteral("Select * from {[T]}") + kByGroupAndName;
         r.pushKeepsOnUpdate = kReportDefinition;
         r.neverInserted = true;
     });
     rules << named("STOCKOUTS", [](TableRule& r) {
-        r.probe = QStringLiteral("Select * from {T} where BoNo = {BoNo}");
-        r.applyLookup = QStringLiteral("Select * from [STOCKOUTS]  where [BoNo] = {BoNo}");
+        r.probe = QStringLiteral("Select * from {[T]} where BoNo = {BoNo}");
+        r.applyLookup = QStringLiteral("Select * from [StockOuts]  where [BoNo] = {BoNo}");
     });
     for (const char* name : {"DailyInventory", "Poll", "PortalLog", "PortalPhotos"})
         rules << appendOnly(name);
     rules << named("SCHEDULES",
-        [](TableRule& r) { r.applyLookup = QStringLiteral("Select * from [Schedules]where ( [{C0}] = {#1} )"); });
+        [](TableRule& r) { r.applyLookup = QStringLiteral("Select * from [Schedules]where ( {[C0]} = {#1} )"); });
     rules << named("ALIAS", [](TableRule& r) {
-        r.applyLookup = QStringLiteral("Select * from [ALIAS]");
+        r.applyLookup = QStringLiteral("Select * from [Alias]");
         r.renamed = {{"Machine", "Mach"}, {"Reason", "Reas"}};
     });
     rules << named("EMP", [](TableRule& r) {
@@ -271,14 +273,48 @@ QList<TableRule> cribTables()
     return rules;
 }
 
-QString wholeNumber(const QVariant& value, const QString& column)
+qlonglong wholeNumber(const QVariant& value, const QString& column)
 {
     static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
     const QString text = db::valueText(value);
-    // Pasted without quotes: anything but a whole number could carry SQL of its own.
-    if (!number.match(text).hasMatch())
+    bool ok = false;
+    const qlonglong result = text.toLongLong(&ok);
+    if (!number.match(text).hasMatch() || !ok)
         throw db::DbError(QStringLiteral("The key %1 = '%2' is not a whole number").arg(column, text));
-    return text;
+    return result;
+}
+
+/// Whether a key matches as NULL rather than by its value.
+bool isNullKey(const QVariant& value, bool emptyKeyIsNull)
+{
+    return value.isNull() || (emptyKeyIsNull && value.typeId() == QMetaType::QString && value.toString().isEmpty());
+}
+
+/// A value as it is bound: a date-time as the text the rows are compared by, anything else as read.
+QVariant boundValue(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+    case QMetaType::QTime:
+        return db::valueText(value);
+    default:
+        return value;
+    }
+}
+
+/// Rewrites "x = " at the end of `text` into the condition that `x` is NULL; false when the text
+/// does not end with such a comparison.
+bool compareWithNull(QString& text, bool orEmpty)
+{
+    static const QRegularExpression comparison(QStringLiteral(R"(((?:\w+\.)?(?:\[(?:[^\]]|\]\])*\]|\w+))\s*=\s*$)"));
+    const QRegularExpressionMatch m = comparison.match(text);
+    if (!m.hasMatch())
+        return false;
+    const QString column = m.captured(1);
+    text.truncate(m.capturedStart(0));
+    text += orEmpty ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(column) : column + QStringLiteral(" IS NULL");
+    return true;
 }
 
 /// The position in "C1", "#1" and the like, or -1.
@@ -326,6 +362,13 @@ QList<TemplatePart> partsOf(const QString& statement)
 
 } // namespace
 
+void RenderedStatement::applyTo(db::Statement& statement) const
+{
+    statement.setSql(sql);
+    for (const auto& [name, value] : values)
+        statement.setParameter(name, value);
+}
+
 QString TableRule::localColumn(const QString& remoteColumn) const
 {
     for (const auto& [remote, local] : renamed) {
@@ -365,13 +408,23 @@ QString TableRules::historyTable(const QString& tableName)
     return tableName;
 }
 
-QString TableRules::render(const QString& statement, const StatementValues& values)
+RenderedStatement TableRules::render(const QString& statement, const StatementValues& values)
 {
-    const auto q = [](const QVariant& value) { return db::quotedLiteral(db::valueText(value)); };
-    QString result;
+    RenderedStatement result;
+    QString& sql = result.sql;
+    const auto bind = [&](const QVariant& value) {
+        const QString name = QStringLiteral("k%1").arg(result.values.size() + 1);
+        result.values.append({name, value});
+        sql += QLatin1Char(':') + name;
+    };
+    const auto key = [&](const QVariant& value) {
+        if (isNullKey(value, values.emptyKeyIsNull) && compareWithNull(sql, values.emptyKeyIsNull))
+            return;
+        bind(boundValue(value));
+    };
     const QList<TemplatePart> parts = partsOf(statement);
     for (const TemplatePart& part : parts) {
-        result += part.text;
+        sql += part.text;
         if (&part == &parts.last())
             break;
         const QString& token = part.token;
@@ -379,33 +432,40 @@ QString TableRules::render(const QString& statement, const StatementValues& valu
         const QString inner = bracketed ? token.mid(1, token.size() - 2) : token;
         const auto wrap = [&](const QString& name) { return bracketed ? db::bracketed(name) : name; };
         if (inner == QLatin1String("T")) {
-            result += wrap(values.table);
+            sql += wrap(values.table);
         } else if (inner == QLatin1String("K")) {
-            result += wrap(values.key);
+            sql += wrap(values.key);
         } else if (token == QLatin1String("P")) {
-            result += QString::number(values.pageRows);
+            sql += QString::number(values.pageRows);
         } else if (positionIn(inner, QLatin1Char('C')) >= 0) {
-            result += wrap(values.column(positionIn(inner, QLatin1Char('C'))));
+            sql += wrap(values.column(positionIn(inner, QLatin1Char('C'))));
         } else if (token == QLatin1String("machine")) {
-            result += db::quotedLiteral(values.machineName);
+            bind(values.machineName);
         } else if (token == QLatin1String("issueComputer")) {
-            if (values.issueHasComputerName)
-                result += QStringLiteral(" AND (ComputerName = ") + db::quotedLiteral(values.machineName)
-                    + QLatin1Char(')');
+            if (values.issueHasComputerName) {
+                sql += QStringLiteral(" AND (ComputerName = ");
+                bind(values.machineName);
+                sql += QLatin1Char(')');
+            }
         } else if (token.startsWith(QLatin1Char('@'))) {
-            result += q(values.named(values.column(positionIn(token.mid(1), QLatin1Char('C')))));
+            key(values.named(values.column(positionIn(token.mid(1), QLatin1Char('C')))));
         } else if (positionIn(token, QLatin1Char('#')) >= 0) {
-            result += q(values.at(positionIn(token, QLatin1Char('#'))));
+            key(values.at(positionIn(token, QLatin1Char('#'))));
         } else if (token.startsWith(QLatin1String("=?"))) {
             const QString column = token.mid(2);
             const QVariant value = values.named(column);
-            result += value.isNull() ? QStringLiteral("is null") : QStringLiteral("= ") + wholeNumber(value, column);
+            if (value.isNull()) {
+                sql += QStringLiteral("is null");
+            } else {
+                sql += QStringLiteral("= ");
+                bind(wholeNumber(value, column));
+            }
         } else if (token.startsWith(QLatin1Char('='))) {
             const int position = positionIn(token.mid(1), QLatin1Char('#'));
             const QString column = position >= 0 ? values.column(position) : token.mid(1);
-            result += wholeNumber(position >= 0 ? values.at(position) : values.named(column), column);
+            bind(wholeNumber(position >= 0 ? values.at(position) : values.named(column), column));
         } else {
-            result += q(values.named(token));
+            key(values.named(token));
         }
     }
     return result;

@@ -7,6 +7,10 @@
 #include <QVariant>
 #include <functional>
 
+namespace db {
+class Statement;
+}
+
 /// Column names with the letter-case rule they are compared by.
 struct ColumnNames
 {
@@ -31,16 +35,18 @@ enum class ApplyCopy {
 ///  - {C1} is the name of the table's column at position 1 (the remote table's for the push and
 ///    the delete history, the local table's for the apply and the remote delete), {[C1]} the same
 ///    in brackets;
-///  - {#1} is the quoted value at position 1: the row's column for the push and the apply, key 1
-///    of the order for the delete history and the remote delete;
-///  - {Code} is the quoted value of the row's column Code, {@C1} that of the row's column that
-///    feeds column 1 (see `renamed`);
-///  - {=PkgQty} and {=#2} are values that go in without quotes and must be whole numbers; {=?TranNo}
-///    is "is null" for a NULL value and "= " and the number otherwise;
-///  - {machine} is this computer's name, quoted; {issueComputer} the condition on it that Issue
-///    rows carry when the remote Issue table has a ComputerName column;
+///  - {#1} is the value at position 1: the row's column for the push and the apply, key 1 of the
+///    order for the delete history and the remote delete;
+///  - {Code} is the value of the row's column Code, {@C1} that of the row's column that feeds
+///    column 1 (see `renamed`);
+///  - {=PkgQty} and {=#2} are values that must be whole numbers; {=?TranNo} is "is null" for a NULL
+///    value and "= " and the number otherwise;
+///  - {machine} is this computer's name; {issueComputer} the condition on it that Issue rows carry
+///    when the remote Issue table has a ComputerName column;
 ///  - {K} is the key column the pending rows are paged by, {[K]} that name in brackets, and {P}
 ///    the rows of a page.
+/// Values are bound parameters, never part of the text. A comparison "x = {#1}" with a NULL value
+/// becomes "x IS NULL" (see `StatementValues::emptyKeyIsNull`).
 /// Where a step has alternatives, the first whose highest key number is not empty is used, and the
 /// last when none is.
 struct TableRule
@@ -133,6 +139,19 @@ struct StatementValues
     /// The key and the rows of a page, for the pending rows' pages.
     QString key;
     int pageRows = 0;
+    /// A NULL or empty key matches a column that is NULL or empty: the apply stores a NULL text as
+    /// empty text, and the delete history and the orders give a NULL key as an empty one.
+    bool emptyKeyIsNull = false;
+};
+
+/// A statement's text with the values its ":k1", ":k2", ... placeholders are bound to.
+struct RenderedStatement
+{
+    QString sql;
+    QList<QPair<QString, QVariant>> values;
+
+    /// Gives `statement` the text and the values.
+    void applyTo(db::Statement& statement) const;
 };
 
 /// The rules of every crib table, and the rule of any other table.
@@ -149,11 +168,11 @@ public:
     /// The table a delete history row names: "Tran" and "User" stand for MyTran and MyUser.
     static QString historyTable(const QString& tableName);
 
-    /// The template text filled from `values`. Throws db::DbError when a value that goes in
-    /// without quotes is not a whole number, and whatever the values throw.
-    static QString render(const QString& statement, const StatementValues& values);
+    /// The template filled from `values`. Throws db::DbError when a value that must be a whole
+    /// number is not, and whatever the values throw.
+    static RenderedStatement render(const QString& statement, const StatementValues& values);
     /// The first of `alternatives` whose highest key is not empty in `keys`, else the last.
     static QString choose(const QStringList& alternatives, const QStringList& keys);
-    /// The columns (by name, or "#n" by position) that `statement` takes without quotes.
+    /// The columns (by name, or "#n" by position) that `statement` takes as whole numbers.
     static QStringList unquotedValues(const QString& statement);
 };

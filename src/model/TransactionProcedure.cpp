@@ -99,14 +99,16 @@ QString TransactionProcedure::body(Version version)
     QStringList identity{QStringLiteral("ComputerName IS @ComputerName")};
     for (const char* c : kIdentity)
         identity << QStringLiteral("%1 IS @%1").arg(QLatin1String(c));
-    // Transactions of the employee code JAM leave the bins alone; a 'GI' moves stock by its
+    // Transactions of the employee code JAM leave the bins alone (one without an employee moves
+    // stock like any other); a 'GI' moves stock by its
     // absolute quantities; no bin is left with negative stock. Type letters compare without
     // regard to case, as on a server's default collation.
     // A transaction the agent sends again because its marking was lost (a power cut, a locked
     // local database) is already stored, with the quantities taken above: it must not move the
     // stock a second time.
     return QStringList{
-        QStringLiteral("SET @MovesStock = CASE WHEN upper(@Emp) <> 'JAM' AND EXISTS (SELECT 1 %1) AND upper(@Type) IN "
+        QStringLiteral("SET @MovesStock = CASE WHEN coalesce(upper(@Emp), '') <> 'JAM' AND EXISTS (SELECT 1 %1) AND "
+                       "upper(@Type) IN "
                        "('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S') THEN 1 ELSE 0 END")
             .arg(bin),
         QStringLiteral("IF @MovesStock = 1 AND upper(@Type) = 'GI' THEN SET @Quantity = abs(@Quantity)"),
@@ -147,10 +149,16 @@ QString TransactionProcedure::createText()
     for (const char* c : kIdentity)
         identity << QStringLiteral("([%1] = @%1 OR ([%1] IS NULL AND @%1 IS NULL))").arg(QLatin1String(c));
     const QString binExists = QStringLiteral("EXISTS (SELECT * FROM Bin WHERE (MyNo = @Bin) AND (Station = @Station))");
-    lines << QStringLiteral("AS") << QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
-          << QStringLiteral("BEGIN") << QStringLiteral("BEGIN TRAN")
-          << QStringLiteral("IF upper(@Emp) <> 'JAM' AND @Type = 'GI' AND ") + binExists << QStringLiteral("BEGIN")
-          << QStringLiteral("\tSET @Quantity = ABS(@Quantity)") << QStringLiteral("\tSET @BurnQty = ABS(@BurnQty)")
+    // A transaction without an employee is no JAM transaction.
+    const QString notJam = QStringLiteral("ISNULL(UPPER(@Emp), '') <> 'JAM'");
+    lines << QStringLiteral("AS")
+          << QStringLiteral("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
+          // All or nothing: any failing statement undoes the transaction, and the caller sees the
+          // failure instead of a stored transaction whose stock did not move.
+          << QStringLiteral("SET XACT_ABORT ON") << QStringLiteral("BEGIN") << QStringLiteral("BEGIN TRY")
+          << QStringLiteral("BEGIN TRAN") << QStringLiteral("IF %1 AND @Type = 'GI' AND %2").arg(notJam, binExists)
+          << QStringLiteral("BEGIN") << QStringLiteral("\tSET @Quantity = ABS(@Quantity)")
+          << QStringLiteral("\tSET @BurnQty = ABS(@BurnQty)")
           << QStringLiteral("END")
           // Sent again because the agent's marking was lost: already stored (with the quantities
           // taken above), the stock moved once. The locks keep a copy sent at the same time out.
@@ -158,7 +166,7 @@ QString TransactionProcedure::createText()
                             "WHERE %1)")
                  .arg(identity.join(QStringLiteral(" AND ")))
           << QStringLiteral("BEGIN") << QStringLiteral("\tCOMMIT TRAN") << QStringLiteral("\tRETURN 0")
-          << QStringLiteral("END") << QStringLiteral("IF upper(@Emp) <> 'JAM'") << QStringLiteral("BEGIN")
+          << QStringLiteral("END") << QStringLiteral("IF ") + notJam << QStringLiteral("BEGIN")
           << QStringLiteral("\tIF ") + binExists << QStringLiteral("\tBEGIN")
           << QStringLiteral("\t\tIF @Type IN ('A', 'AB', 'B', 'I', 'P', 'R', 'T', 'RG', 'GI', 'GO', 'RR', 'S')")
           << QStringLiteral("\t\tBEGIN")
@@ -167,14 +175,15 @@ QString TransactionProcedure::createText()
           << QStringLiteral("\t\t\tUPDATE Bin SET OnHand = 0 WHERE (OnHand < 0)")
           << QStringLiteral("\t\t\tUPDATE Bin SET BurnQty = 0 WHERE (BurnQty < 0)") << QStringLiteral("\t\tEND")
           << QStringLiteral("\tEND") << QStringLiteral("END")
-          << QStringLiteral("SELECT @CurOnHand2 = OnHand, @CurBurn2 = BurnQty FROM Bin (NOLOCK)")
+          << QStringLiteral("SELECT @CurOnHand2 = OnHand, @CurBurn2 = BurnQty FROM Bin WITH (NOLOCK)")
           << QStringLiteral("WHERE (MyNo = @Bin) AND (Station = @Station)")
           << QStringLiteral("INSERT INTO MyTran (%1)").arg(columns.join(QStringLiteral(", ")))
-          << QStringLiteral("VALUES (%1)").arg(values.join(QStringLiteral(", ")))
-          << QStringLiteral("IF @@TRANCOUNT > 0 AND @@ERROR = 0") << QStringLiteral("BEGIN")
-          << QStringLiteral("\tCOMMIT TRAN") << QStringLiteral("\tRETURN 0") << QStringLiteral("END")
-          << QStringLiteral("ELSE") << QStringLiteral("BEGIN") << QStringLiteral("\tROLLBACK TRAN")
-          << QStringLiteral("\tReturn 1") << QStringLiteral("END") << QStringLiteral("END");
+          << QStringLiteral("VALUES (%1)").arg(values.join(QStringLiteral(", "))) << QStringLiteral("COMMIT TRAN")
+          << QStringLiteral("RETURN 0") << QStringLiteral("END TRY") << QStringLiteral("BEGIN CATCH")
+          << QStringLiteral("\tIF @@TRANCOUNT > 0") << QStringLiteral("\t\tROLLBACK TRAN")
+          << QStringLiteral("\tDECLARE @Failure nvarchar(2048)") << QStringLiteral("\tSET @Failure = ERROR_MESSAGE()")
+          << QStringLiteral("\tRAISERROR('%s', 16, 1, @Failure)") << QStringLiteral("\tRETURN 1")
+          << QStringLiteral("END CATCH") << QStringLiteral("END");
     return joinLines(lines);
 }
 

@@ -56,6 +56,16 @@ std::optional<PageTexts> historyPages(CycleContext& context)
 
 } // namespace
 
+QString DeletePropagation::remoteSpelling(const QString& table) const
+{
+    // A database with a case-sensitive collation knows a table only as it spells it.
+    for (const QString& remote : m_context.remoteTables) {
+        if (db::sameIdentifier(remote, table))
+            return remote;
+    }
+    return table;
+}
+
 void DeletePropagation::PropagateDeletes()
 {
     db::RowQuery& history = m_context.dm->DeleteHst;
@@ -168,7 +178,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     events.pumpEvents();
     if (tableName.isEmpty())
         return false;
-    const QString table = TableRules::historyTable(tableName);
+    const QString table = remoteSpelling(TableRules::historyTable(tableName));
 
     db::RowQuery& probe = cycle.RemoteProbe;
     db::RowQuery& lookup = cycle.qryASPFindRec;
@@ -178,7 +188,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
         probe.open();
         events.pumpEvents();
         lookup.close();
-        lookup.setSql(lookupStatement(table, key1, key2, key3));
+        lookupStatement(table, key1, key2, key3).applyTo(lookup);
         lookup.open();
     } catch (const std::exception& e) {
         StepFailure::report(m_context, kStep, tableName, key, e, true);
@@ -201,7 +211,7 @@ bool DeletePropagation::ReplayDeleteRecord(const QString& tableName, const QStri
     return true;
 }
 
-QString DeletePropagation::lookupStatement(
+RenderedStatement DeletePropagation::lookupStatement(
     const QString& table, const QString& key1, const QString& key2, const QString& key3) const
 {
     const db::RowQuery& probe = m_context.statements->RemoteProbe;
@@ -212,6 +222,7 @@ QString DeletePropagation::lookupStatement(
     values.column = [&](int position) { return probe.columnName(position); };
     values.machineName = m_context.settings.machineName;
     values.issueHasComputerName = m_context.flags.IssueHasComputerName;
+    values.emptyKeyIsNull = true;
     return TableRules::render(TableRules::choose(TableRules::of(table).historyLookup, keys), values);
 }
 

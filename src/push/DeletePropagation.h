@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/TableRules.h"
+
 #include <QString>
 
 struct CycleContext;
@@ -30,7 +32,10 @@ public:
     bool RenameItemInRemoteEmployees(const QString& oldItem, const QString& newItem);
 
 private:
-    QString lookupStatement(const QString& table, const QString& key1, const QString& key2, const QString& key3) const;
+    /// The remote table of that name as the remote database spells it, or the name itself.
+    QString remoteSpelling(const QString& table) const;
+    RenderedStatement lookupStatement(
+        const QString& table, const QString& key1, const QString& key2, const QString& key3) const;
     /// Records the deletion of the lookup's bin in the remote history and deletes the bin.
     void deleteRemoteBin(const QString& key1, const QString& key2, const QString& key3, const QString& computerName,
         const QString& historyKey);

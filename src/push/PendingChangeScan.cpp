@@ -13,19 +13,6 @@ namespace {
 
 const QString kStep = QStringLiteral("push");
 
-/// The name with a to z in capitals and every other character as listed, so that it still names
-/// the same table where the database ignores letter case (Unicode upper-casing turns "ß" into
-/// "SS").
-QString asciiUpper(const QString& name)
-{
-    QString upper = name;
-    for (QChar& c : upper) {
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - ('a' - 'A'));
-    }
-    return upper;
-}
-
 } // namespace
 
 void PendingChangeScan::PushPendingChanges()
@@ -61,7 +48,7 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
         pending.close();
         StatementValues names;
         names.table = localTable;
-        pending.setSql(TableRules::render(TableRules::of(remoteTable).pendingRows, names));
+        TableRules::render(TableRules::of(remoteTable).pendingRows, names).applyTo(pending);
         PagedRows pages(
             pending, PagedRows::TextSource([&] { return pagesOf(remoteTable, localTable); }), m_context.pageRows);
         try {
@@ -80,14 +67,14 @@ void PendingChangeScan::pushTable(const QString& remoteTable)
             return;
         }
         openRemoteProbe(remoteTable);
-        m_records.PushTableRows(pages, asciiUpper(remoteTable));
+        m_records.PushTableRows(pages, remoteTable);
         return;
     }
 }
 
 void PendingChangeScan::openPending(PagedRows& pending, const QString& remoteTable)
 {
-    const QString table = asciiUpper(remoteTable);
+    const QString table = db::asciiUpper(remoteTable);
     const auto resume = m_context.resumeAfter.constFind(table);
     if (resume == m_context.resumeAfter.constEnd()) {
         pending.open();
@@ -133,11 +120,12 @@ std::optional<PageTexts> PendingChangeScan::pagesOf(const QString& remoteTable, 
     values.key = key;
     values.pageRows = m_context.pageRows;
     PageTexts texts;
-    texts.count = TableRules::render(rule.pendingCount, values);
-    texts.first = TableRules::render(rule.pendingPage, values);
-    texts.after = TableRules::render(rule.pendingPageAfter, values);
+    // The page texts name only the table and its key: they bind no value.
+    texts.count = TableRules::render(rule.pendingCount, values).sql;
+    texts.first = TableRules::render(rule.pendingPage, values).sql;
+    texts.after = TableRules::render(rule.pendingPageAfter, values).sql;
     if (!rule.pendingPageAfterNull.isEmpty())
-        texts.afterNull = TableRules::render(rule.pendingPageAfterNull, values);
+        texts.afterNull = TableRules::render(rule.pendingPageAfterNull, values).sql;
     texts.key = key;
     texts.orderColumn = rule.pendingOrder;
     return texts;
@@ -159,14 +147,15 @@ void PendingChangeScan::openRemoteProbe(const QString& remoteTable)
     probe.close();
     probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable)
         + (TableRules::isPictureTable(remoteTable) ? QStringLiteral(" where Processed = 0")
-                                                   : QStringLiteral(" where RecordId = 0")));
+                                                   : QStringLiteral(" where RecordID = 0")));
     try {
         probe.open();
     } catch (const std::exception&) {
-        // A table without that column is read whole; a failure of this second opening ends the scan.
+        // A table without that column is opened for its columns only; a failure of this second
+        // opening ends the scan.
         probe.cancel();
         probe.close();
-        probe.setSql(QStringLiteral("Select * FROM ") + db::bracketed(remoteTable));
+        probe.setSql(QStringLiteral("Select TOP 0 * FROM ") + db::bracketed(remoteTable));
         probe.open();
     }
 }

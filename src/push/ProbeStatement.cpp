@@ -4,7 +4,7 @@
 #include "model/TableRules.h"
 #include "step/CycleContext.h"
 
-QString ProbeStatement::text(
+RenderedStatement ProbeStatement::text(
     const QString& table, const db::RowQuery& row, const QString& k1, const QString& k2, const CycleContext& context)
 {
     const TableRule& rule = TableRules::of(table);

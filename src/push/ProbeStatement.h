@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/TableRules.h"
+
 #include <QString>
 
 struct CycleContext;
@@ -13,10 +15,10 @@ class RowQuery;
 class ProbeStatement
 {
 public:
-    /// `table` is the remote table's name in upper case, `k1` and `k2` the names of the remote
+    /// `table` is the remote table's name as the remote database lists it, `k1` and `k2` the names of the remote
     /// table's second and third columns, `row` the pending rows positioned on the row to send.
-    /// Throws db::DbError when a key column is missing locally, or when a key that goes into the
-    /// text unquoted is not a whole number.
-    static QString text(const QString& table, const db::RowQuery& row, const QString& k1, const QString& k2,
+    /// Throws db::DbError when a key column is missing locally, or when a key that must be a whole
+    /// number is not.
+    static RenderedStatement text(const QString& table, const db::RowQuery& row, const QString& k1, const QString& k2,
         const CycleContext& context);
 };

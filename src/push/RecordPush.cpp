@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 #include "db/Failpoint.h"
 #include "db/RowQuery.h"
+#include "db/SqlTokenizer.h"
 #include "model/TDM.h"
 #include "model/TableRules.h"
 #include "push/ProbeStatement.h"
@@ -35,8 +36,9 @@ QDateTime dateTimeOf(const QVariant& value, const QString& column)
 
 } // namespace
 
-void RecordPush::PushTableRows(PagedRows& pending, const QString& tableName)
+void RecordPush::PushTableRows(PagedRows& pending, const QString& remoteTable)
 {
+    const QString tableName = db::asciiUpper(remoteTable);
     db::RowQuery& pendingRows = pending.rows();
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     CycleEvents& events = *m_context.events;
@@ -79,7 +81,7 @@ void RecordPush::PushTableRows(PagedRows& pending, const QString& tableName)
                 events.setProgress(position, maximum);
                 events.setProgressText(tableName + QStringLiteral(" record ") + QString::number(position)
                     + QStringLiteral(" out of ") + QString::number(maximum));
-                if (!pushRow(pendingRows, tableName, k1, k2))
+                if (!pushRow(pendingRows, remoteTable, k1, k2))
                     return;
                 handled = pending.pointOf();
                 m_context.progress.rowDone();
@@ -110,7 +112,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
-    probe.setSql(ProbeStatement::text(table, rows, k1, k2, m_context));
+    ProbeStatement::text(table, rows, k1, k2, m_context).applyTo(probe);
     probe.open();
     if (probe.isEmpty()) {
         if (rule.transactions) {
@@ -124,7 +126,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
             db::Command& marking = m_context.dm->updTranProc;
             marking.setParameter(QStringLiteral("RecordID"), rows.value(QStringLiteral("RecordID")));
             marking.execute();
-            m_context.events->workDone(QStringLiteral("transaction sent"), table);
+            m_context.events->workDone(QStringLiteral("transaction sent"), db::asciiUpper(table));
             return true;
         }
         if (!rule.neverInserted) {
@@ -144,11 +146,11 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
         // The crib application may have changed the row since it was read: it stays pending and
         // goes again with its new values.
         if (!rows.postIfUnchanged()) {
-            m_context.events->workDone(QStringLiteral("row changed while pushed, left pending"), table);
+            m_context.events->workDone(QStringLiteral("row changed while pushed, left pending"), db::asciiUpper(table));
             return true;
         }
     }
-    m_context.events->workDone(QStringLiteral("row pushed"), table);
+    m_context.events->workDone(QStringLiteral("row pushed"), db::asciiUpper(table));
     return true;
 }
 

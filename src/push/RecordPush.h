@@ -25,11 +25,12 @@ public:
     { }
 
     /// Pushes the rows of `pending` (open on the table's unsent rows, a page at a time) to the
-    /// remote table `tableName`, the remote name in upper case. The cycle's RemoteProbe must be
-    /// open on that table. Failures are reported and end the push of this table; the failed row
-    /// and the rows after it stay pending. At the cycle's time budget the push stops and notes
-    /// where, for the next cycle to go on from there.
-    void PushTableRows(PagedRows& pending, const QString& tableName);
+    /// remote table `remoteTable`, named as the remote database lists it; progress and the cycle
+    /// log show the name in upper case. The cycle's RemoteProbe must be open on that table.
+    /// Failures are reported and end the push of this table; the failed row and the rows after it
+    /// stay pending. At the cycle's time budget the push stops and notes where, for the next cycle
+    /// to go on from there.
+    void PushTableRows(PagedRows& pending, const QString& remoteTable);
 
 private:
     enum class Write { Insert, Update };

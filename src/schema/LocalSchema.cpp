@@ -33,12 +33,17 @@ QString LocalSchema::localSyncOutBoxText()
 
 QString LocalSchema::delRoboMinMaxText()
 {
-    return joinLines({"CREATE TRIGGER [DelRoboMinMax] ON dbo.RoboMinMax", "FOR DELETE", "AS",
-        "DECLARE @LocalSyncProcessed bit, @RecordID int, @Station varchar(50), @Item varchar(50), "
-        "@PkgQty int",
-        "SELECT @RecordID = recordID, @Station = Station, @PkgQty = PkgQty, @Item = Item,",
-        "\t@LocalSyncProcessed = LocalSyncProcessed FROM deleted", "IF @LocalSyncProcessed = 0",
-        "\tEXEC sp_LocalSyncOutBox \"ROBOMINMAX\", @RecordID, @Station, @Item, @PkgQty"});
+    // The trigger fires once for a statement that deletes several rows: every one of them is
+    // recorded, not the one a SELECT into variables would keep.
+    return joinLines({"CREATE TRIGGER [DelRoboMinMax] ON [dbo].[RoboMinMax]", "FOR DELETE", "AS", "SET NOCOUNT ON",
+        "DECLARE @RecordID int, @Station varchar(50), @Item varchar(50), @PkgQty int",
+        "DECLARE DeletedRows CURSOR LOCAL FAST_FORWARD FOR",
+        "\tSELECT RecordID, Station, Item, PkgQty FROM deleted WHERE LocalSyncProcessed = 0 ORDER BY RecordID",
+        "OPEN DeletedRows", "FETCH NEXT FROM DeletedRows INTO @RecordID, @Station, @Item, @PkgQty",
+        "WHILE @@FETCH_STATUS = 0", "BEGIN",
+        "\tEXEC sp_LocalSyncOutBox 'ROBOMINMAX', @RecordID, @Station, @Item, @PkgQty",
+        "\tFETCH NEXT FROM DeletedRows INTO @RecordID, @Station, @Item, @PkgQty", "END", "CLOSE DeletedRows",
+        "DEALLOCATE DeletedRows"});
 }
 
 void LocalSchema::registerEmbeddedEquivalents()
@@ -66,24 +71,29 @@ void LocalSchema::registerEmbeddedEquivalents()
         }
             .join(QStringLiteral(";\n"))});
 
-    // A trigger of the embedded engine cannot call a procedure: it does the procedure's work for
-    // the deleted row itself. It fires for every deleted row, so a delete of several rows records
-    // each of them.
-    const QString key1 = QStringLiteral("nullif(old.Station, '')");
-    const QString key2 = QStringLiteral("nullif(old.Item, '')");
-    const QString key3 = QStringLiteral("nullif(CAST(old.PkgQty AS TEXT), '')");
+    // Once per statement, for every deleted row, as the server's trigger calls the procedure for
+    // each: written set-wise, the embedded procedure format having no loop.
+    const QString pending = QStringLiteral("d.LocalSyncProcessed = 0 AND d.RecordID IS NOT NULL");
+    const QString key1 = QStringLiteral("nullif(d.Station, '')");
+    const QString key2 = QStringLiteral("nullif(d.Item, '')");
+    const QString key3 = QStringLiteral("nullif(CAST(d.PkgQty AS TEXT), '')");
     db::EmbeddedEquivalents::add({db::EmbeddedEquivalent::Kind::Trigger, QStringLiteral("DelRoboMinMax"), QString(),
-        QStringLiteral("CREATE TRIGGER DelRoboMinMax AFTER DELETE ON RoboMinMax FOR EACH ROW "
-                       "WHEN old.LocalSyncProcessed = 0 AND old.RecordID IS NOT NULL BEGIN "
-                       "INSERT INTO LocalSyncOutBox (ComputerName, TableName, RecID, Key1, Key2) "
-                       "SELECT ComputerName, 'ROBOMINMAX', old.RecordID, %1, %2 FROM Control WHERE %4 = 1 "
-                       "ORDER BY RecordID; "
-                       "INSERT INTO LocalSyncOutBox (ComputerName, TableName, RecID, Key1, Key2) "
-                       "SELECT 'CLIENT', 'ROBOMINMAX', old.RecordID, %1, %2 WHERE coalesce(%4, 0) <> 1; "
-                       "INSERT INTO DeleteHst (TableName, Key1, Key2, Key3, LastUpdate) "
-                       "SELECT 'ROBOMINMAX', %1, %2, %3, %5 WHERE coalesce(%4, 0) <> 1 "
-                       "AND (%1 IS NOT NULL OR %2 IS NOT NULL); END")
-            .arg(key1, key2, key3, server, now)});
+        QStringList{
+            QStringLiteral("SET @Server = %1").arg(server),
+            QStringLiteral("IF @Server = 1 THEN INSERT INTO LocalSyncOutBox (ComputerName, TableName, RecID, Key1, "
+                           "Key2) SELECT c.ComputerName, 'ROBOMINMAX', d.RecordID, %1, %2 FROM deleted AS d CROSS "
+                           "JOIN Control AS c WHERE %3 ORDER BY d.RecordID, c.RecordID")
+                .arg(key1, key2, pending),
+            QStringLiteral("IF coalesce(@Server, 0) <> 1 THEN INSERT INTO LocalSyncOutBox (ComputerName, TableName, "
+                           "RecID, Key1, Key2) SELECT 'CLIENT', 'ROBOMINMAX', d.RecordID, %1, %2 FROM deleted AS d "
+                           "WHERE %3 ORDER BY d.RecordID")
+                .arg(key1, key2, pending),
+            QStringLiteral("IF coalesce(@Server, 0) <> 1 THEN INSERT INTO DeleteHst (TableName, Key1, Key2, Key3, "
+                           "LastUpdate) SELECT 'ROBOMINMAX', %1, %2, %3, %4 FROM deleted AS d WHERE %5 AND (%1 IS NOT "
+                           "NULL OR %2 IS NOT NULL) ORDER BY d.RecordID")
+                .arg(key1, key2, key3, now, pending),
+        }
+            .join(QStringLiteral(";\n"))});
 }
 
 void LocalSchema::checkLocalSchema(StartupStatements& s)

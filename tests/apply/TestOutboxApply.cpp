@@ -426,7 +426,9 @@ private Q_SLOTS:
         // An employee unknown here is done: the list comes with the employee row.
         QVERIFY(f.entryProcessed(knownEntry) && f.entryProcessed(unknownEntry) && f.entryProcessed(quoted));
         QCOMPARE(remoteInt(f, "SELECT sum(Processed) FROM Emp"), 2);
-        QVERIFY(trace.contains(QStringLiteral("Select * from Emp where (RecordID = '1'' OR ''1''=''1')")));
+        // The order's ID is a value bound to the statement, never part of its text.
+        QVERIFY(trace.contains(QStringLiteral("Select * from Emp where (RecordID = :ID)")));
+        QVERIFY(!trace.contains(QStringLiteral("1' OR")));
         QVERIFY(f.events.failures.isEmpty());
     }
 

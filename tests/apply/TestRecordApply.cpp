@@ -60,6 +60,17 @@ private Q_SLOTS:
         QVERIFY(f.events.failures.isEmpty());
     }
 
+    void localRowWithANullKeyIsUpdated()
+    {
+        ApplyFixture f;
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Description, ASPProcessed) VALUES (NULL, 'A60', 'old', 1)");
+        const int id
+            = f.insertRemote("Bin", "INSERT INTO Bin (Station, MyNo, Description) VALUES (NULL, 'A60', 'central')");
+        QVERIFY(apply(f, "Bin", id));
+        QCOMPARE(f.localCount("Bin", "MyNo = 'A60'"), 1);
+        QCOMPARE(f.localValue("SELECT Description FROM Bin WHERE MyNo = 'A60'").toString(), QStringLiteral("central"));
+    }
+
     void insertPassesOverTheLastSourceColumnAndUpdateDoesNot()
     {
         // The remote Control table ends with LastSyncTime rather than a Processed column.

@@ -52,6 +52,10 @@ private Q_SLOTS:
         QTest::newRow("Issue of this computer") << "ISSUE"
                                                 << "INSERT INTO Issue (TranNo, MyLineNo) VALUES (50, 1), (50, 2)"
                                                 << QStringList{"50", "2", "crib-01"} << "MyLineNo = 2";
+        // A key the deleted row had NULL comes as an empty key.
+        QTest::newRow("NULL key") << "Bin"
+                                  << "INSERT INTO Bin (Station, MyNo) VALUES (NULL, 'A1'), ('01', 'A1')"
+                                  << QStringList{"", "A1", ""} << "Station IS NULL";
     }
 
     void deletesTheRowTheKeysName()

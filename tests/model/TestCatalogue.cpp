@@ -30,7 +30,7 @@ private Q_SLOTS:
         };
         row("DeleteHst", dm.DeleteHst.sql(), "Select * from DeleteHst\r\nwhere  ASPProcessed= 0\r\n");
         row("updTranProc", dm.updTranProc.sql(),
-            "Update Mytran\r\nSET \r\nASPProcessed = 1\r\nwhere\r\nRecordID = :RecordID \r\n");
+            "Update MyTran\r\nSET \r\nASPProcessed = 1\r\nwhere\r\nRecordID = :RecordID \r\n");
         row("updAccessBin", dm.updAccessBin.sql(),
             "Update Bin\r\nSET \r\nOnHand = OnHand + :onhand ,\r\nBurnQty = BurnQty + :burn ,\r\nOnOrder = OnOrder + "
             ":onorder\r\nwhere\r\n(MyNo = :bin) AND\r\n(Station = :crib)\r\n");

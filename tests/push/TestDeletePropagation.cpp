@@ -1,4 +1,5 @@
 #include "PushFixture.h"
+#include "db/RowQuery.h"
 #include "db/SqlTokenizer.h"
 #include "push/DeletePropagation.h"
 
@@ -32,6 +33,18 @@ private:
     {
         f.clearTrace();
         DeletePropagation(f.context).PropagateDeletes();
+    }
+
+    /// The remote lookup the replay sent (the second remote statement), and after "<-" the values
+    /// bound to its placeholders.
+    static QString lookupOf(PushFixture& f)
+    {
+        const db::RowQuery& lookup = f.statements.qryASPFindRec;
+        QStringList values;
+        for (const QString& name : lookup.parameterNames())
+            values << db::valueText(lookup.parameter(name));
+        const QString text = f.traced(QStringLiteral("remote")).value(1);
+        return values.isEmpty() ? text : text + QStringLiteral(" <- ") + values.join(QStringLiteral(", "));
     }
 
     static QString employeeItems(PushFixture& f, const QString& emp)
@@ -94,71 +107,73 @@ private Q_SLOTS:
         QTest::newRow("issue of this computer")
             << "ISSUE" << QStringList{"5000", "1"} << true << "[ISSUE]"
             << "INSERT INTO Issue (TranNo, MyLineNo, ComputerName) VALUES (5000, 1, 'CRIB-09'), (5000, 1, 'CRIB-01')"
-            << "Select * from Issue where (TranNo = '5000') AND (MyLineNo = '1') AND (ComputerName = 'CRIB-01')"
+            << "Select * from Issue where (TranNo = :k1) AND (MyLineNo = :k2) AND (ComputerName = :k3) <- 5000, 1, "
+               "CRIB-01"
             << "Issue WHERE ComputerName = 'CRIB-01'"
             << "Issue WHERE ComputerName = 'CRIB-09'";
         QTest::newRow("issue, older schema")
             << "Issue" << QStringList{"5000", "1"} << false << "[Issue]"
             << "INSERT INTO Issue (TranNo, MyLineNo, ComputerName) VALUES (5000, 1, 'CRIB-09'), (5000, 2, 'CRIB-09')"
-            << "Select * from Issue where (TranNo = '5000') AND (MyLineNo = '1')"
+            << "Select * from Issue where (TranNo = :k1) AND (MyLineNo = :k2) <- 5000, 1"
             << "Issue WHERE MyLineNo = 1"
             << "Issue WHERE MyLineNo = 2";
-        QTest::newRow("quoted key") << "Kit" << QStringList{"O'Brien", "DRL"} << true << "[Kit]"
-                                    << "INSERT INTO Kit (KitNo, Item) VALUES ('O''Brien', 'DRL'), ('O''Brien', 'TAP')"
-                                    << "Select * from [Kit] where ( [KitNo] = 'O''Brien' ) AND ( [Item] = 'DRL' )"
-                                    << "Kit WHERE Item = 'DRL'"
-                                    << "Kit WHERE Item = 'TAP'";
+        QTest::newRow("quoted key")
+            << "Kit" << QStringList{"O'Brien", "DRL"} << true << "[Kit]"
+            << "INSERT INTO Kit (KitNo, Item) VALUES ('O''Brien', 'DRL'), ('O''Brien', 'TAP')"
+            << "Select * from [Kit] where ( [KitNo] = :k1 ) AND ( [Item] = :k2 ) <- O'Brien, DRL"
+            << "Kit WHERE Item = 'DRL'"
+            << "Kit WHERE Item = 'TAP'";
         QTest::newRow("release by two columns")
             << "RELEASE" << QStringList{"01", "7"} << true << "[RELEASE]"
             << "INSERT INTO Release (Station, ReleaseNo) VALUES ('01', 7), ('01', 8)"
-            << "Select * from [RELEASE] where ( [Station] = '01' ) AND ( [ReleaseNo] = '7' )"
+            << "Select * from [RELEASE] where ( [Station] = :k1 ) AND ( [ReleaseNo] = :k2 ) <- 01, 7"
             << "Release WHERE ReleaseNo = 7"
             << "Release WHERE ReleaseNo = 8";
         QTest::newRow("release without key 2") << "RELEASE" << QStringList{"01", ""} << true << "[RELEASE]"
                                                << "INSERT INTO Release (Station, ReleaseNo) VALUES ('01', 7), ('02', 8)"
-                                               << "Select * from [RELEASE] where [Station] = '01'"
+                                               << "Select * from [RELEASE] where [Station] = :k1 <- 01"
                                                << "Release WHERE Station = '01'"
                                                << "Release WHERE Station = '02'";
         QTest::newRow("regrind") << "Regrind" << QStringList{"7"} << true << "[Regrind]"
                                  << "INSERT INTO Regrind (RegrindID) VALUES (7), (8)"
-                                 << "Select * from REGRIND  where [REGRINDID] = '7'"
+                                 << "Select * from Regrind  where [RegrindID] = :k1 <- 7"
                                  << "Regrind WHERE RegrindID = 7"
                                  << "Regrind WHERE RegrindID = 8";
         QTest::newRow("calibration") << "calhistory" << QStringList{"3"} << true << "[calhistory]"
                                      << "INSERT INTO CalHistory (CalibrateID) VALUES (3), (4)"
-                                     << "Select * from CalHistory  where [CalibrateID] = '3'"
+                                     << "Select * from CalHistory  where [CalibrateID] = :k1 <- 3"
                                      << "CalHistory WHERE CalibrateID = 3"
                                      << "CalHistory WHERE CalibrateID = 4";
         QTest::newRow("robot min-max")
             << "RoboMinMax" << QStringList{"01", "DRL", "5"} << true << "[RoboMinMax]"
             << "INSERT INTO RoboMinMax (Station, Item, PkgQty) VALUES ('01', 'DRL', 5), ('01', 'DRL', 10)"
-            << "Select * from ROBOMINMAX where ( Station = '01' ) AND ( Item = 'DRL' ) AND (PkgQty = '5' )"
+            << "Select * from [RoboMinMax] where ( Station = :k1 ) AND ( Item = :k2 ) AND (PkgQty = :k3 ) <- 01, DRL, 5"
             << "RoboMinMax WHERE PkgQty = 5"
             << "RoboMinMax WHERE PkgQty = 10";
         QTest::newRow("Tran is MyTran") << "tran" << QStringList{"9001"} << true << "[MyTran]"
                                         << "INSERT INTO MyTran (TranNo) VALUES (9001), (9002)"
-                                        << "Select * from [MyTran] where [TranNo] = '9001'"
+                                        << "Select * from [MyTran] where [TranNo] = :k1 <- 9001"
                                         << "MyTran WHERE TranNo = 9001"
                                         << "MyTran WHERE TranNo = 9002";
         QTest::newRow("User is MyUser") << "User" << QStringList{"U1"} << true << "[MyUser]"
                                         << "INSERT INTO MyUser (MyNo) VALUES ('U1'), ('U2')"
-                                        << "Select * from [MyUser] where [MyNo] = 'U1'"
+                                        << "Select * from [MyUser] where [MyNo] = :k1 <- U1"
                                         << "MyUser WHERE MyNo = 'U1'"
                                         << "MyUser WHERE MyNo = 'U2'";
         QTest::newRow("any other table") << "Item" << QStringList{"DRL"} << true << "[Item]"
                                          << "INSERT INTO Item (MyNo) VALUES ('DRL'), ('TAP')"
-                                         << "Select * from [Item] where [MyNo] = 'DRL'"
+                                         << "Select * from [Item] where [MyNo] = :k1 <- DRL"
                                          << "Item WHERE MyNo = 'DRL'"
                                          << "Item WHERE MyNo = 'TAP'";
         QTest::newRow("a blank in the name") << "Tool Kit" << QStringList{"DRL"} << true << "[Tool Kit]"
                                              << "INSERT INTO [Tool Kit] (MyNo) VALUES ('DRL'), ('TAP')"
-                                             << "Select * from [Tool Kit] where [MyNo] = 'DRL'"
+                                             << "Select * from [Tool Kit] where [MyNo] = :k1 <- DRL"
                                              << "[Tool Kit] WHERE MyNo = 'DRL'"
                                              << "[Tool Kit] WHERE MyNo = 'TAP'";
         QTest::newRow("several matches, first deleted")
             << "Kit" << QStringList{"K1", "DRL"} << true << "[Kit]"
             << "INSERT INTO Kit (KitNo, Item, Quantity) VALUES ('K1', 'DRL', 1), ('K1', 'DRL', 2)"
-            << "Select * from [Kit] where ( [KitNo] = 'K1' ) AND ( [Item] = 'DRL' )"
+            << "Select * from [Kit] where ( [KitNo] = :k1 ) AND ( [Item] = :k2 ) <- K1, DRL"
             << "Kit WHERE Quantity = 1"
             << "Kit WHERE Quantity = 2";
     }
@@ -182,13 +197,24 @@ private Q_SLOTS:
         replay(f);
 
         const QStringList remote = f.traced(QStringLiteral("remote"));
-        QCOMPARE(remote.value(1), lookup);
+        QCOMPARE(lookupOf(f), lookup);
         QCOMPARE(remote.value(0), QStringLiteral("Select top(1) * FROM ") + pasted + QStringLiteral("   "));
         QCOMPARE(f.remoteValue(QStringLiteral("SELECT count(*) FROM ") + gone).toInt(), 0);
         QCOMPARE(f.remoteValue(QStringLiteral("SELECT count(*) FROM ") + kept).toInt(), 1);
         QVERIFY(!isPending(f, id));
         QCOMPARE(f.events.done, QStringList{QStringLiteral("history replayed:") + table});
         QCOMPARE(f.remoteCount(QStringLiteral("DeleteHst")), 0);
+    }
+
+    void historyWithANullKeyDeletesTheRow()
+    {
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Kit (KitNo, Item) VALUES (NULL, 'DRL'), ('K1', 'DRL')"));
+        const int id = addHistory(f, QStringLiteral("Kit"), QString(), QStringLiteral("DRL"));
+        replay(f);
+        QCOMPARE(f.remoteCount(QStringLiteral("Kit")), 1);
+        QCOMPARE(f.remoteCount(QStringLiteral("Kit"), QStringLiteral("KitNo IS NULL")), 0);
+        QVERIFY(!isPending(f, id));
     }
 
     void closingBracketInAColumnNameIsDoubled()
@@ -198,8 +224,7 @@ private Q_SLOTS:
                                         "int, Processed bit)"));
         addHistory(f, QStringLiteral("Gauge"), QStringLiteral("10"));
         replay(f);
-        QCOMPARE(f.traced(QStringLiteral("remote")).value(1),
-            QStringLiteral("Select * from [Gauge] where [Size]]mm] = '10'"));
+        QCOMPARE(lookupOf(f), QStringLiteral("Select * from [Gauge] where [Size]]mm] = :k1 <- 10"));
     }
 
     void binDeleteIsRecordedInTheRemoteHistoryFirst()
@@ -211,8 +236,8 @@ private Q_SLOTS:
         replay(f);
 
         const QStringList remote = f.traced(QStringLiteral("remote"));
-        QCOMPARE(
-            remote.value(1), QStringLiteral("Select * from [BIN] where ( [Station] = '01' ) AND ( [MyNo] = 'A07' )"));
+        QCOMPARE(lookupOf(f),
+            QStringLiteral("Select * from [BIN] where ( [Station] = :k1 ) AND ( [MyNo] = :k2 ) <- 01, A07"));
         QCOMPARE(remote.value(2), QStringLiteral("BEGIN TRANSACTION"));
         QVERIFY(remote.value(3).startsWith(QLatin1String("Insert into DeleteHst")));
         QCOMPARE(remote.value(5), QStringLiteral("COMMIT"));
@@ -380,7 +405,7 @@ private Q_SLOTS:
         f.clearTrace();
         f.push({QStringLiteral("Bin")});
 
-        QCOMPARE(f.traced(QStringLiteral("remote")).value(0), QStringLiteral("Select top(1) * FROM [BIN]   "));
+        QCOMPARE(f.traced(QStringLiteral("remote")).value(0), QStringLiteral("Select top(1) * FROM [Bin]   "));
         QCOMPARE(f.events.progressTexts.mid(0, 3), QStringList({"DeleteHst", "DeleteHst record 1 out of 1", "Bin"}));
         QVERIFY(!isPending(f, id));
         QCOMPARE(f.remoteCount(QStringLiteral("Bin"), QStringLiteral("MyNo = 'A07'")), 0);

@@ -1,4 +1,5 @@
 #include "PushFixture.h"
+#include "db/RowQuery.h"
 
 #include <QTest>
 #include <memory>
@@ -10,12 +11,18 @@ class TestProbeStatements : public QObject
     Q_OBJECT
 
 private:
-    /// The probe is the second remote statement: the first opens the remote table.
+    /// The probe is the second remote statement: the first opens the remote table. After "<-" the
+    /// values bound to its placeholders, as text.
     static QString probeOf(PushFixture& f, const QString& table)
     {
         f.clearTrace();
         f.push({table});
-        return f.traced(QStringLiteral("remote")).value(1);
+        const db::RowQuery& probe = f.statements.RemoteProbe;
+        QStringList values;
+        for (const QString& name : probe.parameterNames())
+            values << db::valueText(probe.parameter(name));
+        const QString text = f.traced(QStringLiteral("remote")).value(1);
+        return values.isEmpty() ? text : text + QStringLiteral(" <- ") + values.join(QStringLiteral(", "));
     }
 
     std::unique_ptr<PushFixture> m_fixture;
@@ -34,75 +41,82 @@ private Q_SLOTS:
                                 << QString::fromLatin1(expected);
         };
         row("Issue", "Issue", "(TranNo, MyLineNo, Item) VALUES (5001, 2, 'DRL')",
-            "Select * from ISSUE where (TranNo = '5001') AND (MyLineNo = '2') AND (ComputerName = 'CRIB-01')");
+            "Select * from [Issue] where (TranNo = :k1) AND (MyLineNo = :k2) AND (ComputerName = :k3) <- 5001, 2, "
+            "CRIB-01");
         row("IssueAttrib1", "IssueAttrib1", "(TranNo, MyLineNo, Attrib) VALUES (5001, 2, 'red')",
-            "Select * from ISSUEATTRIB1 where (TranNo = '5001') AND (MyLineNo = '2') AND (ComputerName = "
-            "'CRIB-01')");
+            "Select * from [IssueAttrib1] where (TranNo = :k1) AND (MyLineNo = :k2) AND (ComputerName = :k3) <- 5001, "
+            "2, CRIB-01");
         row("Bin with a quote in its key", "Bin", "(Station, MyNo, Item) VALUES ('01', 'A''7', 'DRL')",
-            "Select * from [BIN] as T where (T.Station = '01') AND (T.MyNo = 'A''7')");
+            "Select * from [Bin] as T where (T.[Station] = :k1) AND (T.[MyNo] = :k2) <- 01, A'7");
         row("BinHst", "BinHst", "(Station, Bin, Item) VALUES ('01', 'A01', 'DRL')",
-            "Select * from [BINHST] as T where (T.Station = '01') AND (T.Bin = 'A01')");
+            "Select * from [BinHst] as T where (T.[Station] = :k1) AND (T.[Bin] = :k2) <- 01, A01");
         row("Kit", "Kit", "(KitNo, Item) VALUES ('K1', 'DRL')",
-            "Select * from [KIT] as T where (T.KitNo = 'K1') AND (T.Item = 'DRL')");
+            "Select * from [Kit] as T where (T.[KitNo] = :k1) AND (T.[Item] = :k2) <- K1, DRL");
         row("Serial", "Serial", "(Serial, Item) VALUES ('S1', 'DRL')",
-            "Select * from [SERIAL] as T where (T.Serial = 'S1') AND (T.Item = 'DRL')");
+            "Select * from [Serial] as T where (T.[Serial] = :k1) AND (T.[Item] = :k2) <- S1, DRL");
         row("Terminal", "Terminal", "(Terminal, Station) VALUES ('T1', '01')",
-            "Select * from [TERMINAL] as T where (T.Terminal = 'T1') AND (T.Station = '01')");
+            "Select * from [Terminal] as T where (T.[Terminal] = :k1) AND (T.[Station] = :k2) <- T1, 01");
         row("JobItems", "JobItems", "(Job, Item) VALUES ('J1', 'DRL')",
-            "Select * from [JOBITEMS] as T where (T.Job = 'J1') AND (T.Item = 'DRL')");
+            "Select * from [JobItems] as T where (T.[Job] = :k1) AND (T.[Item] = :k2) <- J1, DRL");
         row("Release", "Release", "(Station, ReleaseNo, Item) VALUES ('01', 3, 'DRL')",
-            "Select * from [RELEASE] as T where (T.Station = '01') AND (T.ReleaseNo = '3')");
+            "Select * from [Release] as T where (T.[Station] = :k1) AND (T.[ReleaseNo] = :k2) <- 01, 3");
         row("BinAttrib1", "BinAttrib1",
             "(Station, Bin, Container, Lot, ExpirDt) VALUES ('01', 'A01', 'C1', 'L1', '2027-01-31T00:00:00')",
-            "Select * from [BINATTRIB1] as T where (T.Station = '01') AND (T.Bin = 'A01') AND (T.Container = 'C1') "
-            "AND (T.Lot = 'L1') AND (T.ExpirDt = '2027-01-31T00:00:00')");
+            "Select * from [BinAttrib1] as T where (T.Station = :k1) AND (T.Bin = :k2) AND (T.Container = :k3) AND "
+            "(T.Lot = :k4) AND (T.ExpirDt = :k5) <- 01, A01, C1, L1, 2027-01-31T00:00:00");
         row("RoboMinMax", "RoboMinMax", "(Station, Item, PkgQty) VALUES ('01', 'O''Ring', 12)",
-            "Select * from ROBOMINMAX where (Station = '01' ) AND ( [Item] = 'O''Ring' ) AND ( PkgQty = 12 )");
+            "Select * from [RoboMinMax] where (Station = :k1 ) AND ( [Item] = :k2 ) AND ( PkgQty = :k3 ) <- 01, "
+            "O'Ring, 12");
         row("RoboMinMax negative", "RoboMinMax", "(Station, Item, PkgQty) VALUES ('02', 'DRL', -4)",
-            "Select * from ROBOMINMAX where (Station = '02' ) AND ( [Item] = 'DRL' ) AND ( PkgQty = -4 )");
+            "Select * from [RoboMinMax] where (Station = :k1 ) AND ( [Item] = :k2 ) AND ( PkgQty = :k3 ) <- 02, DRL, "
+            "-4");
         row("Transfer2", "Transfer2", "(TransferID, Item) VALUES (44, 'DRL')",
-            "Select * from [TRANSFER2] as T where T.TransferID = 44");
+            "Select * from [Transfer2] as T where T.TransferID = :k1 <- 44");
         row("MyTran", "MyTran",
             "(TranNo, Station, Bin, Type, Item, Quantity, Emp) VALUES (1, '01', 'A01', 'I', "
             "'DRL', -1, 'E1')",
-            "Select * from [MYTRAN] as T where T.Type = 'nerd' ");
+            "Select * from [MyTran] as T where T.Type = 'nerd' ");
         row("AdminTran", "AdminTran", "(TranNo, Type) VALUES (77, 'AD')",
-            "Select * from [ADMINTRAN] as T where T.Type = 'nerd' ");
+            "Select * from [AdminTran] as T where T.Type = 'nerd' ");
         row("MyTranExt1", "MyTranExt1", "(TranNo, Attrib) VALUES (9001, 'x')",
-            "Select * from MyTranExt1 where (TranNo = 9001) and (ComputerName = 'CRIB-01')");
+            "Select * from MyTranExt1 where (TranNo = :k1) and (ComputerName = :k2) <- 9001, CRIB-01");
         row("MyTranExt1 null TranNo", "MyTranExt1", "(TranNo, Attrib) VALUES (NULL, 'y')",
-            "Select * from MyTranExt1 where (TranNo is null) and (ComputerName = 'CRIB-01')");
-        row("Company", "Company", "(Name) VALUES ('Works')", "Select   TOP 1 * from COMPANY");
-        row("SysParameters", "SysParameters", "(Name, Value) VALUES ('a', 'b')", "Select   TOP 1 * from SYSPARAMETERS");
+            "Select * from MyTranExt1 where (TranNo is null) and (ComputerName = :k1) <- CRIB-01");
+        row("Company", "Company", "(Name) VALUES ('Works')", "Select   TOP 1 * from [Company]");
+        row("SysParameters", "SysParameters", "(Name, Value) VALUES ('a', 'b')",
+            "Select   TOP 1 * from [SysParameters]");
         row("Safety", "Safety", "(Message) VALUES ('Mind the step')", "Select TOP 1 * from [Safety]");
         row("Regrind", "Regrind", "(RegrindID, Item) VALUES (7, 'DRL')",
-            "Select * from [Regrind] where RegrindID = '7'");
+            "Select * from [Regrind] where RegrindID = :k1 <- 7");
         row("CalHistory", "CalHistory", "(CalibrateID, Item) VALUES (8, 'DRL')",
-            "Select * from [CalHistory] where CalibrateID = '8'");
-        row("ClassImage", "ClassImage", "(MyNo) VALUES ('C1')", "Select * from [CLASSIMAGE] as T where T.MyNo = 'C1'");
-        row("EmpImage", "EmpImage", "(MyNo) VALUES ('E1')", "Select * from [EMPIMAGE] as T where T.MyNo = 'E1'");
-        row("ItemImage", "ItemImage", "(Code) VALUES ('X1')", "Select * from [ITEMIMAGE] as T where T.Code = 'X1'");
+            "Select * from [CalHistory] where CalibrateID = :k1 <- 8");
+        row("ClassImage", "ClassImage", "(MyNo) VALUES ('C1')",
+            "Select * from [ClassImage] as T where T.MyNo = :k1 <- C1");
+        row("EmpImage", "EmpImage", "(MyNo) VALUES ('E1')", "Select * from [EmpImage] as T where T.MyNo = :k1 <- E1");
+        row("ItemImage", "ItemImage", "(Code) VALUES ('X1')",
+            "Select * from [ItemImage] as T where T.Code = :k1 <- X1");
         row("ItemAttrib1", "ItemAttrib1", "(Code, Attrib) VALUES ('X1', 'a')",
-            "Select * from [ITEMATTRIB1] as T where T.Code = 'X1'");
+            "Select * from [ItemAttrib1] as T where T.Code = :k1 <- X1");
         row("DeptMach", "DeptMach", "(Dept, Mach) VALUES ('D1', 'M1')",
-            "Select * from [DEPTMACH] as T where (T.Dept = 'D1') AND (T.Mach = 'M1')");
+            "Select * from [DeptMach] as T where (T.Dept = :k1) AND (T.Mach = :k2) <- D1, M1");
         row("MachJob", "MachJob", "(Mach, Job) VALUES ('M1', 'J1')",
-            "Select * from [MACHJOB] as T where (T.Mach = 'M1') AND (T.Job = 'J1')");
+            "Select * from [MachJob] as T where (T.Mach = :k1) AND (T.Job = :k2) <- M1, J1");
         row("Report", "Report", "(MyGroup, Name) VALUES ('Stock', 'Low')",
-            "Select * from REPORT where MyGroup = 'Stock' AND [Name] = 'Low'");
+            "Select * from [Report] where MyGroup = :k1 AND [Name] = :k2 <- Stock, Low");
         row("Custom", "Custom", "(MyGroup, Name) VALUES ('Stock', 'Mine')",
-            "Select * from CUSTOM where MyGroup = 'Stock' AND [Name] = 'Mine'");
-        row("StockOuts", "StockOuts", "(BoNo, Item) VALUES ('B1', 'DRL')", "Select * from STOCKOUTS where BoNo = 'B1'");
+            "Select * from [Custom] where MyGroup = :k1 AND [Name] = :k2 <- Stock, Mine");
+        row("StockOuts", "StockOuts", "(BoNo, Item) VALUES ('B1', 'DRL')",
+            "Select * from [StockOuts] where BoNo = :k1 <- B1");
         row("DailyInventory", "DailyInventory", "(Station, Item) VALUES ('01', 'DRL')",
-            "Select Top 0 * from DailyInventory");
-        row("Poll", "Poll", "(Station) VALUES ('01')", "Select Top 0 * from Poll");
-        row("PortalLog", "PortalLog", "(Message) VALUES ('m')", "Select Top 0 * from PortalLog");
+            "Select Top 0 * from [DailyInventory]");
+        row("Poll", "Poll", "(Station) VALUES ('01')", "Select Top 0 * from [Poll]");
+        row("PortalLog", "PortalLog", "(Message) VALUES ('m')", "Select Top 0 * from [PortalLog]");
         row("PortalPhotos", "PortalPhotos", "(MyDate) VALUES ('2026-12-01T00:00:00')",
-            "Select Top 0 * from PortalPhotos");
+            "Select Top 0 * from [PortalPhotos]");
         row("any other table", "Item", "(MyNo, Description) VALUES ('RMR', 'Reamer')",
-            "Select * from [ITEM] as T where T.MyNo = 'RMR'");
+            "Select * from [Item] as T where T.[MyNo] = :k1 <- RMR");
         row("Alias keyed by its renamed column", "Alias", "(Mach, Reas) VALUES ('M1', 'R1')",
-            "Select * from [ALIAS] as T where T.Machine = 'M1'");
+            "Select * from [Alias] as T where T.[Machine] = :k1 <- M1");
     }
 
     void probe()
@@ -122,9 +136,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("expected");
         QTest::newRow("Issue") << "Issue"
-                               << "Select * from ISSUE where (TranNo = '5001') AND (MyLineNo = '1')";
-        QTest::newRow("IssueAttrib1") << "IssueAttrib1"
-                                      << "Select * from ISSUEATTRIB1 where (TranNo = '5001') AND (MyLineNo = '1')";
+                               << "Select * from [Issue] where (TranNo = :k1) AND (MyLineNo = :k2) <- 5001, 1";
+        QTest::newRow("IssueAttrib1")
+            << "IssueAttrib1"
+            << "Select * from [IssueAttrib1] where (TranNo = :k1) AND (MyLineNo = :k2) <- 5001, 1";
     }
 
     void issueWithoutRemoteComputerName()

@@ -62,6 +62,22 @@ private Q_SLOTS:
         QCOMPARE(f.events.progressTexts.last(), QStringLiteral("BIN record 1 out of 1"));
     }
 
+    void rowWithANullKeyIsFoundAgain()
+    {
+        PushFixture f;
+        f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Description, ASPProcessed) VALUES (NULL, "
+                                       "'A60', 'first', 0)"));
+        for (const char* description : {"second", "third"}) {
+            f.push({QStringLiteral("Bin")});
+            f.local.execute(QStringLiteral("UPDATE Bin SET Description = '%1', ASPProcessed = 0 WHERE MyNo = 'A60'")
+                                .arg(QLatin1String(description)));
+        }
+        f.push({QStringLiteral("Bin")});
+        QCOMPARE(f.remoteCount(QStringLiteral("Bin"), QStringLiteral("MyNo = 'A60'")), 1);
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT Description FROM Bin WHERE MyNo = 'A60'")).toString(),
+            QStringLiteral("third"));
+    }
+
     void existingBinIsUpdatedWithoutItsStock()
     {
         PushFixture f;

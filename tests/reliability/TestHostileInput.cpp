@@ -9,6 +9,7 @@
 #include <QTest>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -79,6 +80,13 @@ const QList<PushCase>& pushCases()
         {"Station", {"MyNo"}, {}, "Name", "'cell'"},
     };
     return cases;
+}
+
+/// The key columns of the push cases that are integer columns.
+const QStringList& integerKeys()
+{
+    static const QStringList keys = {"TranNo", "MyLineNo", "ReleaseNo", "RegrindID", "CalibrateID"};
+    return keys;
 }
 
 /// Lines in the order the list search relies on: by their upper-case form.
@@ -355,11 +363,16 @@ private Q_SLOTS:
                     && b.first->unquoted.contains(b.first->keys[b.second]);
             });
             for (const auto& [c, at] : order) {
+                // Text that is no number in an integer column: a crib database on SQL Server
+                // cannot hold it (the key columns the push checks for whole numbers are tried).
+                if (!c->unquoted.contains(c->keys[at]) && integerKeys().contains(c->keys[at]) && !hostile.value.isNull()
+                    && !isWholeNumber(hostile.value))
+                    continue;
                 QVariantList keyValues;
                 for (int k = 0; k < c->keys.size(); ++k) {
                     if (k == at)
                         keyValues << hostile.value;
-                    else if (c->unquoted.contains(c->keys[k]))
+                    else if (c->unquoted.contains(c->keys[k]) || integerKeys().contains(c->keys[k]))
                         keyValues << QString::number(round * 1000 + at * 10 + k);
                     else
                         keyValues << QStringLiteral("r%1k%2x%3").arg(round).arg(at).arg(k);
@@ -371,13 +384,20 @@ private Q_SLOTS:
                     + (c->extraColumns.isEmpty() ? QString() : QStringLiteral(", ") + c->extraColumns);
                 const QString values = placeholders.join(QStringLiteral(", "))
                     + (c->extraValues.isEmpty() ? QString() : QStringLiteral(", ") + c->extraValues);
-                if (c->remoteCopyFirst)
-                    site.remote.execute(
-                        QStringLiteral("INSERT INTO %1 (%2, Processed) VALUES (%3, 1)").arg(c->table, columns, values),
+                try {
+                    if (c->remoteCopyFirst)
+                        site.remote.execute(QStringLiteral("INSERT INTO %1 (%2, Processed) VALUES (%3, 1)")
+                                                .arg(c->table, columns, values),
+                            bind(keyValues));
+                    site.local.execute(QStringLiteral("INSERT INTO %1 (%2, ASPProcessed) VALUES (%3, 0)")
+                                           .arg(c->table, columns, values),
                         bind(keyValues));
-                site.local.execute(
-                    QStringLiteral("INSERT INTO %1 (%2, ASPProcessed) VALUES (%3, 0)").arg(c->table, columns, values),
-                    bind(keyValues));
+                } catch (const db::DbError& e) {
+                    // Longer than its column: refused by the database as by SQL Server.
+                    if (e.sqlState() != QLatin1String("22001"))
+                        throw;
+                    continue;
+                }
                 const int recordId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM ") + c->table).toInt();
                 const bool refused = c->unquoted.contains(c->keys[at]) && !isWholeNumber(hostile.value)
                     && !(c->table == QLatin1String("MyTranExt1") && hostile.value.isNull());
@@ -423,9 +443,6 @@ private Q_SLOTS:
                 QVERIFY2(remote == 1, qPrintable(what + QStringLiteral(": %1 remote rows").arg(remote)));
             }
 
-            // A NULL key is probed as empty text, as the rules say, so it cannot be found again.
-            if (hostile.value.isNull())
-                continue;
             site.local.execute(QStringLiteral("UPDATE Bin SET ASPProcessed = 0 WHERE RecordID > 0 AND Item = 'DRL'"));
             for (const Row& row : rows) {
                 if (!row.refused)
@@ -479,15 +496,23 @@ private Q_SLOTS:
                 QVariantList values{QStringLiteral("01"), QStringLiteral("NB%1").arg(tranNo), QStringLiteral("DRL"),
                     QStringLiteral("E1"), QStringLiteral("c"), 1};
                 values[at] = hostile.value;
-                site.local.execute(
-                    QStringLiteral(
-                        "INSERT INTO MyTran (TranNo, MyDate, MyTime, Type, ServerDateTime, %1, ComputerName, "
-                        "ASPProcessed) VALUES (%2, '2026-12-01T00:00:00', '1899-12-30T08:00:00', 'I', "
-                        "'2026-12-01T08:%3:00', :v, :v1, :v2, :v3, :v4, :v5, 'CRIB-01', 0)")
-                        .arg(columns.join(QStringLiteral(", ")))
-                        .arg(tranNo)
-                        .arg(at, 2, 10, QLatin1Char('0')),
-                    bind(values));
+                try {
+                    site.local.execute(
+                        QStringLiteral(
+                            "INSERT INTO MyTran (TranNo, MyDate, MyTime, Type, ServerDateTime, %1, ComputerName, "
+                            "ASPProcessed) VALUES (%2, '2026-12-01T00:00:00', '1899-12-30T08:00:00', 'I', "
+                            "'2026-12-01T08:%3:00', :v, :v1, :v2, :v3, :v4, :v5, 'CRIB-01', 0)")
+                            .arg(columns.join(QStringLiteral(", ")))
+                            .arg(tranNo)
+                            .arg(at, 2, 10, QLatin1Char('0')),
+                        bind(values));
+                } catch (const db::DbError& e) {
+                    // Longer than its column: refused by the database as by SQL Server.
+                    if (e.sqlState() != QLatin1String("22001"))
+                        throw;
+                    recordIds << -1;
+                    continue;
+                }
                 recordIds << site.localValue(QStringLiteral("SELECT max(RecordID) FROM MyTran")).toInt();
                 ++m_tried;
             }
@@ -497,6 +522,8 @@ private Q_SLOTS:
             QStringList disturbed = remoteBefore.diff(whole(site.remote)).disturbed({"Company", "Control", "MyTran"});
             QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join("\n")));
             for (int at = 0; at < columns.size(); ++at) {
+                if (recordIds[at] < 0)
+                    continue;
                 const int sent = site.remoteValue(QStringLiteral("SELECT count(*) FROM MyTran WHERE TranNo = %1")
                                                       .arg(tranNo - columns.size() + 1 + at))
                                      .toInt();
@@ -566,41 +593,51 @@ private Q_SLOTS:
                     bind({table, k1, k2, k3}));
                 ++m_tried;
             };
-            remoteRow("Bin", "Station, MyNo", {v, tag});
-            history("BIN", v, tag, QVariant());
-            gone.append({"Bin", "Station IS :v AND MyNo IS :v1", {v, tag}});
-            remoteRow("Bin", "Station, MyNo", {tag, v});
-            history("BIN", tag, v, QVariant());
-            gone.append({"Bin", "Station IS :v AND MyNo IS :v1", {tag, v}});
-            remoteRow("Issue", "TranNo, MyLineNo, ComputerName", {v, tag, site.machineName});
-            history("ISSUE", v, tag, QVariant());
-            gone.append({"Issue", "TranNo IS :v AND MyLineNo IS :v1", {v, tag}});
-            remoteRow("Regrind", "RegrindID", {v});
-            history("REGRIND", v, QVariant(), QVariant());
-            gone.append({"Regrind", "RegrindID IS :v", {v}});
-            remoteRow("CalHistory", "CalibrateID", {v});
-            history("CalHistory", v, QVariant(), QVariant());
-            gone.append({"CalHistory", "CalibrateID IS :v", {v}});
-            remoteRow("RoboMinMax", "Station, Item, PkgQty", {tag, v, 7});
-            history("ROBOMINMAX", tag, v, QStringLiteral("7"));
-            gone.append({"RoboMinMax", "Station IS :v AND Item IS :v1", {tag, v}});
-            remoteRow("RoboMinMax", "Station, Item, PkgQty", {tag, tag, v});
-            history("ROBOMINMAX", tag, tag, v);
-            gone.append({"RoboMinMax", "Station IS :v AND Item IS :v1 AND PkgQty IS :v2", {tag, tag, v}});
-            remoteRow("Item", "MyNo", {v});
-            history("Item", v, QVariant(), QVariant());
-            gone.append({"Item", "MyNo IS :v", {v}});
-            remoteRow("Release", "Station, ReleaseNo", {v, 1});
-            history("RELEASE", v, QString(), QVariant());
-            gone.append({"Release", "Station IS :v", {v}});
-            remoteRow("Bin", "Station, MyNo", {tag, v + QStringLiteral("r")});
-            history("BinC", tag, v + QStringLiteral("r"), tag + QStringLiteral("new"));
-            gone.append({"Bin", "Station IS :v AND MyNo IS :v1", {tag, v + QStringLiteral("r")}});
-            remoteRow("Item", "MyNo", {v + QStringLiteral("i")});
-            history("ItemC", v + QStringLiteral("i"), tag + QStringLiteral("item"), QVariant());
-            gone.append({"Item", "MyNo IS :v", {v + QStringLiteral("i")}});
-            history(v, tag, QVariant(), QVariant());
-            const int refusedId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM DeleteHst")).toInt();
+            // A target whose rows a crib database on SQL Server cannot hold (text in an integer
+            // column, or longer than its column) is left out.
+            const bool number = isWholeNumber(v);
+            const auto target = [&](bool holds, const QString& table, const QString& columns, const QVariantList& row,
+                                    const QString& historyTable, const QVariantList& keys, const QString& where,
+                                    const QVariantList& whereValues) {
+                if (!holds)
+                    return false;
+                try {
+                    remoteRow(table, columns, row);
+                    history(historyTable, keys.value(0), keys.value(1), keys.value(2));
+                } catch (const db::DbError& e) {
+                    if (e.sqlState() != QLatin1String("22001"))
+                        throw;
+                    return false;
+                }
+                if (!where.isEmpty())
+                    gone.append({table, where, whereValues});
+                return true;
+            };
+            target(true, "Bin", "Station, MyNo", {v, tag}, "BIN", {v, tag}, "Station IS :v AND MyNo IS :v1", {v, tag});
+            target(true, "Bin", "Station, MyNo", {tag, v}, "BIN", {tag, v}, "Station IS :v AND MyNo IS :v1", {tag, v});
+            target(number, "Issue", "TranNo, MyLineNo, ComputerName", {v, round, site.machineName}, "ISSUE",
+                {v, QString::number(round)}, "TranNo IS :v AND MyLineNo IS :v1", {v, round});
+            target(number, "Regrind", "RegrindID", {v}, "REGRIND", {v}, "RegrindID IS :v", {v});
+            target(number, "CalHistory", "CalibrateID", {v}, "CalHistory", {v}, "CalibrateID IS :v", {v});
+            target(true, "RoboMinMax", "Station, Item, PkgQty", {tag, v, 7}, "ROBOMINMAX",
+                {tag, v, QStringLiteral("7")}, "Station IS :v AND Item IS :v1", {tag, v});
+            target(number, "RoboMinMax", "Station, Item, PkgQty", {tag, tag, v}, "ROBOMINMAX", {tag, tag, v},
+                "Station IS :v AND Item IS :v1 AND PkgQty IS :v2", {tag, tag, v});
+            target(true, "Item", "MyNo", {v}, "Item", {v}, "MyNo IS :v", {v});
+            target(true, "Release", "Station, ReleaseNo", {v, 1}, "RELEASE", {v, QString()}, "Station IS :v", {v});
+            const bool binRenamed = target(true, "Bin", "Station, MyNo", {tag, v + QStringLiteral("r")}, "BinC",
+                {tag, v + QStringLiteral("r"), tag + QStringLiteral("new")}, "Station IS :v AND MyNo IS :v1",
+                {tag, v + QStringLiteral("r")});
+            const bool itemRenamed = target(true, "Item", "MyNo", {v + QStringLiteral("i")}, "ItemC",
+                {v + QStringLiteral("i"), tag + QStringLiteral("item")}, "MyNo IS :v", {v + QStringLiteral("i")});
+            int refusedId = -1;
+            try {
+                history(v, tag, QVariant(), QVariant());
+                refusedId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM DeleteHst")).toInt();
+            } catch (const db::DbError& e) {
+                if (e.sqlState() != QLatin1String("22001"))
+                    throw;
+            }
             const bool plainName = QRegularExpression(
                 QStringLiteral("^[\\w@#$]+(\\.[\\w@#$]+)*$"), QRegularExpression::UseUnicodePropertiesOption)
                                        .match(v)
@@ -620,10 +657,10 @@ private Q_SLOTS:
             }
             QCOMPARE(site.remoteValue(QStringLiteral("SELECT count(*) FROM Bin WHERE Station = :v AND MyNo = :v1"),
                          bind({tag, tag + QStringLiteral("new")})),
-                QVariant(1));
+                QVariant(binRenamed ? 1 : 0));
             QCOMPARE(site.remoteValue(QStringLiteral("SELECT count(*) FROM Item WHERE MyNo = :v"),
                          bind({tag + QStringLiteral("item")})),
-                QVariant(1));
+                QVariant(itemRenamed ? 1 : 0));
             // Nothing else went: every other remote row is still there as it was.
             const auto after = whole(site.remote);
             QCOMPARE(after.schema(), before.schema());
@@ -632,9 +669,9 @@ private Q_SLOTS:
                 int expected = int(before.rows(table).size());
                 for (const Target& t : gone)
                     expected -= t.table == table ? 1 : 0;
-                if (table == QLatin1String("Bin"))
+                if (table == QLatin1String("Bin") && binRenamed)
                     ++expected; // the renamed bin
-                if (table == QLatin1String("Item"))
+                if (table == QLatin1String("Item") && itemRenamed)
                     ++expected; // the renamed item
                 if (after.rows(table).size() != expected)
                     ++m_lost;
@@ -644,6 +681,8 @@ private Q_SLOTS:
                                    .arg(after.rows(table).size())
                                    .arg(expected)));
             }
+            if (refusedId < 0)
+                continue;
             const int pendingRefused
                 = site.localValue(
                           QStringLiteral("SELECT 1 - ASPProcessed FROM DeleteHst WHERE RecordID = %1").arg(refusedId))
@@ -681,31 +720,48 @@ private Q_SLOTS:
             const QVariant v = hostile.value;
             const QString text = v.toString();
             const QString tag = QStringLiteral("o%1").arg(round);
+            // A row longer than its columns cannot be written, as on SQL Server: -1 (or false).
+            const auto fits = [](const std::function<int()>& write) {
+                try {
+                    return write();
+                } catch (const db::DbError& e) {
+                    if (e.sqlState() != QLatin1String("22001"))
+                        throw;
+                    return -1;
+                }
+            };
             const auto order = [&](const QVariant& table, const QVariant& type, const QVariant& id, const QVariant& k1,
                                    const QVariant& k2, const QVariant& k3) {
                 ++m_tried;
-                return site.insertRemote(QStringLiteral("Outbox"),
-                    QStringLiteral(
-                        "INSERT INTO Outbox (ComputerName, TableName, Type, ID, Key1, Key2, Key3, Processed) "
-                        "VALUES (:v, :v1, :v2, :v3, :v4, :v5, :v6, 0)"),
-                    bind({site.machineName, table, type, id, k1, k2, k3}));
+                return fits([&] {
+                    return site.insertRemote(QStringLiteral("Outbox"),
+                        QStringLiteral(
+                            "INSERT INTO Outbox (ComputerName, TableName, Type, ID, Key1, Key2, Key3, Processed) "
+                            "VALUES (:v, :v1, :v2, :v3, :v4, :v5, :v6, 0)"),
+                        bind({site.machineName, table, type, id, k1, k2, k3}));
+                });
             };
             const auto remoteRow = [&](const QString& table, const QString& columns, const QVariantList& values) {
                 QStringList marks;
                 for (int i = 0; i < values.size(); ++i)
                     marks << (i == 0 ? QStringLiteral(":v") : QStringLiteral(":v%1").arg(i));
-                return site.insertRemote(table,
-                    QStringLiteral("INSERT INTO %1 (%2, Processed) VALUES (%3, 0)")
-                        .arg(table, columns, marks.join(QStringLiteral(", "))),
-                    bind(values));
+                return fits([&] {
+                    return site.insertRemote(table,
+                        QStringLiteral("INSERT INTO %1 (%2, Processed) VALUES (%3, 0)")
+                            .arg(table, columns, marks.join(QStringLiteral(", "))),
+                        bind(values));
+                });
             };
             const auto localRow = [&](const QString& table, const QString& columns, const QVariantList& values) {
                 QStringList marks;
                 for (int i = 0; i < values.size(); ++i)
                     marks << (i == 0 ? QStringLiteral(":v") : QStringLiteral(":v%1").arg(i));
-                site.local.execute(QStringLiteral("INSERT INTO %1 (%2, ASPProcessed) VALUES (%3, 1)")
-                                       .arg(table, columns, marks.join(QStringLiteral(", "))),
-                    bind(values));
+                return fits([&] {
+                    site.local.execute(QStringLiteral("INSERT INTO %1 (%2, ASPProcessed) VALUES (%3, 1)")
+                                           .arg(table, columns, marks.join(QStringLiteral(", "))),
+                        bind(values));
+                    return 1;
+                }) > 0;
             };
             const auto localCount = [&](const QString& table, const QString& where, const QVariantList& values) {
                 return site
@@ -717,7 +773,8 @@ private Q_SLOTS:
             const int badTable = order(v, QStringLiteral("U"), QStringLiteral("1"), QVariant(), QVariant(), QVariant());
             const int item
                 = remoteRow("Item", "MyNo, Description", {tag + QStringLiteral("t"), QStringLiteral("typed")});
-            order(QStringLiteral("Item"), v, QString::number(item), QVariant(), QVariant(), QVariant());
+            const bool typed
+                = order(QStringLiteral("Item"), v, QString::number(item), QVariant(), QVariant(), QVariant()) > 0;
             order(QStringLiteral("Item"), QStringLiteral("U"), v, QVariant(), QVariant(), QVariant());
             // Delete orders: Key1, Key2 and Key3 of the generic lookup and the named ones.
             localRow("Bin", "Station, MyNo", {v, tag});
@@ -726,19 +783,25 @@ private Q_SLOTS:
             order(QStringLiteral("Bin"), QStringLiteral("D"), QString(), tag, v, QVariant());
             localRow("Bin", "Station, MyNo, Item", {tag, tag, v});
             order(QStringLiteral("Bin"), QStringLiteral("D"), QString(), tag, tag, v);
-            localRow("Issue", "TranNo, MyLineNo", {v, tag});
-            order(QStringLiteral("Issue"), QStringLiteral("D"), QString(), v, tag, QVariant());
-            localRow("Regrind", "RegrindID", {v});
-            order(QStringLiteral("Regrind"), QStringLiteral("D"), QString(), v, QVariant(), QVariant());
-            localRow("RoboMinMax", "Station, Item, PkgQty", {tag, tag, v});
-            order(QStringLiteral("RoboMinMax"), QStringLiteral("D"), QString(), tag, tag, v);
+            // Text that is no number in an integer column: a crib database on SQL Server cannot
+            // hold it.
+            const bool number = isWholeNumber(v);
+            const bool integerHolds = number || v.isNull();
+            if (integerHolds) {
+                localRow("Issue", "TranNo, MyLineNo", {v, round});
+                order(QStringLiteral("Issue"), QStringLiteral("D"), QString(), v, QString::number(round), QVariant());
+                localRow("Regrind", "RegrindID", {v});
+                order(QStringLiteral("Regrind"), QStringLiteral("D"), QString(), v, QVariant(), QVariant());
+                localRow("RoboMinMax", "Station, Item, PkgQty", {tag, tag, v});
+                order(QStringLiteral("RoboMinMax"), QStringLiteral("D"), QString(), tag, tag, v);
+            }
             // Renames through the local procedures.
             const int sourceBin = remoteRow("Bin", "Station, MyNo", {tag, tag + QStringLiteral("src")});
-            localRow("Bin", "Station, MyNo", {tag, text + QStringLiteral("b")});
+            const bool binRenamed = localRow("Bin", "Station, MyNo", {tag, text + QStringLiteral("b")});
             order(QStringLiteral("Bin"), QStringLiteral("C"), QString::number(sourceBin), text + QStringLiteral("b"),
                 tag + QStringLiteral("nb"), QVariant());
             const int sourceItem = remoteRow("Item", "MyNo", {tag + QStringLiteral("srci")});
-            localRow("Item", "MyNo", {text + QStringLiteral("i")});
+            const bool itemRenamed = localRow("Item", "MyNo", {text + QStringLiteral("i")});
             order(QStringLiteral("Item"), QStringLiteral("C"), QString::number(sourceItem), text + QStringLiteral("i"),
                 tag + QStringLiteral("ni"), QVariant());
             // Remote rows with the hostile value in a key the local lookup uses.
@@ -749,13 +812,13 @@ private Q_SLOTS:
                 QVariantList values;
                 QString where;
                 bool refused;
+                bool holds = true; // a crib database on SQL Server can hold the row
             };
-            const bool number = isWholeNumber(v);
             const QList<Copy> copies = {
                 {"Bin", "Station, MyNo", {v, tag + QStringLiteral("c")}, "Station IS :v AND MyNo IS :v1", false},
                 {"Bin", "Station, MyNo", {tag + QStringLiteral("c"), v}, "Station IS :v AND MyNo IS :v1", false},
                 {"Emp", "MyNo, Name", {v, QStringLiteral("n")}, "MyNo IS :v", false},
-                {"Regrind", "RegrindID, Item", {v, tag}, "RegrindID IS :v AND Item IS :v1", false},
+                {"Regrind", "RegrindID, Item", {v, tag}, "RegrindID IS :v AND Item IS :v1", false, integerHolds},
                 {"StockOuts", "BoNo", {v}, "BoNo IS :v", false},
                 {"ItemAttrib1", "Code", {v}, "Code IS :v", false},
                 {"Schedules", "Name, Station", {v, tag}, "Name IS :v AND Station IS :v1", false},
@@ -767,17 +830,20 @@ private Q_SLOTS:
             };
             QList<int> copyEntries;
             for (const Copy& c : copies) {
-                const int id = remoteRow(c.table, c.columns, c.values);
-                copyEntries << order(
-                    c.table, QStringLiteral("U"), QString::number(id), QVariant(), QVariant(), QVariant());
+                const int id = c.holds ? remoteRow(c.table, c.columns, c.values) : -1;
+                copyEntries << (id < 0
+                        ? -1
+                        : order(c.table, QStringLiteral("U"), QString::number(id), QVariant(), QVariant(), QVariant()));
             }
 
             const auto localBefore = whole(site.local);
             site.cycle();
             countBeyond(site);
             // Orders carried out a second time find the copied rows again instead of adding rows.
-            site.remote.execute(
-                QStringLiteral("UPDATE Outbox SET Processed = 0 WHERE RecordID >= %1").arg(copyEntries.first()));
+            const auto firstCopy = std::find_if(copyEntries.cbegin(), copyEntries.cend(), [](int e) { return e > 0; });
+            if (firstCopy != copyEntries.cend())
+                site.remote.execute(
+                    QStringLiteral("UPDATE Outbox SET Processed = 0 WHERE RecordID >= %1").arg(*firstCopy));
             site.cycle();
             countBeyond(site);
 
@@ -786,12 +852,12 @@ private Q_SLOTS:
                     .toInt();
             };
             const bool localTableName = localBefore.tables().contains(text, Qt::CaseInsensitive);
-            if (!localTableName) {
+            if (!localTableName && badTable > 0) {
                 ++m_refused;
                 QVERIFY2(processed(badTable) == 0, qPrintable(hostile.label));
                 expectNamed(site, text, QString::number(badTable));
             }
-            QCOMPARE(localCount("Item", "MyNo = :v", {tag + QStringLiteral("t")}), 1);
+            QCOMPARE(localCount("Item", "MyNo = :v", {tag + QStringLiteral("t")}), typed ? 1 : 0);
             // An order's NULL key reads as empty text, as the rules say: it names no row.
             if (!v.isNull()) {
                 QCOMPARE(localCount("Bin", "Station IS :v AND MyNo IS :v1", {v, tag}), 0);
@@ -801,10 +867,13 @@ private Q_SLOTS:
                 QCOMPARE(localCount("Regrind", "RegrindID IS :v AND Item IS NULL", {v}), 0);
                 QCOMPARE(localCount("RoboMinMax", "Station IS :v AND PkgQty IS :v1", {tag, v}), 0);
             }
-            QCOMPARE(localCount("Bin", "Station = :v AND MyNo = :v1", {tag, tag + QStringLiteral("nb")}), 1);
-            QCOMPARE(localCount("Item", "MyNo = :v", {tag + QStringLiteral("ni")}), 1);
+            QCOMPARE(localCount("Bin", "Station = :v AND MyNo = :v1", {tag, tag + QStringLiteral("nb")}),
+                binRenamed ? 1 : 0);
+            QCOMPARE(localCount("Item", "MyNo = :v", {tag + QStringLiteral("ni")}), itemRenamed ? 1 : 0);
             for (int i = 0; i < copies.size(); ++i) {
                 const Copy& c = copies[i];
+                if (copyEntries[i] < 0)
+                    continue;
                 const int rows = localCount(c.table, c.where, c.values);
                 const QString what = QStringLiteral("%1 %2 (%3)").arg(c.table, c.where, hostile.label);
                 if (c.refused) {
@@ -939,20 +1008,37 @@ private Q_SLOTS:
             const Case& c = cases[i];
             const QString text = c.lines.join(c.separator) + c.ending;
             const QVariant emp = c.emp.isNull() ? QVariant(QStringLiteral("E%1").arg(i)) : c.emp;
-            site.local.execute(
-                QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, :v1, 1)"), bind({emp, text}));
+            // An employee number or item longer than its column cannot be written, as on SQL Server.
+            const auto tooLong = [&](const db::DbError& e) {
+                if (e.sqlState() != QLatin1String("22001"))
+                    throw e;
+                seeded.append({-1, -1, -1, 0, text});
+            };
+            try {
+                site.local.execute(QStringLiteral("INSERT INTO Emp (MyNo, Items, ASPProcessed) VALUES (:v, :v1, 1)"),
+                    bind({emp, text}));
+            } catch (const db::DbError& e) {
+                tooLong(e);
+                continue;
+            }
             const int empId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM Emp")).toInt();
             site.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, OnHand, BurnQty, OnOrder, "
                                               "ASPProcessed) VALUES ('01', :v, 'DRL', 100, 10, 0, 1)"),
                 bind({QStringLiteral("B%1").arg(i)}));
             const int binId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM Bin")).toInt();
             const int tranNo = 5000 + i;
-            const int tran = site.insertRemote(QStringLiteral("MyTran"),
-                QStringLiteral("INSERT INTO MyTran (TranNo, MyDate, MyTime, Station, Bin, Type, Item, Quantity, "
-                               "BurnQty, Emp, ComputerName, Processed) VALUES (%1, '2026-12-01T00:00:00', "
-                               "'1899-12-30T08:00:00', '01', :v, :v5, :v1, :v2, :v3, :v4, 'CRIB-09', 0)")
-                    .arg(tranNo),
-                bind({QStringLiteral("B%1").arg(i), c.item, c.quantity, c.burn, emp, c.type}));
+            int tran = 0;
+            try {
+                tran = site.insertRemote(QStringLiteral("MyTran"),
+                    QStringLiteral("INSERT INTO MyTran (TranNo, MyDate, MyTime, Station, Bin, Type, Item, Quantity, "
+                                   "BurnQty, Emp, ComputerName, Processed) VALUES (%1, '2026-12-01T00:00:00', "
+                                   "'1899-12-30T08:00:00', '01', :v, :v5, :v1, :v2, :v3, :v4, 'CRIB-09', 0)")
+                        .arg(tranNo),
+                    bind({QStringLiteral("B%1").arg(i), c.item, c.quantity, c.burn, emp, c.type}));
+            } catch (const db::DbError& e) {
+                tooLong(e);
+                continue;
+            }
             const int entry = site.insertRemote(QStringLiteral("Outbox"),
                 QStringLiteral("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) "
                                "VALUES (:v, 'MyTran', 'U', :v1, 0)"),
@@ -975,6 +1061,8 @@ private Q_SLOTS:
         for (int i = 0; i < cases.size(); ++i) {
             const Case& c = cases[i];
             const Seeded& s = seeded[i];
+            if (s.entry < 0)
+                continue;
             const QString what = c.label;
             const QString items
                 = site.localValue(QStringLiteral("SELECT Items FROM Emp WHERE RecordID = %1").arg(s.empId)).toString();
@@ -1115,6 +1203,9 @@ private Q_SLOTS:
         for (const HostileValue& hostile : corpus()) {
             ++round;
             const QString v = hostile.value.toString();
+            // No item number longer than Item.MyNo (30 characters) can be in a crib database.
+            if (v.size() > 30)
+                continue;
             // A NULL key reads as empty text, as the rules say: it renames an item without a number.
             const QStringList holding = inSearchOrder({itemLine("AAA", "1"), itemLine(v, "5"), itemLine("ZZZ", "2")});
             const int at = int(holding.indexOf(itemLine(v, "5")));

@@ -812,8 +812,15 @@ private Q_SLOTS:
         for (int column = 0; column < columns.size(); ++column) {
             for (const HostileValue& hostile : values) {
                 const QString what = QStringLiteral("%1 = %2").arg(columns[column], hostile.label);
-                company.execute(
-                    QStringLiteral("UPDATE Company SET %1 = :v").arg(columns[column]), bind({hostile.value}));
+                try {
+                    company.execute(
+                        QStringLiteral("UPDATE Company SET %1 = :v").arg(columns[column]), bind({hostile.value}));
+                } catch (const db::DbError& e) {
+                    // Longer than the column (varchar(50)): no crib database holds it.
+                    if (e.sqlState() != QLatin1String("22001"))
+                        throw;
+                    continue;
+                }
                 const QVariantList stored = row();
                 ++m_tried;
                 const Startup s = start(folder);
@@ -871,6 +878,9 @@ private Q_SLOTS:
         for (const bool goodCatalog : {false, true}) {
             for (const HostileValue& hostile : m_corpus) {
                 const QString v = hostile.value.toString();
+                // Company keeps each credential in a varchar(50) column: a longer one cannot be stored.
+                if (EncodeCredential(v).size() > 50)
+                    continue;
                 const QString what
                     = QStringLiteral("dialog %1= %2").arg(goodCatalog ? "login and password " : "", hostile.label);
                 // Stored credentials that do not connect: the catalog names no database.

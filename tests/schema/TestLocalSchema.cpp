@@ -168,7 +168,7 @@ private Q_SLOTS:
         p.setProcedureName("sp_CorvaneTran;1");
         p.refreshParameters();
         QCOMPARE(p.parameters().last().name, QStringLiteral("@ExternalPO"));
-        auto send = [&](const QString& emp, const QString& type, int quantity, int burn) {
+        auto send = [&](const QVariant& emp, const QString& type, int quantity, int burn) {
             for (const ProcParameter& parameter : p.parameters()) {
                 if (parameter.direction != ParamDirection::ReturnValue)
                     p.setValue(parameter.name, QVariant());
@@ -207,6 +207,9 @@ private Q_SLOTS:
         QCOMPARE(send("E1", "i", -1, 0), 0);
         QCOMPARE(count(m_remote, "SELECT OnHand FROM Bin"), 4);
         QCOMPARE(count(m_remote, "SELECT count(*) FROM MyTran"), 5);
+        // A transaction without an employee moves stock like any other.
+        QCOMPARE(send(QVariant(), "I", -3, 0), 0);
+        QCOMPARE(count(m_remote, "SELECT OnHand FROM Bin"), 1);
         // The server's text does the same, and finds a stored transaction whose columns hold NULL.
         const QString text = m_st->CreateSPASPTran.sql();
         QVERIFY(text.indexOf("ABS(@Quantity)") < text.indexOf("FROM MyTran"));

@@ -23,15 +23,17 @@ struct EmbeddedProcedure
 };
 
 /// The embedded engine's stand-in for an object the agent creates on SQL Server: when the agent
-/// sends "CREATE PROCEDURE [dbo].[x] ..." or "CREATE TRIGGER [x] ..." to the embedded engine, the
-/// equivalent registered under that name is installed instead.
+/// sends "CREATE PROCEDURE [dbo].[x] ..." or "CREATE TRIGGER [x] ON t FOR DELETE ..." to the
+/// embedded engine, the equivalent registered under that name is installed instead. A trigger
+/// fires as on SQL Server: once for each DELETE statement on its table, after it, with `deleted`
+/// holding every row the statement deleted; when it fails, the statement is undone.
 struct EmbeddedEquivalent
 {
     enum class Kind { Procedure, Trigger };
     Kind kind = Kind::Procedure;
     QString name;
     QString parametersText; // Procedure
-    QString body; // Procedure: statements; Trigger: a complete SQLite CREATE TRIGGER text
+    QString body; // statements in the procedure format; a trigger's read the table `deleted`
 };
 
 class EmbeddedEquivalents

@@ -6,6 +6,7 @@
 
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace db {
 
@@ -35,6 +36,140 @@ QString firstLine(const QString& text)
 {
     const QString line = text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
     return line.size() > 100 ? line.left(100) + QLatin1String("...") : line;
+}
+
+/// SQL Server's reserved keywords: a name spelt as one of them must be bracketed.
+bool isReserved(const QString& word)
+{
+    static const QSet<QString> reserved = [] {
+        QSet<QString> set;
+        for (const char* w :
+            {"ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "AUTHORIZATION", "BACKUP", "BEGIN", "BETWEEN", "BREAK",
+                "BROWSE", "BULK", "BY", "CASCADE", "CASE", "CHECK", "CHECKPOINT", "CLOSE", "CLUSTERED", "COALESCE",
+                "COLLATE", "COLUMN", "COMMIT", "COMPUTE", "CONSTRAINT", "CONTAINS", "CONTAINSTABLE", "CONTINUE",
+                "CONVERT", "CREATE", "CROSS", "CURRENT", "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP",
+                "CURRENT_USER", "CURSOR", "DATABASE", "DBCC", "DEALLOCATE", "DECLARE", "DEFAULT", "DELETE", "DENY",
+                "DESC", "DISK", "DISTINCT", "DISTRIBUTED", "DOUBLE", "DROP", "DUMP", "ELSE", "END", "ERRLVL", "ESCAPE",
+                "EXCEPT", "EXEC", "EXECUTE", "EXISTS", "EXIT", "EXTERNAL", "FETCH", "FILE", "FILLFACTOR", "FOR",
+                "FOREIGN", "FREETEXT", "FREETEXTTABLE", "FROM", "FULL", "FUNCTION", "GOTO", "GRANT", "GROUP", "HAVING",
+                "HOLDLOCK", "IDENTITY", "IDENTITY_INSERT", "IDENTITYCOL", "IF", "IN", "INDEX", "INNER", "INSERT",
+                "INTERSECT", "INTO", "IS", "JOIN", "KEY", "KILL", "LEFT", "LIKE", "LINENO", "LOAD", "MERGE", "NATIONAL",
+                "NOCHECK", "NONCLUSTERED", "NOT", "NULL", "NULLIF", "OF", "OFF", "OFFSETS", "ON", "OPEN",
+                "OPENDATASOURCE", "OPENQUERY", "OPENROWSET", "OPENXML", "OPTION", "OR", "ORDER", "OUTER", "OVER",
+                "PERCENT", "PIVOT", "PLAN", "PRECISION", "PRIMARY", "PRINT", "PROC", "PROCEDURE", "PUBLIC", "RAISERROR",
+                "READ", "READTEXT", "RECONFIGURE", "REFERENCES", "REPLICATION", "RESTORE", "RESTRICT", "RETURN",
+                "REVERT", "REVOKE", "RIGHT", "ROLLBACK", "ROWCOUNT", "ROWGUIDCOL", "RULE", "SAVE", "SCHEMA",
+                "SECURITYAUDIT", "SELECT", "SESSION_USER", "SET", "SETUSER", "SHUTDOWN", "SOME", "STATISTICS",
+                "SYSTEM_USER", "TABLE", "TABLESAMPLE", "TEXTSIZE", "THEN", "TO", "TOP", "TRAN", "TRANSACTION",
+                "TRIGGER", "TRUNCATE", "TRY_CONVERT", "TSEQUAL", "UNION", "UNIQUE", "UNPIVOT", "UPDATE", "UPDATETEXT",
+                "USE", "USER", "VALUES", "VARYING", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE", "WITH", "WRITETEXT"})
+            set.insert(QLatin1String(w));
+        return set;
+    }();
+    return reserved.contains(word.toUpper());
+}
+
+[[noreturn]] void refuseKeyword(const QString& word)
+{
+    throw DbError(QStringLiteral("Incorrect syntax near the keyword '%1'.").arg(word), QStringLiteral("42000"));
+}
+
+/// Refuses a reserved word written without brackets where a name stands: after FROM, JOIN,
+/// UPDATE, INTO or TABLE, beside a "." or before a comparison, as SQL Server does.
+void refuseReservedNames(const QString& tsql)
+{
+    QList<SqlToken> tokens;
+    for (const SqlToken& t : tokenizeSql(tsql)) {
+        if (t.type != SqlToken::Type::Space)
+            tokens << t;
+    }
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.type != SqlToken::Type::Word || !isReserved(t.text))
+            continue;
+        const SqlToken* before = i > 0 ? &tokens[i - 1] : nullptr;
+        const SqlToken* after = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
+        const bool qualified = (before && before->isPunct('.')) || (after && after->isPunct('.'));
+        const bool tableName = before
+            && (before->isWord("from") || before->isWord("join") || before->isWord("update") || before->isWord("into")
+                || (before->isWord("table") && !t.isWord("if")));
+        const bool compared = after && !t.isWord("end")
+            && (after->isPunct('=') || after->isPunct('<') || after->isPunct('>') || after->isPunct('!'));
+        if (qualified || tableName || compared)
+            refuseKeyword(t.text);
+    }
+}
+
+/// A varchar(n), nvarchar(n), char(n) or nchar(n) column refuses a longer value, as SQL Server's
+/// "String or binary data would be truncated" does: the definition gains a named check.
+QString withLengthCheck(const QString& columnName, const QString& definition)
+{
+    static const QRegularExpression sized(
+        QStringLiteral(R"(^\s*\[?n?(?:var)?char\]?\s*\(\s*(\d+)\s*\))"), QRegularExpression::CaseInsensitiveOption);
+    const auto m = sized.match(definition);
+    if (!m.hasMatch())
+        return definition;
+    return definition
+        + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
+              .arg(bracketed(QStringLiteral("cribsync_length_") + columnName), bracketed(columnName), m.captured(1));
+}
+
+/// "CREATE TABLE t (...)" with the checks of its text columns' lengths; a reserved word as a
+/// column name is refused.
+QString adaptCreateTable(const QString& sql)
+{
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    QString out;
+    qsizetype i = 0;
+    for (; i < tokens.size() && !tokens[i].isPunct('('); ++i)
+        out += tokens[i].text;
+    if (i >= tokens.size())
+        return sql;
+    out += tokens[i++].text;
+    // Each column definition up to the ',' or ')' that ends it at this depth.
+    int depth = 0;
+    QString part;
+    const auto finish = [&] {
+        const QList<SqlToken> words = tokenizeSql(part);
+        qsizetype first = 0;
+        while (first < words.size() && words[first].type == SqlToken::Type::Space)
+            ++first;
+        if (first < words.size()) {
+            const SqlToken& name = words[first];
+            static const QStringList constraints = {"constraint", "primary", "unique", "check", "foreign"};
+            const bool column = name.type != SqlToken::Type::Word || !constraints.contains(name.text.toLower());
+            if (column && name.type == SqlToken::Type::Word && isReserved(name.text))
+                refuseKeyword(name.text);
+            if (column) {
+                QString head;
+                QString rest;
+                for (qsizetype k = 0; k < words.size(); ++k)
+                    (k <= first ? head : rest) += words[k].text;
+                part = head + withLengthCheck(name.identifier(), rest);
+            }
+        }
+        out += part;
+        part.clear();
+    };
+    for (; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.isPunct('('))
+            ++depth;
+        if (depth == 0 && (t.isPunct(',') || t.isPunct(')'))) {
+            finish();
+            out += t.text;
+            if (t.isPunct(')')) {
+                for (++i; i < tokens.size(); ++i)
+                    out += tokens[i].text;
+                return out;
+            }
+            continue;
+        }
+        if (t.isPunct(')'))
+            --depth;
+        part += t.text;
+    }
+    return sql;
 }
 
 [[noreturn]] void refuse(const QString& tsql)
@@ -79,8 +214,9 @@ QString adaptAlterTable(const QString& tsql)
                                                  : type.indexOf(QLatin1Char(' '));
         type.insert(at, QStringLiteral(" COLLATE NOCASE"));
     }
+    const QString column = bareName(m.captured(2));
     return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-        .arg(bracketed(bareName(m.captured(1))), bracketed(bareName(m.captured(2))), type.simplified());
+        .arg(bracketed(bareName(m.captured(1))), bracketed(column), withLengthCheck(column, type.simplified()));
 }
 
 QList<AdaptedStep> adaptIfScript(const QString& tsql)
@@ -293,18 +429,21 @@ QList<AdaptedStep> SqliteAdapter::adapt(const QString& tsql)
         return {adaptExec(tsql)};
 
     static const QRegularExpression create(
-        QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"),
+        QStringLiteral(R"(^\s*create\s+(procedure|proc|trigger)\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))"
+                       R"((?:\s+on\s+((?:\[[^\]]+\]|\w+)(?:\.(?:\[[^\]]+\]|\w+))?))?)"),
         QRegularExpression::CaseInsensitiveOption);
     if (keyword == QLatin1String("create")) {
         const auto m = create.match(tsql);
-        // SQLite has triggers of its own: only the agent's are replaced by their equivalents.
+        // SQLite has triggers of its own ("CREATE TRIGGER x AFTER DELETE ON t"): only the agent's,
+        // in the server's form "CREATE TRIGGER x ON t", are replaced by their equivalents.
         const bool agentObject = m.hasMatch()
             && (!m.captured(1).startsWith(QLatin1String("trigger"), Qt::CaseInsensitive)
-                || EmbeddedEquivalents::find(bareName(m.captured(2))).has_value());
+                || (!m.captured(3).isEmpty() && EmbeddedEquivalents::find(bareName(m.captured(2))).has_value()));
         if (agentObject) {
             AdaptedStep step;
             step.kind = AdaptedStep::Kind::Install;
             step.name = bareName(m.captured(2));
+            step.onTable = bareName(m.captured(3));
             return {step};
         }
     }
@@ -335,8 +474,16 @@ QList<AdaptedStep> SqliteAdapter::adapt(const QString& tsql)
     if (tsqlOnly.contains(keyword))
         refuse(tsql);
 
+    // SQLite's own CREATE TRIGGER and CREATE INDEX are no T-SQL; a table's column names are
+    // checked with its definition.
+    if (keyword != QLatin1String("create"))
+        refuseReservedNames(tsql);
     AdaptedStep step;
     step.sql = translate(tsql);
+    static const QRegularExpression createTable(
+        QStringLiteral(R"(^\s*create\s+table\s)"), QRegularExpression::CaseInsensitiveOption);
+    if (keyword == QLatin1String("create") && createTable.match(step.sql).hasMatch())
+        step.sql = adaptCreateTable(step.sql);
     return {step};
 }
 

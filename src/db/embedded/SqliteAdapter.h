@@ -13,7 +13,7 @@ struct AdaptedStep
         Sql, // run `sql` (already SQLite)
         Exec, // call procedure `name` with the argument expressions `args`
         NameProbe, // result set of one column "name": the parameters or columns of object `name`
-        Install, // create the embedded equivalent of the agent's object `name`
+        Install, // create the embedded equivalent of the agent's object `name` (a trigger's on `onTable`)
         Drop, // drop object `name` of type `objectType`
     };
     enum class Guard { None, ColumnExists, ColumnMissing, ObjectExists };
@@ -22,6 +22,7 @@ struct AdaptedStep
     QString sql;
     QString name;
     QString objectType; // "trigger", "procedure", "view", "table"
+    QString onTable; // Install of a trigger
     QStringList args;
     Guard guard = Guard::None;
     QString guardObject;

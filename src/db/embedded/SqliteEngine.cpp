@@ -12,6 +12,7 @@
 #include <QMutexLocker>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <functional>
 #include <sqlite3.h>
 
 namespace db {
@@ -19,6 +20,138 @@ namespace db {
 namespace {
 
 const QString kProcedureTable = QStringLiteral("cribsync_procedures");
+const QString kTriggerTable = QStringLiteral("cribsync_triggers");
+
+/// The table that holds the rows a statement deleted while the trigger of that name runs.
+QString captureTable(const QString& trigger)
+{
+    return QStringLiteral("cribsync_deleted_") + trigger;
+}
+
+/// The table a DELETE (`keyword` "delete") or an UPDATE ("update") statement changes; empty
+/// for any other statement.
+QString changedTable(const QString& sql, const char* keyword)
+{
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    qsizetype i = 0;
+    const auto skipSpace = [&] {
+        while (i < tokens.size() && tokens[i].type == SqlToken::Type::Space)
+            ++i;
+    };
+    skipSpace();
+    if (i >= tokens.size() || !tokens[i].isWord(keyword))
+        return {};
+    ++i;
+    skipSpace();
+    if (i < tokens.size() && tokens[i].isWord("from")) {
+        ++i;
+        skipSpace();
+    }
+    QString name;
+    while (i < tokens.size()
+        && (tokens[i].type == SqlToken::Type::Word || tokens[i].type == SqlToken::Type::Bracketed
+            || tokens[i].type == SqlToken::Type::Quoted)) {
+        name = tokens[i].identifier();
+        if (i + 1 < tokens.size() && tokens[i + 1].isPunct('.'))
+            i += 2;
+        else
+            break;
+    }
+    return name;
+}
+
+/// The text with every value compared with an integer or date-time column (":name" after
+/// "column =", "<>", "<", ...) converted as SQL Server converts a text there: '' is 0 or
+/// 1900-01-01, and a text that is no number is refused.
+QString typedComparisons(const QString& sql, const std::function<ColumnKind(const QString&)>& kindOf)
+{
+    if (!sql.contains(QLatin1Char(':')))
+        return sql;
+    const QList<SqlToken> tokens = tokenizeSql(sql);
+    QString out;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const SqlToken& t = tokens[i];
+        if (t.type != SqlToken::Type::Placeholder) {
+            out += t.text;
+            continue;
+        }
+        qsizetype j = i - 1;
+        const auto skipSpace = [&] {
+            while (j >= 0 && tokens[j].type == SqlToken::Type::Space)
+                --j;
+        };
+        skipSpace();
+        int operators = 0;
+        while (j >= 0 && operators < 2
+            && (tokens[j].isPunct('=') || tokens[j].isPunct('<') || tokens[j].isPunct('>') || tokens[j].isPunct('!'))) {
+            --j;
+            ++operators;
+        }
+        skipSpace();
+        const bool column = operators > 0 && j >= 0
+            && (tokens[j].type == SqlToken::Type::Word || tokens[j].type == SqlToken::Type::Bracketed
+                || tokens[j].type == SqlToken::Type::Quoted);
+        const ColumnKind kind = column ? kindOf(tokens[j].identifier()) : ColumnKind::Other;
+        if (kind == ColumnKind::Integer || kind == ColumnKind::AutoIncrement)
+            out += QStringLiteral("cribsync_int(") + t.text + QLatin1Char(')');
+        else if (kind == ColumnKind::DateTime)
+            out += QStringLiteral("cribsync_datetime(") + t.text + QLatin1Char(')');
+        else
+            out += t.text;
+    }
+    return out;
+}
+
+/// SQL Server's conversion of a text compared with an integer column.
+void convertToInteger(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    sqlite3_value* value = arguments[0];
+    if (sqlite3_value_type(value) != SQLITE_TEXT) {
+        sqlite3_result_value(context, value);
+        return;
+    }
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(value))).trimmed();
+    bool ok = text.isEmpty();
+    const qlonglong number = ok ? 0 : text.toLongLong(&ok);
+    if (ok) {
+        sqlite3_result_int64(context, number);
+        return;
+    }
+    const QByteArray message
+        = QStringLiteral("Conversion failed when converting the nvarchar value '%1' to data type int.")
+              .arg(text)
+              .toUtf8();
+    sqlite3_result_error(context, message.constData(), int(message.size()));
+}
+
+/// SQL Server's conversion of '' compared with a date-time column.
+void convertToDateTime(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    sqlite3_value* value = arguments[0];
+    if (sqlite3_value_type(value) == SQLITE_TEXT && sqlite3_value_bytes(value) == 0)
+        sqlite3_result_text(context, "1900-01-01T00:00:00", -1, SQLITE_STATIC);
+    else
+        sqlite3_result_value(context, value);
+}
+
+/// The SQL state SQL Server gives the failures the embedded engine reports as it does.
+QString stateOfMessage(const QString& message, const QString& fallback)
+{
+    if (message.startsWith(QLatin1String("Conversion failed")))
+        return QStringLiteral("22018");
+    if (message.contains(QLatin1String("String or binary data would be truncated")))
+        return QStringLiteral("22001");
+    return fallback;
+}
+
+/// A trigger's body with its `deleted` read from the trigger's capture table.
+QString readingCapture(const QString& body, const QString& trigger)
+{
+    QString out;
+    for (const SqlToken& t : tokenizeSql(body))
+        out += t.isWord("deleted") ? bracketed(captureTable(trigger)) : t.text;
+    return out;
+}
 
 QString nextConnectionName()
 {
@@ -159,6 +292,11 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
     try {
         if (!m_handle)
             throw DbError(QStringLiteral("the SQLite driver gave no connection handle"));
+        for (const auto& [name, function] :
+            {std::pair{"cribsync_int", &convertToInteger}, std::pair{"cribsync_datetime", &convertToDateTime}}) {
+            sqlite3_create_function_v2(
+                m_handle, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, function, nullptr, nullptr, nullptr);
+        }
         runSql(QStringLiteral("PRAGMA journal_mode=WAL"), {}, false);
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
         // A file that is not a database fails only at its first read: the schema stamp's.
@@ -241,7 +379,18 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
         planned.step = step;
         if (step.kind == AdaptedStep::Kind::Sql) {
             QStringList names;
-            planned.sql = positionalPlaceholders(step.sql, &names);
+            const QString keyword = firstWord(step.sql);
+            QString table = baseTableOf(step.sql);
+            if (table.isEmpty())
+                table = changedTable(step.sql, keyword == QLatin1String("update") ? "update" : "delete");
+            const QString typed = table.isEmpty() ? step.sql : typedComparisons(step.sql, [&](const QString& column) {
+                for (const ColumnInfo& c : layout(table)) {
+                    if (c.name.compare(column, Qt::CaseInsensitive) == 0)
+                        return c.kind;
+                }
+                return ColumnKind::Other;
+            });
+            planned.sql = positionalPlaceholders(typed, &names);
             for (const QString& name : names) {
                 Source source;
                 if (name.startsWith(QLatin1Char('#')))
@@ -251,9 +400,10 @@ std::shared_ptr<SqliteEngine::Plan> SqliteEngine::plan(const QString& shape, con
                 planned.sources << source;
             }
             planned.baseTable = baseTableOf(step.sql);
-            const QString keyword = firstWord(step.sql);
             planned.changesSchema = keyword == QLatin1String("alter") || keyword == QLatin1String("create")
                 || keyword == QLatin1String("drop");
+            if (keyword == QLatin1String("delete"))
+                planned.deleteTarget = changedTable(step.sql, "delete");
         }
         plan->steps << planned;
     }
@@ -290,35 +440,12 @@ SqliteEngine::StepResult SqliteEngine::runStep(
     StepResult result;
     switch (step.kind) {
     case AdaptedStep::Kind::Sql: {
-        QVariantList positional;
-        positional.reserve(planned.sources.size());
-        // Generated statements give their values in the order of their placeholders: look there first.
-        const QList<QPair<QString, QVariant>> items = values.items();
-        qsizetype next = 0;
-        for (const Source& source : planned.sources) {
-            if (source.literal >= 0) {
-                positional << literals.value(source.literal);
-                continue;
-            }
-            if (next < items.size()
-                && (items[next].first == source.placeholder
-                    || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
-                positional << items[next++].second;
-                continue;
-            }
-            if (!values.contains(source.placeholder))
-                throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
-            positional << values.value(source.placeholder);
+        if (!planned.deleteTarget.isEmpty()) {
+            const QList<StatementTrigger> triggers = triggersOn(planned.deleteTarget);
+            if (!triggers.isEmpty())
+                return runTriggered(planned, values, literals, wantRows, maxRows, triggers);
         }
-        // The step keeps its statement: the text is not looked up again for every row.
-        if (!planned.prepared)
-            planned.prepared = prepare(planned.sql);
-        result = runPrepared(planned.prepared, planned.sql, positional, wantRows, maxRows);
-        if (result.rows.hasResult)
-            result.rows.baseTable = planned.baseTable;
-        if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
-            forgetSchema();
-        return result;
+        return runSqlStep(planned, values, literals, wantRows, maxRows);
     }
     case AdaptedStep::Kind::Exec: {
         m_procedures.exec(step.name, step.args, values);
@@ -344,13 +471,107 @@ SqliteEngine::StepResult SqliteEngine::runStep(
         return result;
     }
     case AdaptedStep::Kind::Install:
-        install(step.name);
+        install(step.name, step.onTable);
         return result;
     case AdaptedStep::Kind::Drop:
         drop(step.name, step.objectType);
         return result;
     }
     return result;
+}
+
+SqliteEngine::StepResult SqliteEngine::runSqlStep(
+    PlannedStep& planned, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows)
+{
+    StepResult result;
+    QVariantList positional;
+    positional.reserve(planned.sources.size());
+    // Generated statements give their values in the order of their placeholders: look there first.
+    const QList<QPair<QString, QVariant>> items = values.items();
+    qsizetype next = 0;
+    for (const Source& source : planned.sources) {
+        if (source.literal >= 0) {
+            positional << literals.value(source.literal);
+            continue;
+        }
+        if (next < items.size()
+            && (items[next].first == source.placeholder
+                || items[next].first.compare(source.placeholder, Qt::CaseInsensitive) == 0)) {
+            positional << items[next++].second;
+            continue;
+        }
+        if (!values.contains(source.placeholder))
+            throw DbError(QStringLiteral("No value was given for the parameter :%1").arg(source.placeholder));
+        positional << values.value(source.placeholder);
+    }
+    // The step keeps its statement: the text is not looked up again for every row.
+    if (!planned.prepared)
+        planned.prepared = prepare(planned.sql);
+    result = runPrepared(planned.prepared, planned.sql, positional, wantRows, maxRows);
+    if (result.rows.hasResult)
+        result.rows.baseTable = planned.baseTable;
+    if (planned.changesSchema && (!wantRows || !result.rows.hasResult))
+        forgetSchema();
+    return result;
+}
+
+SqliteEngine::StepResult SqliteEngine::runTriggered(PlannedStep& planned, const NamedValues& values,
+    const QVariantList& literals, bool wantRows, qsizetype maxRows, const QList<StatementTrigger>& triggers)
+{
+    // The statement and its triggers are one: a trigger that fails undoes the statement.
+    const bool own = !transactionOpen();
+    const QString savepoint = QStringLiteral("cribsync_statement");
+    runSql(own ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT ") + savepoint, {}, false);
+    const bool wasOpen = m_statementOpen;
+    m_statementOpen = true;
+    try {
+        // Rows a procedure's own DELETE left there belong to no statement of a caller.
+        for (const StatementTrigger& t : triggers)
+            runSql(QStringLiteral("DELETE FROM ") + bracketed(captureTable(t.name)), {}, false);
+        const StepResult result = runSqlStep(planned, values, literals, wantRows, maxRows);
+        for (const StatementTrigger& t : triggers) {
+            m_procedures.call({t.name, QString(), t.body}, {});
+            runSql(QStringLiteral("DELETE FROM ") + bracketed(captureTable(t.name)), {}, false);
+        }
+        m_statementOpen = wasOpen;
+        runSql(own ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + savepoint, {}, false);
+        return result;
+    } catch (...) {
+        m_statementOpen = wasOpen;
+        if (own) {
+            runQuietly(QStringLiteral("ROLLBACK"));
+        } else {
+            runQuietly(QStringLiteral("ROLLBACK TO ") + savepoint);
+            runQuietly(QStringLiteral("RELEASE ") + savepoint);
+        }
+        throw;
+    }
+}
+
+QList<SqliteEngine::StatementTrigger> SqliteEngine::triggersOn(const QString& table)
+{
+    checkSchemaVersion();
+    if (m_triggersGeneration != m_layoutGeneration) {
+        m_triggers.clear();
+        if (objectExists(kTriggerTable, QStringLiteral("usertable"))) {
+            // Only while SQLite still has the trigger: dropping its table drops it too.
+            const ResultSet rows = runSql(QStringLiteral("SELECT t.name, t.table_name, t.body FROM %1 t JOIN "
+                                                         "sqlite_master m ON m.type = 'trigger' AND m.name = t.name "
+                                                         "COLLATE NOCASE")
+                                              .arg(kTriggerTable),
+                {}, true)
+                                       .rows;
+            for (const QVariantList& row : rows.rows)
+                m_triggers.append({row.value(0).toString(), row.value(1).toString(), row.value(2).toString()});
+        }
+        m_triggersGeneration = m_layoutGeneration;
+    }
+    QList<StatementTrigger> on;
+    for (const StatementTrigger& t : m_triggers) {
+        if (t.table.compare(table, Qt::CaseInsensitive) == 0)
+            on.append(t);
+    }
+    return on;
 }
 
 QString SqliteEngine::handleState() const
@@ -443,8 +664,12 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepare
         ~Reset() { sqlite3_reset(statement); }
     } reset{statement};
     const auto fail = [&] {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
-        const QString state = handleState();
+        QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        static const QString lengthCheck = QStringLiteral("CHECK constraint failed: cribsync_length_");
+        if (message.startsWith(lengthCheck))
+            message = QStringLiteral("String or binary data would be truncated in column '%1'.")
+                          .arg(message.mid(lengthCheck.size()));
+        const QString state = stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();
         throw DbError(message, state);
@@ -577,9 +802,9 @@ QList<ColumnInfo> SqliteEngine::layout(const QString& table)
 QStringList SqliteEngine::tables()
 {
     const ResultSet result = runSql(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table','view') "
-                                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' AND name <> '%1' "
-                                                   "ORDER BY name COLLATE NOCASE")
-                                        .arg(kProcedureTable),
+                                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                                   "AND name NOT LIKE 'cribsync\\_%' ESCAPE '\\' "
+                                                   "ORDER BY name COLLATE NOCASE"),
         {}, true)
                                  .rows;
     QStringList names;
@@ -674,7 +899,7 @@ void SqliteEngine::installProcedure(const EmbeddedProcedure& procedure)
         {procedure.name, procedure.parametersText, procedure.body}, false);
 }
 
-void SqliteEngine::install(const QString& name)
+void SqliteEngine::install(const QString& name, const QString& onTable)
 {
     const auto equivalent = EmbeddedEquivalents::find(name);
     if (!equivalent)
@@ -686,9 +911,40 @@ void SqliteEngine::install(const QString& name)
         installProcedure({equivalent->name, equivalent->parametersText, equivalent->body});
         return;
     }
-    if (objectExists(equivalent->name, QStringLiteral("trigger")))
-        throw DbError(QStringLiteral("There is already an object named '%1' in the database.").arg(equivalent->name));
-    runSql(equivalent->body, {}, false);
+    installTrigger(*equivalent, onTable);
+}
+
+void SqliteEngine::installTrigger(const EmbeddedEquivalent& trigger, const QString& table)
+{
+    if (objectExists(trigger.name, QStringLiteral("trigger")))
+        throw DbError(QStringLiteral("There is already an object named '%1' in the database.").arg(trigger.name));
+    const QList<ColumnInfo> columns = table.isEmpty() ? QList<ColumnInfo>() : layout(table);
+    if (columns.isEmpty())
+        throw DbError(QStringLiteral("Invalid object name '%1': the trigger %2 has no table").arg(table, trigger.name));
+    // SQLite's row trigger only collects the deleted rows; the statement runs the body once.
+    QStringList definitions;
+    QStringList names;
+    QStringList old;
+    for (const ColumnInfo& c : columns) {
+        definitions << bracketed(c.name) + QLatin1Char(' ') + c.typeName;
+        names << bracketed(c.name);
+        old << QStringLiteral("old.") + bracketed(c.name);
+    }
+    const QString capture = bracketed(captureTable(trigger.name));
+    runSql(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT PRIMARY KEY COLLATE NOCASE, table_name TEXT NOT "
+                          "NULL, body TEXT NOT NULL)")
+               .arg(kTriggerTable),
+        {}, false);
+    runSql(QStringLiteral("DROP TABLE IF EXISTS ") + capture, {}, false);
+    runSql(QStringLiteral("CREATE TABLE %1 (%2)").arg(capture, definitions.join(QStringLiteral(", "))), {}, false);
+    runSql(
+        QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 FOR EACH ROW BEGIN INSERT INTO %3 (%4) VALUES (%5); END")
+            .arg(bracketed(trigger.name), bracketed(table), capture, names.join(QStringLiteral(", ")),
+                old.join(QStringLiteral(", "))),
+        {}, false);
+    runSql(QStringLiteral("INSERT OR REPLACE INTO %1 (name, table_name, body) VALUES (?, ?, ?)").arg(kTriggerTable),
+        {trigger.name, table, readingCapture(trigger.body, trigger.name)}, false);
+    forgetSchema();
 }
 
 void SqliteEngine::drop(const QString& name, const QString& type)
@@ -700,6 +956,10 @@ void SqliteEngine::drop(const QString& name, const QString& type)
         return;
     }
     runSql(QStringLiteral("DROP %1 %2").arg(type.toUpper(), bracketed(name)), {}, false);
+    if (type == QLatin1String("trigger") && objectExists(kTriggerTable, QStringLiteral("usertable"))) {
+        runSql(QStringLiteral("DELETE FROM %1 WHERE name = ? COLLATE NOCASE").arg(kTriggerTable), {name}, false);
+        runSql(QStringLiteral("DROP TABLE IF EXISTS ") + bracketed(captureTable(name)), {}, false);
+    }
     forgetSchema();
 }
 

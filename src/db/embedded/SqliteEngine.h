@@ -78,6 +78,8 @@ private:
         QList<Source> sources;
         QString baseTable;
         bool changesSchema = false;
+        QString deleteTarget; // the table a DELETE deletes from
+
         std::shared_ptr<Prepared> prepared; // of `sql`, once it first ran
     };
     /// What a text (its literals lifted out) becomes, adapted and tokenized once.
@@ -90,8 +92,22 @@ private:
     /// `maxRows` above 0 limits the rows of a query that are read.
     StepResult run(const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows = 0);
     std::shared_ptr<Plan> plan(const QString& shape, const QString& tsql);
+    /// An agent's trigger: its body, run once for each DELETE statement on its table.
+    struct StatementTrigger
+    {
+        QString name;
+        QString table;
+        QString body; // reads the rows the statement deleted from the trigger's capture table
+    };
+
     StepResult runStep(
         PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
+    StepResult runSqlStep(
+        PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
+    /// Runs a DELETE and then each trigger on its table, all or nothing.
+    StepResult runTriggered(PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows,
+        qsizetype maxRows, const QList<StatementTrigger>& triggers);
+    QList<StatementTrigger> triggersOn(const QString& table);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
     StepResult runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
         const QVariantList& positional, bool wantRows, qsizetype maxRows = 0);
@@ -100,7 +116,7 @@ private:
     ResultSet runStatement(const QString& sql, const QVariantList& positional, bool wantRows) override;
     void runStatementQuietly(const QString& sql) override { runQuietly(sql); }
     std::optional<EmbeddedProcedure> storedProcedure(const QString& name) override { return findProcedure(name); }
-    bool transactionOpen() const override { return m_transactionOpen; }
+    bool transactionOpen() const override { return m_transactionOpen || m_statementOpen; }
     std::shared_ptr<Prepared> prepare(const QString& sql);
     void describe(Prepared& prepared);
     /// Compares the schema cookie with the one the layouts were read under.
@@ -110,7 +126,8 @@ private:
     QString handleState() const;
     bool guardHolds(const AdaptedStep& step);
     bool objectExists(const QString& name, const QString& type);
-    void install(const QString& name);
+    void install(const QString& name, const QString& onTable);
+    void installTrigger(const EmbeddedEquivalent& trigger, const QString& table);
     void drop(const QString& name, const QString& type);
     QList<ColumnInfo> layout(const QString& table);
 
@@ -129,6 +146,9 @@ private:
     sqlite::DateTimeTexts m_dateTimes;
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
+    bool m_statementOpen = false; // a DELETE and its triggers running
+    QList<StatementTrigger> m_triggers;
+    quint64 m_triggersGeneration = ~quint64(0); // of the layouts `m_triggers` was read with
 };
 
 } // namespace db

@@ -418,18 +418,15 @@ QList<ProcParameter> OdbcEngine::procedureParameters(const QString& procedure)
 
 QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<QString, QVariant>>& values)
 {
-    const QString name = procedure.section(QLatin1Char(';'), 0, 0);
-    QStringList arguments;
+    QStringList names;
     QVariantList bound;
     for (const auto& value : values) {
         if (value.first.compare(QLatin1String("@RETURN_VALUE"), Qt::CaseInsensitive) == 0)
             continue;
-        arguments << value.first + QStringLiteral(" = ?");
+        names << value.first;
         bound << typedNull(value.second);
     }
-    const QString sql = QStringLiteral("SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = %1 %2; "
-                                       "SELECT @cribsync_rv AS RETURN_VALUE")
-                            .arg(name, arguments.join(QStringLiteral(", ")));
+    const QString sql = callBatch(procedure, names);
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
@@ -450,6 +447,24 @@ QVariant OdbcEngine::callProcedure(const QString& procedure, const QList<QPair<Q
     return returnValue;
 }
 
+QString OdbcEngine::callBatch(const QString& procedure, const QStringList& names)
+{
+    QStringList arguments;
+    for (const QString& name : names)
+        arguments << name + QStringLiteral(" = ?");
+    // NOCOUNT is set back: the pooled connection's later updates report their row counts again,
+    // which tell a row written from one that cannot be located.
+    return QStringLiteral("SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = %1 %2; "
+                          "SELECT @cribsync_rv AS RETURN_VALUE; SET NOCOUNT OFF")
+        .arg(procedure.section(QLatin1Char(';'), 0, 0), arguments.join(QStringLiteral(", ")));
+}
+
+QString OdbcEngine::serverSchemaStampText()
+{
+    // Altering a table moves its modify_date; creating or dropping one changes the count.
+    return QStringLiteral("SELECT COUNT(*), MAX(modify_date) FROM sys.objects");
+}
+
 QString OdbcEngine::schemaStamp()
 {
     char name[64] = {};
@@ -458,9 +473,8 @@ QString OdbcEngine::schemaStamp()
         return {};
     const QString dbms = QString::fromLatin1(name).trimmed();
     QString sql;
-    // Altering a table moves its modify_date; creating or dropping one changes the count.
     if (dbms.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
-        sql = QStringLiteral("SELECT COUNT(*), MAX(modify_date) FROM sys.objects");
+        sql = serverSchemaStampText();
     else if (dbms.contains(QLatin1String("SQLite"), Qt::CaseInsensitive))
         sql = QStringLiteral("PRAGMA schema_version");
     else

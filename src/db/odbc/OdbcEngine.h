@@ -40,6 +40,12 @@ public:
     void commit() override;
     void rollback() override;
 
+    /// The batch that calls `procedure` (without its ";n" group number) with the parameters
+    /// `names` bound by name, one "?" each, and selects its return value as RETURN_VALUE.
+    static QString callBatch(const QString& procedure, const QStringList& names);
+    /// The text that reads a schema stamp from SQL Server.
+    static QString serverSchemaStampText();
+
 private:
     QSqlDatabase database() const;
     /// Prepares `sql` with its placeholders bound by position and executes it.

@@ -128,9 +128,7 @@ private Q_SLOTS:
         EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Procedure, QStringLiteral("sp_TestProc"),
             QStringLiteral("@A int"), QStringLiteral("RETURN @A + 1")});
         EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Trigger, QStringLiteral("DelBinTest"), QString(),
-            QStringLiteral("CREATE TRIGGER DelBinTest AFTER DELETE ON Bin BEGIN "
-                           "INSERT INTO DeleteHst (TableName, Key1, Key2) VALUES ('Bin', "
-                           "old.Station, old.MyNo); END")});
+            QStringLiteral("INSERT INTO DeleteHst (TableName, Key1, Key2) SELECT 'Bin', Station, MyNo FROM deleted")});
         const QString drops = QStringLiteral(
             "if exists (select * from dbo.sysobjects where id = object_id(N'[dbo].[DelBinTest]') and "
             "OBJECTPROPERTY(id, N'IsTrigger') = 1)\r\ndrop trigger [dbo].[DelBinTest]\r\n\r\n"
@@ -157,6 +155,79 @@ private Q_SLOTS:
             QVERIFY2(e.message().contains(QLatin1String("sp_Unknown")), qPrintable(e.message()));
         }
         QVERIFY(!m_c->procedures().contains(QStringLiteral("sp_Unknown;1")));
+    }
+
+    void triggersFireOncePerStatementWithEveryDeletedRow()
+    {
+        // As on SQL Server: one firing for the statement, `deleted` holding all its rows; a
+        // failing trigger undoes the statement.
+        EmbeddedEquivalents::add({EmbeddedEquivalent::Kind::Trigger, QStringLiteral("CountBinDeletes"), QString(),
+            QStringLiteral("IF (SELECT count(*) FROM deleted) > 2 THEN RAISERROR 'three bins at once';\n"
+                           "INSERT INTO DeleteHst (TableName, Key1, Key2) SELECT 'Bin', count(*), "
+                           "group_concat(MyNo) FROM deleted")});
+        m_c->execute(QStringLiteral("CREATE TRIGGER [CountBinDeletes] ON [dbo].[Bin]\r\nFOR DELETE\r\nAS\r\n..."));
+        QVERIFY_THROWS_EXCEPTION(DbError, m_c->execute(QStringLiteral("DELETE FROM Bin")));
+        QCOMPARE(count(QStringLiteral("select count(*) from Bin")), 3);
+        QCOMPARE(count(QStringLiteral("select count(*) from DeleteHst")), 0);
+
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '01'"));
+        m_c->execute(QStringLiteral("DELETE FROM Bin WHERE Station = '09'"));
+        QCOMPARE(m_c->query(QStringLiteral("select Key1 || ':' || coalesce(Key2, 'none') from DeleteHst")).rows,
+            QList<QVariantList>({{QStringLiteral("2:A1,A2")}, {QStringLiteral("0:none")}}));
+        // The rows the trigger reads are kept out of sight.
+        QVERIFY(!m_c->tables().join(QLatin1Char(' ')).contains(QLatin1String("cribsync"), Qt::CaseInsensitive));
+    }
+
+    void strictWhereSqlServerIs_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QVariant>("bound");
+        QTest::addColumn<QString>("outcome"); // the count found, or the SQL state of the refusal
+        // SQL Server converts '' to the column's type: 0, and 1900-01-01 for a date-time.
+        QTest::newRow("integer = ''") << "Select count(*) from Bin where OnHand = ''" << QVariant() << "1";
+        QTest::newRow("integer = bound ''") << "Select count(*) from Bin where OnHand = :v" << QVariant("") << "1";
+        QTest::newRow("date-time = ''") << "Select count(*) from Bin where LastUpdate = ''" << QVariant() << "1";
+        QTest::newRow("identity = bound text")
+            << "Select count(*) from Bin as T where T.RecordID = :v" << QVariant("2") << "1";
+        QTest::newRow("integer = a text that is no number")
+            << "Select count(*) from Bin where OnHand = 'many'" << QVariant() << "22018";
+        // A value too long for varchar(n) is refused, not stored whole.
+        QTest::newRow("insert too long") << "INSERT INTO Bin (Station, MyNo) VALUES ('01', 'A123456789012')"
+                                         << QVariant() << "22001";
+        QTest::newRow("update too long") << "UPDATE Bin SET MyNo = :v WHERE MyNo = 'A1'" << QVariant("A123456789012")
+                                         << "22001";
+        QTest::newRow("as long as allowed")
+            << "UPDATE Bin SET MyNo = :v WHERE OnHand = 0" << QVariant("A12345678901") << "1";
+        // Reserved words name nothing unless bracketed.
+        QTest::newRow("reserved word qualified")
+            << "Select * from Gadget as T where T.Key = 'x'" << QVariant() << "42000";
+        QTest::newRow("reserved word compared") << "Select * from Gadget where File = 1" << QVariant() << "42000";
+        QTest::newRow("reserved word as table") << "Select * from Percent" << QVariant() << "42000";
+        QTest::newRow("reserved word bracketed")
+            << "Select count(*) from Gadget as T where T.[Key] = 'x' AND [File] = 1" << QVariant() << "1";
+    }
+
+    void strictWhereSqlServerIs()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QVariant, bound);
+        QFETCH(QString, outcome);
+        m_c->execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, OnHand, LastUpdate) VALUES ('03', 'Z', 0, "
+                                    "'1900-01-01T00:00:00')"));
+        m_c->execute(QStringLiteral("CREATE TABLE Gadget ([Key] varchar(10), [File] int)"));
+        m_c->execute(QStringLiteral("INSERT INTO Gadget ([Key], [File]) VALUES ('x', 1)"));
+        NamedValues values;
+        if (bound.isValid())
+            values.set(QStringLiteral("v"), bound);
+        try {
+            const QString found = sql.startsWith(QLatin1String("Select"))
+                ? m_c->query(sql, values).rows.value(0).value(0).toString()
+                : QString::number(m_c->execute(sql, values));
+            QCOMPARE(found, outcome);
+        } catch (const DbError& e) {
+            QVERIFY2(e.sqlState() == outcome, qPrintable(e.sqlState() + QStringLiteral(": ") + e.message()));
+            QCOMPARE(count(QStringLiteral("select count(*) from Bin where length(MyNo) > 12")), 0);
+        }
     }
 
     void runsExecWithPositionalArguments()
