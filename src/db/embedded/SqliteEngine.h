@@ -5,6 +5,7 @@
 #include "db/embedded/ProcedureInterpreter.h"
 #include "db/embedded/SqliteAdapter.h"
 #include "db/embedded/SqliteValues.h"
+#include "db/embedded/StatementTriggers.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -21,6 +22,9 @@ namespace db {
 /// Statements run through SQLite's own interface on the connection Qt opened: each text is
 /// adapted and prepared once, and literals of WHERE clauses are bound, so that the per-row probes
 /// and lookups of a backlog share one prepared statement.
+/// SqliteEngine.cpp plans and runs texts, SqliteStatements.cpp prepares and steps them through
+/// SQLite's interface, SqliteCatalogue.cpp reads and changes what the file holds (tables, layouts,
+/// the agent's procedures and triggers).
 class SqliteEngine : public Engine, private ProcedureInterpreter::Host
 {
 public:
@@ -92,22 +96,13 @@ private:
     /// `maxRows` above 0 limits the rows of a query that are read.
     StepResult run(const QString& tsql, const NamedValues& values, bool wantRows, qsizetype maxRows = 0);
     std::shared_ptr<Plan> plan(const QString& shape, const QString& tsql);
-    /// An agent's trigger: its body, run once for each DELETE statement on its table.
-    struct StatementTrigger
-    {
-        QString name;
-        QString table;
-        QString body; // reads the rows the statement deleted from the trigger's capture table
-    };
-
     StepResult runStep(
         PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
     StepResult runSqlStep(
         PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows, qsizetype maxRows);
     /// Runs a DELETE and then each trigger on its table, all or nothing.
     StepResult runTriggered(PlannedStep& step, const NamedValues& values, const QVariantList& literals, bool wantRows,
-        qsizetype maxRows, const QList<StatementTrigger>& triggers);
-    QList<StatementTrigger> triggersOn(const QString& table);
+        qsizetype maxRows, const QList<sqlite::StatementTriggers::Trigger>& triggers);
     StepResult runSql(const QString& sql, const QVariantList& positional, bool wantRows);
     StepResult runPrepared(const std::shared_ptr<Prepared>& prepared, const QString& sql,
         const QVariantList& positional, bool wantRows, qsizetype maxRows = 0);
@@ -147,8 +142,7 @@ private:
     ProcedureInterpreter m_procedures;
     bool m_transactionOpen = false; // between beginTransaction() and commit() or rollback()
     bool m_statementOpen = false; // a DELETE and its triggers running
-    QList<StatementTrigger> m_triggers;
-    quint64 m_triggersGeneration = ~quint64(0); // of the layouts `m_triggers` was read with
+    sqlite::StatementTriggers m_statementTriggers;
 };
 
 } // namespace db
