@@ -301,6 +301,18 @@ const mustRefuse = [
     ["nullKeys", "Select * from [Bin] as T where T.Station = ''"],
     ["nocount", "SET NOCOUNT ON; EXEC [dbo].[p] @a = ?"],
     ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS BEGIN TRAN UPDATE [Bin] SET [OnHand] = 1 COMMIT TRAN"],
+    // The procedure as it was: @@ERROR tells only whether the INSERT failed.
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] @Bin varchar(12) AS BEGIN BEGIN TRAN UPDATE Bin SET OnHand = 0 "
+        + "WHERE (MyNo = @Bin) INSERT INTO MyTran (Bin) VALUES (@Bin) IF @@TRANCOUNT > 0 AND @@ERROR = 0 "
+        + "BEGIN COMMIT TRAN RETURN 0 END ELSE BEGIN ROLLBACK TRAN RETURN 1 END END"],
+    // A CATCH must undo the transaction and then raise: one that commits, or swallows the failure,
+    // reports a stock move that did not happen as done.
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS SET XACT_ABORT ON BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 "
+        + "COMMIT TRAN END TRY BEGIN CATCH COMMIT TRAN RETURN 0 END CATCH"],
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS SET XACT_ABORT ON BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 "
+        + "COMMIT TRAN END TRY BEGIN CATCH IF @@TRANCOUNT > 0 ROLLBACK TRAN RETURN 0 END CATCH"],
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 COMMIT TRAN "
+        + "END TRY BEGIN CATCH RAISERROR('failed', 16, 1) ROLLBACK TRAN END CATCH"],
     ["triggerRows",
         "CREATE TRIGGER [t] ON [dbo].[RoboMinMax] FOR DELETE AS DECLARE @r int SELECT @r = RecordID FROM deleted"],
     ["tableHints", "Select [OnHand] from [Bin] (NOLOCK) where [MyNo] = ?"],
