@@ -233,20 +233,34 @@ const rules = {
         return on ? ["SET NOCOUNT ON is not undone at the end of the batch"] : [];
     },
 
-    // A procedure that opens a transaction must undo all of it when any statement fails:
-    // without XACT_ABORT or a CATCH that rolls back, it commits what did not fail.
+    // A procedure that opens a transaction must undo all of it when any statement fails: without
+    // XACT_ABORT or a TRY/CATCH it commits what did not fail. Its CATCH must roll back, commit
+    // nothing and then raise, or the caller takes a stock move that did not happen for done.
     allOrNothing(p) {
         const faults = [];
         for (const node of walk(p.tree)) {
-            if (ruleOf(node) !== "create_or_alter_procedure")
+            if (ruleOf(node) !== "create_or_alter_procedure" || !/\bBEGIN\s+TRAN/i.test(textOf(node)))
                 continue;
-            const body = textOf(node).replace(/\s+/g, " ");
-            if (!/\bBEGIN TRAN/i.test(body))
-                continue;
-            const aborts = /\bSET XACT_ABORT ON\b/i.test(body);
-            const catches = /\bBEGIN CATCH\b[\s\S]*\bROLLBACK\b/i.test(body);
-            if (!aborts && !catches)
-                faults.push("the procedure's transaction commits what did not fail (no XACT_ABORT ON, no CATCH with ROLLBACK)");
+            const tries = [...walk(node)].filter((n) => ruleOf(n) === "try_catch_statement");
+            if (tries.length === 0 && !/\bSET\s+XACT_ABORT\s+ON\b/i.test(textOf(node)))
+                faults.push("the procedure's transaction commits what did not fail (no XACT_ABORT ON, no TRY/CATCH)");
+            for (const t of tries) {
+                const at = t.children.findIndex((c) => !(c instanceof ParserRuleContext) && /^CATCH$/i.test(c.getText()));
+                const steps = t.children.slice(at + 1).filter((c) => c instanceof ParserRuleContext).flatMap((c) =>
+                    [...walk(c)].map((n) => {
+                        const rule = ruleOf(n);
+                        if (rule === "raiseerror_statement" || rule === "throw_statement")
+                            return "raise";
+                        return rule === "transaction_statement" ? n.getText().match(/^(COMMIT|ROLLBACK)/i)?.[1].toUpperCase() : null;
+                    }).filter(Boolean));
+                const rollback = steps.indexOf("ROLLBACK");
+                if (steps.includes("COMMIT"))
+                    faults.push("the CATCH block commits a transaction that failed");
+                if (rollback < 0)
+                    faults.push("the CATCH block does not roll back");
+                else if (!steps.slice(rollback + 1).includes("raise"))
+                    faults.push("the CATCH block does not raise the failure after rolling back");
+            }
         }
         return faults;
     },
