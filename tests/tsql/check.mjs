@@ -342,6 +342,31 @@ for (const [rule, text] of mustRefuse) {
 console.log(`refusal proofs: ${mustRefuse.length - proofFailures} of ${mustRefuse.length} refused`);
 
 // ---------------------------------------------------------------------------------------------
+// Texts that must be among those checked: a collection that lost them would pass without them.
+
+const mustBeChecked = [
+    ["the transaction procedure's call batch", /^SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = sp_CorvaneTran @TranNo = \?/],
+    ["the transaction procedure", /^CREATE PROCEDURE \[dbo\]\.\[sp_CorvaneTran\]/],
+    ["the local outbox procedure", /^CREATE PROCEDURE \[dbo\]\.\[sp_LocalSyncOutBox\]/],
+    ["the delete trigger", /^CREATE TRIGGER \[DelRoboMinMax\]/],
+    ["the delete history upgrade", /ALTER TABLE \[dbo\]\.\[DeleteHst\] ADD \[Key3\]/],
+    ["the schema stamp", /FROM sys\.objects$/],
+    ["a count of pending rows", /^Select count\(\*\) as Pending, max\(T\.\[\w+\]\) as Highest from \[\w+\] as T /],
+    ["a later page of pending rows", /^Select TOP 1 \* from \[\w+\] as T where .* and \(T\.\[\w+\] > \?\) Order By/],
+    ["a later page of transactions", /^Select TOP 1 \* from MyTran Where .* or RecordID > \?\) Order By ServerDateTime, RecordID$/],
+    ["a page of transactions after one without a time", /^Select TOP 1 \* from MyTran .*\(ServerDateTime is not null or RecordID > \?\)/],
+    ["a later page of the delete history", /^Select TOP 1 \* from DeleteHst\s+where .* and RecordID > \?\s+Order By RecordID/],
+    ["a later page of the outbox", /^Select TOP 1 \* from Outbox\s+where .* and \(RecordID > \?\)\s+Order By RecordID/],
+];
+let missing = 0;
+for (const [what, pattern] of mustBeChecked) {
+    if (!input.texts.some(({ text }) => pattern.test(text))) {
+        console.log(`MISSING: ${what} is not among the texts (${pattern})`);
+        ++missing;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 
 const started = Date.now();
 let passed = 0;
@@ -366,4 +391,4 @@ const seconds = ((Date.now() - started) / 1000).toFixed(1);
 if (failed > 0)
     console.log(`failures by rule: ${Object.entries(byRule).map(([r, n]) => `${r} ${n}`).join(", ")}`);
 console.log(`${passed} passed, ${failed} failed (${input.texts.length} texts in ${seconds} s)`);
-process.exit(failed > 0 || proofFailures > 0 ? 1 : 0);
+process.exit(failed > 0 || proofFailures > 0 || missing > 0 ? 1 : 0);
