@@ -194,6 +194,8 @@ void addRuleTemplates(Collection& out)
         values.at = [](int) { return QVariant(number()); };
         values.named = [](const QString&) { return QVariant(number()); };
         values.column = [](int position) { return markColumn(position); };
+        values.key = markColumn(0);
+        values.pageRows = 1;
         values.machineName = key(QStringLiteral("CRIB-"));
         values.issueHasComputerName = true;
         const QString origin = QStringLiteral("rule %1 ").arg(rule.name.isEmpty() ? table : rule.name);
@@ -202,6 +204,11 @@ void addRuleTemplates(Collection& out)
         };
         render(QStringLiteral("probe"), rule.probe, QStringLiteral("remote"));
         render(QStringLiteral("pendingRows"), rule.pendingRows, QStringLiteral("local"));
+        for (const QString* page :
+            {&rule.pendingCount, &rule.pendingPage, &rule.pendingPageAfter, &rule.pendingPageAfterNull}) {
+            if (!page->isEmpty())
+                render(QStringLiteral("pages"), *page, QStringLiteral("local"));
+        }
         render(QStringLiteral("applyLookup"), rule.applyLookup, QStringLiteral("local"));
         for (const QString& s : rule.historyLookup)
             render(QStringLiteral("historyLookup"), s, QStringLiteral("remote"));
