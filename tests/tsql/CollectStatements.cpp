@@ -140,7 +140,8 @@ void readTrace(const QString& path, const QString& origin, Collection& out)
     }
 }
 
-/// The SQL Server forms of the row statements the client layer generates, for every table.
+/// The SQL Server forms of the row statements the client layer generates, for every table, and
+/// the batch of a row's update and its read-back.
 void addRowStatements(db::Connection& connection, const QString& target, Collection& out)
 {
     for (const QString& table : connection.tables()) {
@@ -174,6 +175,11 @@ void addRowStatements(db::Connection& connection, const QString& target, Collect
             add(db::Dml::remove(db::SqlDialect::TSql, table, unique));
             add(db::Dml::select(table, names, unique));
         }
+        // A row marked and read back in one round trip.
+        const db::RowKey& key = unique.columns.isEmpty() ? all : unique;
+        out.add(target, QStringLiteral("odbc update then query"),
+            db::OdbcEngine::commandThenQueryBatch(asSent(db::Dml::update(db::SqlDialect::TSql, table, key, values).sql),
+                asSent(db::Dml::select(table, names, key).sql)));
     }
 }
 
