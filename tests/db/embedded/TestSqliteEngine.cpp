@@ -210,6 +210,8 @@ private Q_SLOTS:
             << "Select count(*) from Gadget where Key IS NULL" << QVariant() << "42000";
         QTest::newRow("reserved word after a comparison")
             << "Select count(*) from Gadget where 1 = File" << QVariant() << "42000";
+        QTest::newRow("reserved word as an added column")
+            << "ALTER TABLE Gadget ADD Percent int NULL" << QVariant() << "42000";
         QTest::newRow("reserved word ordered by")
             << "Select count(*) from Gadget Order By File" << QVariant() << "42000";
         QTest::newRow("reserved word bracketed")
