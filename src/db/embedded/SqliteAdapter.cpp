@@ -231,6 +231,10 @@ QString adaptAlterTable(const QString& tsql)
                                                  : type.indexOf(QLatin1Char(' '));
         type.insert(at, QStringLiteral(" COLLATE NOCASE"));
     }
+    for (const QString& name : {m.captured(1), m.captured(2)}) {
+        if (isReserved(name))
+            refuseKeyword(name);
+    }
     const QString column = bareName(m.captured(2));
     return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
         .arg(bracketed(bareName(m.captured(1))), bracketed(column), withLengthCheck(column, type.simplified()));
