@@ -1,6 +1,7 @@
 // Collects every distinct text the agent sends to SQL Server, in the form the ODBC engine sends
 // it, for the T-SQL check (check.mjs): the statements traced (CRIBSYNC_SQL_TRACE) while the
-// executable runs cycles that do every kind of work, the texts only the ODBC engine makes (the
+// executable runs cycles that do every kind of work and while the push and apply steps read the
+// demo pair a page of one row at a time, the texts only the ODBC engine makes (the
 // procedure-call batch, the schema stamp, the SQL Server forms of the generated row statements),
 // and the table rules' statements rendered for a table and columns whose names need brackets.
 // Writes one JSON file: the texts, the crib schema's spellings, and the markers that tell a value
@@ -8,14 +9,17 @@
 //
 //   tsql_statements <output.json>
 
+#include "apply/OutboxApply.h"
 #include "db/Connection.h"
 #include "db/Dml.h"
 #include "db/SqlTokenizer.h"
 #include "db/odbc/OdbcEngine.h"
 #include "demo/DemoSetup.h"
 #include "model/TableRules.h"
+#include "push/PendingChangeScan.h"
 #include "support/AgentProcess.h"
 #include "support/CribSites.h"
+#include "support/CycleFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -136,7 +140,8 @@ void readTrace(const QString& path, const QString& origin, Collection& out)
     }
 }
 
-/// The SQL Server forms of the row statements the client layer generates, for every table.
+/// The SQL Server forms of the row statements the client layer generates, for every table, and
+/// the batch of a row's update and its read-back.
 void addRowStatements(db::Connection& connection, const QString& target, Collection& out)
 {
     for (const QString& table : connection.tables()) {
@@ -170,6 +175,11 @@ void addRowStatements(db::Connection& connection, const QString& target, Collect
             add(db::Dml::remove(db::SqlDialect::TSql, table, unique));
             add(db::Dml::select(table, names, unique));
         }
+        // A row marked and read back in one round trip.
+        const db::RowKey& key = unique.columns.isEmpty() ? all : unique;
+        out.add(target, QStringLiteral("odbc update then query"),
+            db::OdbcEngine::commandThenQueryBatch(asSent(db::Dml::update(db::SqlDialect::TSql, table, key, values).sql),
+                asSent(db::Dml::select(table, names, key).sql)));
     }
 }
 
@@ -190,6 +200,8 @@ void addRuleTemplates(Collection& out)
         values.at = [](int) { return QVariant(number()); };
         values.named = [](const QString&) { return QVariant(number()); };
         values.column = [](int position) { return markColumn(position); };
+        values.key = markColumn(0);
+        values.pageRows = 1;
         values.machineName = key(QStringLiteral("CRIB-"));
         values.issueHasComputerName = true;
         const QString origin = QStringLiteral("rule %1 ").arg(rule.name.isEmpty() ? table : rule.name);
@@ -198,6 +210,11 @@ void addRuleTemplates(Collection& out)
         };
         render(QStringLiteral("probe"), rule.probe, QStringLiteral("remote"));
         render(QStringLiteral("pendingRows"), rule.pendingRows, QStringLiteral("local"));
+        for (const QString* page :
+            {&rule.pendingCount, &rule.pendingPage, &rule.pendingPageAfter, &rule.pendingPageAfterNull}) {
+            if (!page->isEmpty())
+                render(QStringLiteral("pages"), *page, QStringLiteral("local"));
+        }
         render(QStringLiteral("applyLookup"), rule.applyLookup, QStringLiteral("local"));
         for (const QString& s : rule.historyLookup)
             render(QStringLiteral("historyLookup"), s, QStringLiteral("remote"));
@@ -390,6 +407,26 @@ void seedCrib(CribSites& c, const QString& m)
     c.orderRename(m, "Item", c.remoteId("Item", "MyNo = 'ITM-004'"), key("none"), "ITM-004");
 }
 
+/// The texts of pages, which the executable's cycles send only for a backlog of a thousand rows:
+/// the push (delete history first) and the apply read the demo pair a page of one row at a time.
+void runPagedSteps(Collection& out)
+{
+    // The steps read the local side through the fixture's own connection: the seeding is cleared.
+    CycleFixture f({.databases = CribFixture::Databases::Demo, .trace = true});
+    // A transaction without a time sorts first: the page after it has a text of its own.
+    f.local.execute(QStringLiteral("INSERT INTO MyTran (TranNo, Station, Bin, Type, Item, Quantity, Emp, "
+                                   "ServerDateTime, ASPProcessed) VALUES (:v, '01', 'A01', 'I', 'DRL', -1, 'E1', "
+                                   "NULL, 0)"),
+        bind({number()}));
+    f.clearTrace();
+    f.context.pageRows = 1;
+    f.context.localTables = f.local.tables();
+    f.context.remoteTables = f.remote.tables();
+    PendingChangeScan(f.context).PushPendingChanges();
+    OutboxApply(f.context).ApplyRemoteOutbox();
+    readTrace(f.tracePath, QStringLiteral("paged demo"), out);
+}
+
 void runAgent(CribSites& sites, const QString& machine, const QString& trace, int times)
 {
     AgentProcess agent;
@@ -464,6 +501,7 @@ int main(int argc, char** argv)
         const QString demoTrace = root.filePath(QStringLiteral("demo.trace"));
         runDemo(demo, demoTrace);
         readTrace(demoTrace, QStringLiteral("demo"), texts);
+        runPagedSteps(texts);
 
         texts.add(
             QStringLiteral("remote"), QStringLiteral("odbc schema stamp"), db::OdbcEngine::serverSchemaStampText());

@@ -233,20 +233,34 @@ const rules = {
         return on ? ["SET NOCOUNT ON is not undone at the end of the batch"] : [];
     },
 
-    // A procedure that opens a transaction must undo all of it when any statement fails:
-    // without XACT_ABORT or a CATCH that rolls back, it commits what did not fail.
+    // A procedure that opens a transaction must undo all of it when any statement fails: without
+    // XACT_ABORT or a TRY/CATCH it commits what did not fail. Its CATCH must roll back, commit
+    // nothing and then raise, or the caller takes a stock move that did not happen for done.
     allOrNothing(p) {
         const faults = [];
         for (const node of walk(p.tree)) {
-            if (ruleOf(node) !== "create_or_alter_procedure")
+            if (ruleOf(node) !== "create_or_alter_procedure" || !/\bBEGIN\s+TRAN/i.test(textOf(node)))
                 continue;
-            const body = textOf(node).replace(/\s+/g, " ");
-            if (!/\bBEGIN TRAN/i.test(body))
-                continue;
-            const aborts = /\bSET XACT_ABORT ON\b/i.test(body);
-            const catches = /\bBEGIN CATCH\b[\s\S]*\bROLLBACK\b/i.test(body);
-            if (!aborts && !catches)
-                faults.push("the procedure's transaction commits what did not fail (no XACT_ABORT ON, no CATCH with ROLLBACK)");
+            const tries = [...walk(node)].filter((n) => ruleOf(n) === "try_catch_statement");
+            if (tries.length === 0 && !/\bSET\s+XACT_ABORT\s+ON\b/i.test(textOf(node)))
+                faults.push("the procedure's transaction commits what did not fail (no XACT_ABORT ON, no TRY/CATCH)");
+            for (const t of tries) {
+                const at = t.children.findIndex((c) => !(c instanceof ParserRuleContext) && /^CATCH$/i.test(c.getText()));
+                const steps = t.children.slice(at + 1).filter((c) => c instanceof ParserRuleContext).flatMap((c) =>
+                    [...walk(c)].map((n) => {
+                        const rule = ruleOf(n);
+                        if (rule === "raiseerror_statement" || rule === "throw_statement")
+                            return "raise";
+                        return rule === "transaction_statement" ? n.getText().match(/^(COMMIT|ROLLBACK)/i)?.[1].toUpperCase() : null;
+                    }).filter(Boolean));
+                const rollback = steps.indexOf("ROLLBACK");
+                if (steps.includes("COMMIT"))
+                    faults.push("the CATCH block commits a transaction that failed");
+                if (rollback < 0)
+                    faults.push("the CATCH block does not roll back");
+                else if (!steps.slice(rollback + 1).includes("raise"))
+                    faults.push("the CATCH block does not raise the failure after rolling back");
+            }
         }
         return faults;
     },
@@ -301,6 +315,18 @@ const mustRefuse = [
     ["nullKeys", "Select * from [Bin] as T where T.Station = ''"],
     ["nocount", "SET NOCOUNT ON; EXEC [dbo].[p] @a = ?"],
     ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS BEGIN TRAN UPDATE [Bin] SET [OnHand] = 1 COMMIT TRAN"],
+    // The procedure as it was: @@ERROR tells only whether the INSERT failed.
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] @Bin varchar(12) AS BEGIN BEGIN TRAN UPDATE Bin SET OnHand = 0 "
+        + "WHERE (MyNo = @Bin) INSERT INTO MyTran (Bin) VALUES (@Bin) IF @@TRANCOUNT > 0 AND @@ERROR = 0 "
+        + "BEGIN COMMIT TRAN RETURN 0 END ELSE BEGIN ROLLBACK TRAN RETURN 1 END END"],
+    // A CATCH must undo the transaction and then raise: one that commits, or swallows the failure,
+    // reports a stock move that did not happen as done.
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS SET XACT_ABORT ON BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 "
+        + "COMMIT TRAN END TRY BEGIN CATCH COMMIT TRAN RETURN 0 END CATCH"],
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS SET XACT_ABORT ON BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 "
+        + "COMMIT TRAN END TRY BEGIN CATCH IF @@TRANCOUNT > 0 ROLLBACK TRAN RETURN 0 END CATCH"],
+    ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS BEGIN TRY BEGIN TRAN UPDATE Bin SET OnHand = 1 COMMIT TRAN "
+        + "END TRY BEGIN CATCH RAISERROR('failed', 16, 1) ROLLBACK TRAN END CATCH"],
     ["triggerRows",
         "CREATE TRIGGER [t] ON [dbo].[RoboMinMax] FOR DELETE AS DECLARE @r int SELECT @r = RecordID FROM deleted"],
     ["tableHints", "Select [OnHand] from [Bin] (NOLOCK) where [MyNo] = ?"],
@@ -314,6 +340,31 @@ for (const [rule, text] of mustRefuse) {
     }
 }
 console.log(`refusal proofs: ${mustRefuse.length - proofFailures} of ${mustRefuse.length} refused`);
+
+// ---------------------------------------------------------------------------------------------
+// Texts that must be among those checked: a collection that lost them would pass without them.
+
+const mustBeChecked = [
+    ["the transaction procedure's call batch", /^SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = sp_CorvaneTran @TranNo = \?/],
+    ["the transaction procedure", /^CREATE PROCEDURE \[dbo\]\.\[sp_CorvaneTran\]/],
+    ["the local outbox procedure", /^CREATE PROCEDURE \[dbo\]\.\[sp_LocalSyncOutBox\]/],
+    ["the delete trigger", /^CREATE TRIGGER \[DelRoboMinMax\]/],
+    ["the delete history upgrade", /ALTER TABLE \[dbo\]\.\[DeleteHst\] ADD \[Key3\]/],
+    ["the schema stamp", /FROM sys\.objects$/],
+    ["a count of pending rows", /^Select count\(\*\) as Pending, max\(T\.\[\w+\]\) as Highest from \[\w+\] as T /],
+    ["a later page of pending rows", /^Select TOP 1 \* from \[\w+\] as T where .* and \(T\.\[\w+\] > \?\) Order By/],
+    ["a later page of transactions", /^Select TOP 1 \* from MyTran Where .* or RecordID > \?\) Order By ServerDateTime, RecordID$/],
+    ["a page of transactions after one without a time", /^Select TOP 1 \* from MyTran .*\(ServerDateTime is not null or RecordID > \?\)/],
+    ["a later page of the delete history", /^Select TOP 1 \* from DeleteHst\s+where .* and RecordID > \?\s+Order By RecordID/],
+    ["a later page of the outbox", /^Select TOP 1 \* from Outbox\s+where .* and \(RecordID > \?\)\s+Order By RecordID/],
+];
+let missing = 0;
+for (const [what, pattern] of mustBeChecked) {
+    if (!input.texts.some(({ text }) => pattern.test(text))) {
+        console.log(`MISSING: ${what} is not among the texts (${pattern})`);
+        ++missing;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -340,4 +391,4 @@ const seconds = ((Date.now() - started) / 1000).toFixed(1);
 if (failed > 0)
     console.log(`failures by rule: ${Object.entries(byRule).map(([r, n]) => `${r} ${n}`).join(", ")}`);
 console.log(`${passed} passed, ${failed} failed (${input.texts.length} texts in ${seconds} s)`);
-process.exit(failed > 0 || proofFailures > 0 ? 1 : 0);
+process.exit(failed > 0 || proofFailures > 0 || missing > 0 ? 1 : 0);

@@ -75,27 +75,44 @@ bool isReserved(const QString& word)
 }
 
 /// Refuses a reserved word written without brackets where a name stands: after FROM, JOIN,
-/// UPDATE, INTO or TABLE, beside a "." or before a comparison, as SQL Server does.
+/// UPDATE, INTO, TABLE or BY, beside a "." or a comparison, before IS, IN, LIKE or BETWEEN, or as
+/// an item of a select or column list, as SQL Server does.
 void refuseReservedNames(const QString& tsql)
 {
+    // Reserved words that are values where a name could stand; a word before "(" is a function.
+    static const QStringList valueWords = {"null", "default", "current_timestamp", "current_user", "session_user",
+        "system_user", "user", "current_date", "current_time"};
+    // Reserved words that may follow a comparison or come before IS, IN, LIKE and BETWEEN.
+    static const QStringList operandWords = {"case", "all", "any", "some", "not", "exists", "end"};
     QList<SqlToken> tokens;
     for (const SqlToken& t : tokenizeSql(tsql)) {
         if (t.type != SqlToken::Type::Space)
             tokens << t;
     }
+    const auto isComparison
+        = [](const SqlToken& t) { return t.isPunct('=') || t.isPunct('<') || t.isPunct('>') || t.isPunct('!'); };
     for (qsizetype i = 0; i < tokens.size(); ++i) {
         const SqlToken& t = tokens[i];
         if (t.type != SqlToken::Type::Word || !isReserved(t.text))
             continue;
         const SqlToken* before = i > 0 ? &tokens[i - 1] : nullptr;
         const SqlToken* after = i + 1 < tokens.size() ? &tokens[i + 1] : nullptr;
+        const QString lower = t.text.toLower();
+        const bool value = valueWords.contains(lower) || (after && after->isPunct('('));
+        const bool operand = value || operandWords.contains(lower);
         const bool qualified = (before && before->isPunct('.')) || (after && after->isPunct('.'));
         const bool tableName = before
             && (before->isWord("from") || before->isWord("join") || before->isWord("update") || before->isWord("into")
-                || (before->isWord("table") && !t.isWord("if")));
-        const bool compared = after && !t.isWord("end")
-            && (after->isPunct('=') || after->isPunct('<') || after->isPunct('>') || after->isPunct('!'));
-        if (qualified || tableName || compared)
+                || (before->isWord("by") && !operand) || (before->isWord("table") && !t.isWord("if")));
+        const bool compared = !operand
+            && ((after && isComparison(*after)) || (before && isComparison(*before))
+                || (after
+                    && (after->isWord("is") || after->isWord("in") || after->isWord("like")
+                        || after->isWord("between"))));
+        const bool listed = !value && before && after
+            && (before->isWord("select") || before->isWord("distinct") || before->isPunct(',') || before->isPunct('('))
+            && (after->isPunct(',') || after->isPunct(')') || after->isWord("from") || after->isWord("as"));
+        if (qualified || tableName || compared || listed)
             refuseKeyword(t.text);
     }
 }
@@ -213,6 +230,10 @@ QString adaptAlterTable(const QString& tsql)
             : type.indexOf(QLatin1Char(' ')) < 0 ? type.size()
                                                  : type.indexOf(QLatin1Char(' '));
         type.insert(at, QStringLiteral(" COLLATE NOCASE"));
+    }
+    for (const QString& name : {m.captured(1), m.captured(2)}) {
+        if (isReserved(name))
+            refuseKeyword(name);
     }
     const QString column = bareName(m.captured(2));
     return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")

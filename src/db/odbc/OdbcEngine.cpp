@@ -222,7 +222,7 @@ std::pair<qint64, ResultSet> OdbcEngine::executeThenQuery(
     QVariantList bound;
     const QString first = positional(command, commandValues, bound);
     const QString second = positional(query, queryValues, bound);
-    QSqlQuery q = runPositional(first + QStringLiteral(";\n") + second, bound);
+    QSqlQuery q = runPositional(commandThenQueryBatch(first, second), bound);
     const qint64 changed = q.isSelect() ? -1 : q.numRowsAffected();
     return {changed, rowsOf(q, query, 0)};
 }
@@ -457,6 +457,11 @@ QString OdbcEngine::callBatch(const QString& procedure, const QStringList& names
     return QStringLiteral("SET NOCOUNT ON; DECLARE @cribsync_rv int; EXEC @cribsync_rv = %1 %2; "
                           "SELECT @cribsync_rv AS RETURN_VALUE; SET NOCOUNT OFF")
         .arg(procedure.section(QLatin1Char(';'), 0, 0), arguments.join(QStringLiteral(", ")));
+}
+
+QString OdbcEngine::commandThenQueryBatch(const QString& command, const QString& query)
+{
+    return command + QStringLiteral(";\n") + query;
 }
 
 QString OdbcEngine::serverSchemaStampText()

@@ -45,6 +45,8 @@ public:
     static QString callBatch(const QString& procedure, const QStringList& names);
     /// The text that reads a schema stamp from SQL Server.
     static QString serverSchemaStampText();
+    /// The one batch that runs `command` and then `query` (both with "?" markers).
+    static QString commandThenQueryBatch(const QString& command, const QString& query);
 
 private:
     QSqlDatabase database() const;

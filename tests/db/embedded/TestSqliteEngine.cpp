@@ -203,8 +203,24 @@ private Q_SLOTS:
             << "Select * from Gadget as T where T.Key = 'x'" << QVariant() << "42000";
         QTest::newRow("reserved word compared") << "Select * from Gadget where File = 1" << QVariant() << "42000";
         QTest::newRow("reserved word as table") << "Select * from Percent" << QVariant() << "42000";
+        QTest::newRow("reserved word selected") << "Select Key, [File] from Gadget" << QVariant() << "42000";
+        QTest::newRow("reserved word in a column list")
+            << "INSERT INTO Gadget (Key, [File]) VALUES ('y', 2)" << QVariant() << "42000";
+        QTest::newRow("reserved word tested for NULL")
+            << "Select count(*) from Gadget where Key IS NULL" << QVariant() << "42000";
+        QTest::newRow("reserved word after a comparison")
+            << "Select count(*) from Gadget where 1 = File" << QVariant() << "42000";
+        QTest::newRow("reserved word as an added column")
+            << "ALTER TABLE Gadget ADD Percent int NULL" << QVariant() << "42000";
+        QTest::newRow("reserved word ordered by")
+            << "Select count(*) from Gadget Order By File" << QVariant() << "42000";
         QTest::newRow("reserved word bracketed")
             << "Select count(*) from Gadget as T where T.[Key] = 'x' AND [File] = 1" << QVariant() << "1";
+        QTest::newRow("keywords where names stand")
+            << "Select count(*) from Gadget where [Key] IS NOT NULL AND [File] IN (1, NULL) AND [Key] NOT IN (N'z') "
+               "AND [Key] LIKE 'x' "
+               "AND [File] = CASE WHEN [Key] = 'x' THEN COALESCE(NULL, 1) END Order By [File] DESC"
+            << QVariant() << "1";
     }
 
     void strictWhereSqlServerIs()
