@@ -64,17 +64,27 @@ void OutboxApply::ApplyRemoteOutbox()
             return;
         PagedRows orders(outbox, CycleStatements::outboxPages(m_context.pageRows), m_context.pageRows);
         orders.openedByOwnStatement();
-        CycleProgress::Scope step(
-            m_context.progress, CycleProgress::Kind::Apply, QStringLiteral("Outbox"), orders.total());
+        CycleEvents& events = *m_context.events;
+        int count = int(orders.total());
+        int position = 0;
+        // The window tells the orders as it tells a table's rows, not what the last push left.
+        events.setProgressText(QStringLiteral("Outbox"));
+        events.setProgress(0, count);
+        CycleProgress::Scope step(m_context.progress, CycleProgress::Kind::Apply, QStringLiteral("Outbox"), count);
         do {
             for (outbox.first(); !outbox.eof(); outbox.next()) {
                 // The rest waits for the next cycle, whose pushes then go on.
                 if (m_context.progress.overBudget(m_context.timeBudgetMs())) {
                     step.stopAtBudget();
-                    m_context.events->workDone(QStringLiteral("outbox stopped at its time budget"), QString());
+                    events.workDone(QStringLiteral("outbox stopped at its time budget"), QString());
                     return;
                 }
-                m_context.events->pumpEvents();
+                events.pumpEvents();
+                ++position;
+                count = std::max(count, position);
+                events.setProgress(position, count);
+                events.setProgressText(QStringLiteral("Outbox record ") + QString::number(position)
+                    + QStringLiteral(" out of ") + QString::number(count));
                 const OutboxEntry entry = OutboxEntry::fromRow(outbox);
                 table = entry.TableName;
                 key = entry.RecordID;

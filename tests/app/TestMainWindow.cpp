@@ -137,17 +137,28 @@ private Q_SLOTS:
         TForm1 form(ConfigStore::inFolder(dir.path()), QStringLiteral("CRIB-T"));
         const CycleLog& log = form.agent()->log();
         auto* status = child<QLabel>(&form, "StatusLine");
-        // While the cycle runs, the caption, the status line and the tooltip say how far it is.
+        // While the cycle runs, the caption, the status line, the tooltip, Label2 and the gauge say
+        // how far it is, for the outbox as for a table's push.
+        auto* label2 = child<QLabel>(&form, "Label2");
+        auto* gauge = child<QProgressBar>(&form, "Gauge1");
         QStringList shown;
         connect(&form.agent()->engine(), &SyncEngine::progressReported, &form, [&](const QString& text) {
-            if (text.startsWith(QLatin1String("pushing BIN")))
+            if (text.startsWith(QLatin1String("pushing BIN")) || text.startsWith(QLatin1String("applying"))
+                || text.endsWith(QLatin1String(" orders")))
                 shown << form.windowTitle() << status->text().section(QLatin1Char('\n'), 0, 0)
-                      << form.trayIcon()->toolTip();
+                      << form.trayIcon()->toolTip() << label2->text()
+                      << QStringLiteral("%1 of %2").arg(gauge->value()).arg(gauge->maximum());
         });
         form.agent()->Timer1Timer();
-        QCOMPARE(shown.mid(0, 3),
+        QCOMPARE(shown.mid(0, 5),
             QStringList({"ASP Update - pushing BIN 0%", "Cycle running: pushing BIN: 0 of 2 rows (0%)",
-                "ASP Update\npushing BIN: 0 of 2 rows (0%)"}));
+                "ASP Update\npushing BIN: 0 of 2 rows (0%)", "Bin", "0 of 2"}));
+        QCOMPARE(shown.mid(shown.size() - 10, 5),
+            QStringList(
+                {"ASP Update - applying the outbox 0%", "Cycle running: applying the outbox: 0 of 10 orders (0%)",
+                    "ASP Update\napplying the outbox: 0 of 10 orders (0%)", "Outbox", "0 of 10"}));
+        QCOMPARE(shown.mid(shown.size() - 2), QStringList({"Outbox record 10 out of 10", "10 of 10"}));
+        QCOMPARE(label2->text(), QStringLiteral("waiting..."));
         QCOMPARE(form.windowTitle(), QStringLiteral("ASP Update"));
         const QAbstractItemModel* rows = child<QTableView>(&form, "DBGrid1")->model();
         QVERIFY(rows->rowCount() > 0);
