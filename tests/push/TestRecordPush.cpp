@@ -276,6 +276,37 @@ private Q_SLOTS:
             QStringList({"S2", "NULL"}));
     }
 
+    void dateTimesTravelAsStoredWhateverTheLocalZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("spring gap") << QByteArray("Europe/Berlin") << "2026-03-29T02:30:00";
+        QTest::newRow("autumn overlap") << QByteArray("Europe/Berlin") << "2026-10-25T02:30:00";
+        QTest::newRow("midnight gap") << QByteArray("America/Santiago") << "2026-09-06T00:00:00";
+        QTest::newRow("no zone data") << QByteArray("Nowhere/Nozone") << "2026-03-29T02:30:00";
+    }
+
+    // The value leads 13 good rows: it arrives as stored, and none of them waits behind it.
+    void dateTimesTravelAsStoredWhateverTheLocalZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, stored);
+        const LocalZone localZone(zone);
+        PushFixture f;
+        const QString insert
+            = QStringLiteral("INSERT INTO Bin (Station, MyNo, LastCount, ASPProcessed) VALUES ('01', :v, :v1, 0)");
+        f.local.execute(insert, bind({QStringLiteral("A00"), stored}));
+        for (int i = 1; i <= 13; ++i)
+            f.local.execute(
+                insert, bind({QStringLiteral("A%1").arg(i, 2, 10, QLatin1Char('0')), "2026-12-01T08:00:00"}));
+        f.push({QStringLiteral("Bin")});
+        QCOMPARE(
+            f.remoteValue(QStringLiteral("SELECT LastCount || '' FROM Bin WHERE MyNo = 'A00'")).toString(), stored);
+        QCOMPARE(f.remoteCount(QStringLiteral("Bin")), 14);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 0);
+        QVERIFY(f.events.failures.isEmpty());
+    }
+
     void failedRowLeavesItselfAndLaterRowsPending()
     {
         PushFixture f;
