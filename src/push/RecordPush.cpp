@@ -26,11 +26,26 @@ QString rowKey(const db::RowQuery& rows)
     return db::valueText(rows.value(0));
 }
 
+/// The value as a wall clock; a text that is no date-time is refused as the server would.
 QDateTime dateTimeOf(const QVariant& value, const QString& column)
 {
-    const QDateTime result = value.toDateTime();
+    QDateTime result;
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        result = db::wallClock(value.toDateTime());
+        break;
+    case QMetaType::QDate:
+        result = db::wallClock(value.toDate());
+        break;
+    case QMetaType::QString:
+        result = db::wallClockFromText(value.toString());
+        break;
+    default:
+        break;
+    }
     if (!result.isValid())
-        throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(value.toString(), column));
+        throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(db::valueText(value), column),
+            QStringLiteral("22007"));
     return result;
 }
 

@@ -24,7 +24,7 @@ private:
             if (value.isNull())
                 result << QStringLiteral("NULL");
             else if (value.typeId() == QMetaType::QDateTime)
-                result << value.toDateTime().toString(Qt::ISODateWithMs);
+                result << db::isoDateTimeText(value.toDateTime());
             else
                 result << value.toString();
         }
