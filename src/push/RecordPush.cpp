@@ -102,6 +102,18 @@ void RecordPush::PushTableRows(PagedRows& pending, const QString& remoteTable)
                 m_context.progress.rowDone();
             } catch (const std::exception& e) {
                 probe.cancel();
+                const auto* refusal = dynamic_cast<const db::DbError*>(&e);
+                // Refused for what it holds while the connection is fine, a record row waits alone;
+                // transactions keep their order, which their stock effects depend on.
+                if (refusal && refusal->refusesStatementOnly() && !TableRules::of(remoteTable).transactions) {
+                    const QString remoteKey = ProbeStatement::keyText(m_probe);
+                    const QString key = remoteKey.isEmpty() ? rowKey(pendingRows) : remoteKey;
+                    pendingRows.cancel();
+                    StepFailure::report(m_context, kStep, remoteTable, key, e, false);
+                    handled = pending.pointOf();
+                    m_context.progress.rowDone();
+                    continue;
+                }
                 const QString key = rowKey(pendingRows);
                 pendingRows.cancel();
                 StepFailure::report(m_context, kStep, tableName, key, e, true);
@@ -127,7 +139,9 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
-    ProbeStatement::text(table, rows, k1, k2, m_context).applyTo(probe);
+    m_probe = {};
+    m_probe = ProbeStatement::text(table, rows, k1, k2, m_context);
+    m_probe.applyTo(probe);
     probe.open();
     if (probe.isEmpty()) {
         if (rule.transactions) {

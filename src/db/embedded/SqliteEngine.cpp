@@ -141,6 +141,8 @@ QString stateOfMessage(const QString& message, const QString& fallback)
         return QStringLiteral("22018");
     if (message.contains(QLatin1String("String or binary data would be truncated")))
         return QStringLiteral("22001");
+    if (message.startsWith(QLatin1String("Arithmetic overflow")))
+        return QStringLiteral("22003");
     return fallback;
 }
 
@@ -666,9 +668,14 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepare
     const auto fail = [&] {
         QString message = QString::fromUtf8(sqlite3_errmsg(m_handle));
         static const QString lengthCheck = QStringLiteral("CHECK constraint failed: cribsync_length_");
+        static const QString rangeCheck = QStringLiteral("CHECK constraint failed: cribsync_range_");
         if (message.startsWith(lengthCheck))
             message = QStringLiteral("String or binary data would be truncated in column '%1'.")
                           .arg(message.mid(lengthCheck.size()));
+        else if (message.startsWith(rangeCheck))
+            message = QStringLiteral("Arithmetic overflow error converting expression to data type %1 (column '%2').")
+                          .arg(message.mid(rangeCheck.size()).section(QLatin1Char('_'), 0, 0),
+                              message.mid(rangeCheck.size()).section(QLatin1Char('_'), 1));
         const QString state = stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();
