@@ -266,10 +266,13 @@ void TForm1::showCycleResult(bool completed)
     const QString failure = log.failuresThisCycle() > 0
         ? QStringLiteral("\nLast failure: ") + CycleLog::printable(log.lastFailure())
         : QString();
-    m_status->setText(log.lastSummaryLine() + failure);
-    m_status->setStyleSheet(completed ? QString() : QStringLiteral("color: #b00000;"));
+    // What is stuck is told as long as it is.
+    const QString stuck = log.stuckText();
+    const QString standstill = stuck.isEmpty() ? QString() : QLatin1Char('\n') + CycleLog::printable(stuck);
+    m_status->setText(log.lastSummaryLine() + failure + standstill);
+    m_status->setStyleSheet(completed && stuck.isEmpty() ? QString() : QStringLiteral("color: #b00000;"));
     setWindowTitle(kCaption);
-    const QString tip = kCaption + QLatin1Char('\n') + log.lastSummary() + failure;
+    const QString tip = kCaption + QLatin1Char('\n') + log.lastSummary() + failure + standstill;
     m_tray->setIcon(completed ? windowIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
     m_tray->setToolTip(tip);
     m_grid->setToolTip(tip);

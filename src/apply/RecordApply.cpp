@@ -23,12 +23,12 @@ QTime timeOfDay(const QVariant& value)
 {
     QTime time;
     if (value.typeId() == QMetaType::QDateTime) {
-        time = value.toDateTime().time();
+        time = db::wallClock(value.toDateTime()).time();
     } else if (value.typeId() == QMetaType::QTime) {
         time = value.toTime();
     } else {
         const QString text = value.toString().trimmed();
-        time = QDateTime::fromString(text, Qt::ISODateWithMs).time();
+        time = db::wallClockFromText(text).time();
         for (const char* format : {"h:mm:ss AP", "H:mm:ss"}) {
             if (!time.isValid())
                 time = QTime::fromString(text, QLatin1String(format));
@@ -180,7 +180,7 @@ void RecordApply::copyValue(db::RowQuery& target, int targetIndex, const QVarian
         return;
     case Copy::Time:
         target.setValue(
-            targetIndex, value.isNull() ? QVariant() : QVariant(QDateTime(QDate(1899, 12, 30), timeOfDay(value))));
+            targetIndex, value.isNull() ? QVariant() : QVariant(db::wallClock(QDate(1899, 12, 30), timeOfDay(value))));
         return;
     case Copy::NullAware:
         if (!value.isNull()) {

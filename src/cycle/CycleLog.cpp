@@ -18,6 +18,7 @@ CycleLog::CycleLog(const QString& filePath, const Clock* clock, qint64 maxBytes,
     , m_clock(clock)
     , m_maxBytes(maxBytes)
     , m_keptFiles(keptFiles)
+    , m_status(filePath.isEmpty() ? QString() : CycleStatus::pathBesideLog(filePath))
 { }
 
 void CycleLog::rotateIfNeeded(qint64 incoming)
@@ -60,9 +61,8 @@ void CycleLog::appendToFile(const QByteArray& bytes)
 
 namespace {
 
-/// Rows whose failures are followed from cycle to cycle: a table failing row by row cannot make
-/// the log hold its whole backlog.
-constexpr int kFollowedRows = 10000;
+/// Stuck rows a summary names; the rest are counted.
+constexpr int kNamedStuck = 5;
 
 // The embeddings, overrides and isolates: shown as they are, they reorder the rest of the line.
 bool isBidiControl(QChar c)
@@ -133,7 +133,7 @@ void CycleLog::cycleStarted()
     m_started = m_clock->currentUtc();
     m_done.clear();
     m_failures = 0;
-    m_failingThisCycle.clear();
+    m_status.cycleStarted();
 }
 
 void CycleLog::workDone(const QString& what, const QString& table)
@@ -151,22 +151,17 @@ void CycleLog::failureCaught(const CycleFailure& failure)
         text += QStringLiteral(", key %1").arg(failure.key);
     text += QStringLiteral(": ") + failure.message.simplified();
     // The same row failing cycle after cycle is a stuck row: say for how long.
-    if (!failure.key.isEmpty()) {
-        const QString identity
-            = failure.step + QLatin1Char('|') + failure.table.toUpper() + QLatin1Char('|') + failure.key;
-        if (!m_failingThisCycle.contains(identity) && m_failingThisCycle.size() < kFollowedRows)
-            m_failingThisCycle.insert(identity, m_failingRows.value(identity) + 1);
-        const int cycles = m_failingThisCycle.value(identity, 1);
-        if (cycles > 1)
-            text += QStringLiteral(" (failed in %1 cycles in a row)").arg(cycles);
-    }
+    const int cycles = m_status.refused(failure, m_clock->currentUtc());
+    if (cycles > 1)
+        text += QStringLiteral(" (failed in %1 cycles in a row)").arg(cycles);
     m_lastFailure = text;
     write(text);
 }
 
 void CycleLog::cycleFinished(bool completed, const QString& reason)
 {
-    m_failingRows = m_failingThisCycle;
+    const QDateTime now = m_clock->currentUtc();
+    const bool statusWritten = m_status.cycleFinished(completed, now);
     const double seconds = m_started.msecsTo(m_clock->currentUtc()) / 1000.0;
     QStringList parts;
     for (auto what = m_done.cbegin(); what != m_done.cend(); ++what) {
@@ -187,6 +182,28 @@ void CycleLog::cycleFinished(bool completed, const QString& reason)
     text += QStringLiteral(": ")
         + (parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral("; ")));
     text += QStringLiteral("; %1 failure%2").arg(m_failures).arg(m_failures == 1 ? QString() : QStringLiteral("s"));
+    const QList<CycleStatus::Refusal> stuck = m_status.stuck();
+    if (!stuck.isEmpty()) {
+        QStringList named;
+        for (const CycleStatus::Refusal& r : stuck.mid(0, kNamedStuck)) {
+            named << QStringLiteral("%1 (refused in %2 cycles since %3)")
+                         .arg(r.what())
+                         .arg(r.cycles)
+                         .arg(CycleStatus::timeText(r.first, m_clock->localZone(), now));
+        }
+        if (stuck.size() > kNamedStuck)
+            named << QStringLiteral("%1 more").arg(stuck.size() - kNamedStuck);
+        text += QStringLiteral("; %1 stuck: %2").arg(stuck.size()).arg(named.join(QStringLiteral(", ")));
+    }
     m_lastSummary = text;
     m_lastSummaryLine = write(text);
+    // Said once each time it starts to fail, not in every cycle.
+    if (!statusWritten && m_status.writeError() != m_statusWriteError)
+        note(QStringLiteral("cannot write the status file %1").arg(m_status.writeError()));
+    m_statusWriteError = statusWritten ? QString() : m_status.writeError();
+}
+
+QString CycleLog::stuckText() const
+{
+    return m_status.stuckText(m_clock->localZone(), m_clock->currentUtc());
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "cycle/CycleStatus.h"
 #include "step/CycleContext.h"
 
-#include <QHash>
 #include <QMap>
 #include <functional>
 
@@ -10,8 +10,10 @@ class Clock;
 
 /// The agent's log for an operator: one line per start-up step, every failure a cycle caught
 /// (with its step, table, key and the engine's message, and how many cycles in a row the same
-/// row has failed), and one summary per cycle. The file is capped in size: when it would grow
-/// past the cap it is renamed to "<name>.1" (older copies shift up) and a new one is started.
+/// row has failed), and one summary per cycle, which names what is stuck. The file is capped in
+/// size: when it would grow past the cap it is renamed to "<name>.1" (older copies shift up) and a
+/// new one is started. The refusals followed from cycle to cycle are kept in the status file
+/// beside it (CycleStatus).
 class CycleLog
 {
 public:
@@ -45,6 +47,10 @@ public:
     int cycleNumber() const { return m_cycle; }
     /// Failures caught in the running (or last) cycle.
     int failuresThisCycle() const { return m_failures; }
+    /// What is stuck, for the window and the tray tooltip ("3 stuck: Item MyNo=AAA-0 refused since
+    /// 08:14: ..."); empty when nothing is.
+    QString stuckText() const;
+    const CycleStatus& status() const { return m_status; }
 
 private:
     /// Writes `text` as one line with the time; returns the line.
@@ -63,8 +69,8 @@ private:
     QDateTime m_started;
     QMap<QString, QMap<QString, int>> m_done; // what -> table -> count
     int m_failures = 0;
-    QHash<QString, int> m_failingRows; // failure identity -> cycles in a row
-    QHash<QString, int> m_failingThisCycle;
+    CycleStatus m_status;
+    QString m_statusWriteError; // the last one told
     QString m_lastSummary;
     QString m_lastSummaryLine;
     QString m_lastFailure;

@@ -20,11 +20,39 @@ DbError::Cause DbError::cause() const
     return Cause::Other;
 }
 
+bool DbError::refusesStatementOnly() const
+{
+    if (m_sqlState.size() != 5 || m_sqlState.startsWith(QLatin1String("42S")))
+        return false;
+    static const QLatin1String classes[] = {QLatin1String("21"), QLatin1String("22"), QLatin1String("23"),
+        QLatin1String("25"), QLatin1String("27"), QLatin1String("40"), QLatin1String("42"), QLatin1String("44")};
+    for (const QLatin1String& statementClass : classes) {
+        if (m_sqlState.startsWith(statementClass))
+            return true;
+    }
+    return false;
+}
+
 QString DbError::sqliteState(int resultCode)
 {
     // Result codes of sqlite3.h; an extended code carries its primary code in the low byte.
-    enum { Busy = 5, Locked = 6, Corrupt = 11, CantOpen = 14, NotADb = 26 };
+    enum {
+        Busy = 5,
+        Locked = 6,
+        Corrupt = 11,
+        CantOpen = 14,
+        TooBig = 18,
+        Constraint = 19,
+        Mismatch = 20,
+        NotADb = 26
+    };
     switch (resultCode & 0xff) {
+    case Constraint:
+        return QStringLiteral("23000");
+    case TooBig:
+        return QStringLiteral("22001");
+    case Mismatch:
+        return QStringLiteral("22018");
     case CantOpen:
         return QStringLiteral("08001");
     case Corrupt:

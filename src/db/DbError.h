@@ -28,10 +28,16 @@ public:
     QString message() const { return m_message; }
     QString sqlState() const { return m_sqlState; }
     Cause cause() const;
+    /// Whether the database refused this one statement for what it holds (a value, a constraint,
+    /// a trigger: SQL state classes 21, 22, 23, 25, 27, 40, 42 and 44) while the connection is
+    /// fine, so that the next statement may well succeed. A missing table or column (42S..) fails
+    /// every statement alike and is not such a refusal, nor is a failure without a state.
+    bool refusesStatementOnly() const;
 
     /// The SQL state for an SQLite result code (primary or extended): 08001 for a file that
     /// cannot be opened, XX001 for a damaged file or one that is not a database, HYT00 for a
-    /// busy time-out; empty for the others.
+    /// busy time-out, 23000 for a constraint or a trigger's refusal, 22001 for a value too big,
+    /// 22018 for a value of the wrong type; empty for the others.
     static QString sqliteState(int resultCode);
 
 private:

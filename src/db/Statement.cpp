@@ -2,6 +2,7 @@
 
 #include "db/DbError.h"
 #include "db/SqlTokenizer.h"
+#include "db/Types.h"
 
 #include <QDateTime>
 #include <cmath>
@@ -44,6 +45,33 @@ bool sameName(const QString& a, const QString& b)
     return a.size() == b.size() && (a == b || a.compare(b, Qt::CaseInsensitive) == 0);
 }
 
+/// A date-time parameter carries a wall clock (see wallClock()): a local reading of a text could
+/// fall into a gap of the computer's zone and be lost.
+QVariant dateTimeParameter(const QVariant& value)
+{
+    if (value.isNull())
+        return QVariant(QMetaType::fromType<QDateTime>());
+    QDateTime result;
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        result = wallClock(value.toDateTime());
+        break;
+    case QMetaType::QDate:
+        result = wallClock(value.toDate());
+        break;
+    case QMetaType::QString:
+        result = wallClockFromText(value.toString());
+        break;
+    default:
+        break;
+    }
+    if (!result.isValid())
+        throw DbError(QStringLiteral("The value \"%1\" cannot be converted to the parameter's date-time type")
+                          .arg(value.toString()),
+            QStringLiteral("22007"));
+    return result;
+}
+
 } // namespace
 
 QVariant convertToParamType(const QVariant& value, ParamType type)
@@ -61,8 +89,7 @@ QVariant convertToParamType(const QVariant& value, ParamType type)
         target = QMetaType::fromType<double>();
         break;
     case ParamType::DateTime:
-        target = QMetaType::fromType<QDateTime>();
-        break;
+        return dateTimeParameter(value);
     case ParamType::Boolean:
         target = QMetaType::fromType<bool>();
         break;

@@ -9,7 +9,61 @@ bool sameName(const QString& a, const QString& b)
     return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+/// The digits of `text` from `at` as a number; -1 when one of them is not a digit.
+int digitsAt(QStringView text, qsizetype at, int count)
+{
+    int number = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        number = number * 10 + (c - u'0');
+    }
+    return number;
+}
+
 } // namespace
+
+QDateTime wallClock(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QDateTime wallClock(const QDateTime& value)
+{
+    if (value.timeSpec() == Qt::UTC)
+        return value;
+    // A local value in a gap is invalid, but it keeps the date and time it was made of.
+    return value.date().isValid() && value.time().isValid() ? wallClock(value.date(), value.time()) : QDateTime();
+}
+
+QDateTime wallClockFromText(const QString& given)
+{
+    QString text = given.trimmed();
+    if (text.size() == 10)
+        text += QStringLiteral("T00:00:00");
+    if (text.size() > 10 && text[10] == QLatin1Char(' '))
+        text[10] = QLatin1Char('T');
+    // "yyyy-MM-ddTHH:mm:ss" and "yyyy-MM-ddTHH:mm:ss.zzz" without Qt's general parser, which reads
+    // the pattern anew for every value.
+    const QStringView t(text);
+    const auto is = [&](qsizetype at, char c) { return t[at] == QLatin1Char(c); };
+    if ((t.size() == 19 || (t.size() == 23 && is(19, '.'))) && is(4, '-') && is(7, '-') && is(10, 'T') && is(13, ':')
+        && is(16, ':')) {
+        const int year = digitsAt(t, 0, 4);
+        const QDate date(year, digitsAt(t, 5, 2), digitsAt(t, 8, 2));
+        const int hour = digitsAt(t, 11, 2);
+        const QTime time(hour, digitsAt(t, 14, 2), digitsAt(t, 17, 2), t.size() == 23 ? digitsAt(t, 20, 3) : 0);
+        // Hour 24 (the end of a day) is left to Qt.
+        if (year > 0 && date.isValid() && time.isValid() && hour < 24)
+            return wallClock(date, time);
+    }
+    // Read as UTC unless the text names its offset: a local reading could fall into a gap.
+    QDateTime parsed = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (parsed.timeSpec() == Qt::LocalTime)
+        parsed = QDateTime::fromString(text + QLatin1Char('Z'), Qt::ISODateWithMs);
+    return parsed.isValid() ? wallClock(parsed.date(), parsed.time()) : QDateTime();
+}
 
 QString isoDateTimeText(const QDateTime& value)
 {

@@ -63,4 +63,14 @@ private:
 /// are stored in the embedded databases and compared as text.
 QString isoDateTimeText(const QDateTime& value);
 
+/// A date-time as the databases hold it: a wall-clock reading without a zone (SQL Server's
+/// datetime has none). Qt::UTC carries it, so that no local zone's gap or overlap can move or void
+/// it; only the agent's own clock readings are local times.
+QDateTime wallClock(const QDate& date, const QTime& time = QTime(0, 0));
+/// The date and time fields of `value`, whatever zone it was made in.
+QDateTime wallClock(const QDateTime& value);
+/// A text in ISO form ("yyyy-MM-ddTHH:mm:ss", with ".zzz", a blank for the "T", or a date alone)
+/// as a wall clock; invalid when the text is no date-time.
+QDateTime wallClockFromText(const QString& text);
+
 } // namespace db

@@ -280,7 +280,8 @@ qlonglong wholeNumber(const QVariant& value, const QString& column)
     bool ok = false;
     const qlonglong result = text.toLongLong(&ok);
     if (!number.match(text).hasMatch() || !ok)
-        throw db::DbError(QStringLiteral("The key %1 = '%2' is not a whole number").arg(column, text));
+        throw db::DbError(
+            QStringLiteral("The key %1 = '%2' is not a whole number").arg(column, text), QStringLiteral("22018"));
     return result;
 }
 

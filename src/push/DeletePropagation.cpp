@@ -271,7 +271,7 @@ void DeletePropagation::recordRemoteBinDelete(const QString& key1, const QString
         insert.setParameter(QStringLiteral("Key1"), key1);
         insert.setParameter(QStringLiteral("Key2"), key2);
         insert.setParameter(QStringLiteral("Key3"), key3);
-        insert.setParameter(QStringLiteral("LastUpdate"), QDateTime(m_context.localNow().date(), QTime(0, 0)));
+        insert.setParameter(QStringLiteral("LastUpdate"), db::wallClock(m_context.localNow().date()));
         insert.setParameter(QStringLiteral("ComputerName"), m_context.settings.machineName);
         insert.setParameter(QStringLiteral("LocalComputerName"), computerName);
         insert.execute();

@@ -21,4 +21,7 @@ public:
     /// number is not.
     static RenderedStatement text(const QString& table, const db::RowQuery& row, const QString& k1, const QString& k2,
         const CycleContext& context);
+    /// The key values `probe` looks for, named as the remote table names them ("MyNo=AAA-0",
+    /// "Station=01 MyNo=A03", "TranNo=NULL"); empty for a probe by no key.
+    static QString keyText(const RenderedStatement& probe);
 };

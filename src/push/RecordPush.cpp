@@ -26,11 +26,26 @@ QString rowKey(const db::RowQuery& rows)
     return db::valueText(rows.value(0));
 }
 
+/// The value as a wall clock; a text that is no date-time is refused as the server would.
 QDateTime dateTimeOf(const QVariant& value, const QString& column)
 {
-    const QDateTime result = value.toDateTime();
+    QDateTime result;
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        result = db::wallClock(value.toDateTime());
+        break;
+    case QMetaType::QDate:
+        result = db::wallClock(value.toDate());
+        break;
+    case QMetaType::QString:
+        result = db::wallClockFromText(value.toString());
+        break;
+    default:
+        break;
+    }
     if (!result.isValid())
-        throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(value.toString(), column));
+        throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(db::valueText(value), column),
+            QStringLiteral("22007"));
     return result;
 }
 
@@ -87,6 +102,18 @@ void RecordPush::PushTableRows(PagedRows& pending, const QString& remoteTable)
                 m_context.progress.rowDone();
             } catch (const std::exception& e) {
                 probe.cancel();
+                const auto* refusal = dynamic_cast<const db::DbError*>(&e);
+                // Refused for what it holds while the connection is fine, a record row waits alone;
+                // transactions keep their order, which their stock effects depend on.
+                if (refusal && refusal->refusesStatementOnly() && !TableRules::of(remoteTable).transactions) {
+                    const QString remoteKey = ProbeStatement::keyText(m_probe);
+                    const QString key = remoteKey.isEmpty() ? rowKey(pendingRows) : remoteKey;
+                    pendingRows.cancel();
+                    StepFailure::report(m_context, kStep, remoteTable, key, e, false);
+                    handled = pending.pointOf();
+                    m_context.progress.rowDone();
+                    continue;
+                }
                 const QString key = rowKey(pendingRows);
                 pendingRows.cancel();
                 StepFailure::report(m_context, kStep, tableName, key, e, true);
@@ -112,7 +139,9 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
-    ProbeStatement::text(table, rows, k1, k2, m_context).applyTo(probe);
+    m_probe = {};
+    m_probe = ProbeStatement::text(table, rows, k1, k2, m_context);
+    m_probe.applyTo(probe);
     probe.open();
     if (probe.isEmpty()) {
         if (rule.transactions) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/TableRules.h"
 #include "push/TransactionPush.h"
 #include "step/PagedRows.h"
 
@@ -7,7 +8,6 @@
 #include <QString>
 
 struct CycleContext;
-struct TableRule;
 
 namespace db {
 class RowQuery;
@@ -27,9 +27,11 @@ public:
     /// Pushes the rows of `pending` (open on the table's unsent rows, a page at a time) to the
     /// remote table `remoteTable`, named as the remote database lists it; progress and the cycle
     /// log show the name in upper case. The cycle's RemoteProbe must be open on that table.
-    /// Failures are reported and end the push of this table; the failed row and the rows after it
-    /// stay pending. At the cycle's time budget the push stops and notes where, for the next cycle
-    /// to go on from there.
+    /// A row the database refuses for what it holds (see db::DbError::refusesStatementOnly()) stays
+    /// pending and is reported by the key values the remote table knows it by; the push goes on
+    /// with the next row, but for transactions, which keep their order. Other failures are
+    /// reported and end the push of this table; the failed row and the rows after it stay pending. At the cycle's time
+    /// budget the push stops and notes where, for the next cycle to go on from there.
     void PushTableRows(PagedRows& pending, const QString& remoteTable);
 
 private:
@@ -46,4 +48,6 @@ private:
 
     CycleContext& m_context;
     TransactionPush m_transactions;
+    /// The current row's probe, whose key values name a row the remote side refused.
+    RenderedStatement m_probe;
 };

@@ -5,6 +5,7 @@
 #include "cycle/SyncEngine.h"
 #include "demo/DemoSetup.h"
 #include "support/Files.h"
+#include "support/RawConnection.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -179,6 +180,19 @@ private Q_SLOTS:
         QCOMPARE(status->text(), log.lastSummaryLine());
         QCOMPARE(form.trayIcon()->icon().cacheKey(), form.windowIcon().cacheKey());
         QVERIFY(MessageBox::shown().isEmpty());
+
+        // An item the hosted side refuses three cycles in a row is named as stuck.
+        QVERIFY(RawConnection(dir.filePath("CribRemote.db"))
+                    .exec("CREATE TRIGGER refuse_item BEFORE INSERT ON Item WHEN NEW.MyNo = 'STUCK-1' BEGIN SELECT "
+                          "RAISE(ABORT, 'item refused'); END"));
+        QVERIFY(RawConnection(dir.filePath("CribLocal.db"))
+                    .exec("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('STUCK-1', 0)"));
+        for (int cycle = 0; cycle < 3; ++cycle)
+            form.agent()->Timer1Timer();
+        QVERIFY2(status->text().contains("\n1 stuck: Item MyNo=STUCK-1 refused since "), qPrintable(status->text()));
+        QVERIFY2(status->text().endsWith(": item refused"), qPrintable(status->text()));
+        QVERIFY2(form.trayIcon()->toolTip().contains("1 stuck: Item MyNo=STUCK-1 refused since "),
+            qPrintable(form.trayIcon()->toolTip()));
     }
 
     void emptyAddressAndPortShowBothMessagesAndBoxes()

@@ -84,6 +84,44 @@ private Q_SLOTS:
         }
     }
 
+    // Refused in three cycles in a row, a row or an entry is stuck: every summary names it, and it
+    // is still known after a restart, from the status file beside the log.
+    void stuckRowsAreNamedAndOutliveARestart()
+    {
+        QTemporaryDir dir;
+        MockClock clock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(8, 14), Qt::UTC));
+        const CycleFailure item{"push", "Item", "MyNo=AAA-0", "String or binary data would be truncated"};
+        const CycleFailure entry{"outbox", "Bin", "40", "constraint failed"};
+        const auto cycle = [&](CycleLog& log, const QList<CycleFailure>& failures, bool completed = true) {
+            log.cycleStarted();
+            for (const CycleFailure& failure : failures)
+                log.failureCaught(failure);
+            log.cycleFinished(completed, completed ? QString() : QStringLiteral("remote database unreachable"));
+            clock.setUtc(clock.currentUtc().addSecs(60));
+        };
+        {
+            CycleLog log(dir.filePath("cribsync.log"), &clock);
+            cycle(log, {item});
+            cycle(log, {item, entry});
+            QVERIFY2(!log.lastSummary().contains("stuck"), qPrintable(log.lastSummary()));
+            cycle(log, {item, entry});
+            QVERIFY2(log.lastSummary().endsWith("; 1 stuck: Item MyNo=AAA-0 (refused in 3 cycles since 08:14)"),
+                qPrintable(log.lastSummary()));
+        }
+        CycleLog log(dir.filePath("cribsync.log"), &clock);
+        cycle(log, {item, entry});
+        QVERIFY2(log.lastSummary().endsWith("; 2 stuck: Item MyNo=AAA-0 (refused in 4 cycles since 08:14), Outbox "
+                                            "entry 40 (Bin) (refused in 3 cycles since 08:15)"),
+            qPrintable(log.lastSummary()));
+        // A cycle that ended early tried nothing; one that completed without a refusal let it through.
+        cycle(log, {}, false);
+        QVERIFY2(log.lastSummary().contains("; 2 stuck: "), qPrintable(log.lastSummary()));
+        cycle(log, {entry});
+        QVERIFY2(log.lastSummary().endsWith("; 1 stuck: Outbox entry 40 (Bin) (refused in 4 cycles since 08:15)"),
+            qPrintable(log.lastSummary()));
+        QVERIFY(QFile::exists(dir.filePath("cribsync-status.json")));
+    }
+
     /// What would start a line, command a terminal or reorder the text shown is written as an escape.
     void escapesWhatCouldDisguiseALine_data()
     {

@@ -3,6 +3,7 @@
 #include "db/DbError.h"
 #include "db/RowQuery.h"
 #include "db/Statement.h"
+#include "doubles/LocalZone.h"
 
 #include <QDateTime>
 #include <QTest>
@@ -34,7 +35,7 @@ void ClientCases::init()
                              "('A-1', 5, 1.25, 1, :stamp, 'first')"),
         [] {
             NamedValues v;
-            v.set(QStringLiteral("stamp"), QDateTime(QDate(2026, 4, 3), QTime(14, 5, 6)));
+            v.set(QStringLiteral("stamp"), QDateTime(QDate(2026, 4, 3), QTime(14, 5, 6), Qt::UTC));
             return v;
         }());
     c.execute(QStringLiteral("INSERT INTO Item (Code, Qty, Price, Active, Stamp, Note) VALUES "
@@ -73,7 +74,7 @@ void ClientCases::readsRowsColumnsAndKinds()
     QCOMPARE(q.asString(QStringLiteral("CODE")), QStringLiteral("A-1"));
     QCOMPARE(q.asInt(QStringLiteral("Qty")), 5);
     QVERIFY(q.asBool(QStringLiteral("Active")));
-    QCOMPARE(q.value(QStringLiteral("Stamp")).toDateTime(), QDateTime(QDate(2026, 4, 3), QTime(14, 5, 6)));
+    QCOMPARE(q.value(QStringLiteral("Stamp")).toDateTime(), QDateTime(QDate(2026, 4, 3), QTime(14, 5, 6), Qt::UTC));
     QCOMPARE(q.asString(QStringLiteral("Stamp")), QStringLiteral("2026-04-03T14:05:06"));
     QCOMPARE(q.value(QStringLiteral("Price")).toDouble(), 1.25);
 
@@ -163,7 +164,7 @@ void ClientCases::editsAppendsAndDeletesRows()
     q.setValue(QStringLiteral("Code"), QStringLiteral("C-3"));
     q.setValue(QStringLiteral("Qty"), 3);
     q.setValue(QStringLiteral("Active"), true);
-    q.setValue(QStringLiteral("Stamp"), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
+    q.setValue(QStringLiteral("Stamp"), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58), Qt::UTC));
     q.post();
     QCOMPARE(q.recordCount(), 2);
 
@@ -175,7 +176,8 @@ void ClientCases::editsAppendsAndDeletesRows()
     QCOMPARE(check.asInt(QStringLiteral("Qty")), 0); // the other row kept its value
     check.next();
     QCOMPARE(check.asString(QStringLiteral("Code")), QStringLiteral("C-3"));
-    QCOMPARE(check.value(QStringLiteral("Stamp")).toDateTime(), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
+    QCOMPARE(
+        check.value(QStringLiteral("Stamp")).toDateTime(), QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58), Qt::UTC));
     QVERIFY(check.asBool(QStringLiteral("Active")));
 
     check.first();
@@ -186,6 +188,32 @@ void ClientCases::editsAppendsAndDeletesRows()
     after.open();
     QCOMPARE(after.recordCount(), 2);
     QVERIFY(!after.locate(QStringLiteral("Code"), QStringLiteral("A-1")));
+}
+
+// Neither side's datetime has a zone: a value in the local zone's spring gap is read, compared
+// and written as stored.
+void ClientCases::dateTimesAreWallClockValues()
+{
+    const LocalZone berlin("Europe/Berlin");
+    Connection c;
+    c.setConnectionString(m_connectionString);
+    c.open();
+    const QDateTime gap(QDate(2026, 3, 29), QTime(2, 30), Qt::UTC);
+    NamedValues stamp;
+    stamp.set(QStringLiteral("stamp"), gap);
+    c.execute(QStringLiteral("UPDATE Item SET Stamp = :stamp WHERE Code = 'A-1'"), stamp);
+    RowQuery q = query(c, QStringLiteral("Select * from [Item] as T where T.Stamp = :stamp"));
+    q.setParameter(QStringLiteral("stamp"), gap);
+    q.open();
+    QCOMPARE(q.recordCount(), 1);
+    QCOMPARE(q.value(QStringLiteral("Stamp")).toDateTime(), gap);
+    QCOMPARE(q.asString(QStringLiteral("Stamp")), QStringLiteral("2026-03-29T02:30:00"));
+    q.edit();
+    q.setValue(QStringLiteral("Stamp"), gap.addSecs(15 * 60));
+    q.post();
+    RowQuery check = query(c, QStringLiteral("Select * from Item where Code = 'A-1'"));
+    check.open();
+    QCOMPARE(check.value(QStringLiteral("Stamp")).toDateTime(), QDateTime(QDate(2026, 3, 29), QTime(2, 45), Qt::UTC));
 }
 
 void ClientCases::cancelDiscardsPendingEdit()

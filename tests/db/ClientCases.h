@@ -33,6 +33,7 @@ private Q_SLOTS:
     void bindsPlaceholdersByName();
     void refusesUnknownAndMissingParameters();
     void editsAppendsAndDeletesRows();
+    void dateTimesAreWallClockValues();
     void cancelDiscardsPendingEdit();
     void postFailsWhenTheRowIsGone();
     void editsRowsOfTableWithoutKey();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "doubles/LocalZone.h"
 #include "push/PendingChangeScan.h"
 #include "support/CycleFixture.h"
 

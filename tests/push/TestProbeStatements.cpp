@@ -183,10 +183,11 @@ private Q_SLOTS:
         QCOMPARE(f.traced(QStringLiteral("remote")).size(), 1);
         QCOMPARE(f.remoteCount(table), 0);
         QCOMPARE(f.pendingCount(table), 2);
-        QCOMPARE(f.events.failures.size(), 1);
-        QCOMPARE(f.events.failures[0].table, table.toUpper());
-        QCOMPARE(f.events.failures[0].key, QStringLiteral("1"));
-        QCOMPARE(f.events.recoveries, 1);
+        // Each row is refused for its own key, as the server refuses a text for a number.
+        QCOMPARE(f.events.failures.size(), 2);
+        QCOMPARE(f.events.failures[1].table, table);
+        QCOMPARE(f.events.failures[1].key, QStringLiteral("2"));
+        QCOMPARE(f.events.recoveries, 0);
     }
 };
 

@@ -153,6 +153,26 @@ private Q_SLOTS:
         QCOMPARE(f.events.position, 2);
     }
 
+    // SQL Server's datetime has no zone: a transaction dated in the local zone's spring gap goes
+    // as stored, and the 19 after it are not held back.
+    void aDateInTheLocalSpringGapHoldsNothingBack()
+    {
+        const LocalZone berlin("Europe/Berlin");
+        PushFixture f;
+        f.remote.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, OnHand, BurnQty, Processed) VALUES "
+                                        "('01', 'A01', 'DRL', 17, 0, 1)"));
+        for (int i = 1; i <= 20; ++i)
+            insertTransaction(f, i, QStringLiteral("08:%1:00").arg(i, 2, 10, QLatin1Char('0')));
+        f.local.execute(QStringLiteral("UPDATE MyTran SET Type = 'R', Quantity = 1"));
+        f.local.execute(QStringLiteral("UPDATE MyTran SET MyDate = '2026-03-29T02:30:00' WHERE TranNo = 1"));
+        f.push({QStringLiteral("MyTran")});
+
+        QCOMPARE(pendingTranNos(f), QStringList());
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT OnHand FROM Bin WHERE MyNo = 'A01'")).toInt(), 37);
+        QCOMPARE(f.remoteValue(QStringLiteral("SELECT MyDate || '' FROM MyTran WHERE TranNo = 1")).toString(),
+            QStringLiteral("2026-03-29T02:30:00"));
+    }
+
     void procedureWithoutExternalPOFailsWithTheErrorFlag()
     {
         PushFixture f;

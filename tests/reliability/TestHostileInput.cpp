@@ -39,6 +39,13 @@ TableSnapshot whole(db::Connection& connection)
     return TableSnapshot::take(connection, {}, TableSnapshot::Scope::Everything);
 }
 
+/// A value its column cannot hold, refused by the embedded engine as by SQL Server: longer than a
+/// varchar(n), or a number beyond an int's range.
+bool cannotHold(const db::DbError& e)
+{
+    return e.sqlState() == QLatin1String("22001") || e.sqlState() == QLatin1String("22003");
+}
+
 /// A table whose rows a case pushes, with the key columns the push probes by.
 struct PushCase
 {
@@ -393,8 +400,8 @@ private Q_SLOTS:
                                            .arg(c->table, columns, values),
                         bind(keyValues));
                 } catch (const db::DbError& e) {
-                    // Longer than its column: refused by the database as by SQL Server.
-                    if (e.sqlState() != QLatin1String("22001"))
+                    // Longer than its column or beyond its range: refused by the database as by SQL Server.
+                    if (!cannotHold(e))
                         throw;
                     continue;
                 }
@@ -507,8 +514,8 @@ private Q_SLOTS:
                             .arg(at, 2, 10, QLatin1Char('0')),
                         bind(values));
                 } catch (const db::DbError& e) {
-                    // Longer than its column: refused by the database as by SQL Server.
-                    if (e.sqlState() != QLatin1String("22001"))
+                    // Longer than its column or beyond its range: refused by the database as by SQL Server.
+                    if (!cannotHold(e))
                         throw;
                     recordIds << -1;
                     continue;
@@ -605,7 +612,7 @@ private Q_SLOTS:
                     remoteRow(table, columns, row);
                     history(historyTable, keys.value(0), keys.value(1), keys.value(2));
                 } catch (const db::DbError& e) {
-                    if (e.sqlState() != QLatin1String("22001"))
+                    if (!cannotHold(e))
                         throw;
                     return false;
                 }
@@ -635,7 +642,7 @@ private Q_SLOTS:
                 history(v, tag, QVariant(), QVariant());
                 refusedId = site.localValue(QStringLiteral("SELECT max(RecordID) FROM DeleteHst")).toInt();
             } catch (const db::DbError& e) {
-                if (e.sqlState() != QLatin1String("22001"))
+                if (!cannotHold(e))
                     throw;
             }
             const bool plainName = QRegularExpression(
@@ -725,7 +732,7 @@ private Q_SLOTS:
                 try {
                     return write();
                 } catch (const db::DbError& e) {
-                    if (e.sqlState() != QLatin1String("22001"))
+                    if (!cannotHold(e))
                         throw;
                     return -1;
                 }
@@ -1010,7 +1017,7 @@ private Q_SLOTS:
             const QVariant emp = c.emp.isNull() ? QVariant(QStringLiteral("E%1").arg(i)) : c.emp;
             // An employee number or item longer than its column cannot be written, as on SQL Server.
             const auto tooLong = [&](const db::DbError& e) {
-                if (e.sqlState() != QLatin1String("22001"))
+                if (!cannotHold(e))
                     throw e;
                 seeded.append({-1, -1, -1, 0, text});
             };

@@ -118,21 +118,42 @@ void refuseReservedNames(const QString& tsql)
 }
 
 /// A varchar(n), nvarchar(n), char(n) or nchar(n) column refuses a longer value, as SQL Server's
-/// "String or binary data would be truncated" does: the definition gains a named check.
-QString withLengthCheck(const QString& columnName, const QString& definition)
+/// "String or binary data would be truncated" does, and an int, smallint or tinyint column a
+/// number beyond its range, as its "Arithmetic overflow error" does: the definition gains a named
+/// check.
+QString withValueChecks(const QString& columnName, const QString& definition)
 {
+    // SQLite reads "]]" inside brackets as the end of the name: its own quotes take any name.
+    const auto quoted = [](QString name) {
+        return QLatin1Char('"') + name.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+    };
     static const QRegularExpression sized(
         QStringLiteral(R"(^\s*\[?n?(?:var)?char\]?\s*\(\s*(\d+)\s*\))"), QRegularExpression::CaseInsensitiveOption);
-    const auto m = sized.match(definition);
-    if (!m.hasMatch())
-        return definition;
-    return definition
-        + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
-              .arg(bracketed(QStringLiteral("cribsync_length_") + columnName), bracketed(columnName), m.captured(1));
+    static const QRegularExpression whole(
+        QStringLiteral(R"re(^\s*\[?(int|smallint|tinyint)\]?(?![\w(]))re"), QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = sized.match(definition); m.hasMatch()) {
+        return definition
+            + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
+                  .arg(quoted(QStringLiteral("cribsync_length_") + columnName), quoted(columnName), m.captured(1));
+    }
+    if (const auto m = whole.match(definition); m.hasMatch()) {
+        const QString type = m.captured(1).toLower();
+        const auto [lowest, highest] = type == QLatin1String("int")
+            ? std::pair<qint64, qint64>{-2147483648LL, 2147483647LL}
+            : type == QLatin1String("smallint") ? std::pair<qint64, qint64>{-32768, 32767}
+                                                : std::pair<qint64, qint64>{0, 255};
+        // A text or a NULL is not a number the check could compare.
+        return definition
+            + QStringLiteral(" CONSTRAINT %1 CHECK (typeof(%2) NOT IN ('integer', 'real') OR %2 BETWEEN %3 AND %4)")
+                  .arg(quoted(QStringLiteral("cribsync_range_%1_%2").arg(type, columnName)), quoted(columnName))
+                  .arg(lowest)
+                  .arg(highest);
+    }
+    return definition;
 }
 
-/// "CREATE TABLE t (...)" with the checks of its text columns' lengths; a reserved word as a
-/// column name is refused.
+/// "CREATE TABLE t (...)" with the checks of its text columns' lengths and whole-number columns'
+/// ranges; a reserved word as a column name is refused.
 QString adaptCreateTable(const QString& sql)
 {
     const QList<SqlToken> tokens = tokenizeSql(sql);
@@ -162,7 +183,7 @@ QString adaptCreateTable(const QString& sql)
                 QString rest;
                 for (qsizetype k = 0; k < words.size(); ++k)
                     (k <= first ? head : rest) += words[k].text;
-                part = head + withLengthCheck(name.identifier(), rest);
+                part = head + withValueChecks(name.identifier(), rest);
             }
         }
         out += part;
@@ -237,7 +258,7 @@ QString adaptAlterTable(const QString& tsql)
     }
     const QString column = bareName(m.captured(2));
     return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-        .arg(bracketed(bareName(m.captured(1))), bracketed(column), withLengthCheck(column, type.simplified()));
+        .arg(bracketed(bareName(m.captured(1))), bracketed(column), withValueChecks(column, type.simplified()));
 }
 
 QList<AdaptedStep> adaptIfScript(const QString& tsql)

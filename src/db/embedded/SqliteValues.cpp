@@ -17,46 +17,14 @@ QVariant toSqlite(const QVariant& value)
     case QMetaType::QDateTime:
         return isoDateTimeText(value.toDateTime());
     case QMetaType::QDate:
-        return isoDateTimeText(value.toDate().startOfDay());
+        return isoDateTimeText(wallClock(value.toDate()));
     case QMetaType::QTime:
-        return isoDateTimeText(QDateTime(QDate(1899, 12, 30), value.toTime()));
+        return isoDateTimeText(wallClock(QDate(1899, 12, 30), value.toTime()));
     case QMetaType::Bool:
         return value.toBool() ? 1 : 0;
     default:
         return value;
     }
-}
-
-/// The digits of `text` from `at` as a number; -1 when one of them is not a digit.
-int digitsAt(QStringView text, qsizetype at, int count)
-{
-    int number = 0;
-    for (qsizetype i = at; i < at + count; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return -1;
-        number = number * 10 + (c - u'0');
-    }
-    return number;
-}
-
-/// Reads "yyyy-MM-ddTHH:mm:ss" and "yyyy-MM-ddTHH:mm:ss.zzz" as QDateTime::fromString does with
-/// Qt::ISODateWithMs, without its general parser; any other text goes to that parser.
-QDateTime parseDateTime(const QString& text)
-{
-    const QStringView t(text);
-    const auto is = [&](qsizetype at, char c) { return t[at] == QLatin1Char(c); };
-    if ((t.size() == 19 || (t.size() == 23 && is(19, '.'))) && is(4, '-') && is(7, '-') && is(10, 'T') && is(13, ':')
-        && is(16, ':')) {
-        const int year = digitsAt(t, 0, 4);
-        const QDate date(year, digitsAt(t, 5, 2), digitsAt(t, 8, 2));
-        const int hour = digitsAt(t, 11, 2);
-        const QTime time(hour, digitsAt(t, 14, 2), digitsAt(t, 17, 2), t.size() == 23 ? digitsAt(t, 20, 3) : 0);
-        // Hour 24 (the end of a day) is left to Qt.
-        if (year > 0 && date.isValid() && time.isValid() && hour < 24)
-            return QDateTime(date, time);
-    }
-    return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
 } // namespace
@@ -171,23 +139,14 @@ QVariant DateTimeTexts::read(const QVariant& value)
 {
     if (value.typeId() != QMetaType::QString)
         return value;
-    QString text = value.toString().trimmed();
-    if (text.size() == 10)
-        text += QStringLiteral("T00:00:00");
-    if (text.size() > 10 && text[10] == QLatin1Char(' '))
-        text[10] = QLatin1Char('T');
-    // Making a local date-time asks the system for the time zone (on Linux, a look at
-    // /etc/localtime per value). Rows of a backlog repeat their values (the row that reveals a
-    // table's columns, a source row read back after its mark): each text is converted once.
-    // The values are kept a minute at most, so that a change of zone is followed.
-    constexpr qint64 kLifetimeMs = 60 * 1000;
-    if (m_values.size() >= 1024 || !m_started.isValid() || m_started.hasExpired(kLifetimeMs)) {
+    // Rows of a backlog repeat their values (the row that reveals a table's columns, a source row
+    // read back after its mark): each text is read once.
+    const QString text = value.toString();
+    if (m_values.size() >= 1024)
         m_values.clear();
-        m_started.start();
-    }
     auto it = m_values.constFind(text);
     if (it == m_values.constEnd())
-        it = m_values.insert(text, parseDateTime(text));
+        it = m_values.insert(text, wallClockFromText(text));
     return it->isValid() ? QVariant(*it) : value;
 }
 

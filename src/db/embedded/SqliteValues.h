@@ -3,7 +3,6 @@
 #include "db/ColumnKind.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QVariant>
 
@@ -22,8 +21,8 @@ QVariant fromSqlite(const QVariant& value, ColumnKind kind);
 /// first row's value.
 QMetaType declaredMetaType(const QString& declared, int valueType);
 
-/// A date-time column's values as read: each text as a local date-time, or as stored when it is
-/// not one.
+/// A date-time column's values as read: each text as a wall clock (see wallClock()), or as
+/// stored when it is no date-time.
 class DateTimeTexts
 {
 public:
@@ -31,7 +30,6 @@ public:
 
 private:
     QHash<QString, QDateTime> m_values; // by their text
-    QElapsedTimer m_started; // since `m_values` was started
 };
 
 } // namespace db::sqlite

@@ -269,6 +269,9 @@ ResultSet OdbcEngine::rowsOf(QSqlQuery& q, const QString& sql, qsizetype maxRows
             QVariant v = q.value(i);
             if (result.columns[i].kind == ColumnKind::Boolean && !v.isNull())
                 v = v.toInt() != 0;
+            // The driver makes a local time of the server's zone-less value.
+            else if (v.typeId() == QMetaType::QDateTime && !v.isNull())
+                v = wallClock(v.toDateTime());
             row << v;
         }
         result.rows << row;

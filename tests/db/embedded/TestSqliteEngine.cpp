@@ -198,6 +198,11 @@ private Q_SLOTS:
                                          << "22001";
         QTest::newRow("as long as allowed")
             << "UPDATE Bin SET MyNo = :v WHERE OnHand = 0" << QVariant("A12345678901") << "1";
+        // So is a number beyond an int's range.
+        QTest::newRow("beyond an int") << "UPDATE Bin SET OnHand = :v WHERE MyNo = 'Z'" << QVariant(2147483648LL)
+                                       << "22003";
+        QTest::newRow("as large as an int allows")
+            << "UPDATE Bin SET OnHand = :v WHERE MyNo = 'Z'" << QVariant(2147483647LL) << "1";
         // Reserved words name nothing unless bracketed.
         QTest::newRow("reserved word qualified")
             << "Select * from Gadget as T where T.Key = 'x'" << QVariant() << "42000";
