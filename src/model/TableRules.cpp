@@ -497,3 +497,28 @@ QStringList TableRules::unquotedValues(const QString& statement)
     }
     return columns;
 }
+
+QList<PositionalKey> TableRules::positionalKeys(const QString& statement)
+{
+    static const QRegularExpression named(QStringLiteral(R"((?:\[((?:[^\]]|\]\])*)\]|(\w+))\s*=\s*$)"));
+    static const QRegularExpression equals(QStringLiteral(R"(^\s*=\s*$)"));
+    QList<PositionalKey> keys;
+    const QList<TemplatePart> parts = partsOf(statement);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const int position = positionIn(parts[i].token, QLatin1Char('#'));
+        if (position < 0)
+            continue;
+        const QString& before = parts[i].text;
+        if (i > 0 && equals.match(before).hasMatch()) {
+            const QString& token = parts[i - 1].token;
+            const bool bracketed = token.startsWith(QLatin1Char('[')) && token.endsWith(QLatin1Char(']'));
+            const int at = positionIn(bracketed ? token.mid(1, token.size() - 2) : token, QLatin1Char('C'));
+            if (at >= 0)
+                keys.append({position, QString(), at});
+        } else if (const QRegularExpressionMatch m = named.match(before); m.hasMatch()) {
+            keys.append({position,
+                m.hasCaptured(1) ? m.captured(1).replace(QLatin1String("]]"), QLatin1String("]")) : m.captured(2)});
+        }
+    }
+    return keys;
+}

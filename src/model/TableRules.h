@@ -144,6 +144,14 @@ struct StatementValues
     bool emptyKeyIsNull = false;
 };
 
+/// A comparison of a column with the value at a position: "x = {#n}" or "{Cm} = {#n}".
+struct PositionalKey
+{
+    int position = 0; ///< n
+    QString column; ///< x, as the text names it; empty for {Cm}
+    int columnPosition = -1; ///< m, or -1
+};
+
 /// A statement's text with the values its ":k1", ":k2", ... placeholders are bound to.
 struct RenderedStatement
 {
@@ -175,4 +183,6 @@ public:
     static QString choose(const QStringList& alternatives, const QStringList& keys);
     /// The columns (by name, or "#n" by position) that `statement` takes as whole numbers.
     static QStringList unquotedValues(const QString& statement);
+    /// The comparisons of `statement` with a value taken by position ("x = {#n}").
+    static QList<PositionalKey> positionalKeys(const QString& statement);
 };
