@@ -301,6 +301,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
         // A file that is not a database fails only at its first read: the schema stamp's.
         schemaStamp();
+        m_identity = sqlite::FileIdentity::of(file);
     } catch (const DbError& e) {
         m_plans.clear();
         m_statements.clear();

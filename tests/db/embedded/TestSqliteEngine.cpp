@@ -353,6 +353,50 @@ private Q_SLOTS:
         QCOMPARE(rows.columns.last().kind, ColumnKind::Boolean);
     }
 
+    // A statement that reached a file no longer under its name counts as failed; the pool hands
+    // out connections to the file now in place.
+    void aFileReplacedOrDeletedFailsTheStatementThatReachedIt()
+    {
+        const QString file = m_dir->filePath(QStringLiteral("crib.db"));
+        const Database pooled = Database::pooled(m_cs);
+        const auto onHand = [&] {
+            return pooled.run([](Connection& c) { return c.query(QStringLiteral("select sum(OnHand) from Bin")); })
+                .rows.value(0)
+                .value(0)
+                .toInt();
+        };
+        QCOMPARE(onHand(), 13);
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+            copy.setDatabaseName(file);
+            QVERIFY(copy.open());
+            QVERIFY(QSqlQuery(copy).exec(QStringLiteral("VACUUM INTO '%1.copy'").arg(file)));
+            copy.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+        // A restore: the file and its side files moved away, the copy put in their place.
+        for (const QString& side : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::rename(file + side, file + QStringLiteral(".old") + side);
+        QVERIFY(QFile::rename(file + QStringLiteral(".copy"), file));
+        for (const char* what : {"replaced", "deleted"}) {
+            try {
+                m_c->execute(QStringLiteral("UPDATE Bin SET OnHand = 99"));
+                QFAIL("a statement on a file no longer in place must fail");
+            } catch (const DbError& e) {
+                QCOMPARE(e.cause(), DbError::Cause::Unreachable);
+                QVERIFY2(
+                    e.message().contains(file) && e.message().contains(QLatin1String(what)), qPrintable(e.message()));
+            }
+            QVERIFY(!m_c->isOpen());
+            if (qstrcmp(what, "replaced") == 0) {
+                QCOMPARE(onHand(), 13);
+                m_c->open();
+                QVERIFY(QFile::remove(file));
+            }
+        }
+        QVERIFY_THROWS_EXCEPTION(DbError, onHand());
+    }
+
     void refusesBadInputWithoutWriting()
     {
         Connection missing;
