@@ -62,6 +62,10 @@ void Agent::FormCreate()
 
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");
+    if (m_config.readOnly())
+        m_log->startupStep(QStringLiteral("the settings in %1 cannot be written by this account: they are read as "
+                                          "they are, and a value the agent must store is refused naming them")
+                               .arg(m_config.keyLocation()));
     db::Connection::setOdbcDriver(m_config.odbcDriver());
     db::Connection::setOdbcTimeouts(m_config.loginTimeout(), m_config.statementTimeout());
     if (!configureFirstTime())
@@ -106,7 +110,8 @@ void Agent::readLocalSettings()
     m_settings.localDatabase = m_config.read(StoreKey::DatabaseName);
     m_settings.localPassword = DecodeCredential(m_config.read(StoreKey::Password));
     m_settings.useWindowsAuth = m_config.read(StoreKey::WinAuth) == QLatin1String("1");
-    if (!m_settings.useWindowsAuth)
+    // Only tidies the store: a run on settings this account cannot write does without it.
+    if (!m_settings.useWindowsAuth && !m_config.readOnly())
         m_config.write(StoreKey::WinAuth, QStringLiteral("0"));
 }
 

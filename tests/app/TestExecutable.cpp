@@ -189,7 +189,8 @@ private Q_SLOTS:
         QTest::newRow("directory") << "directory" << 2 << "not a regular file";
         QTest::newRow("folder another user cannot write") << "user" << 2 << "Permission denied";
         QTest::newRow("log is a FIFO") << "logfifo" << 0 << "not a regular file";
-        QTest::newRow("settings the service account cannot write") << "readonly" << 0 << "cycle 1 completed";
+        QTest::newRow("settings the service account cannot write")
+            << "readonly" << 0 << "cannot be written by this account";
     }
 
     void aSettingsFileThatCannotBeUsedIsSaid()
