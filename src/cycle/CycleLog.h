@@ -20,6 +20,10 @@ public:
     /// Also hands every line to `echo` (headless mode writes them to standard error).
     void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
     QString filePath() const { return m_filePath; }
+    /// Where the log goes on when its file cannot be written (the user's data folder).
+    void setFallbackPath(const QString& path) { m_fallbackPath = path; }
+    /// Why the log is not where it should be (it cannot be written there); empty while it is.
+    QString problem() const { return m_problem; }
 
     /// `text` with every control character (but the tab), line separator and bidirectional
     /// embedding, override or isolate written as an escape ("\x1B", "\u2028", "\u202E"): a value
@@ -53,6 +57,8 @@ private:
     void appendToFile(const QByteArray& bytes);
 
     QString m_filePath;
+    QString m_fallbackPath;
+    QString m_problem;
     const Clock* m_clock;
     qint64 m_maxBytes;
     int m_keptFiles;
