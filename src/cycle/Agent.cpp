@@ -29,6 +29,7 @@ Agent::Agent(ConfigStore config, AgentHost* host, const Clock* clock, const Time
     , m_engine(std::make_unique<SyncEngine>(host, clock, zones, m_log.get()))
     , m_unreachableRemote(UnreachableRemote::AskForLogin)
 {
+    m_log->setFallbackPath(fallbackLogPath());
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(MinimumInterval * 1000);
     connect(m_timer, &QTimer::timeout, this, &Agent::Timer1Timer);
@@ -39,11 +40,16 @@ Agent::~Agent() = default;
 
 QString Agent::logPath(const ConfigStore& config)
 {
-    const QString name = QStringLiteral("cribsync.log");
     const QFileInfo folder(config.folder());
     if (folder.isDir() && IniFile::canCreateIn(config.folder()))
-        return QDir(config.folder()).filePath(name);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(name);
+        return QDir(config.folder()).filePath(QStringLiteral("cribsync.log"));
+    return fallbackLogPath();
+}
+
+QString Agent::fallbackLogPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("cribsync.log"));
 }
 
 int Agent::clampedInterval(int seconds)
