@@ -5,6 +5,8 @@
 #include "db/Statement.h"
 #include "db/StoredProc.h"
 #include "db/embedded/EmbeddedProcedure.h"
+#include "db/embedded/SqliteFile.h"
+#include "support/Files.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -395,6 +397,49 @@ private Q_SLOTS:
             }
         }
         QVERIFY_THROWS_EXCEPTION(DbError, onHand());
+    }
+
+    // Made read-only and writable again: SQLite's side files, made meanwhile with the database
+    // file's permissions, would keep refusing every write.
+    void aReadOnlyFileIsNamedAndWritableAgainOnceItIsMade()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("the permissions of a service account need a second Windows account");
+#else
+        const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const auto all = readable | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        QVERIFY(QFile::setPermissions(m_dir->path(), all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        const QString file = m_dir->filePath(QStringLiteral("svc.db"));
+        const QString cs = QStringLiteral("Initial Catalog=svc;Data Source=sqlite:%1").arg(m_dir->path());
+        const auto refusal = [&](Connection::OpenMode mode = Connection::OpenMode::ExistingDatabase) {
+            Connection c;
+            c.setConnectionString(cs);
+            try {
+                c.open(mode);
+                c.execute(QStringLiteral("CREATE TABLE IF NOT EXISTS T (x int)"));
+                c.execute(QStringLiteral("INSERT INTO T (x) VALUES (1)"));
+                return QString();
+            } catch (const DbError& e) {
+                return e.message();
+            }
+        };
+        const AsServiceAccount account;
+        QCOMPARE(refusal(Connection::OpenMode::CreateEmbeddedIfMissing), QString());
+        QVERIFY(QFile::setPermissions(file, readable));
+        const QString readOnly = refusal();
+        QVERIFY2(readOnly.contains(file) && readOnly.contains(QLatin1String("is read-only"))
+                && readOnly.contains(m_dir->path()),
+            qPrintable(readOnly));
+        QVERIFY(QFile::exists(file + QStringLiteral("-shm")));
+        QVERIFY(QFile::setPermissions(file, readable | QFile::WriteOwner));
+        QCOMPARE(refusal(), QString());
+        // A side file this account may not mend is named, with its folder and what to do.
+        QVERIFY(writeFile(file + QStringLiteral("-journal"), {}) && QFile::setPermissions(file + "-journal", readable));
+        const QString side = sqlite::readOnlyMessage(file, QStringLiteral("attempt to write a readonly database"));
+        QVERIFY2(side.contains(file + QStringLiteral("-journal")) && side.contains(m_dir->path())
+                && side.contains(QLatin1String("make it writable")),
+            qPrintable(side));
+#endif
     }
 
     void refusesBadInputWithoutWriting()
