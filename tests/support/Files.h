@@ -118,13 +118,14 @@ inline bool setFolderReadOnly(const QString& folder, bool readOnly)
 class AsServiceAccount
 {
 public:
+    // The real account too, which access() checks; root stays the saved one, to come back to.
     AsServiceAccount()
-        : m_switched(::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0)
+        : m_switched(::geteuid() == 0 && ::setresgid(65534, 65534, 0) == 0 && ::setresuid(65534, 65534, 0) == 0)
     { }
     ~AsServiceAccount()
     {
-        if (m_switched && ::seteuid(0) == 0)
-            ::setegid(0);
+        if (m_switched && ::setresuid(0, 0, 0) == 0)
+            ::setresgid(0, 0, 0);
     }
     AsServiceAccount(const AsServiceAccount&) = delete;
     AsServiceAccount& operator=(const AsServiceAccount&) = delete;

@@ -275,6 +275,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         throw DbError(QStringLiteral("Cannot open database \"%1\": the file %2 does not exist")
                           .arg(info.completeBaseName(), QDir::toNativeSeparators(info.absoluteFilePath())),
             QStringLiteral("08001"));
+    sqlite::mendSideFiles(file);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(file);
     // Several agents may share one embedded remote database: wait for each other's writes.
@@ -670,6 +671,8 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepare
         if (message.startsWith(lengthCheck))
             message = QStringLiteral("String or binary data would be truncated in column '%1'.")
                           .arg(message.mid(lengthCheck.size()));
+        if ((sqlite3_extended_errcode(m_handle) & 0xff) == SQLITE_READONLY)
+            message = sqlite::readOnlyMessage(m_file, message);
         const QString state = stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();
