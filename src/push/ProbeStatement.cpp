@@ -1,7 +1,6 @@
 #include "push/ProbeStatement.h"
 
 #include "db/RowQuery.h"
-#include "db/SqlTokenizer.h"
 #include "model/TableRules.h"
 #include "step/CycleContext.h"
 
@@ -23,23 +22,10 @@ QString ProbeStatement::keyMismatch(
     const QString& table, const db::RowQuery& rows, const QString& k1, const QString& k2)
 {
     const QStringList remote{QString(), k1, k2};
-    QStringList differences;
-    for (const PositionalKey& key : TableRules::positionalKeys(TableRules::of(table).probe)) {
-        const QString local = key.position < rows.columnCount() ? rows.columnName(key.position) : QString();
-        const bool fromRemote = key.columnPosition >= 0;
-        const QString expected = fromRemote ? remote.value(key.columnPosition) : key.column;
-        if (db::sameIdentifier(local, expected))
-            continue;
-        differences << QStringLiteral("column %1 is %2")
-                           .arg(key.position + 1)
-                           .arg(
-                               local.isEmpty() ? QStringLiteral("missing locally") : local + QStringLiteral(" locally"))
-                + (fromRemote ? QStringLiteral(" and %1 remotely").arg(expected)
-                              : QStringLiteral(" where the key %1 must stand").arg(expected));
-    }
-    if (differences.isEmpty())
-        return {};
-    return QStringLiteral("The key columns differ (%1): the table is not pushed until each key column stands where "
-                          "the other side, or the table's rules, have it")
-        .arg(differences.join(QStringLiteral("; ")));
+    const QStringList differences = TableRules::keyDifferences(
+        TableRules::of(table).probe,
+        [&](int position) { return position < rows.columnCount() ? rows.columnName(position) : QString(); },
+        [&](int position) { return remote.value(position); }, QStringLiteral("locally"), QStringLiteral("remotely"));
+    return differences.isEmpty() ? QString()
+                                 : TableRules::keyMismatch(differences, QStringLiteral("the table is not pushed"));
 }
