@@ -10,10 +10,16 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using namespace db;
 
@@ -439,6 +445,33 @@ private Q_SLOTS:
         QVERIFY2(side.contains(file + QStringLiteral("-journal")) && side.contains(m_dir->path())
                 && side.contains(QLatin1String("make it writable")),
             qPrintable(side));
+#endif
+    }
+
+    // A disk without room (here a file size limit, which root meets too) is named with the file,
+    // its folder and what to do.
+    void aDiskWithoutRoomIsNamed()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("no file size limit to stand for a full disk");
+#else
+        m_c->execute(QStringLiteral("CREATE TABLE Pictures (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Data image)"));
+        rlimit unlimited{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited{64 * 1024, unlimited.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+        NamedValues picture;
+        picture.set(QStringLiteral("v"), QByteArray(1024 * 1024, 'x'));
+        try {
+            m_c->execute(QStringLiteral("INSERT INTO Pictures (Data) VALUES (:v)"), picture);
+            QFAIL("a write past the limit must fail");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(m_dir->filePath(QStringLiteral("crib.db")))
+                    && e.message().contains(QLatin1String("free space")),
+                qPrintable(e.message()));
+        }
 #endif
     }
 
