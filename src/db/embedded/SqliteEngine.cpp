@@ -671,8 +671,7 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepare
         if (message.startsWith(lengthCheck))
             message = QStringLiteral("String or binary data would be truncated in column '%1'.")
                           .arg(message.mid(lengthCheck.size()));
-        if ((sqlite3_extended_errcode(m_handle) & 0xff) == SQLITE_READONLY)
-            message = sqlite::readOnlyMessage(m_file, message);
+        message = sqlite::explained(m_file, sqlite3_extended_errcode(m_handle), message);
         const QString state = stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();

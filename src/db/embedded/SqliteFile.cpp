@@ -100,6 +100,30 @@ QString readOnlyMessage(const QString& databaseFile, const QString& message)
     return reason + QStringLiteral(": ") + message;
 }
 
+QString explained(const QString& databaseFile, int code, const QString& message)
+{
+    // Primary result codes of sqlite3.h; an extended code carries its primary one in the low byte.
+    enum { IoError = 10, Full = 13, ReadOnly = 8 };
+    const QFileInfo database(databaseFile);
+    const QString name = QDir::toNativeSeparators(database.absoluteFilePath());
+    const QString folder = QDir::toNativeSeparators(database.absolutePath());
+    switch (code & 0xff) {
+    case ReadOnly:
+        return readOnlyMessage(databaseFile, message);
+    case Full:
+        return QStringLiteral("The disk of the folder %1 is full: the database file %2 cannot grow; free space there "
+                              "(SQLite needs room for its side files -journal, -wal and -shm too): %3")
+            .arg(folder, name, message);
+    case IoError:
+        return QStringLiteral("The database file %1 or a side file of it (in the folder %2) could not be written or "
+                              "read: free space on that disk, and check that it works and that no other program "
+                              "holds the file: %3")
+            .arg(name, folder, message);
+    default:
+        return message;
+    }
+}
+
 QString fileLost(const QString& databaseFile, const FileIdentity& opened)
 {
     const FileIdentity now = FileIdentity::of(databaseFile);

@@ -36,6 +36,10 @@ QStringList mendSideFiles(const QString& databaseFile);
 /// the folder that cannot be written, and what to do, followed by the engine's own `message`.
 QString readOnlyMessage(const QString& databaseFile, const QString& message);
 
+/// SQLite's `message` for the result code `code`, with the file, its folder and what to do
+/// where the file system is at fault (read-only, full, refusing a write); else `message` alone.
+QString explained(const QString& databaseFile, int code, const QString& message);
+
 /// Why `opened` is no longer the file at `databaseFile` (deleted, or another file in its
 /// place); empty while it is.
 QString fileLost(const QString& databaseFile, const FileIdentity& opened);
