@@ -263,9 +263,11 @@ void TForm1::showCycleResult(bool completed)
     }
     const CycleLog& log = m_agent->log();
     // A failure is told only while the cycle that caught it is the last one.
-    const QString failure = log.failuresThisCycle() > 0
+    QString failure = log.failuresThisCycle() > 0
         ? QStringLiteral("\nLast failure: ") + CycleLog::printable(log.lastFailure())
         : QString();
+    if (!log.problem().isEmpty())
+        failure += QLatin1Char('\n') + CycleLog::printable(log.problem());
     // What is stuck is told as long as it is.
     const QString stuck = log.stuckText();
     const QString standstill = stuck.isEmpty() ? QString() : QLatin1Char('\n') + CycleLog::printable(stuck);

@@ -65,6 +65,19 @@ QString RecordApply::nonNumericKey(const TableRule& rule) const
     return {};
 }
 
+QString RecordApply::keyMismatch(const TableRule& rule) const
+{
+    const db::RowQuery& source = m_context.statements->qryASPFindRec;
+    const db::RowQuery& fields = m_context.dm->FindFieldName;
+    const QStringList differences = TableRules::keyDifferences(
+        rule.applyLookup,
+        [&](int position) { return position < source.columnCount() ? source.columnName(position) : QString(); },
+        [&](int position) { return position < fields.columnCount() ? fields.columnName(position) : QString(); },
+        QStringLiteral("remotely"), QStringLiteral("locally"));
+    return differences.isEmpty() ? QString()
+                                 : TableRules::keyMismatch(differences, QStringLiteral("the order is not applied"));
+}
+
 RenderedStatement RecordApply::lookupStatement(const QString& tableName, const TableRule& rule) const
 {
     const db::RowQuery& source = m_context.statements->qryASPFindRec;
@@ -295,6 +308,14 @@ bool RecordApply::ApplyRemoteRecord(const QString& tableName, const QString& ent
         closeBoth();
         dm.FindFieldName.setSql(QStringLiteral("Select  TOP 1 * from ") + db::bracketed(tableName));
         dm.FindFieldName.open();
+        // A lookup by values that stand where another column is expected would miss the local
+        // row and add another.
+        const QString mismatch = keyMismatch(rule);
+        if (!mismatch.isEmpty()) {
+            closeBoth();
+            StepFailure::refuse(m_context, kStep, tableName, entryKey, mismatch);
+            return false;
+        }
     } catch (const std::exception& e) {
         return fail(e);
     }

@@ -35,6 +35,9 @@ private:
     RenderedStatement lookupStatement(const QString& tableName, const TableRule& rule) const;
     QString sourceText(const QString& column) const;
     QString nonNumericKey(const TableRule& rule) const;
+    /// Why the lookup cannot take the source row's key values by position (see
+    /// TableRules::keyDifferences); empty when it can. FindFieldName must be open on the table.
+    QString keyMismatch(const TableRule& rule) const;
     void copyColumns(db::RowQuery& target, const TableRule& rule, bool update);
     /// Whether the local MyTran already holds the source transaction (same computer, number,
     /// time, place, item and quantities).

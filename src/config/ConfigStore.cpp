@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -45,8 +46,11 @@ void writeRegistryValue(const QString& name, DWORD type, const QByteArray& bytes
         RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS)
-        throw ConfigError(QStringLiteral("Cannot write %1 into HKEY_LOCAL_MACHINE\\Software\\Quellora\\Paths: %2")
-                              .arg(name, qt_error_string(int(status))));
+        throw ConfigError(
+            QStringLiteral("Cannot write %1 into HKEY_LOCAL_MACHINE\\Software\\Quellora\\Paths (%2): give "
+                           "the account the agent runs as the right to set values of that key, or set "
+                           "the value there as an administrator")
+                .arg(name, qt_error_string(int(status))));
 }
 
 // A text value as stored; nothing when the value is absent or no text.
@@ -114,8 +118,14 @@ ConfigStore::Form ConfigStore::open()
     }
     m_registry->setFallbacksEnabled(false);
 
+    m_readOnly = false;
     if (m_registry->isWritable()) {
         m_form = Form::Registry;
+    } else if (keyReadable()) {
+        // A service account may read the key and not write it: a configured crib needs no write,
+        // and its settings are not to be looked for in paths.ini instead.
+        m_form = Form::Registry;
+        m_readOnly = true;
     } else {
         qCDebug(lcConfig) << "cannot open or create" << m_registry->fileName() << "- using" << m_paths.path();
         m_registry.reset();
@@ -164,7 +174,7 @@ void ConfigStore::write(StoreKey key, const QString& value)
     m_registry->setValue(name, value);
     m_registry->sync();
     if (m_registry->status() != QSettings::NoError)
-        throw ConfigError(QStringLiteral("Cannot write %1 into %2").arg(keyName(key), m_registry->fileName()));
+        throw ConfigError(writeRefused(keyName(key)));
 }
 
 void ConfigStore::writeLastPolled(const QDateTime& localTime)
@@ -182,7 +192,7 @@ void ConfigStore::writeLastPolled(const QDateTime& localTime)
     m_registry->setValue(storedName(StoreKey::LastPolled), DateTimeValue::toBinary(localTime));
     m_registry->sync();
     if (m_registry->status() != QSettings::NoError)
-        throw ConfigError(QStringLiteral("Cannot write lastpolled into %1").arg(m_registry->fileName()));
+        throw ConfigError(writeRefused(keyName(StoreKey::LastPolled)));
 }
 
 void ConfigStore::writeFirstConfiguration(const LoginValues& login, const QDateTime& now)
@@ -206,6 +216,43 @@ void ConfigStore::writeFirstConfiguration(const LoginValues& login, const QDateT
     write(StoreKey::Custom, QString());
     write(StoreKey::Images, QString());
     write(StoreKey::WinAuth, winAuth);
+}
+
+bool ConfigStore::keyReadable() const
+{
+#ifdef Q_OS_WIN
+    if (m_registryFile.isEmpty()) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RegistryKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+#endif
+    QFile file(m_registryFile);
+    return QFileInfo(m_registryFile).isFile() && file.open(QIODevice::ReadOnly);
+}
+
+QString ConfigStore::writeRefused(const QString& name) const
+{
+    const QFileInfo file(m_registryFile);
+    const QString folder = QDir::toNativeSeparators(file.absolutePath());
+    const QString path = QDir::toNativeSeparators(file.absoluteFilePath());
+    const QString text = QStringLiteral("Cannot write %1 into %2").arg(name, path);
+    if (file.exists() && !file.isWritable())
+        return text
+            + QStringLiteral(": the file is read-only for this account; make it writable for the account the "
+                             "agent runs as, or write %1 into it by hand (in the folder %2)")
+                  .arg(name, folder);
+    return text
+        + QStringLiteral(": make the file and its folder %1 writable for the account the agent runs as").arg(folder);
+}
+
+QString ConfigStore::keyLocation() const
+{
+    if (m_registryFile.isEmpty())
+        return QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Quellora\\Paths");
+    return QDir::toNativeSeparators(QFileInfo(m_registryFile).absoluteFilePath());
 }
 
 QString ConfigStore::storedName(StoreKey key) const

@@ -32,10 +32,15 @@ public:
     ~ConfigStore();
 
     /// Opens or creates the registry key and chooses the form anew; until the first call the
-    /// store is the INI form. Throws ConfigError when a file standing in for the key is no
-    /// regular file or is far too large.
+    /// store is the INI form. A key (or a file standing in for it) that can be read but not
+    /// written is the store all the same, read-only. Throws ConfigError when a file standing in
+    /// for the key is no regular file or is far too large.
     Form open();
     Form form() const { return m_form; }
+    /// The registry form on a key that this account may read but not write.
+    bool readOnly() const { return m_readOnly; }
+    /// Where the registry form's settings are: the key, or the file standing in for it.
+    QString keyLocation() const;
 
     /// The key's value, or the form's default when the key is absent.
     QString read(StoreKey key) const;
@@ -67,6 +72,11 @@ public:
 private:
     /// The key's name as the store spells it, or as the agent does when it holds no such key.
     QString storedName(StoreKey key) const;
+    /// Whether the key (or the file standing in for it) exists and can be read.
+    bool keyReadable() const;
+    /// Why a value named `name` could not be written into the file standing in for the key, and
+    /// what to do.
+    QString writeRefused(const QString& name) const;
     QString readFile(FileKey key) const;
     int readSeconds(FileKey key) const;
 
@@ -74,4 +84,5 @@ private:
     IniFile m_paths;
     std::unique_ptr<QSettings> m_registry;
     Form m_form = Form::Ini;
+    bool m_readOnly = false;
 };

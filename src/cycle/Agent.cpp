@@ -29,6 +29,7 @@ Agent::Agent(ConfigStore config, AgentHost* host, const Clock* clock, const Time
     , m_engine(std::make_unique<SyncEngine>(host, clock, zones, m_log.get()))
     , m_unreachableRemote(UnreachableRemote::AskForLogin)
 {
+    m_log->setFallbackPath(fallbackLogPath());
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(MinimumInterval * 1000);
     connect(m_timer, &QTimer::timeout, this, &Agent::Timer1Timer);
@@ -39,11 +40,16 @@ Agent::~Agent() = default;
 
 QString Agent::logPath(const ConfigStore& config)
 {
-    const QString name = QStringLiteral("cribsync.log");
     const QFileInfo folder(config.folder());
     if (folder.isDir() && IniFile::canCreateIn(config.folder()))
-        return QDir(config.folder()).filePath(name);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)).filePath(name);
+        return QDir(config.folder()).filePath(QStringLiteral("cribsync.log"));
+    return fallbackLogPath();
+}
+
+QString Agent::fallbackLogPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("cribsync.log"));
 }
 
 int Agent::clampedInterval(int seconds)
@@ -62,6 +68,10 @@ void Agent::FormCreate()
 
     const ConfigStore::Form form = m_config.open();
     qCDebug(lcAgent) << "settings form" << (form == ConfigStore::Form::Registry ? "registry" : "paths.ini");
+    if (m_config.readOnly())
+        m_log->startupStep(QStringLiteral("the settings in %1 cannot be written by this account: they are read as "
+                                          "they are, and a value the agent must store is refused naming them")
+                               .arg(m_config.keyLocation()));
     db::Connection::setOdbcDriver(m_config.odbcDriver());
     db::Connection::setOdbcTimeouts(m_config.loginTimeout(), m_config.statementTimeout());
     if (!configureFirstTime())
@@ -106,7 +116,8 @@ void Agent::readLocalSettings()
     m_settings.localDatabase = m_config.read(StoreKey::DatabaseName);
     m_settings.localPassword = DecodeCredential(m_config.read(StoreKey::Password));
     m_settings.useWindowsAuth = m_config.read(StoreKey::WinAuth) == QLatin1String("1");
-    if (!m_settings.useWindowsAuth)
+    // Only tidies the store: a run on settings this account cannot write does without it.
+    if (!m_settings.useWindowsAuth && !m_config.readOnly())
         m_config.write(StoreKey::WinAuth, QStringLiteral("0"));
 }
 

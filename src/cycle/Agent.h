@@ -116,6 +116,8 @@ private:
     void connectDatabases();
     void endProgram(ExitStatus status);
     static QString logPath(const ConfigStore& config);
+    /// The log in the user's data folder: where it goes when the settings folder cannot take it.
+    static QString fallbackLogPath();
 
     ConfigStore m_config;
     AgentHost* m_host;

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -32,31 +34,74 @@ void CycleLog::rotateIfNeeded(qint64 incoming)
     QFile::rename(m_filePath, m_filePath + QStringLiteral(".1"));
 }
 
-void CycleLog::appendToFile(const QByteArray& bytes)
+QString CycleLog::appendToFile(const QString& path, const QByteArray& bytes)
 {
 #ifdef Q_OS_WIN
-    QFile file(m_filePath);
-    if (file.open(QIODevice::Append | QIODevice::Unbuffered))
-        file.write(bytes);
+    QFile file(path);
+    if (!file.open(QIODevice::Append | QIODevice::Unbuffered))
+        return file.errorString();
+    return file.write(bytes) == bytes.size() ? QString() : file.errorString();
 #else
     // Non-blocking, should a FIFO take the file's place after the check.
-    const int fd = ::open(
-        QFile::encodeName(m_filePath).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
-        return;
+        return QString::fromLocal8Bit(std::strerror(errno));
     struct stat status
     {
     };
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         QFile file;
         // One line at a time: no buffer to fill and copy.
-        if (file.open(fd, QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-            file.write(bytes);
-            return;
-        }
+        if (file.open(fd, QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+            return file.write(bytes) == bytes.size() ? QString() : file.errorString();
     }
     ::close(fd);
+    return QStringLiteral("not a regular file");
 #endif
+}
+
+bool CycleLog::writeToFile(const QByteArray& bytes)
+{
+    rotateIfNeeded(bytes.size());
+    const QFileInfo info(m_filePath);
+    QDir().mkpath(info.absolutePath());
+    const QString error = appendToFile(m_filePath, bytes);
+    if (error.isEmpty()) {
+        m_problem.clear();
+        return true;
+    }
+    const QString file = QDir::toNativeSeparators(info.absoluteFilePath());
+    const QString folder = QDir::toNativeSeparators(info.absolutePath());
+    const QString cannot = QStringLiteral("The log %1 cannot be written (%2): free space on the disk of the folder %3, "
+                                          "or make the folder writable for the account the agent runs as; ")
+                               .arg(file, error, folder);
+    const QFileInfo fallback(m_fallbackPath);
+    if (!m_fallbackPath.isEmpty() && fallback.absoluteFilePath() != info.absoluteFilePath()) {
+        const QString problem = cannot
+            + QStringLiteral("the log goes on in %1").arg(QDir::toNativeSeparators(fallback.absoluteFilePath()));
+        const QByteArray note = (stamped(problem) + QLatin1Char('\n')).toUtf8();
+        QDir().mkpath(fallback.absolutePath());
+        if (appendToFile(m_fallbackPath, note + bytes).isEmpty()) {
+            m_filePath = m_fallbackPath;
+            tell(problem);
+            return true;
+        }
+    }
+    tell(cannot + QStringLiteral("logging to standard error only"));
+    return false;
+}
+
+void CycleLog::tell(const QString& problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    const QString line = stamped(problem);
+    if (m_echo)
+        m_echo(line);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 
 namespace {
@@ -91,11 +136,16 @@ QString CycleLog::printable(const QString& text)
     return result;
 }
 
+QString CycleLog::stamped(const QString& text) const
+{
+    return m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') + printable(text);
+}
+
 QString CycleLog::write(const QString& text)
 {
-    const QString line
-        = m_clock->currentLocal().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') + printable(text);
+    const QString line = stamped(text);
     const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    bool inFile = false;
     if (!m_filePath.isEmpty() && !m_notAFile) {
         // A FIFO or device in the log's place would block start-up or take the lines elsewhere.
         const QFileInfo info(m_filePath);
@@ -105,14 +155,12 @@ QString CycleLog::write(const QString& text)
                 qPrintable(QStringLiteral("The log %1 is not a regular file: logging to standard error only")
                                .arg(QDir::toNativeSeparators(m_filePath))));
         } else {
-            rotateIfNeeded(bytes.size());
-            QDir().mkpath(info.absolutePath());
-            appendToFile(bytes);
+            inFile = writeToFile(bytes);
         }
     }
     if (m_echo)
         m_echo(line.trimmed());
-    else if (m_notAFile)
+    else if (m_notAFile || (!m_filePath.isEmpty() && !inFile))
         std::fprintf(stderr, "%s\n", qPrintable(line));
     return line;
 }

@@ -22,6 +22,11 @@ public:
     /// Also hands every line to `echo` (headless mode writes them to standard error).
     void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
     QString filePath() const { return m_filePath; }
+    /// Where the log goes on when its file cannot be written (the user's data folder).
+    void setFallbackPath(const QString& path) { m_fallbackPath = path; }
+    /// Why the log is not in its file: which file could not be written, why, what to do and
+    /// where the lines go instead; empty while they reach a file.
+    QString problem() const { return m_problem; }
 
     /// `text` with every control character (but the tab), line separator and bidirectional
     /// embedding, override or isolate written as an escape ("\x1B", "\u2028", "\u202E"): a value
@@ -55,10 +60,20 @@ public:
 private:
     /// Writes `text` as one line with the time; returns the line.
     QString write(const QString& text);
+    /// `text` as a line of the log: the time, and the text made printable.
+    QString stamped(const QString& text) const;
+    /// Makes `problem` the log's problem and says it on the operator's stream, once.
+    void tell(const QString& problem);
     void rotateIfNeeded(qint64 incoming);
-    void appendToFile(const QByteArray& bytes);
+    /// Appends `bytes` to the file at `path`; why it could not, or empty.
+    static QString appendToFile(const QString& path, const QByteArray& bytes);
+    /// Writes `bytes` to the log's file, or else to the fall-back file; whether a file took them.
+    /// Each time the lines change place, a line says why.
+    bool writeToFile(const QByteArray& bytes);
 
     QString m_filePath;
+    QString m_fallbackPath;
+    QString m_problem;
     const Clock* m_clock;
     qint64 m_maxBytes;
     int m_keptFiles;

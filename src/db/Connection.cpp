@@ -144,7 +144,9 @@ template <typename Work> auto Connection::sent(const QString& sql, Work&& work) 
     try {
         if (changesObjects(sql))
             forgetKept();
-        return work();
+        auto result = work();
+        checkTarget();
+        return result;
     } catch (const DbError&) {
         forgetKept();
         throw;
@@ -252,6 +254,20 @@ bool Connection::isEmbedded() const
     return m_engine && m_embedded;
 }
 
+QString Connection::targetLost() const
+{
+    return m_engine ? m_engine->targetLost() : QString();
+}
+
+void Connection::checkTarget()
+{
+    const QString lost = targetLost();
+    if (lost.isEmpty())
+        return;
+    close();
+    throw DbError(lost, QStringLiteral("08S01"));
+}
+
 Engine& Connection::engine()
 {
     if (!m_engine)
@@ -328,7 +344,9 @@ QVariant Connection::callProcedure(const QString& procedure, const QList<QPair<Q
     Engine& e = engine();
     roundTrip(true);
     try {
-        return e.callProcedure(procedure, values);
+        QVariant result = e.callProcedure(procedure, values);
+        checkTarget();
+        return result;
     } catch (const DbError&) {
         // The definition may have changed: its parameter list is fetched again.
         m_procedureParameters.remove(procedure.toLower());
@@ -399,6 +417,7 @@ void Connection::commit()
     Engine& e = engine();
     roundTrip(true);
     e.commit();
+    checkTarget();
 }
 
 void Connection::rollback()

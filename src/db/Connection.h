@@ -31,6 +31,9 @@ public:
     void close();
     bool isOpen() const { return m_engine != nullptr; }
     bool isEmbedded() const;
+    /// Why the open connection no longer reaches the database its string names (see
+    /// Engine::targetLost()); empty while it does.
+    QString targetLost() const;
 
     /// With `maxRows` above 0, at most that many rows are read.
     ResultSet query(const QString& sql, const NamedValues& values = {}, qsizetype maxRows = 0);
@@ -100,6 +103,9 @@ private:
     template <typename Work> auto sent(const QString& sql, Work&& work) -> decltype(work());
     /// Counts one round trip (a statement, or else a catalogue call) to this connection's side.
     void roundTrip(bool statement);
+    /// After a statement: closes the connection and throws a connection failure when the
+    /// statement reached a database no longer in place, so that nothing counts as written there.
+    void checkTarget();
 
     QString m_traceTarget;
     QString m_connectionString;

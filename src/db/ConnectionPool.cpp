@@ -33,10 +33,13 @@ std::unique_ptr<Connection> ConnectionPool::take(const QString& connectionString
     if (connectionString.isEmpty())
         throw DbError(QStringLiteral("The %1 statement has no connection string").arg(traceTarget));
     auto it = m_idle.find(connectionString);
-    if (it != m_idle.end() && !it->second.empty()) {
+    while (it != m_idle.end() && !it->second.empty()) {
         std::unique_ptr<Connection> connection = std::move(it->second.back());
         it->second.pop_back();
-        return connection;
+        // One whose database file was deleted or replaced since is closed: a new connection
+        // opens the file now in place, or fails as the file is missing.
+        if (connection->targetLost().isEmpty())
+            return connection;
     }
     auto connection = std::make_unique<Connection>(traceTarget);
     connection->setConnectionString(connectionString);

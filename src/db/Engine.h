@@ -58,6 +58,9 @@ public:
     /// A text that changes whenever a table of the database is created, altered or dropped, by
     /// any program; empty when the engine cannot tell.
     virtual QString schemaStamp() = 0;
+    /// Why the database the engine opened is no longer the one its connection string names (an
+    /// embedded file deleted or replaced under its name); empty while it is.
+    virtual QString targetLost() { return {}; }
 
     /// Groups the following statements until commit() or rollback(); throws when refused.
     virtual void beginTransaction() = 0;

@@ -498,3 +498,52 @@ QStringList TableRules::unquotedValues(const QString& statement)
     }
     return columns;
 }
+
+QStringList TableRules::keyDifferences(const QString& statement, const std::function<QString(int)>& valueColumn,
+    const std::function<QString(int)>& column, const QString& valueSide, const QString& columnSide)
+{
+    static const QRegularExpression named(QStringLiteral(R"((?:\[((?:[^\]]|\]\])*)\]|(\w+))\s*=\s*$)"));
+    static const QRegularExpression equals(QStringLiteral(R"(^\s*=\s*$)"));
+    QStringList differences;
+    const QList<TemplatePart> parts = partsOf(statement);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const int position = positionIn(parts[i].token, QLatin1Char('#'));
+        if (position < 0)
+            continue;
+        // The column compared: {Cm} just before " = ", or a name the text gives.
+        QString compared;
+        bool fromColumn = false;
+        const QString& before = parts[i].text;
+        if (i > 0 && equals.match(before).hasMatch()) {
+            const QString& token = parts[i - 1].token;
+            const bool bracketed = token.startsWith(QLatin1Char('[')) && token.endsWith(QLatin1Char(']'));
+            const int at = positionIn(bracketed ? token.mid(1, token.size() - 2) : token, QLatin1Char('C'));
+            if (at < 0)
+                continue;
+            compared = column(at);
+            fromColumn = true;
+        } else if (const QRegularExpressionMatch m = named.match(before); m.hasMatch()) {
+            compared
+                = m.hasCaptured(1) ? m.captured(1).replace(QLatin1String("]]"), QLatin1String("]")) : m.captured(2);
+        } else {
+            continue;
+        }
+        const QString value = valueColumn(position);
+        if (db::sameIdentifier(value, compared))
+            continue;
+        differences << QStringLiteral("column %1 is %2")
+                           .arg(position + 1)
+                           .arg(value.isEmpty() ? QStringLiteral("missing ") + valueSide
+                                                : value + QLatin1Char(' ') + valueSide)
+                + (fromColumn ? QStringLiteral(" and %1 %2").arg(compared, columnSide)
+                              : QStringLiteral(" where the key %1 must stand").arg(compared));
+    }
+    return differences;
+}
+
+QString TableRules::keyMismatch(const QStringList& differences, const QString& consequence)
+{
+    return QStringLiteral("The key columns differ (%1): %2 until each key column stands where the other side, or "
+                          "the table's rules, have it")
+        .arg(differences.join(QStringLiteral("; ")), consequence);
+}

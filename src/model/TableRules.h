@@ -175,4 +175,13 @@ public:
     static QString choose(const QStringList& alternatives, const QStringList& keys);
     /// The columns (by name, or "#n" by position) that `statement` takes as whole numbers.
     static QStringList unquotedValues(const QString& statement);
+    /// The comparisons of `statement` with a value taken by position ("x = {#n}", "{Cm} = {#n}")
+    /// whose value comes from a column other than the one compared: `valueColumn(n)` names the
+    /// column of the row the value at n is taken from (empty when there is none), `column(m)`
+    /// the column {Cm} stands for. Each as "column n+1 is <value column> <valueSide> and
+    /// <column> <columnSide>", or "... where the key <x> must stand".
+    static QStringList keyDifferences(const QString& statement, const std::function<QString(int)>& valueColumn,
+        const std::function<QString(int)>& column, const QString& valueSide, const QString& columnSide);
+    /// The refusal of a table whose key columns differ: what differs and what follows.
+    static QString keyMismatch(const QStringList& differences, const QString& consequence);
 };

@@ -41,3 +41,15 @@ QString ProbeStatement::keyText(const RenderedStatement& probe)
     }
     return keys.join(QLatin1Char(' '));
 }
+
+QString ProbeStatement::keyMismatch(
+    const QString& table, const db::RowQuery& rows, const QString& k1, const QString& k2)
+{
+    const QStringList remote{QString(), k1, k2};
+    const QStringList differences = TableRules::keyDifferences(
+        TableRules::of(table).probe,
+        [&](int position) { return position < rows.columnCount() ? rows.columnName(position) : QString(); },
+        [&](int position) { return remote.value(position); }, QStringLiteral("locally"), QStringLiteral("remotely"));
+    return differences.isEmpty() ? QString()
+                                 : TableRules::keyMismatch(differences, QStringLiteral("the table is not pushed"));
+}

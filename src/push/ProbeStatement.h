@@ -24,4 +24,11 @@ public:
     /// The key values `probe` looks for, named as the remote table names them ("MyNo=AAA-0",
     /// "Station=01 MyNo=A03", "TranNo=NULL"); empty for a probe by no key.
     static QString keyText(const RenderedStatement& probe);
+
+    /// Why the probe of `table` cannot take the key values of `rows` by position: which local
+    /// column stands where the probe expects another (the remote table's, or the one its rules
+    /// name). Empty when every key position holds the column it is compared with: a table
+    /// re-created with its columns in another order would otherwise be probed by the wrong
+    /// values, and every row inserted again.
+    static QString keyMismatch(const QString& table, const db::RowQuery& rows, const QString& k1, const QString& k2);
 };

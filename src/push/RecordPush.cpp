@@ -74,6 +74,13 @@ void RecordPush::PushTableRows(PagedRows& pending, const QString& remoteTable)
         StepFailure::report(m_context, kStep, tableName, QString(), e, true);
         return;
     }
+    // Nothing is probed by values that stand where another column is expected: both databases
+    // answer, so the rest of the cycle goes on.
+    if (const QString mismatch = ProbeStatement::keyMismatch(remoteTable, pendingRows, k1, k2); !mismatch.isEmpty()) {
+        pendingRows.close();
+        StepFailure::refuse(m_context, kStep, tableName, QString(), mismatch);
+        return;
+    }
 
     CycleProgress::Scope step(m_context.progress, CycleProgress::Kind::Push, tableName, maximum);
     int position = 0;

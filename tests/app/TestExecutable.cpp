@@ -189,6 +189,8 @@ private Q_SLOTS:
         QTest::newRow("directory") << "directory" << 2 << "not a regular file";
         QTest::newRow("folder another user cannot write") << "user" << 2 << "Permission denied";
         QTest::newRow("log is a FIFO") << "logfifo" << 0 << "not a regular file";
+        QTest::newRow("settings the service account cannot write")
+            << "readonly" << 0 << "cannot be written by this account";
     }
 
     void aSettingsFileThatCannotBeUsedIsSaid()
@@ -209,6 +211,26 @@ private Q_SLOTS:
             QCOMPARE(::mkfifo(QFile::encodeName(config.filePath("cribsync.log")).constData(), 0666), 0);
         } else if (lock == "directory") {
             QVERIFY(QDir().mkdir(lockPath));
+        } else if (lock == "readonly") {
+            // A configured crib: a run needs nothing written into its settings.
+            DemoSetup::prepare(config.path(), "CRIB-DEMO");
+            const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+            QVERIFY(QFile::setPermissions(config.filePath("settings.ini"), readable));
+            if (::geteuid() == 0) {
+                // Root writes whatever the permissions say: the file is root's, the run another account's.
+                const QString setpriv = QStandardPaths::findExecutable("setpriv");
+                if (setpriv.isEmpty())
+                    QSKIP("needs setpriv to start a copy as another user");
+                asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+                const auto all = readable | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+                const auto folder = all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+                QVERIFY(QFile::setPermissions(m_programDir.path(), folder & ~(QFile::WriteGroup | QFile::WriteOther)));
+                QVERIFY(QFile::setPermissions(config.path(), folder));
+                for (const QString& name : QDir(config.path()).entryList(QDir::Files)) {
+                    if (name != "settings.ini")
+                        QVERIFY(QFile::setPermissions(config.filePath(name), all));
+                }
+            }
         } else {
             const QString setpriv = QStandardPaths::findExecutable("setpriv");
             if (::geteuid() != 0 || setpriv.isEmpty())

@@ -265,6 +265,41 @@ private Q_SLOTS:
         QCOMPARE(f.localCount(table), 0);
     }
 
+    // A table re-created with its columns in another order: the positional lookup would miss
+    // the local row and add another one for every order.
+    void keyColumnsInOtherPlacesRefuseTheOrder_data()
+    {
+        QTest::addColumn<QString>("side");
+        QTest::addColumn<QString>("order"); // of the re-created table's first columns
+        QTest::addColumn<QStringList>("named"); // the columns the failure names
+        QTest::newRow("remote Bin re-created") << "remote"
+                                               << "MyNo, Station, Item" << QStringList{"MyNo", "Station"};
+        QTest::newRow("local Bin re-created") << "local"
+                                              << "Item, Station, MyNo" << QStringList{"Item", "MyNo"};
+    }
+
+    void keyColumnsInOtherPlacesRefuseTheOrder()
+    {
+        QFETCH(QString, side);
+        QFETCH(QString, order);
+        QFETCH(QStringList, named);
+        ApplyFixture f;
+        db::Connection& recreated = side == "local" ? f.local : f.remote;
+        recreated.execute("DROP TABLE Bin");
+        recreated.execute("CREATE TABLE Bin (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, "
+            + order.split(", ").join(" varchar(30), ") + " varchar(30), Description varchar(50), "
+            + (side == "local" ? "ASPProcessed bit" : "Processed bit") + ")");
+        f.local.execute("INSERT INTO Bin (Station, MyNo, Item, Description) VALUES ('01', 'A01', 'DRL', 'old')");
+        const int id = f.insertRemote(
+            "Bin", "INSERT INTO Bin (Station, MyNo, Item, Description) VALUES ('01', 'A01', 'DRL', 'new')");
+        QVERIFY(!apply(f, "Bin", id));
+        QCOMPARE(f.localCount("Bin"), 1);
+        QCOMPARE(f.localValue("SELECT Description FROM Bin").toString(), QStringLiteral("old"));
+        QCOMPARE(f.events.failures.size(), 1);
+        for (const QString& column : named)
+            QVERIFY2(f.events.failures[0].message.contains(column), qPrintable(f.events.failures[0].message));
+    }
+
     void numericKeysFindTheirRow()
     {
         ApplyFixture f;

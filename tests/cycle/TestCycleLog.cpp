@@ -3,8 +3,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 /// The operator's log: summaries, failures with stuck-row counts, and the size cap.
 class TestCycleLog : public QObject
@@ -158,6 +164,49 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(path + ".2"));
         QVERIFY(!QFile::exists(path + ".3"));
         QVERIFY(read(path).contains("step 99 "));
+    }
+
+    // A log that takes no more lines (a full disk; here a file size limit, which root meets too)
+    // goes on in the fall-back folder, then on the operator's stream, and says so each time.
+    void aLogThatCannotBeWrittenFallsBackAndSaysSo()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("no file size limit to stand for a full disk");
+#else
+        QTemporaryDir dir;
+        MockClock clock(QTimeZone::utc(), QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC));
+        const QString path = dir.filePath("cribsync.log");
+        const QString fallback = dir.filePath("data/cribsync.log");
+        const auto fill = [](const QString& file) {
+            QDir().mkpath(QFileInfo(file).absolutePath());
+            QFile f(file);
+            return f.open(QIODevice::Append) && f.write(QByteArray(4096, 'x')) == 4096;
+        };
+        QVERIFY(fill(path));
+        rlimit unlimited{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        const auto limit = [&](rlim_t bytes) {
+            const rlimit limited{bytes, unlimited.rlim_max};
+            return ::setrlimit(RLIMIT_FSIZE, bytes ? &limited : &unlimited) == 0;
+        };
+        const auto restore = qScopeGuard([&] { limit(0); });
+        std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(limit(4096));
+        CycleLog log(path, &clock);
+        log.setFallbackPath(fallback);
+        QStringList echoed;
+        log.setEcho([&echoed](const QString& line) { echoed << line; });
+        log.startupStep("first");
+        QVERIFY2(log.problem().contains(path) && log.problem().contains(fallback), qPrintable(log.problem()));
+        QVERIFY2(
+            read(fallback).contains(path) && read(fallback).contains("start-up: first"), qPrintable(read(fallback)));
+        QVERIFY(limit(0) && fill(fallback) && limit(4096));
+        log.startupStep("second");
+        QVERIFY2(
+            log.problem().contains(fallback) && log.problem().contains("standard error"), qPrintable(log.problem()));
+        QVERIFY(echoed.last().endsWith("start-up: second"));
+        QVERIFY(echoed.filter(log.problem()).size() == 1);
+#endif
     }
 };
 

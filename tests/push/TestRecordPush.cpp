@@ -475,6 +475,63 @@ private Q_SLOTS:
         QCOMPARE(f.pendingCount(QStringLiteral("Tiny")), 1);
     }
 
+    // A table re-created with its columns in another order (a crib application upgrade): the
+    // positional key would compare one column with another and insert a copy in every cycle.
+    void keyColumnsInOtherPlacesStopTheTable_data()
+    {
+        QTest::addColumn<QString>("recreate"); // "local:" or "remote:" and the new table
+        QTest::addColumn<QString>("remoteRow");
+        QTest::addColumn<QString>("localRow");
+        QTest::addColumn<QStringList>("named"); // the columns the failure names
+        const QString bin = QStringLiteral("CREATE TABLE Bin (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, %1 "
+                                           "varchar(12), %2 varchar(12), %3 varchar(30), Description varchar(50), %4)");
+        QTest::newRow("local Bin re-created")
+            << "local:" + bin.arg("Item", "Station", "MyNo", "ASPProcessed bit NOT NULL DEFAULT 0")
+            << "INSERT INTO Bin (Station, MyNo, Item, Description, Processed) VALUES ('01', 'A02', 'DRL', 'old', 1)"
+            << "INSERT INTO Bin (Station, MyNo, Item, Description, ASPProcessed) VALUES ('01', 'A02', 'DRL', 'new', 0)"
+            << QStringList{"Item", "Station", "MyNo"};
+        QTest::newRow("remote Bin re-created")
+            << "remote:" + bin.arg("MyNo", "Station", "Item", "Processed bit, ComputerName varchar(100)")
+            << "INSERT INTO Bin (Station, MyNo, Item, Description, Processed) VALUES ('01', 'A02', 'DRL', 'old', 1)"
+            << "INSERT INTO Bin (Station, MyNo, Item, Description, ASPProcessed) VALUES ('01', 'A02', 'DRL', 'new', 0)"
+            << QStringList{"Station", "MyNo"};
+        QTest::newRow("local Issue against its rules")
+            << "local:CREATE TABLE Issue (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, MyLineNo int, TranNo int, Item "
+               "varchar(30), ASPProcessed bit NOT NULL DEFAULT 0)"
+            << "INSERT INTO Issue (TranNo, MyLineNo, Item, ComputerName, Processed) VALUES (5001, 1, 'DRL', "
+               "'CRIB-01', 1)"
+            << "INSERT INTO Issue (TranNo, MyLineNo, Item, ASPProcessed) VALUES (5001, 1, 'RMR', 0)"
+            << QStringList{"MyLineNo", "TranNo"};
+    }
+
+    void keyColumnsInOtherPlacesStopTheTable()
+    {
+        QFETCH(QString, recreate);
+        QFETCH(QString, remoteRow);
+        QFETCH(QString, localRow);
+        QFETCH(QStringList, named);
+        PushFixture f;
+        const QString table = localRow.section(QLatin1Char(' '), 2, 2);
+        db::Connection& side = recreate.startsWith(QLatin1String("local:")) ? f.local : f.remote;
+        side.execute(QStringLiteral("DROP TABLE ") + table);
+        side.execute(recreate.section(QLatin1Char(':'), 1));
+        f.remote.execute(remoteRow);
+        f.local.execute(localRow);
+        f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('SAF', 0)"));
+        for (int cycle = 1; cycle <= 2; ++cycle) {
+            f.push({table, QStringLiteral("Item")});
+            QCOMPARE(f.remoteCount(table), 1);
+            QCOMPARE(f.pendingCount(table), 1);
+            // Said once per cycle, with the columns that differ; the other tables go on.
+            QCOMPARE(f.events.failures.size(), cycle);
+            QCOMPARE(f.events.failures.last().table, table.toUpper());
+            for (const QString& column : named)
+                QVERIFY2(
+                    f.events.failures.last().message.contains(column), qPrintable(f.events.failures.last().message));
+            QCOMPARE(f.pendingCount(QStringLiteral("Item")), 0);
+        }
+    }
+
     void keyColumnMissingLocallyFailsTheRow()
     {
         PushFixture f;

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cstdio>
 
@@ -132,6 +133,58 @@ private Q_SLOTS:
         QVERIFY2(named >= 2, qPrintable(site.logText()));
         QVERIFY(QFile::rename(parked, site.remoteFile()));
         settle(site, QStringLiteral("gone"), n);
+    }
+
+    // The remote file deleted, or replaced by a copy (a restore), between two cycles while the
+    // pool keeps its connections: nothing may be marked sent that the file in place lacks, and a
+    // file in place is the one used.
+    void remoteFileDeletedOrReplacedUnderThePool_data()
+    {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced by a copy") << true;
+    }
+
+    void remoteFileDeletedOrReplacedUnderThePool()
+    {
+        QFETCH(bool, replaced);
+        ++m_scenarios;
+        EngineSite site;
+        QVERIFY(site.start());
+        QVERIFY(site.cycle());
+        ++m_cycles;
+        const QString copy = site.dir.filePath(QStringLiteral("copy.db"));
+        QVERIFY(RawConnection(site.remoteFile()).exec(QStringLiteral("VACUUM INTO ") + CribRows::q(copy)));
+        for (const QString& side : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::rename(site.remoteFile() + side, site.remoteFile() + QStringLiteral(".old") + side);
+        if (replaced) {
+            QVERIFY(QFile::rename(copy, site.remoteFile()));
+            site.remote.open();
+            const int id = site.insertRemote(
+                QStringLiteral("Item"), QStringLiteral("INSERT INTO Item (MyNo, Processed) VALUES ('NEW-R', 0)"));
+            site.remote.execute(QStringLiteral("INSERT INTO Outbox (ComputerName, TableName, Type, ID, Processed) "
+                                               "VALUES (:v, 'Item', 'U', :v1, 0)"),
+                bind({site.machineName, QString::number(id)}));
+        }
+        const int n = 4;
+        for (int i = 0; i < n; ++i)
+            site.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, ASPProcessed) VALUES ('01', :v, 0)"),
+                bind({QStringLiteral("E%1").arg(i)}));
+        QCOMPARE(site.cycle(), replaced);
+        site.cycle();
+        m_cycles += 2;
+        const int pending = site.localValue("SELECT count(*) FROM Bin WHERE ASPProcessed = 0").toInt();
+        if (replaced) {
+            QCOMPARE(pending, 0);
+            QCOMPARE(site.remoteValue("SELECT count(*) FROM Bin WHERE MyNo LIKE 'E%'").toInt(), n);
+            QCOMPARE(site.localValue("SELECT count(*) FROM Item WHERE MyNo = 'NEW-R'").toInt(), 1);
+        } else {
+            QCOMPARE(pending, n);
+            const int named = failuresIn(site, QFileInfo(site.remoteFile()).fileName());
+            m_failuresLogged += named;
+            QVERIFY2(named >= 2 && !site.log->lastSummary().contains(QLatin1String("; 0 failures")),
+                qPrintable(site.logText()));
+        }
     }
 
     // Writes refused by the whole remote database for one cycle (triggers raise on every insert).

@@ -13,6 +13,10 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 /// The bytes of a file; empty when it cannot be read.
 inline QByteArray readFile(const QString& path)
 {
@@ -106,3 +110,27 @@ inline bool setFolderReadOnly(const QString& folder, bool readOnly)
     }
     return false;
 }
+
+#ifndef Q_OS_WIN
+/// While it lives, files are reached as the account "nobody" would reach them when the tests run
+/// as root, whom permissions do not stop: as a service account meets a file it may only read.
+/// Run by another user, the permissions stop that user already and nothing changes.
+class AsServiceAccount
+{
+public:
+    // The real account too, which access() checks; root stays the saved one, to come back to.
+    AsServiceAccount()
+        : m_switched(::geteuid() == 0 && ::setresgid(65534, 65534, 0) == 0 && ::setresuid(65534, 65534, 0) == 0)
+    { }
+    ~AsServiceAccount()
+    {
+        if (m_switched && ::setresuid(0, 0, 0) == 0)
+            ::setresgid(0, 0, 0);
+    }
+    AsServiceAccount(const AsServiceAccount&) = delete;
+    AsServiceAccount& operator=(const AsServiceAccount&) = delete;
+
+private:
+    bool m_switched;
+};
+#endif

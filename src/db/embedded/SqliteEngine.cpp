@@ -107,6 +107,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         throw DbError(QStringLiteral("Cannot open database \"%1\": the file %2 does not exist")
                           .arg(info.completeBaseName(), QDir::toNativeSeparators(info.absoluteFilePath())),
             QStringLiteral("08001"));
+    sqlite::mendSideFiles(file);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(file);
     // Several agents may share one embedded remote database: wait for each other's writes.
@@ -129,6 +130,7 @@ SqliteEngine::SqliteEngine(const QString& file, OpenMode mode)
         runSql(QStringLiteral("PRAGMA synchronous=NORMAL"), {}, false);
         // A file that is not a database fails only at its first read: the schema stamp's.
         schemaStamp();
+        m_identity = sqlite::FileIdentity::of(file);
     } catch (const DbError& e) {
         m_plans.clear();
         m_statements.clear();

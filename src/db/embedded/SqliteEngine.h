@@ -4,6 +4,7 @@
 #include "db/embedded/EmbeddedProcedure.h"
 #include "db/embedded/ProcedureInterpreter.h"
 #include "db/embedded/SqliteAdapter.h"
+#include "db/embedded/SqliteFile.h"
 #include "db/embedded/SqliteValues.h"
 #include "db/embedded/StatementTriggers.h"
 
@@ -53,6 +54,7 @@ public:
     void forgetLayouts() override { forgetSchema(); }
     void adoptLayouts(const QHash<QString, QList<ColumnInfo>>& layouts) override { m_layouts.insert(layouts); }
     QString schemaStamp() override;
+    QString targetLost() override;
     void beginTransaction() override;
     void commit() override;
     void rollback() override;
@@ -128,6 +130,7 @@ private:
 
     QString m_connectionName;
     QString m_file;
+    sqlite::FileIdentity m_identity; // of the file opened
     sqlite3* m_handle = nullptr;
     // Statements are prepared once per text and reset after each use.
     QHash<QString, std::shared_ptr<Prepared>> m_statements;

@@ -5,13 +5,21 @@
 #include "db/Statement.h"
 #include "db/StoredProc.h"
 #include "db/embedded/EmbeddedProcedure.h"
+#include "db/embedded/SqliteFile.h"
+#include "support/Files.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using namespace db;
 
@@ -372,6 +380,120 @@ private Q_SLOTS:
         const ResultSet rows = nextCycle.query(QStringLiteral("Select * from Bin"));
         QCOMPARE(rows.columns.size(), 6);
         QCOMPARE(rows.columns.last().kind, ColumnKind::Boolean);
+    }
+
+    // A statement that reached a file no longer under its name counts as failed; the pool hands
+    // out connections to the file now in place.
+    void aFileReplacedOrDeletedFailsTheStatementThatReachedIt()
+    {
+        const QString file = m_dir->filePath(QStringLiteral("crib.db"));
+        const Database pooled = Database::pooled(m_cs);
+        const auto onHand = [&] {
+            return pooled.run([](Connection& c) { return c.query(QStringLiteral("select sum(OnHand) from Bin")); })
+                .rows.value(0)
+                .value(0)
+                .toInt();
+        };
+        QCOMPARE(onHand(), 13);
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+            copy.setDatabaseName(file);
+            QVERIFY(copy.open());
+            QVERIFY(QSqlQuery(copy).exec(QStringLiteral("VACUUM INTO '%1.copy'").arg(file)));
+            copy.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+        // A restore: the file and its side files moved away, the copy put in their place.
+        for (const QString& side : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::rename(file + side, file + QStringLiteral(".old") + side);
+        QVERIFY(QFile::rename(file + QStringLiteral(".copy"), file));
+        for (const char* what : {"replaced", "deleted"}) {
+            try {
+                m_c->execute(QStringLiteral("UPDATE Bin SET OnHand = 99"));
+                QFAIL("a statement on a file no longer in place must fail");
+            } catch (const DbError& e) {
+                QCOMPARE(e.cause(), DbError::Cause::Unreachable);
+                QVERIFY2(
+                    e.message().contains(file) && e.message().contains(QLatin1String(what)), qPrintable(e.message()));
+            }
+            QVERIFY(!m_c->isOpen());
+            if (qstrcmp(what, "replaced") == 0) {
+                QCOMPARE(onHand(), 13);
+                m_c->open();
+                QVERIFY(QFile::remove(file));
+            }
+        }
+        QVERIFY_THROWS_EXCEPTION(DbError, onHand());
+    }
+
+    // Made read-only and writable again: SQLite's side files, made meanwhile with the database
+    // file's permissions, would keep refusing every write.
+    void aReadOnlyFileIsNamedAndWritableAgainOnceItIsMade()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("the permissions of a service account need a second Windows account");
+#else
+        const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const auto all = readable | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        QVERIFY(QFile::setPermissions(m_dir->path(), all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        const QString file = m_dir->filePath(QStringLiteral("svc.db"));
+        const QString cs = QStringLiteral("Initial Catalog=svc;Data Source=sqlite:%1").arg(m_dir->path());
+        const auto refusal = [&](Connection::OpenMode mode = Connection::OpenMode::ExistingDatabase) {
+            Connection c;
+            c.setConnectionString(cs);
+            try {
+                c.open(mode);
+                c.execute(QStringLiteral("CREATE TABLE IF NOT EXISTS T (x int)"));
+                c.execute(QStringLiteral("INSERT INTO T (x) VALUES (1)"));
+                return QString();
+            } catch (const DbError& e) {
+                return e.message();
+            }
+        };
+        const AsServiceAccount account;
+        QCOMPARE(refusal(Connection::OpenMode::CreateEmbeddedIfMissing), QString());
+        QVERIFY(QFile::setPermissions(file, readable));
+        const QString readOnly = refusal();
+        QVERIFY2(readOnly.contains(file) && readOnly.contains(QLatin1String("is read-only"))
+                && readOnly.contains(m_dir->path()),
+            qPrintable(readOnly));
+        QVERIFY(QFile::exists(file + QStringLiteral("-shm")));
+        QVERIFY(QFile::setPermissions(file, readable | QFile::WriteOwner));
+        QCOMPARE(refusal(), QString());
+        // A side file this account may not mend is named, with its folder and what to do.
+        QVERIFY(writeFile(file + QStringLiteral("-journal"), {}) && QFile::setPermissions(file + "-journal", readable));
+        const QString side = sqlite::readOnlyMessage(file, QStringLiteral("attempt to write a readonly database"));
+        QVERIFY2(side.contains(file + QStringLiteral("-journal")) && side.contains(m_dir->path())
+                && side.contains(QLatin1String("make it writable")),
+            qPrintable(side));
+#endif
+    }
+
+    // A disk without room (here a file size limit, which root meets too) is named with the file,
+    // its folder and what to do.
+    void aDiskWithoutRoomIsNamed()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("no file size limit to stand for a full disk");
+#else
+        m_c->execute(QStringLiteral("CREATE TABLE Pictures (RecordID INTEGER PRIMARY KEY AUTOINCREMENT, Data image)"));
+        rlimit unlimited{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited{64 * 1024, unlimited.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+        NamedValues picture;
+        picture.set(QStringLiteral("v"), QByteArray(1024 * 1024, 'x'));
+        try {
+            m_c->execute(QStringLiteral("INSERT INTO Pictures (Data) VALUES (:v)"), picture);
+            QFAIL("a write past the limit must fail");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(m_dir->filePath(QStringLiteral("crib.db")))
+                    && e.message().contains(QLatin1String("free space")),
+                qPrintable(e.message()));
+        }
+#endif
     }
 
     void refusesBadInputWithoutWriting()
