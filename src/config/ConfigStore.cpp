@@ -124,6 +124,32 @@ ConfigStore::Form ConfigStore::open()
     return m_form;
 }
 
+ConfigStore::Form ConfigStore::openForReading()
+{
+    if (m_registryFile.isEmpty()) {
+#ifdef Q_OS_WIN
+        m_registry = std::make_unique<QSettings>(
+            QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#else
+        m_registry = std::make_unique<QSettings>(
+            QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#endif
+    } else if (QFileInfo(m_registryFile).isFile()) {
+        IniFile::checkFile(m_registryFile);
+        m_registry = std::make_unique<QSettings>(m_registryFile, QSettings::IniFormat);
+    }
+    if (m_registry)
+        m_registry->setFallbacksEnabled(false);
+    // Asking QSettings whether it can write makes the folder and a file to find out.
+    if (m_registry && !m_registry->allKeys().isEmpty()) {
+        m_form = Form::Registry;
+    } else {
+        m_registry.reset();
+        m_form = Form::Ini;
+    }
+    return m_form;
+}
+
 QString ConfigStore::read(StoreKey key) const
 {
     const StoreKeyInfo& info = storeKeyInfo(key);

@@ -35,6 +35,10 @@ public:
     /// store is the INI form. Throws ConfigError when a file standing in for the key is no
     /// regular file or is far too large.
     Form open();
+    /// Chooses the form as open() does, by reading alone, for a reader beside a running agent:
+    /// the registry key (or the file standing in for it) when it holds any value, otherwise the
+    /// INI form. Nothing is created or written, not even a folder. Throws as open() does.
+    Form openForReading();
     Form form() const { return m_form; }
 
     /// The key's value, or the form's default when the key is absent.
