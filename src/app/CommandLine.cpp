@@ -15,9 +15,15 @@ CommandLine::CommandLine()
     , m_machineName(QStringLiteral("machine-name"), QStringLiteral("Uses <name> as this computer's name."),
           QStringLiteral("name"))
     , m_demo(QStringLiteral("demo"), QStringLiteral("Runs on demo databases kept in [dir]."))
+    , m_status(QStringLiteral("status"),
+          QStringLiteral("Prints how the agent stands (pending rows, stuck rows, outbox backlog, last completed "
+                         "cycle) without disturbing a running one, and ends: 0 healthy, 1 needs attention, 2 cannot "
+                         "tell."))
+    , m_json(QStringLiteral("json"), QStringLiteral("With --status: prints it as JSON."))
 {
     m_parser.setApplicationDescription(QStringLiteral("Keeps a crib's local database and its hosted copy in step."));
-    m_parser.addOptions({m_help, m_version, m_listFailpoints, m_headless, m_once, m_config, m_machineName, m_demo});
+    m_parser.addOptions(
+        {m_help, m_version, m_listFailpoints, m_headless, m_once, m_config, m_machineName, m_demo, m_status, m_json});
     m_parser.addPositionalArgument(
         QStringLiteral("dir"), QStringLiteral("The demo folder, with --demo."), QStringLiteral("[dir]"));
 }
@@ -35,6 +41,14 @@ bool CommandLine::parse(const QStringList& arguments)
     }
     if (m_parser.isSet(m_config) && configFolder().isEmpty()) {
         m_error = QStringLiteral("--config needs a folder");
+        return false;
+    }
+    if (json() && !statusRequested()) {
+        m_error = QStringLiteral("--json needs --status");
+        return false;
+    }
+    if (statusRequested() && (m_parser.isSet(m_headless) || once())) {
+        m_error = QStringLiteral("--status runs no agent: it cannot go with --headless or --once");
         return false;
     }
     return true;

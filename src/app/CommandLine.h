@@ -27,6 +27,10 @@ public:
     QString configFolder() const { return m_parser.value(m_config); }
     QString machineName() const { return m_parser.value(m_machineName); }
     bool demo() const { return m_parser.isSet(m_demo); }
+    /// --status: how the agent stands, printed without disturbing a running one.
+    bool statusRequested() const { return m_parser.isSet(m_status); }
+    /// --json, with --status.
+    bool json() const { return m_parser.isSet(m_json); }
     /// The folder given with --demo; "demo" in the working folder when none is.
     QString demoFolder() const;
 
@@ -40,5 +44,7 @@ private:
     QCommandLineOption m_config;
     QCommandLineOption m_machineName;
     QCommandLineOption m_demo;
+    QCommandLineOption m_status;
+    QCommandLineOption m_json;
     QString m_error;
 };

@@ -9,6 +9,7 @@
 #include "clock/SystemClock.h"
 #include "clock/SystemTimeZoneList.h"
 #include "cycle/Agent.h"
+#include "cycle/StatusReport.h"
 #include "db/Failpoint.h"
 #include "demo/DemoSetup.h"
 
@@ -41,6 +42,21 @@ QString machineName(const CommandLine& commandLine)
     if (commandLine.demo() && commandLine.machineName().isEmpty())
         return DemoSetup::defaultMachineName();
     return commandLine.machineName();
+}
+
+/// Reads only: no folder is made, no lock taken, nothing written.
+int printStatus(const CommandLine& commandLine)
+{
+    ConfigStore config = commandLine.demo()    ? DemoSetup::store(commandLine.demoFolder())
+        : commandLine.configFolder().isEmpty() ? ConfigStore::system()
+                                               : ConfigStore::inFolder(commandLine.configFolder());
+    const SystemClock clock;
+    const StatusReport report(config, clock, machineName(commandLine));
+    if (commandLine.json())
+        std::fputs(report.json().constData(), stdout);
+    else
+        std::fputs(report.text().toLocal8Bit().constData(), stdout);
+    return static_cast<int>(report.health());
 }
 
 int runHeadless(const CommandLine& commandLine, SignalQuit& signalQuit)
@@ -98,7 +114,7 @@ int main(int argc, char* argv[])
 
     std::unique_ptr<QCoreApplication> app;
     if (commandLine.headless() || commandLine.helpRequested() || commandLine.versionRequested()
-        || commandLine.failpointListRequested())
+        || commandLine.failpointListRequested() || commandLine.statusRequested())
         app = std::make_unique<HeadlessApplication>(argc, argv);
     else
         app = std::make_unique<GuiApplication>(argc, argv);
@@ -117,6 +133,9 @@ int main(int argc, char* argv[])
             std::printf("%s\t%s\n", qPrintable(Failpoint::name(point)), qPrintable(Failpoint::description(point)));
         return 0;
     }
+    // Beside a running agent: before the single-instance rule.
+    if (commandLine.statusRequested())
+        return printStatus(commandLine);
     SingleInstance instance(commandLine.demo() ? commandLine.demoFolder() : commandLine.configFolder());
     if (!instance.claim()) {
         // Nothing ran: a scheduler must not count that as success.

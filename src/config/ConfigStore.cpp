@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -118,16 +117,40 @@ ConfigStore::Form ConfigStore::open()
     }
     m_registry->setFallbacksEnabled(false);
 
+    m_form = Form::Registry;
+    m_readOnly = !m_registry->isWritable();
+    // A key this account may read but not write (a service account, a root-owned file) holds the
+    // settings all the same when it names the local server: a configured crib needs no write. An
+    // empty one leaves them to paths.ini, as a key that cannot be opened does.
+    if (!m_readOnly || !read(StoreKey::Server).isEmpty())
+        return m_form;
+    qCDebug(lcConfig) << "cannot open or create" << m_registry->fileName() << "- using" << m_paths.path();
+    m_registry.reset();
+    m_form = Form::Ini;
     m_readOnly = false;
-    if (m_registry->isWritable()) {
+    return m_form;
+}
+
+ConfigStore::Form ConfigStore::openForReading()
+{
+    if (m_registryFile.isEmpty()) {
+#ifdef Q_OS_WIN
+        m_registry = std::make_unique<QSettings>(
+            QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#else
+        m_registry = std::make_unique<QSettings>(
+            QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#endif
+    } else if (QFileInfo(m_registryFile).isFile()) {
+        IniFile::checkFile(m_registryFile);
+        m_registry = std::make_unique<QSettings>(m_registryFile, QSettings::IniFormat);
+    }
+    if (m_registry)
+        m_registry->setFallbacksEnabled(false);
+    // Asking QSettings whether it can write makes the folder and a file to find out.
+    if (m_registry && !m_registry->allKeys().isEmpty()) {
         m_form = Form::Registry;
-    } else if (keyReadable()) {
-        // A service account may read the key and not write it: a configured crib needs no write,
-        // and its settings are not to be looked for in paths.ini instead.
-        m_form = Form::Registry;
-        m_readOnly = true;
     } else {
-        qCDebug(lcConfig) << "cannot open or create" << m_registry->fileName() << "- using" << m_paths.path();
         m_registry.reset();
         m_form = Form::Ini;
     }
@@ -216,21 +239,6 @@ void ConfigStore::writeFirstConfiguration(const LoginValues& login, const QDateT
     write(StoreKey::Custom, QString());
     write(StoreKey::Images, QString());
     write(StoreKey::WinAuth, winAuth);
-}
-
-bool ConfigStore::keyReadable() const
-{
-#ifdef Q_OS_WIN
-    if (m_registryFile.isEmpty()) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RegistryKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-#endif
-    QFile file(m_registryFile);
-    return QFileInfo(m_registryFile).isFile() && file.open(QIODevice::ReadOnly);
 }
 
 QString ConfigStore::writeRefused(const QString& name) const

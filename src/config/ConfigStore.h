@@ -33,9 +33,13 @@ public:
 
     /// Opens or creates the registry key and chooses the form anew; until the first call the
     /// store is the INI form. A key (or a file standing in for it) that can be read but not
-    /// written is the store all the same, read-only. Throws ConfigError when a file standing in
-    /// for the key is no regular file or is far too large.
+    /// written is the store all the same, read-only, when it names the local server. Throws
+    /// ConfigError when a file standing in for the key is no regular file or is far too large.
     Form open();
+    /// Chooses the form as open() does, by reading alone, for a reader beside a running agent:
+    /// the registry key (or the file standing in for it) when it holds any value, otherwise the
+    /// INI form. Nothing is created or written, not even a folder. Throws as open() does.
+    Form openForReading();
     Form form() const { return m_form; }
     /// The registry form on a key that this account may read but not write.
     bool readOnly() const { return m_readOnly; }
@@ -72,8 +76,6 @@ public:
 private:
     /// The key's name as the store spells it, or as the agent does when it holds no such key.
     QString storedName(StoreKey key) const;
-    /// Whether the key (or the file standing in for it) exists and can be read.
-    bool keyReadable() const;
     /// Why a value named `name` could not be written into the file standing in for the key, and
     /// what to do.
     QString writeRefused(const QString& name) const;

@@ -400,12 +400,24 @@ private Q_SLOTS:
         QProcess* help = start({"--help"}, "none");
         QVERIFY(help->waitForFinished(WaitMs));
         const QByteArray text = help->readAllStandardOutput();
-        for (const char* option : {"--headless", "--once", "--config", "--machine-name", "--demo"})
+        for (const char* option :
+            {"--headless", "--once", "--config", "--machine-name", "--demo", "--status", "--json"})
             QVERIFY2(text.contains(option), option);
 
-        QProcess* wrong = start({"--no-such-option"}, "none");
-        QVERIFY(wrong->waitForFinished(WaitMs));
-        QCOMPARE(wrong->exitCode(), 2);
+        for (const QStringList& arguments : {QStringList{"--no-such-option"}, QStringList{"--json"}}) {
+            QProcess* wrong = start(arguments, "none");
+            QVERIFY(wrong->waitForFinished(WaitMs));
+            QCOMPARE(wrong->exitCode(), 2);
+        }
+
+        // --status on settings that are not there cannot tell, and makes no folder for them.
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("no-settings");
+        QProcess* status = start({"--status", "--json", "--config", missing}, "none");
+        QVERIFY(status->waitForFinished(WaitMs));
+        QCOMPARE(status->exitCode(), 2);
+        QVERIFY(status->readAllStandardOutput().contains("\"settingsError\": \"the settings name no local server\""));
+        QVERIFY(!QFileInfo::exists(missing));
     }
 };
 

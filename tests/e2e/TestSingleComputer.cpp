@@ -3,8 +3,11 @@
 #include "support/AgentProcess.h"
 #include "support/CribSites.h"
 #include "support/FlagAudit.h"
+#include "support/RawConnection.h"
 #include "support/TableSnapshot.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -238,6 +241,106 @@ private Q_SLOTS:
             QVariantList({"R", 5, true, m, 25}));
         QCOMPARE(row("SELECT Item, Quantity, ComputerName, Processed FROM Issue WHERE TranNo = 6001"),
             QVariantList({"ITM-003", 2, m, true}));
+    }
+
+    // Poison rows of every kind among the good ones of several tables: one cycle carries every
+    // good row (a date-time in the local zone's spring gap is a good one) and leaves exactly the
+    // poison rows, which --status lists and, refused three times, calls stuck. The transactions
+    // behind a refused one wait, and go in their order once it is mended.
+    void poisonRowsHoldBackNothingElse()
+    {
+        Site s;
+        CribSites& c = *s.sites;
+        const QString m = s.machine;
+        RawConnection hosting(QDir(c.remoteFolder()).filePath(CribSites::remoteCatalog() + ".db"));
+        QVERIFY(hosting.exec("CREATE TRIGGER refuse_emp BEFORE INSERT ON Emp WHEN NEW.MyNo = 'E-BAD' BEGIN SELECT "
+                             "RAISE(ABORT, 'employee number not allowed'); END"));
+        QVERIFY(hosting.exec("CREATE TRIGGER refuse_tran BEFORE INSERT ON MyTran WHEN NEW.Comment = 'bad' BEGIN "
+                             "SELECT RAISE(ABORT, 'transaction refused'); END"));
+        // The crib's columns are wider than the hosted ones: its poison values pass its own checks.
+        RawConnection crib(QDir(c.computer(m).localFolder).filePath(CribSites::localCatalog() + ".db"));
+        QVERIFY(crib.exec("PRAGMA ignore_check_constraints = 1"));
+        const QStringList poison = {"INSERT INTO Item (MyNo, Description, ASPProcessed) VALUES ('ITM-BAD', "
+                                    "printf('%.120c', 'x'), 0)",
+            "INSERT INTO Bin (Station, MyNo, MinQty, ASPProcessed) VALUES ('S1', 'B-BIG', 3000000000, 0)",
+            "INSERT INTO Bin (Station, MyNo, LastCount, ASPProcessed) VALUES ('S1', 'B-DAY', '31.02.2026', 0)",
+            "INSERT INTO Emp (MyNo, Name, ASPProcessed) VALUES ('E-BAD', 'refused', 0)"};
+        for (int i = 0; i < 8; ++i) {
+            c.insertLocal(m, "Item", {{"MyNo", QStringLiteral("ITM-2%1").arg(i)}, {"Description", "good"}});
+            c.insertLocal(m, "Bin",
+                {{"Station", "S1"}, {"MyNo", QStringLiteral("B2%1").arg(i)},
+                    {"LastCount", i == 3 ? "2026-03-29T02:30:00" : "2026-12-01T08:00:00"}});
+            c.insertLocal(m, "Emp", {{"MyNo", QStringLiteral("E-G%1").arg(i)}, {"Name", "good"}});
+            if (i % 2 == 1)
+                QVERIFY2(crib.exec(poison[i / 2]), qPrintable(poison[i / 2]));
+        }
+        QList<qint64> transactions;
+        for (int i = 1; i <= 6; ++i)
+            transactions << c.addLocalTransaction(
+                m, {9100 + i, "B001", "ITM-001", "R", i, 0, "E100", {}, QDateTime(QDate(2026, 12, 1), QTime(8, i))});
+        c.updateLocal(m, "MyTran", "TranNo = 9103", {{"Comment", "bad"}});
+
+        AgentProcess agent;
+        agent.setEnvironment("TZ", "Europe/Berlin");
+        const auto pendingLocal = [&](const char* table) {
+            return CribSites::value(s.local(),
+                QStringLiteral("SELECT group_concat(MyNo) FROM %1 WHERE ASPProcessed = 0").arg(QLatin1String(table)))
+                .toString();
+        };
+        const AgentResult first = agent.runOnce(c.computer(m).configDir, m);
+        QVERIFY2(first.finished, qPrintable(first.describe()));
+        QCOMPARE(pendingLocal("Item"), QStringLiteral("ITM-BAD"));
+        QCOMPARE(pendingLocal("Bin"), QStringLiteral("B-BIG,B-DAY"));
+        QCOMPARE(pendingLocal("Emp"), QStringLiteral("E-BAD"));
+        QCOMPARE(CribSites::count(s.remote(), "Item", "MyNo LIKE 'ITM-2%'"), 8);
+        QCOMPARE(CribSites::count(s.remote(), "Bin", "MyNo LIKE 'B2%'"), 8);
+        QCOMPARE(CribSites::count(s.remote(), "Emp", "MyNo LIKE 'E-G%'"), 8);
+        QCOMPARE(CribSites::value(s.remote(), "SELECT LastCount || '' FROM Bin WHERE MyNo = 'B23'").toString(),
+            QStringLiteral("2026-03-29T02:30:00"));
+        QCOMPARE(c.pendingLocal(m, "MyTran"), 4);
+
+        const QStringList refused = {"Item MyNo=ITM-BAD: refused in 1 cycle", "Bin Station=S1 MyNo=B-BIG",
+            "Bin Station=S1 MyNo=B-DAY", "Emp MyNo=E-BAD", QStringLiteral("MyTran RecordID %1").arg(transactions[2])};
+        AgentResult status = agent.runStatus(c.computer(m).configDir, m);
+        QVERIFY2(status.exitedWith(0), qPrintable(status.standardOutput + status.describe()));
+        for (const QString& line : refused + QStringList{"  Item 1\n", "  Bin 2\n", "  Emp 1\n", "  MyTran 4\n"})
+            QVERIFY2(status.standardOutput.contains(line), qPrintable(line + " in:\n" + status.standardOutput));
+        QCOMPARE(status.standardOutput.count("\n  refused "), refused.size());
+
+        for (int cycle = 2; cycle <= 3; ++cycle)
+            QVERIFY(agent.runOnce(c.computer(m).configDir, m).finished);
+        status = agent.runStatus(c.computer(m).configDir, m, {"--json"});
+        QVERIFY2(status.exitedWith(1), qPrintable(status.standardOutput + status.describe()));
+        QVERIFY2(
+            status.standardOutput.contains("\"reasons\": [\n        \"5 stuck\""), qPrintable(status.standardOutput));
+        QCOMPARE(status.standardOutput.count("\"stuck\": true"), refused.size());
+
+        // Mended, the transaction goes, and the ones behind it after it.
+        c.updateLocal(m, "MyTran", "TranNo = 9103", {{"Comment", "mended"}});
+        QVERIFY(agent.runOnce(c.computer(m).configDir, m).finished);
+        QCOMPARE(c.pendingLocal(m, "MyTran"), 0);
+        QCOMPARE(CribSites::value(s.remote(),
+                     "SELECT group_concat(TranNo) FROM (SELECT TranNo FROM MyTran WHERE TranNo > 9100 ORDER BY "
+                     "RecordID)")
+                     .toString(),
+            QStringLiteral("9101,9102,9103,9104,9105,9106"));
+        QCOMPARE(CribSites::value(s.remote(), "SELECT OnHand FROM Bin WHERE Station = 'S1' AND MyNo = 'B001'").toInt(),
+            20 + 21);
+        status = agent.runStatus(c.computer(m).configDir, m);
+        QVERIFY2(status.exitedWith(1) && !status.standardOutput.contains("MyTran"), qPrintable(status.standardOutput));
+        QCOMPARE(status.standardOutput.count("\n  stuck "), refused.size() - 1);
+
+        // Without the hosted database it cannot tell, once nothing is stuck.
+        QVERIFY(hosting.exec("DROP TRIGGER refuse_emp"));
+        for (const char* table : {"Item", "Bin"})
+            s.local().execute(QStringLiteral("DELETE FROM %1 WHERE ASPProcessed = 0").arg(QLatin1String(table)));
+        QVERIFY(agent.runOnce(c.computer(m).configDir, m).exitedWith(0));
+        c.closeConnections();
+        QVERIFY(QFile::rename(QDir(c.remoteFolder()).filePath(CribSites::remoteCatalog() + ".db"),
+            QDir(c.remoteFolder()).filePath("away.db")));
+        status = agent.runStatus(c.computer(m).configDir, m);
+        QVERIFY2(
+            status.exitedWith(2) && status.standardOutput.contains("cannot tell"), qPrintable(status.standardOutput));
     }
 
     void remoteOrdersReachTheLocal()

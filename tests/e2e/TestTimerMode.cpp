@@ -3,12 +3,14 @@
 #include "support/CribSites.h"
 #include "support/FlagAudit.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 /// The agent left running headless, as a service manager keeps it: a cycle at every tick of the
 /// timer (never sooner than 30 seconds after the last), work that arrives between ticks taken up
-/// by the next one, and SIGTERM ending it with status 143.
+/// by the next one, --status answering beside it, and SIGTERM ending it with status 143.
 class TestTimerMode : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,21 @@ private Q_SLOTS:
         QCOMPARE(c.pendingOutbox(m), 0);
         QCOMPARE(CribSites::count(c.remote(), "Item", "MyNo = 'ITM-300' AND Processed = 1"), 1);
         QCOMPARE(CribSites::count(c.local(m), "Item", "MyNo = 'ITM-301' AND ASPProcessed = 1"), 1);
+
+        // Asked how it stands while it runs: it is healthy, and it goes on undisturbed (the lock it
+        // holds and its single-instance socket are not touched).
+        const QByteArray settingsBefore = [&] {
+            QFile settings(QDir(c.computer(m).configDir).filePath("settings.ini"));
+            return settings.open(QIODevice::ReadOnly) ? settings.readAll() : QByteArray();
+        }();
+        const AgentResult status = agent.runStatus(c.computer(m).configDir, m);
+        QVERIFY2(status.exitedWith(0) && status.standardOutput.startsWith("cribsync on CRIB-01: healthy\n"),
+            qPrintable(status.standardOutput + status.describe()));
+        QVERIFY2(status.standardOutput.contains("Nothing refused"), qPrintable(status.standardOutput));
+        QVERIFY(agent.isRunning());
+        QFile settings(QDir(c.computer(m).configDir).filePath("settings.ini"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(settings.readAll(), settingsBefore);
 
         // Work that arrives while the agent waits goes at the next tick.
         const qint64 tran

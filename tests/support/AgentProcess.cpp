@@ -164,6 +164,32 @@ void AgentProcess::start(const QString& configDir, const QString& machineName)
     launch(configDir, machineName, {QStringLiteral("--headless")});
 }
 
+AgentResult AgentProcess::runStatus(const QString& configDir, const QString& machineName, const QStringList& more)
+{
+    QProcess status;
+    QProcessEnvironment env = m_environment;
+    env.insert(QStringLiteral("TMPDIR"), m_tmp.path());
+    status.setProcessEnvironment(env);
+    status.setWorkingDirectory(configDir);
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
+    status.start(m_executable,
+        QStringList{QStringLiteral("--status"), QStringLiteral("--config"), configDir, QStringLiteral("--machine-name"),
+            machineName}
+            + more);
+    AgentResult result;
+    result.finished = status.waitForFinished(DefaultTimeoutMs);
+    if (!result.finished) {
+        status.kill();
+        status.waitForFinished(30000);
+    }
+    result.exitStatus = status.exitStatus();
+    result.exitCode = status.exitCode();
+    result.standardOutput = QString::fromLocal8Bit(status.readAllStandardOutput());
+    result.standardError = QString::fromLocal8Bit(status.readAllStandardError());
+    result.elapsedMs = QDateTime::currentMSecsSinceEpoch() - started;
+    return result;
+}
+
 bool AgentProcess::isRunning() const
 {
     return m_process && m_process->state() != QProcess::NotRunning;

@@ -15,6 +15,8 @@ struct AgentResult
     int exitCode = -1;
     /// Everything the run wrote to standard error (the log lines of a headless run).
     QString standardError;
+    /// What it printed (--status).
+    QString standardOutput;
     /// From the start until the end was seen.
     qint64 elapsedMs = 0;
 
@@ -58,6 +60,8 @@ public:
     void startOnce(const QString& configDir, const QString& machineName);
     /// Starts headless timer mode: a cycle at every tick until the process is stopped.
     void start(const QString& configDir, const QString& machineName);
+    /// `--status` (and `more`) on the computer's settings, beside any run of this object's.
+    AgentResult runStatus(const QString& configDir, const QString& machineName, const QStringList& more = {});
 
     bool isRunning() const;
     qint64 processId() const;

@@ -50,19 +50,16 @@ QStringList sideFiles(const QString& databaseFile)
         databaseFile + QStringLiteral("-shm")};
 }
 
-QStringList mendSideFiles(const QString& databaseFile)
+void mendSideFiles(const QString& databaseFile)
 {
     const QFileInfo database(databaseFile);
     if (!database.isFile() || !database.isWritable())
-        return {};
-    QStringList mended;
+        return;
     for (const QString& side : sideFiles(databaseFile)) {
         const QFileInfo info(side);
-        if (info.isFile() && !info.isWritable() && QFile::setPermissions(side, database.permissions())
-            && QFileInfo(side).isWritable())
-            mended << side;
+        if (info.isFile() && !info.isWritable())
+            QFile::setPermissions(side, database.permissions());
     }
-    return mended;
 }
 
 QString readOnlyMessage(const QString& databaseFile, const QString& message)

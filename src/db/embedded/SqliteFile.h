@@ -28,9 +28,9 @@ QStringList sideFiles(const QString& databaseFile);
 
 /// Gives side files that cannot be written the permissions of the database file, when that one
 /// can be written: SQLite makes them with the database file's permissions, so those left from a
-/// time it was read-only would refuse every write after it is made writable again. Returns the
-/// files mended; a file this account may not change is left as it is.
-QStringList mendSideFiles(const QString& databaseFile);
+/// time it was read-only would refuse every write after it is made writable again. A file this
+/// account may not change is left as it is.
+void mendSideFiles(const QString& databaseFile);
 
 /// The message for a write refused as "readonly": the file (the database or a side file) or
 /// the folder that cannot be written, and what to do, followed by the engine's own `message`.

@@ -386,6 +386,9 @@ private Q_SLOTS:
     // out connections to the file now in place.
     void aFileReplacedOrDeletedFailsTheStatementThatReachedIt()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows refuses to move or delete a database file that SQLite holds open");
+#endif
         const QString file = m_dir->filePath(QStringLiteral("crib.db"));
         const Database pooled = Database::pooled(m_cs);
         const auto onHand = [&] {
