@@ -62,7 +62,8 @@ public:
     void rowDone();
     /// Ends the running step; `byBudget` when it stopped at its time budget with rows left.
     void stepFinished(bool byBudget = false);
-    /// Whether the running step has worked for `budgetMs` or longer (never when it is 0).
+    /// Whether the running step has worked for `budgetMs` or longer (never when it is 0), or the
+    /// program is ending.
     bool overBudget(qint64 budgetMs) const;
     /// The program is ending (a signal, the window closed): the running step stops after its
     /// current row, and no later step starts, so the program ends between two rows.
