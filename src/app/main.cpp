@@ -10,6 +10,7 @@
 #include "clock/SystemTimeZoneList.h"
 #include "cycle/Agent.h"
 #include "cycle/StatusReport.h"
+#include "cycle/SyncEngine.h"
 #include "db/Failpoint.h"
 #include "demo/DemoSetup.h"
 
@@ -66,13 +67,15 @@ int runHeadless(const CommandLine& commandLine, SignalQuit& signalQuit)
     const SystemTimeZoneList zones;
     Agent agent(configStore(commandLine), &host, &clock, &zones, machineName(commandLine));
     HeadlessRun run(&agent, &host, commandLine.once());
-    QObject::connect(
-        &signalQuit, &SignalQuit::received, &run, [&run](int signalNumber) { run.quit(128 + signalNumber); });
+    QObject::connect(&signalQuit, &SignalQuit::received, &run, [&run, &agent](int signalNumber) {
+        agent.engine().requestStop();
+        run.quit(128 + signalNumber);
+    });
     run.start();
     return run.exec();
 }
 
-int runWindow(const CommandLine& commandLine, SingleInstance& instance, const int& signalStatus)
+int runWindow(const CommandLine& commandLine, SingleInstance& instance, SignalQuit& signalQuit, const int& signalStatus)
 {
     TForm1* window = nullptr;
     // A later copy may knock while start-up still shows a dialog.
@@ -85,6 +88,7 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, const in
     if (form.ending())
         return static_cast<int>(form.exitStatus());
     window = &form;
+    QObject::connect(&signalQuit, &SignalQuit::received, &form, [&form] { form.agent()->engine().requestStop(); });
     QObject::connect(&form, &TForm1::ended, qApp, [](int status) { QCoreApplication::exit(status); });
     form.show();
     const int status = QApplication::exec();
@@ -164,5 +168,5 @@ int main(int argc, char* argv[])
         signalStatus = 128 + signalNumber;
         QCoreApplication::exit(signalStatus);
     });
-    return runWindow(commandLine, instance, signalStatus);
+    return runWindow(commandLine, instance, signalQuit, signalStatus);
 }

@@ -76,7 +76,10 @@ void OutboxApply::ApplyRemoteOutbox()
                 // The rest waits for the next cycle, whose pushes then go on.
                 if (m_context.progress.overBudget(m_context.timeBudgetMs())) {
                     step.stopAtBudget();
-                    events.workDone(QStringLiteral("outbox stopped at its time budget"), QString());
+                    events.workDone(m_context.progress.stopRequested()
+                            ? QStringLiteral("outbox stopped to end the program")
+                            : QStringLiteral("outbox stopped at its time budget"),
+                        QString());
                     return;
                 }
                 events.pumpEvents();

@@ -67,6 +67,9 @@ public:
     /// cycle completed without a caught failure.
     bool runCycle(bool& firstTick);
     bool isRunning() const { return m_running; }
+    /// The program is ending: a running cycle stops after its current row instead of going on
+    /// through its backlog, so that it returns to the event loop within the signal's grace.
+    void requestStop() { m_context.progress.requestStop(); }
 
     /// The settings of the last start-up, without the local login and password.
     const AgentSettings& settings() const { return m_context.settings; }

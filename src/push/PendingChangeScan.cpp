@@ -21,6 +21,8 @@ void PendingChangeScan::PushPendingChanges()
     try {
         m_deletes.PropagateDeletes();
         for (const QString& remoteTable : m_context.remoteTables) {
+            if (m_context.progress.stopRequested())
+                return;
             table = remoteTable;
             pushTable(remoteTable);
             m_context.events->pumpEvents();

@@ -92,7 +92,9 @@ void RecordPush::PushTableRows(PagedRows& pending, const QString& remoteTable)
             if (position > 0 && m_context.progress.overBudget(m_context.timeBudgetMs())) {
                 step.stopAtBudget();
                 m_context.resumeAfter.insert(tableName, handled);
-                events.workDone(QStringLiteral("push stopped at its time budget"), tableName);
+                events.workDone(m_context.progress.stopRequested() ? QStringLiteral("push stopped to end the program")
+                                                                   : QStringLiteral("push stopped at its time budget"),
+                    tableName);
                 return;
             }
             try {

@@ -86,7 +86,7 @@ void CycleProgress::stepFinished(bool byBudget)
 
 bool CycleProgress::overBudget(qint64 budgetMs) const
 {
-    return m_running && budgetMs > 0 && now() - m_current.startedMs >= budgetMs;
+    return m_running && (m_stopRequested || (budgetMs > 0 && now() - m_current.startedMs >= budgetMs));
 }
 
 qint64 CycleProgress::estimatedLeftMs() const

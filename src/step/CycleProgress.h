@@ -62,8 +62,13 @@ public:
     void rowDone();
     /// Ends the running step; `byBudget` when it stopped at its time budget with rows left.
     void stepFinished(bool byBudget = false);
-    /// Whether the running step has worked for `budgetMs` or longer (never when it is 0).
+    /// Whether the running step has worked for `budgetMs` or longer (never when it is 0), or the
+    /// program is ending.
     bool overBudget(qint64 budgetMs) const;
+    /// The program is ending (a signal, the window closed): the running step stops after its
+    /// current row, and no later step starts, so the program ends between two rows.
+    void requestStop() { m_stopRequested = true; }
+    bool stopRequested() const { return m_stopRequested; }
 
     /// The running step, if any.
     const Step* current() const { return m_running ? &m_current : nullptr; }
@@ -98,6 +103,7 @@ private:
     qint64 m_lastReportMs = 0;
     qint64 m_lastLogMs = 0;
     bool m_running = false;
+    bool m_stopRequested = false;
     Step m_current;
     QList<Step> m_finished;
 };

@@ -230,6 +230,26 @@ private Q_SLOTS:
         QCOMPARE(f.events.done.count(leftPending), 2);
     }
 
+    void stopRequestEndsThePushAfterTheRunningRow()
+    {
+        PushFixture f;
+        for (int n = 1; n <= 5; ++n)
+            f.local.execute(QStringLiteral("INSERT INTO Item (MyNo, ASPProcessed) VALUES ('I%1', 0)").arg(n));
+        insertPendingBin(f, QStringLiteral("A01"));
+        // The program is told to end (SIGTERM) once the second item is done: a report at every row.
+        f.context.progress.setClock([&f] { return qint64(f.events.pumps) * 1000; });
+        f.context.progress.setReporter([](CycleProgress& p) {
+            if (p.current() && p.current()->done == 2)
+                p.requestStop();
+        });
+        f.context.progress.cycleStarted();
+        f.push({QStringLiteral("Item"), QStringLiteral("Bin")});
+
+        QCOMPARE(f.pendingCount(QStringLiteral("Item")), 3);
+        QCOMPARE(f.pendingCount(QStringLiteral("Bin")), 1);
+        QVERIFY(f.events.done.contains(QStringLiteral("push stopped to end the program:ITEM")));
+    }
+
     void progressGoesToTheLogOnceAMinute()
     {
         qint64 now = 0;
