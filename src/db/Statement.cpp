@@ -51,20 +51,7 @@ QVariant dateTimeParameter(const QVariant& value)
 {
     if (value.isNull())
         return QVariant(QMetaType::fromType<QDateTime>());
-    QDateTime result;
-    switch (value.typeId()) {
-    case QMetaType::QDateTime:
-        result = wallClock(value.toDateTime());
-        break;
-    case QMetaType::QDate:
-        result = wallClock(value.toDate());
-        break;
-    case QMetaType::QString:
-        result = wallClockFromText(value.toString());
-        break;
-    default:
-        break;
-    }
+    const QDateTime result = wallClockOf(value);
     if (!result.isValid())
         throw DbError(QStringLiteral("The value \"%1\" cannot be converted to the parameter's date-time type")
                           .arg(value.toString()),

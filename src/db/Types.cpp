@@ -65,6 +65,20 @@ QDateTime wallClockFromText(const QString& given)
     return parsed.isValid() ? wallClock(parsed.date(), parsed.time()) : QDateTime();
 }
 
+QDateTime wallClockOf(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        return wallClock(value.toDateTime());
+    case QMetaType::QDate:
+        return wallClock(value.toDate());
+    case QMetaType::QString:
+        return wallClockFromText(value.toString());
+    default:
+        return {};
+    }
+}
+
 QString isoDateTimeText(const QDateTime& value)
 {
     const QDate date = value.date();

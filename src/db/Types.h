@@ -72,5 +72,7 @@ QDateTime wallClock(const QDateTime& value);
 /// A text in ISO form ("yyyy-MM-ddTHH:mm:ss", with ".zzz", a blank for the "T", or a date alone)
 /// as a wall clock; invalid when the text is no date-time.
 QDateTime wallClockFromText(const QString& text);
+/// A date-time, a date (at 00:00) or such a text as a wall clock; invalid for anything else.
+QDateTime wallClockOf(const QVariant& value);
 
 } // namespace db

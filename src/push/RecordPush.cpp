@@ -29,20 +29,7 @@ QString rowKey(const db::RowQuery& rows)
 /// The value as a wall clock; a text that is no date-time is refused as the server would.
 QDateTime dateTimeOf(const QVariant& value, const QString& column)
 {
-    QDateTime result;
-    switch (value.typeId()) {
-    case QMetaType::QDateTime:
-        result = db::wallClock(value.toDateTime());
-        break;
-    case QMetaType::QDate:
-        result = db::wallClock(value.toDate());
-        break;
-    case QMetaType::QString:
-        result = db::wallClockFromText(value.toString());
-        break;
-    default:
-        break;
-    }
+    const QDateTime result = db::wallClockOf(value);
     if (!result.isValid())
         throw db::DbError(QStringLiteral("'%1' of field %2 is not a date and time").arg(db::valueText(value), column),
             QStringLiteral("22007"));
@@ -148,6 +135,7 @@ bool RecordPush::pushRow(db::RowQuery& rows, const QString& table, const QString
     const TableRule& rule = TableRules::of(table);
     db::RowQuery& probe = m_context.statements->RemoteProbe;
     probe.close();
+    // Cleared first: a probe that cannot be made names no key.
     m_probe = {};
     m_probe = ProbeStatement::text(table, rows, k1, k2, m_context);
     m_probe.applyTo(probe);

@@ -54,7 +54,7 @@ private Q_SLOTS:
         QCOMPARE(row[5].toInt(), 2);
         QCOMPARE(row[6].toInt(), 0); // NULL integer becomes 0
         QCOMPARE(row[7].toInt(), 40);
-        QCOMPARE(row[8].toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(0, 0))); // NULL date keeps the date
+        QCOMPARE(row[8].toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(0, 0), Qt::UTC)); // NULL date keeps the date
         QCOMPARE(row[9].toInt(), 1);
         QCOMPARE(rows.rows.last()[1].toString(), QStringLiteral("TAP"));
         QVERIFY(f.events.failures.isEmpty());
@@ -86,8 +86,8 @@ private Q_SLOTS:
         QVERIFY(apply(f, "Control", id));
         QCOMPARE(f.localCount("Control"), 1);
         QCOMPARE(f.localValue("SELECT Port FROM Control").toInt(), 8);
-        QCOMPARE(
-            f.localValue("SELECT LastSyncTime FROM Control").toDateTime(), QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+        QCOMPARE(f.localValue("SELECT LastSyncTime FROM Control").toDateTime(),
+            QDateTime(QDate(2026, 12, 1), QTime(10, 0), Qt::UTC));
     }
 
     void safetyAndAliasUpdateTheFirstLocalRow()
@@ -159,7 +159,7 @@ private Q_SLOTS:
         const QStringList kept = {"ldb", "llogin", "lpw", "LM", "L1", "7.2", "5"};
         for (int i = 0; i < kept.size(); ++i)
             QCOMPARE(row[i + 1].toString(), kept[i]);
-        QCOMPARE(row[8].toDateTime(), QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
+        QCOMPARE(row[8].toDateTime(), QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC));
     }
 
     void employeeUpdateWithExcludeCribChangesOnlyCribs()
@@ -212,7 +212,7 @@ private Q_SLOTS:
         const QVariantList row = f.local.query("SELECT Station, StartTime, EndTime FROM Schedules").rows.value(0);
         QCOMPARE(row.size(), 3);
         QCOMPARE(row[0].toString(), QStringLiteral("02"));
-        QCOMPARE(row[1].toDateTime(), QDateTime(QDate(1899, 12, 30), QTime(7, 30, 15)));
+        QCOMPARE(row[1].toDateTime(), QDateTime(QDate(1899, 12, 30), QTime(7, 30, 15), Qt::UTC));
         QVERIFY(row[2].isNull());
     }
 

@@ -159,14 +159,14 @@ private Q_SLOTS:
         QCOMPARE(scalar("CribRemote", "SELECT count(*) FROM Outbox WHERE ComputerName = 'CRIB-DEMO' AND Processed = 0"),
             QVariant(0));
         QCOMPARE(scalar("CribRemote", "SELECT LastSyncTime FROM Company").toDateTime(),
-            QDateTime(QDate(2026, 12, 8), QTime(9, 30)));
+            QDateTime(QDate(2026, 12, 8), QTime(9, 30), Qt::UTC));
         QCOMPARE(scalar("CribRemote", "SELECT ClientSyncTime FROM Company").toDateTime(),
-            QDateTime(QDate(2026, 12, 8), QTime(17, 30)));
+            QDateTime(QDate(2026, 12, 8), QTime(17, 30), Qt::UTC));
         QVERIFY(scalar("CribRemote", "SELECT LastSyncTime FROM Control WHERE ComputerName = 'CRIB-DEMO'").isValid());
         QVERIFY(!scalar("CribRemote", "SELECT LastSyncTime FROM Control WHERE ComputerName = 'CRIB-DEMO'").isNull());
         // The hosted procedure has @DiscrepantQty, so the local Company is stamped as well.
         QCOMPARE(scalar("CribLocal", "SELECT LastSyncTime FROM Company").toDateTime(),
-            QDateTime(QDate(2026, 12, 8), QTime(17, 30)));
+            QDateTime(QDate(2026, 12, 8), QTime(17, 30), Qt::UTC));
         QVERIFY(!m_engine->MSDEConnection().isOpen());
         QVERIFY(m_log->lastSummary().contains("completed"));
     }
@@ -235,7 +235,7 @@ private Q_SLOTS:
         QVERIFY(m_engine->runCycle(firstTick));
         QVERIFY(m_engine->runCycle(firstTick));
         QCOMPARE(scalar("CribRemote", "SELECT LastSyncTime FROM Company").toDateTime(),
-            QDateTime(QDate(2026, 12, 8), QTime(9, 30)));
+            QDateTime(QDate(2026, 12, 8), QTime(9, 30), Qt::UTC));
         QFile log(m_log->filePath());
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count("lists no time zone"), 1);

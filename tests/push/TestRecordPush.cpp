@@ -200,7 +200,7 @@ private Q_SLOTS:
             QList<QVariantList>({{"remote", 1, "new", 1}}));
         // MyDate is named by the exclusions, but date-times are always written.
         QCOMPARE(f.remoteValue(QStringLiteral("SELECT MyDate FROM Report")).toDateTime(),
-            QDateTime(QDate(2026, 12, 1), QTime(10, 30)));
+            QDateTime(QDate(2026, 12, 1), QTime(10, 30), Qt::UTC));
     }
 
     void companyUpdateKeepsPoNoButWritesLastReset()
@@ -212,7 +212,7 @@ private Q_SLOTS:
                                        "2000, '2026-11-30T06:00:00', 0)"));
         f.push({QStringLiteral("Company")});
         QCOMPARE(f.remote.query(QStringLiteral("SELECT Name, PoNo, LastReset FROM Company")).rows,
-            QList<QVariantList>({{"Works", 1000, QDateTime(QDate(2026, 11, 30), QTime(6, 0))}}));
+            QList<QVariantList>({{"Works", 1000, QDateTime(QDate(2026, 11, 30), QTime(6, 0), Qt::UTC)}}));
     }
 
     void lastPollIsWrittenButNeverMarked()
@@ -261,7 +261,7 @@ private Q_SLOTS:
         f.push({QStringLiteral("Stamps")});
         // Day and month keep their places and the year its century; only the fraction is lost.
         QCOMPARE(f.remoteValue(QStringLiteral("SELECT Taken FROM Stamps WHERE Code = 'S1'")).toDateTime(),
-            QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
+            QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC));
         QCOMPARE(f.pendingCount(QStringLiteral("Stamps")), 0);
         QCOMPARE(f.events.recoveries, 0);
     }
