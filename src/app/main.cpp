@@ -95,16 +95,39 @@ int runWindow(const CommandLine& commandLine, SingleInstance& instance, SignalQu
     return signalStatus != 0 ? signalStatus : status;
 }
 
+#ifdef Q_OS_WIN
+/// A standard handle the starter sent to a file or a pipe (`2> log.txt`, a scheduler's capture).
+bool redirected(DWORD which)
+{
+    const HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD type = GetFileType(handle);
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+}
+
+/// A windowed program has no console of its own: what was not redirected goes to the console of
+/// the prompt it was started from. Attached even when both are redirected, as Qt sends its own
+/// messages to the debugger instead of standard error while the program has no console.
+void writeToParentConsole()
+{
+    const bool outputRedirected = redirected(STD_OUTPUT_HANDLE);
+    const bool errorRedirected = redirected(STD_ERROR_HANDLE);
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!outputRedirected)
+        std::freopen("CONOUT$", "w", stdout);
+    if (!errorRedirected)
+        std::freopen("CONOUT$", "w", stderr);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
 #ifdef Q_OS_WIN
-    // A windowed program has no console of its own: write to the prompt it was started from.
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::freopen("CONOUT$", "w", stdout);
-        std::freopen("CONOUT$", "w", stderr);
-    }
+    writeToParentConsole();
 #endif
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

@@ -69,21 +69,45 @@ DriverSetting& driverSetting()
     return s;
 }
 
+#ifdef Q_OS_WIN
+/// Microsoft's drivers, newest first; Windows' own "SQL Server" driver is always there but old.
+const QStringList& microsoftDrivers()
+{
+    static const QStringList drivers{
+        QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("ODBC Driver 17 for SQL Server")};
+    return drivers;
+}
+
+/// Instead of the driver manager's "cannot load" for a driver that was never installed.
+DbError noSqlServerDriver()
+{
+    QStringList quoted;
+    for (const QString& name : microsoftDrivers())
+        quoted << QLatin1Char('"') + name + QLatin1Char('"');
+    // IM002: the driver manager's state for a driver it does not know.
+    return DbError(QStringLiteral("No ODBC driver for SQL Server is installed on this computer (looked for %1): "
+                                  "install Microsoft's ODBC Driver 18 for SQL Server (%2), or name an installed "
+                                  "driver as OdbcDriver in section [Cribsync] of paths.ini")
+                       .arg(quoted.join(QStringLiteral(" and ")),
+                           sizeof(void*) == 8 ? QStringLiteral("x64") : QStringLiteral("x86")),
+        QStringLiteral("IM002"));
+}
+#endif
+
+/// The newest of Microsoft's drivers that is installed on Windows (empty when there is none),
+/// FreeTDS elsewhere.
 QString defaultOdbcDriver()
 {
 #ifdef Q_OS_WIN
-    // The newest of Microsoft's drivers that is installed; Windows' own "SQL Server" driver is
-    // always there but old.
     static const QString driver = [] {
         // The driver loads into this process, so the view is the build's own (32 or 64 bits).
         const QSettings installed(
             QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"), QSettings::NativeFormat);
-        for (const QString& name :
-            {QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("ODBC Driver 17 for SQL Server")}) {
+        for (const QString& name : microsoftDrivers()) {
             if (installed.value(name).toString() == QLatin1String("Installed"))
                 return name;
         }
-        return QStringLiteral("ODBC Driver 17 for SQL Server");
+        return QString();
     }();
     return driver;
 #else
@@ -213,6 +237,10 @@ void Connection::open(OpenMode mode)
                                                       : SqliteEngine::OpenMode::ExistingFile);
         m_embedded = true;
     } else {
+#ifdef Q_OS_WIN
+        if (driver.isEmpty())
+            throw noSqlServerDriver();
+#endif
         const int login = loginTimeout();
         const int statement = statementTimeout();
         m_engine = std::make_unique<OdbcEngine>(

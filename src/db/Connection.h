@@ -71,7 +71,8 @@ public:
     /// Stores a procedure definition in an embedded database; throws for any other engine.
     void installEmbeddedProcedure(const EmbeddedProcedure& procedure);
 
-    /// The ODBC driver used for data sources other than "sqlite:<folder>".
+    /// The ODBC driver used for data sources other than "sqlite:<folder>": the one set, else on
+    /// Windows the newest of Microsoft's drivers installed (none: opening says so), else FreeTDS.
     static void setOdbcDriver(const QString& driver);
     static QString odbcDriver();
     /// How long an ODBC login, and each ODBC statement, may wait for the server (seconds).

@@ -13,7 +13,9 @@
 #include <QTest>
 #include <QUuid>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -49,6 +51,15 @@ private:
         else
             process->start(asUser.first(), asUser.mid(1) + QStringList{m_program} + arguments);
         return process;
+    }
+
+    /// A settings folder's files, less the writability probe that a starting copy makes and
+    /// removes at once.
+    static QMap<QString, QByteArray> settingsFiles(const QString& folder)
+    {
+        QMap<QString, QByteArray> files = filesOf(folder);
+        files.removeIf([](const auto& file) { return QFileInfo(file.key()).fileName().startsWith(".cribsync-"); });
+        return files;
     }
 
 private Q_SLOTS:
@@ -127,8 +138,8 @@ private Q_SLOTS:
             QVERIFY2(first->waitForReadyRead(WaitMs), qPrintable(firstErr));
             firstErr += QString::fromLocal8Bit(first->readAllStandardError());
         }
-        // The first copy now waits on its "Need to edit IP address!" box.
-        const auto before = filesOf(config.path());
+        // The first copy goes on to its "Need to edit IP address!" box while this looks.
+        const auto before = settingsFiles(config.path());
 
         QProcess* second = start({"--config", secondFolder, "--headless"}, "offscreen", tmpDir, workingDir, asUser);
         QVERIFY(second->waitForFinished(WaitMs));
@@ -136,7 +147,7 @@ private Q_SLOTS:
         QCOMPARE(second->exitCode(), 0);
         const QString secondErr = QString::fromLocal8Bit(second->readAllStandardError());
         QVERIFY2(!secondErr.contains("Need to edit"), qPrintable(secondErr));
-        QCOMPARE(filesOf(config.path()), before);
+        QCOMPARE(settingsFiles(config.path()), before);
 
         while (!firstErr.contains("asks this one to come forward")) {
             QVERIFY2(first->waitForReadyRead(WaitMs), qPrintable(firstErr));
@@ -388,6 +399,48 @@ private Q_SLOTS:
             QVERIFY2(err.contains(QStringLiteral("127.0.0.1,%1").arg(remote.port())), qPrintable(err));
         // Not hanging is the point: a generous bound over the time-outs and the grace period.
         QVERIFY(timer.elapsed() < 45000);
+    }
+
+    // A windowed program has no console of its own on Windows: started from a prompt it writes
+    // to the prompt's console, but what the prompt sent to a file stays in the file.
+    void redirectedOutputStaysInItsFile_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("standardError");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("standard output") << QStringList{"--version"} << false << QStringLiteral(CRIBSYNC_VERSION);
+        QTest::newRow("standard error") << QStringList{"--no-such-option"} << true << "no-such-option";
+    }
+
+    void redirectedOutputStaysInItsFile()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("only a windowed program on Windows attaches to its prompt's console");
+#else
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, standardError);
+        QFETCH(QString, text);
+        const HANDLE console = CreateFileW(
+            L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console == INVALID_HANDLE_VALUE)
+            QSKIP("needs a console, which Wine gives only in a terminal: runs as test_executable_console");
+        CloseHandle(console);
+        QTemporaryDir folder;
+        const QString file = folder.filePath("output.txt");
+        QProcess program;
+        // Started as Windows starts a windowed program, without the console (Wine gives it one).
+        program.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
+            args->flags = (args->flags & ~DWORD(CREATE_NO_WINDOW)) | DETACHED_PROCESS;
+        });
+        if (standardError)
+            program.setStandardErrorFile(file);
+        else
+            program.setStandardOutputFile(file);
+        program.start(m_program, arguments);
+        QVERIFY(program.waitForFinished(WaitMs));
+        const QByteArray written = readFile(file);
+        QVERIFY2(written.contains(text.toUtf8()), written.constData());
+#endif
     }
 
     void commandLine()

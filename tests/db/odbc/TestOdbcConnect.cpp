@@ -4,6 +4,7 @@
 #include "doubles/FakeTdsServer.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTest>
 
@@ -116,6 +117,31 @@ private Q_SLOTS:
             qInfo("refused after %lld ms: %s", timer.elapsed(), qPrintable(e.message()));
         }
         QVERIFY(!c.isOpen());
+    }
+
+    void withoutADriverForSqlServerTheFailureSaysWhatToInstall()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("FreeTDS is the driver on Linux");
+#else
+        const QSettings installed(
+            QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers"), QSettings::NativeFormat);
+        if (installed.contains("ODBC Driver 18 for SQL Server") || installed.contains("ODBC Driver 17 for SQL Server"))
+            QSKIP("this computer has one of Microsoft's drivers");
+        Connection::setOdbcDriver(QString());
+        Connection c(QStringLiteral("remote"));
+        c.setConnectionString(remoteString(1433));
+        try {
+            c.open();
+            QFAIL("there is no driver to connect with");
+        } catch (const DbError& e) {
+            for (const char* text : {"No ODBC driver for SQL Server is installed", "\"ODBC Driver 18 for SQL Server\"",
+                     "\"ODBC Driver 17 for SQL Server\"", "install Microsoft's ODBC Driver 18 for SQL Server",
+                     "OdbcDriver"})
+                QVERIFY2(e.message().contains(QLatin1String(text)), qPrintable(e.message()));
+        }
+        QVERIFY(!c.isOpen());
+#endif
     }
 };
 
