@@ -198,6 +198,11 @@ private Q_SLOTS:
                                          << "22001";
         QTest::newRow("as long as allowed")
             << "UPDATE Bin SET MyNo = :v WHERE OnHand = 0" << QVariant("A12345678901") << "1";
+        // An int holds -2147483648 to 2147483647: beyond is an arithmetic overflow, nothing stored.
+        QTest::newRow("int overflow") << "UPDATE Bin SET OnHand = OnHand + :v WHERE MyNo = 'A2'" << QVariant(2147483647)
+                                      << "22003";
+        QTest::newRow("as large as an int holds")
+            << "UPDATE Bin SET OnHand = OnHand + :v WHERE MyNo = 'Z'" << QVariant(2147483647) << "1";
         // Reserved words name nothing unless bracketed.
         QTest::newRow("reserved word qualified")
             << "Select * from Gadget as T where T.Key = 'x'" << QVariant() << "42000";
