@@ -117,22 +117,32 @@ void refuseReservedNames(const QString& tsql)
     }
 }
 
-/// A varchar(n), nvarchar(n), char(n) or nchar(n) column refuses a longer value, as SQL Server's
-/// "String or binary data would be truncated" does: the definition gains a named check.
-QString withLengthCheck(const QString& columnName, const QString& definition)
+/// A column refuses what its SQL Server type cannot hold, as the server does: a varchar(n),
+/// nvarchar(n), char(n) or nchar(n) a longer value ("String or binary data would be truncated"),
+/// an int a whole number beyond 32 bits ("Arithmetic overflow"). The definition gains a named check.
+QString withServerLimits(const QString& columnName, const QString& definition)
 {
     static const QRegularExpression sized(
         QStringLiteral(R"(^\s*\[?n?(?:var)?char\]?\s*\(\s*(\d+)\s*\))"), QRegularExpression::CaseInsensitiveOption);
-    const auto m = sized.match(definition);
-    if (!m.hasMatch())
-        return definition;
-    return definition
-        + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
-              .arg(bracketed(QStringLiteral("cribsync_length_") + columnName), bracketed(columnName), m.captured(1));
+    static const QRegularExpression whole(
+        QStringLiteral(R"(^\s*\[?int\]?(?![\w(]))"), QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = sized.match(definition); m.hasMatch()) {
+        return definition
+            + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
+                  .arg(
+                      bracketed(QStringLiteral("cribsync_length_") + columnName), bracketed(columnName), m.captured(1));
+    }
+    if (whole.match(definition).hasMatch()) {
+        // A text or a fraction is the server's conversion to refuse or round, not an overflow.
+        return definition
+            + QStringLiteral(" CONSTRAINT %1 CHECK (typeof(%2) <> 'integer' OR %2 BETWEEN -2147483648 AND 2147483647)")
+                  .arg(bracketed(QStringLiteral("cribsync_range_") + columnName), bracketed(columnName));
+    }
+    return definition;
 }
 
-/// "CREATE TABLE t (...)" with the checks of its text columns' lengths; a reserved word as a
-/// column name is refused.
+/// "CREATE TABLE t (...)" with the checks of its text columns' lengths and its int columns' range;
+/// a reserved word as a column name is refused.
 QString adaptCreateTable(const QString& sql)
 {
     const QList<SqlToken> tokens = tokenizeSql(sql);
@@ -162,7 +172,7 @@ QString adaptCreateTable(const QString& sql)
                 QString rest;
                 for (qsizetype k = 0; k < words.size(); ++k)
                     (k <= first ? head : rest) += words[k].text;
-                part = head + withLengthCheck(name.identifier(), rest);
+                part = head + withServerLimits(name.identifier(), rest);
             }
         }
         out += part;
@@ -237,7 +247,7 @@ QString adaptAlterTable(const QString& tsql)
     }
     const QString column = bareName(m.captured(2));
     return QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-        .arg(bracketed(bareName(m.captured(1))), bracketed(column), withLengthCheck(column, type.simplified()));
+        .arg(bracketed(bareName(m.captured(1))), bracketed(column), withServerLimits(column, type.simplified()));
 }
 
 QList<AdaptedStep> adaptIfScript(const QString& tsql)

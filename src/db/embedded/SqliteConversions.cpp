@@ -93,10 +93,16 @@ QString typedComparisons(const QString& sql, const std::function<ColumnKind(cons
 QString serverMessage(const QString& message)
 {
     static const QString lengthCheck = QStringLiteral("CHECK constraint failed: cribsync_length_");
-    if (!message.startsWith(lengthCheck))
-        return message;
-    return QStringLiteral("String or binary data would be truncated in column '%1'.")
-        .arg(message.mid(lengthCheck.size()));
+    static const QString rangeCheck = QStringLiteral("CHECK constraint failed: cribsync_range_");
+    if (message.startsWith(lengthCheck)) {
+        return QStringLiteral("String or binary data would be truncated in column '%1'.")
+            .arg(message.mid(lengthCheck.size()));
+    }
+    if (message.startsWith(rangeCheck)) {
+        return QStringLiteral("Arithmetic overflow error converting expression to data type int in column '%1'.")
+            .arg(message.mid(rangeCheck.size()));
+    }
+    return message;
 }
 
 QString stateOfMessage(const QString& message, const QString& fallback)
@@ -105,6 +111,8 @@ QString stateOfMessage(const QString& message, const QString& fallback)
         return QStringLiteral("22018");
     if (message.contains(QLatin1String("String or binary data would be truncated")))
         return QStringLiteral("22001");
+    if (message.startsWith(QLatin1String("Arithmetic overflow")))
+        return QStringLiteral("22003");
     return fallback;
 }
 
