@@ -117,6 +117,12 @@ void refuseReservedNames(const QString& tsql)
     }
 }
 
+/// A name as SQLite reads it whatever it holds: SQLite's brackets know no doubled "]".
+QString quotedName(const QString& name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
 /// A column refuses what its SQL Server type cannot hold, as the server does: a varchar(n),
 /// nvarchar(n), char(n) or nchar(n) a longer value ("String or binary data would be truncated"),
 /// an int a whole number beyond 32 bits ("Arithmetic overflow"). The definition gains a named check.
@@ -129,14 +135,14 @@ QString withServerLimits(const QString& columnName, const QString& definition)
     if (const auto m = sized.match(definition); m.hasMatch()) {
         return definition
             + QStringLiteral(" CONSTRAINT %1 CHECK (length(%2) <= %3)")
-                  .arg(
-                      bracketed(QStringLiteral("cribsync_length_") + columnName), bracketed(columnName), m.captured(1));
+                  .arg(quotedName(QStringLiteral("cribsync_length_") + columnName), quotedName(columnName),
+                      m.captured(1));
     }
     if (whole.match(definition).hasMatch()) {
         // A text or a fraction is the server's conversion to refuse or round, not an overflow.
         return definition
             + QStringLiteral(" CONSTRAINT %1 CHECK (typeof(%2) <> 'integer' OR %2 BETWEEN -2147483648 AND 2147483647)")
-                  .arg(bracketed(QStringLiteral("cribsync_range_") + columnName), bracketed(columnName));
+                  .arg(quotedName(QStringLiteral("cribsync_range_") + columnName), quotedName(columnName));
     }
     return definition;
 }
