@@ -144,6 +144,12 @@ ColumnKind RowQuery::columnKind(int index) const
     return m_result.columns[index].kind;
 }
 
+ColumnKind RowQuery::kindOf(const QString& name) const
+{
+    const int index = columnIndex(name);
+    return index >= 0 ? m_result.columns[index].kind : ColumnKind::Other;
+}
+
 int RowQuery::columnIndex(const QString& column) const
 {
     requireOpen();

@@ -37,6 +37,8 @@ public:
     int columnCount() const;
     QString columnName(int index) const;
     ColumnKind columnKind(int index) const;
+    /// The kind of the named column; Other when there is none.
+    ColumnKind kindOf(const QString& name) const;
     int columnIndex(const QString& name) const;
     bool hasColumn(const QString& name) const { return columnIndex(name) >= 0; }
     QStringList columnNames() const;

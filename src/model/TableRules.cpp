@@ -304,15 +304,34 @@ QVariant boundValue(const QVariant& value)
     }
 }
 
-/// Rewrites "x = " at the end of `text` into the condition that `x` is NULL; false when the text
-/// does not end with such a comparison.
-bool compareWithNull(QString& text, bool orEmpty)
+/// Whether '' compared with a column of this kind means an empty text rather than a number or a
+/// date-time.
+bool holdsText(db::ColumnKind kind)
 {
-    static const QRegularExpression comparison(QStringLiteral(R"(((?:\w+\.)?(?:\[(?:[^\]]|\]\])*\]|\w+))\s*=\s*$)"));
+    switch (kind) {
+    case db::ColumnKind::AutoIncrement:
+    case db::ColumnKind::DateTime:
+    case db::ColumnKind::Integer:
+    case db::ColumnKind::Floating:
+    case db::ColumnKind::Boolean:
+    case db::ColumnKind::Decimal:
+        return false;
+    default:
+        return true;
+    }
+}
+
+/// Rewrites "x = " at the end of `text` into the condition that `x` is NULL (or, with `emptyKeyIsNull`
+/// and a column that holds text, empty); false when the text does not end with such a comparison.
+bool compareWithNull(QString& text, bool emptyKeyIsNull, const std::function<db::ColumnKind(const QString&)>& kindOf)
+{
+    static const QRegularExpression comparison(QStringLiteral(R"(((?:\w+\.)?(\[(?:[^\]]|\]\])*\]|\w+))\s*=\s*$)"));
     const QRegularExpressionMatch m = comparison.match(text);
     if (!m.hasMatch())
         return false;
     const QString column = m.captured(1);
+    const bool orEmpty
+        = emptyKeyIsNull && (!kindOf || holdsText(kindOf(db::tokenizeSql(m.captured(2)).value(0).identifier())));
     text.truncate(m.capturedStart(0));
     text += orEmpty ? QStringLiteral("(%1 IS NULL OR %1 = '')").arg(column) : column + QStringLiteral(" IS NULL");
     return true;
@@ -419,7 +438,7 @@ RenderedStatement TableRules::render(const QString& statement, const StatementVa
         sql += QLatin1Char(':') + name;
     };
     const auto key = [&](const QVariant& value) {
-        if (isNullKey(value, values.emptyKeyIsNull) && compareWithNull(sql, values.emptyKeyIsNull))
+        if (isNullKey(value, values.emptyKeyIsNull) && compareWithNull(sql, values.emptyKeyIsNull, values.kindOf))
             return;
         bind(boundValue(value));
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/ColumnKind.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -142,6 +144,11 @@ struct StatementValues
     /// A NULL or empty key matches a column that is NULL or empty: the apply stores a NULL text as
     /// empty text, and the delete history and the orders give a NULL key as an empty one.
     bool emptyKeyIsNull = false;
+    /// The kind of the compared table's named column, given for rows that keep a NULL as NULL (the
+    /// remote rows the push wrote): a number or date-time column then matches such a key only when
+    /// NULL, as '' would be 0 or 1900-01-01 there. Without it '' is compared too, which finds the 0
+    /// that the apply's null-aware copy stores locally for a NULL number.
+    std::function<db::ColumnKind(const QString&)> kindOf;
 };
 
 /// A statement's text with the values its ":k1", ":k2", ... placeholders are bound to.

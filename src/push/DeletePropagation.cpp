@@ -220,6 +220,7 @@ RenderedStatement DeletePropagation::lookupStatement(
     values.table = table;
     values.at = [&](int position) { return QVariant(keys.value(position - 1)); };
     values.column = [&](int position) { return probe.columnName(position); };
+    values.kindOf = [&](const QString& column) { return probe.kindOf(column); };
     values.machineName = m_context.settings.machineName;
     values.issueHasComputerName = m_context.flags.IssueHasComputerName;
     values.emptyKeyIsNull = true;

@@ -215,6 +215,13 @@ private Q_SLOTS:
         QCOMPARE(f.remoteCount(QStringLiteral("Kit")), 1);
         QCOMPARE(f.remoteCount(QStringLiteral("Kit"), QStringLiteral("KitNo IS NULL")), 0);
         QVERIFY(!isPending(f, id));
+
+        // In a number column the NULL row is deleted, not the 0 row that '' matches on SQL Server.
+        f.remote.execute(QStringLiteral("INSERT INTO AdminTran (TranNo, Type) VALUES (0, 'A'), (NULL, 'B')"));
+        addHistory(f, QStringLiteral("AdminTran"), QString());
+        replay(f);
+        QCOMPARE(f.remoteCount(QStringLiteral("AdminTran"), QStringLiteral("TranNo IS NULL")), 0);
+        QCOMPARE(f.remoteCount(QStringLiteral("AdminTran")), 1);
     }
 
     void closingBracketInAColumnNameIsDoubled()

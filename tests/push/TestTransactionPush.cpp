@@ -202,6 +202,17 @@ private Q_SLOTS:
         QCOMPARE(pendingTranNos(f), QStringList{QStringLiteral("1")});
         QCOMPARE(f.events.recoveries, 1);
         QVERIFY(f.events.failures.value(0).message.contains(QLatin1String("bin locked")));
+
+        // A stock move the bin's int cannot hold is undone with the whole transaction and reported.
+        PushFixture g;
+        g.remote.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, Item, OnHand, BurnQty, Processed) VALUES "
+                                        "('01', 'A01', 'DRL', -2147483647, 0, 1)"));
+        insertTransaction(g, 1, QStringLiteral("08:10:00"));
+        g.push({QStringLiteral("MyTran")});
+        QCOMPARE(pendingTranNos(g), QStringList{QStringLiteral("1")});
+        QCOMPARE(sentTranNos(g), QStringList());
+        QCOMPARE(g.remoteValue(QStringLiteral("SELECT OnHand FROM Bin WHERE MyNo = 'A01'")).toInt(), -2147483647);
+        QVERIFY(g.events.failures.value(0).message.contains(QLatin1String("overflow")));
     }
 
     void agentOwnProcedureTakesTransactionsWithoutDiscrepancies()

@@ -220,6 +220,22 @@ const rules = {
         return faults;
     },
 
+    // NULL <> 'JAM' is not true: a variable that may be NULL, compared with <>, goes the way of the
+    // value it is compared with (a transaction without an employee moved no stock).
+    nullUnequal(p) {
+        const faults = [];
+        for (const node of walk(p.tree)) {
+            const op = ruleOf(node) === "predicate" ? node.comparison_operator()?.getText() : null;
+            if (op !== "<>" && op !== "!=")
+                continue;
+            for (const side of node.expression().map((e) => e.getText())) {
+                if (/@\w/.test(side) && !/^(ISNULL|COALESCE)\(/i.test(side))
+                    faults.push(`${node.getText()} is not true when ${side} is NULL (no ISNULL or COALESCE)`);
+            }
+        }
+        return faults;
+    },
+
     // A batch that switches NOCOUNT on leaves it on for the pooled connection's later statements,
     // whose row counts the client layer reads. Inside a procedure the server restores it.
     nocount(p) {
@@ -289,7 +305,7 @@ function check(text) {
     const p = parse(withNamedMarkers(text));
     const faults = [];
     for (const [name, rule] of Object.entries(rules)) {
-        if (name !== "syntax" && p.errors.length > 0 && ["batch", "nocount", "allOrNothing", "triggerRows", "tableHints"].includes(name))
+        if (name !== "syntax" && p.errors.length > 0 && ["batch", "nullUnequal", "nocount", "allOrNothing", "triggerRows", "tableHints"].includes(name))
             continue;
         for (const fault of rule(p, text))
             faults.push({ rule: name, fault });
@@ -313,6 +329,7 @@ const mustRefuse = [
     ["values", `Select * from [Item] where [MyNo] = N'ITM-${valueMark}'`],
     ["values", "Select * from [Item] where [MyNo] = 'Ω'"],
     ["nullKeys", "Select * from [Bin] as T where T.Station = ''"],
+    ["nullUnequal", "CREATE PROCEDURE [dbo].[p] @Emp varchar(100) AS IF UPPER(@Emp) <> 'JAM' UPDATE [Bin] SET [OnHand] = 1"],
     ["nocount", "SET NOCOUNT ON; EXEC [dbo].[p] @a = ?"],
     ["allOrNothing", "CREATE PROCEDURE [dbo].[p] AS BEGIN TRAN UPDATE [Bin] SET [OnHand] = 1 COMMIT TRAN"],
     // The procedure as it was: @@ERROR tells only whether the INSERT failed.

@@ -20,7 +20,8 @@ void addConversions(sqlite3* handle);
 QString typedComparisons(const QString& sql, const std::function<ColumnKind(const QString&)>& kindOf);
 
 /// SQLite's message of a failure as SQL Server words it: a refused value longer than its column
-/// (a failed length check) is a truncation.
+/// (a failed length check) is a truncation, a number beyond an int (a failed range check) an
+/// arithmetic overflow.
 QString serverMessage(const QString& message);
 
 /// The SQL state SQL Server gives the failures the embedded engine reports as it does.

@@ -212,6 +212,9 @@ private Q_SLOTS:
                                        << "22003";
         QTest::newRow("as large as an int allows")
             << "UPDATE Bin SET OnHand = :v WHERE MyNo = 'Z'" << QVariant(2147483647LL) << "1";
+        // Also when the sum of a stored value and a bound one is.
+        QTest::newRow("int overflow") << "UPDATE Bin SET OnHand = OnHand + :v WHERE MyNo = 'A2'" << QVariant(2147483647)
+                                      << "22003";
         // Reserved words name nothing unless bracketed.
         QTest::newRow("reserved word qualified")
             << "Select * from Gadget as T where T.Key = 'x'" << QVariant() << "42000";
