@@ -135,8 +135,8 @@ SqliteEngine::StepResult SqliteEngine::runPrepared(const std::shared_ptr<Prepare
         ~Reset() { sqlite3_reset(statement); }
     } reset{statement};
     const auto fail = [&] {
-        const QString message = sqlite::explained(
-            m_file, sqlite3_extended_errcode(m_handle), sqlite::serverMessage(QString::fromUtf8(sqlite3_errmsg(m_handle))));
+        const QString message = sqlite::explained(m_file, sqlite3_extended_errcode(m_handle),
+            sqlite::serverMessage(QString::fromUtf8(sqlite3_errmsg(m_handle))));
         const QString state = sqlite::stateOfMessage(message, handleState());
         // The statement may have failed because a table changed under the layouts kept.
         forgetSchema();
