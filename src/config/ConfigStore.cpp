@@ -69,6 +69,19 @@ std::optional<QString> readRegistryString(const QString& name)
 }
 #endif
 
+/// The computer's key, HKEY_LOCAL_MACHINE\Software\Quellora\Paths: on Windows in the 64-bit
+/// view as written, whatever the build.
+std::unique_ptr<QSettings> machineKey()
+{
+#ifdef Q_OS_WIN
+    return std::make_unique<QSettings>(
+        QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#else
+    return std::make_unique<QSettings>(
+        QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
+#endif
+}
+
 } // namespace
 
 ConfigStore ConfigStore::system()
@@ -101,14 +114,7 @@ ConfigStore::~ConfigStore() = default;
 ConfigStore::Form ConfigStore::open()
 {
     if (m_registryFile.isEmpty()) {
-#ifdef Q_OS_WIN
-        // The 64-bit view: HKEY_LOCAL_MACHINE\Software\Quellora\Paths as written, whatever the build.
-        m_registry = std::make_unique<QSettings>(
-            QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
-#else
-        m_registry = std::make_unique<QSettings>(
-            QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
-#endif
+        m_registry = machineKey();
     } else {
         // A folder in its place is a key that cannot be opened: the INI form, as for the registry.
         if (!QFileInfo(m_registryFile).isDir())
@@ -134,13 +140,7 @@ ConfigStore::Form ConfigStore::open()
 ConfigStore::Form ConfigStore::openForReading()
 {
     if (m_registryFile.isEmpty()) {
-#ifdef Q_OS_WIN
-        m_registry = std::make_unique<QSettings>(
-            QSettings::Registry64Format, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
-#else
-        m_registry = std::make_unique<QSettings>(
-            QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Quellora"), QStringLiteral("Paths"));
-#endif
+        m_registry = machineKey();
     } else if (QFileInfo(m_registryFile).isFile()) {
         IniFile::checkFile(m_registryFile);
         m_registry = std::make_unique<QSettings>(m_registryFile, QSettings::IniFormat);
