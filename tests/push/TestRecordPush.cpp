@@ -366,6 +366,9 @@ private Q_SLOTS:
     // The remote database goes away after the first row: the rest of the table waits.
     void failedRowLeavesItselfAndLaterRowsPending()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows refuses to move a database file that SQLite holds open");
+#endif
         PushFixture f;
         f.local.execute(QStringLiteral("INSERT INTO Bin (Station, MyNo, ASPProcessed) VALUES ('01', 'A01', 0), ('01', "
                                        "'A02', 0), ('01', 'A03', 0)"));

@@ -184,7 +184,9 @@ AgentResult AgentProcess::runStatus(const QString& configDir, const QString& mac
     }
     result.exitStatus = status.exitStatus();
     result.exitCode = status.exitCode();
-    result.standardOutput = QString::fromLocal8Bit(status.readAllStandardOutput());
+    // Windows' standard output ends lines with CR LF.
+    result.standardOutput
+        = QString::fromLocal8Bit(status.readAllStandardOutput()).replace(QLatin1String("\r\n"), QLatin1String("\n"));
     result.standardError = QString::fromLocal8Bit(status.readAllStandardError());
     result.elapsedMs = QDateTime::currentMSecsSinceEpoch() - started;
     return result;
