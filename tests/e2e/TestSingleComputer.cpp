@@ -330,6 +330,9 @@ private Q_SLOTS:
         QVERIFY2(status.exitedWith(1) && !status.standardOutput.contains("MyTran"), qPrintable(status.standardOutput));
         QCOMPARE(status.standardOutput.count("\n  stuck "), refused.size() - 1);
 
+#ifdef Q_OS_WIN
+        QSKIP("the rest moves the hosted file away, which Windows refuses while this test holds it open");
+#endif
         // Without the hosted database it cannot tell, once nothing is stuck.
         QVERIFY(hosting.exec("DROP TRIGGER refuse_emp"));
         for (const char* table : {"Item", "Bin"})
